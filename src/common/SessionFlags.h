@@ -1,0 +1,14 @@
+#pragma once
+
+namespace zandrel {
+
+// Flags of the main window for command-line runs and closing; all false at
+// creation.
+struct SessionFlags {
+    bool CommandLineRun = false;   // the current run came from the command line
+    bool PauseBeforeExit = false;  // " -rp": pause 3 seconds before the end
+    bool ClosingDown = false;      // the window is being closed: no "Saved" note
+    bool ClosePermitted = false;   // lets the close pass a disabled Start button
+};
+
+}  // namespace zandrel

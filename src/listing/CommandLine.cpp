@@ -1,0 +1,38 @@
+#include "listing/CommandLine.h"
+
+#include <QStringList>
+
+#include "common/Paths.h"
+
+namespace zandrel {
+
+CommandLineRequest ParseCommandLine(QString c, const QString& programFolder,
+                                    const std::function<bool(const QString&)>& pathExists) {
+    CommandLineRequest request;
+    if (c.startsWith(u'"')) c.remove(0, 1);
+    if (c.endsWith(u'"')) c.chop(1);
+    if (c.endsWith(QLatin1String(" -rp"))) {
+        request.pauseBeforeExit = true;
+        c.chop(1);
+    }
+    if (c.endsWith(QLatin1String(" -r"))) {
+        c.chop(3);
+        if (!pathExists(c)) {
+            if (c.startsWith(kSeparatorText)) c.remove(0, 1);
+            c = JoinPath(programFolder, c);
+        }
+        request.kind = CommandLineRequest::Kind::Run;
+        request.path = c;
+        return request;
+    }
+    request.pauseBeforeExit = false;
+    if (!c.isEmpty() && c.endsWith(QLatin1String(".bak"))) {
+        request.kind = CommandLineRequest::Kind::Load;
+        request.path = c;
+    }
+    return request;
+}
+
+QString JoinArguments(const QStringList& arguments) { return arguments.join(u' '); }
+
+}  // namespace zandrel

@@ -1,0 +1,25 @@
+#pragma once
+// The command line as one text: a list path, optionally quoted, optionally
+// followed by " -r" (run it) or " -rp" (run it and pause before the end).
+
+#include <QString>
+#include <functional>
+
+namespace zandrel {
+
+struct CommandLineRequest {
+    enum class Kind { Empty, Load, Run };
+    Kind kind = Kind::Empty;
+    QString path;
+    bool pauseBeforeExit = false;
+};
+
+// pathExists answers for the path before it is completed with the program's
+// folder (only a path with a switch is completed).
+CommandLineRequest ParseCommandLine(QString text, const QString& programFolder,
+                                    const std::function<bool(const QString&)>& pathExists);
+
+// The arguments as the platform split them, joined with single blanks.
+QString JoinArguments(const QStringList& arguments);
+
+}  // namespace zandrel

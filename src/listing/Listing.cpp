@@ -1,0 +1,65 @@
+#include "listing/Listing.h"
+
+#include <QStringList>
+
+namespace zandrel {
+
+QString ActionToken(ListingAction action) {
+    return action == ListingAction::Move ? QStringLiteral("Move") : QStringLiteral("Copy");
+}
+
+QString RuleToken(ExistingFileRule rule) {
+    switch (rule) {
+        case ExistingFileRule::Overwrite: return QStringLiteral("Overwrite");
+        case ExistingFileRule::SkipFile: return QStringLiteral("SkipFile");
+        case ExistingFileRule::CopyOnlyIfNewer: return QStringLiteral("CopyOnlyIfNewer");
+    }
+    return QStringLiteral("Overwrite");
+}
+
+QString EncodeListingLine(const Listing& l) {
+    QString filter = l.Filter;
+    if (filter.isEmpty() || filter == QLatin1String("-")) filter = QStringLiteral("*.*");
+    const QString sep(kFieldSeparator);
+    return ActionToken(l.Action) + sep + l.SourceFolder + sep + l.DestinationFolder + sep +
+           (l.IncludeSubfolders ? QStringLiteral("Subfolders") : QStringLiteral("NoSubfolders")) +
+           sep +
+           (l.CopyJustFiles ? QStringLiteral("CopyJustFiles")
+                            : QStringLiteral("CopyFoldersAndFiles")) +
+           sep + RuleToken(l.IfExists) + sep + l.Description + sep + kFilterMarker + filter;
+}
+
+std::optional<QString> ReadListingField(const QString& line, int n) {
+    if (n >= 0 && n <= 6) {
+        // Walk to piece n without splitting the whole line.
+        qsizetype start = 0;
+        for (int piece = 0; piece < n; ++piece) {
+            const qsizetype at = line.indexOf(kFieldSeparator, start);
+            if (at < 0) return std::nullopt;
+            start = at + 1;
+        }
+        const qsizetype end = line.indexOf(kFieldSeparator, start);
+        return line.mid(start, end < 0 ? -1 : end - start);
+    }
+    if (n == 7) {
+        const qsizetype at = line.indexOf(kFilterMarker);
+        return at < 0 ? QString() : line.mid(at);
+    }
+    return QString();
+}
+
+QString FilterTextOf(const QString& line) {
+    return ReadListingField(line, FieldFilter).value_or(QString()).mid(kFilterMarker.size());
+}
+
+int CountFieldSeparators(const QString& line) {
+    return static_cast<int>(line.count(kFieldSeparator));
+}
+
+DisplayRow DeriveDisplayRow(const QString& line) {
+    auto field = [&](int n) { return ReadListingField(line, n).value_or(QString()); };
+    return {field(FieldAction), field(FieldSourceFolder), field(FieldDestinationFolder),
+            field(FieldDescription)};
+}
+
+}  // namespace zandrel

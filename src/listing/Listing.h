@@ -1,0 +1,62 @@
+#pragma once
+// A Listing and its one-line form: eight fields joined by "<", the filter
+// after the marker ":Specific|Types:".
+
+#include <QString>
+#include <optional>
+
+namespace zandrel {
+
+enum class ListingAction { Copy, Move };
+enum class ExistingFileRule { Overwrite, SkipFile, CopyOnlyIfNewer };
+
+enum ListingFieldIndex {
+    FieldAction = 0,
+    FieldSourceFolder = 1,
+    FieldDestinationFolder = 2,
+    FieldIncludeSubfolders = 3,
+    FieldCopyJustFiles = 4,
+    FieldIfExists = 5,
+    FieldDescription = 6,
+    FieldFilter = 7,
+};
+
+inline const QString kFilterMarker = QStringLiteral(":Specific|Types:");
+inline constexpr QChar kFieldSeparator = u'<';
+inline constexpr int kSeparatorsPerLine = 7;
+
+struct Listing {
+    ListingAction Action = ListingAction::Copy;
+    QString SourceFolder;
+    QString DestinationFolder;
+    bool IncludeSubfolders = true;
+    bool CopyJustFiles = false;
+    ExistingFileRule IfExists = ExistingFileRule::Overwrite;
+    QString Description;
+    QString Filter = QStringLiteral("*.*");
+};
+
+QString ActionToken(ListingAction action);
+QString RuleToken(ExistingFileRule rule);
+
+QString EncodeListingLine(const Listing& listing);
+
+// Field n (0 to 7) of a line. Fields 0 to 6 are pieces between "<"; a piece
+// beyond the last is absent (std::nullopt) and callers keep their own value.
+// Field 7 is the text from the first marker to the end, marker included, or
+// empty without a marker. Any other n gives the empty text.
+std::optional<QString> ReadListingField(const QString& line, int n);
+
+// The filter text of a line: field 7 without its 16 marker characters.
+QString FilterTextOf(const QString& line);
+
+// How many "<" a line holds; a valid line holds exactly seven.
+int CountFieldSeparators(const QString& line);
+
+// The four texts a visible row shows: fields 0, 1, 2 and 6.
+struct DisplayRow {
+    QString action, source, destination, description;
+};
+DisplayRow DeriveDisplayRow(const QString& line);
+
+}  // namespace zandrel

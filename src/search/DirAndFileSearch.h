@@ -1,0 +1,34 @@
+#pragma once
+// The folder walk: lists folders and matching entries as full byte paths, in
+// a fixed order, appending to a SearchResult that the caller owns. Folder
+// lists are carried as sequences so a name holding ";" stays one folder.
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+namespace zandrel {
+
+class Host;
+
+struct SearchResult {
+    qint32 Count = 0;          // entries in Paths when the last listing completed
+    QList<QByteArray> Paths;   // full paths, in listing order
+};
+
+// Sums of these make an attribute set; read-only never keeps an entry out.
+enum EntryAttributes { AttrReadOnly = 1, AttrHidden = 2, AttrSystem = 4, AttrFolder = 16 };
+
+using FolderList = QList<QByteArray>;
+
+// True while the Start button reads "Aborting...".
+bool AbortRequested(const Host& host);
+
+void ListSubfolders(const FolderList& folders, int attributes, SearchResult& result, Host& host);
+void ListFolderTree(const QByteArray& folder, int attributes, SearchResult& result, Host& host);
+void ListFiles(const FolderList& folders, const QString& patterns, int attributes,
+               SearchResult& result, Host& host);
+void ListFilesBelow(const QByteArray& folder, const QString& patterns, int folderAttributes,
+                    int fileAttributes, SearchResult& result, Host& host);
+
+}  // namespace zandrel

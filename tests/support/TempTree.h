@@ -1,0 +1,27 @@
+#pragma once
+// A temporary folder with helpers to lay out and read back real files.
+
+#include <QByteArray>
+#include <QString>
+#include <QTemporaryDir>
+
+namespace zandrel::test {
+
+class TempTree {
+public:
+    TempTree();
+    QString root() const { return dir_.path(); }
+    QString path(const QString& relative) const;
+    // Creates the file and any folders before it.
+    void write(const QString& relative, const QByteArray& bytes) const;
+    void mkdir(const QString& relative) const;
+    QByteArray read(const QString& relative) const;
+    bool exists(const QString& relative) const;
+    // Sets the modification time, in whole seconds since the epoch.
+    void setMtime(const QString& relative, qint64 seconds) const;
+
+private:
+    QTemporaryDir dir_;
+};
+
+}  // namespace zandrel::test
