@@ -1,0 +1,25 @@
+#pragma once
+// A command-line run without a display: no window, report entries to standard
+// output, message boxes to standard error with their default answers.
+
+#include <QStringList>
+
+namespace zandrel {
+
+// Exit statuses of an unattended run.
+enum ExitStatus {
+    ExitFinishedClean = 0,   // finished without error entries
+    ExitFinishedErrors = 1,  // finished with error entries
+    ExitListNotLoaded = 2,   // not found, invalid, or no run asked for
+    ExitEndedEarly = 3,      // a preparation check ended the run
+    ExitAborted = 4,         // aborted (SIGINT, SIGTERM)
+};
+
+// True when no display is there to show a window.
+bool NoDisplayAvailable();
+
+// Handles the whole command line headless (arguments without the program
+// name) and returns the exit status. Needs a QCoreApplication.
+int RunHeadless(const QStringList& arguments);
+
+}  // namespace zandrel
