@@ -1,0 +1,85 @@
+#include <gtest/gtest.h>
+
+#include "listing/ListFile.h"
+#include "support/FakeHost.h"
+#include "support/TempTree.h"
+
+using namespace zandrel;
+using zandrel::test::FakeHost;
+using zandrel::test::TempTree;
+
+namespace {
+
+const QByteArray kLine = "Copy</a</b<Subfolders<CopyFoldersAndFiles<Overwrite<d<:Specific|Types:*.*";
+
+struct ValidityCase {
+    const char* name;
+    QByteArray bytes;
+    int lines;  // -1: refused
+};
+
+class ListValidity : public ::testing::TestWithParam<ValidityCase> {};
+
+TEST_P(ListValidity, AcceptsOnlySevenSeparatorsPerLine) {
+    TempTree t;
+    t.write(QStringLiteral("l.bak"), GetParam().bytes);
+    FakeHost host;
+    const auto lines = ReadListFile(t.path(QStringLiteral("l.bak")), host);
+    if (GetParam().lines < 0) {
+        EXPECT_FALSE(lines.has_value());
+    } else {
+        ASSERT_TRUE(lines.has_value());
+        EXPECT_EQ(lines->size(), GetParam().lines);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, ListValidity,
+    ::testing::Values(
+        ValidityCase{"two_lines", kLine + "\r\n" + kLine + "\r\n", 2},
+        ValidityCase{"last_line_without_end", kLine + "\r\n" + kLine, 2},
+        ValidityCase{"empty_file", "", 0},
+        ValidityCase{"six_separators", "Copy</a</b<Subfolders<CopyFoldersAndFiles<Overwrite:Specific|Types:*.*\r\n", -1},
+        ValidityCase{"eight_separators", "Copy</a</b<Subfolders<CopyFoldersAndFiles<Overwrite<d<e<:Specific|Types:*.*\r\n", -1},
+        ValidityCase{"blank_line", kLine + "\r\n\r\n" + kLine + "\r\n", -1},
+        ValidityCase{"extra_crlf_at_end", kLine + "\r\n\r\n", -1},
+        ValidityCase{"lone_cr_ends_a_line", kLine + "\r" + kLine + "\r\n", 2},
+        ValidityCase{"lf_inside_a_line", "Copy</a</b<Subfolders\n<CopyFoldersAndFiles<Overwrite<d<:Specific|Types:*.*\r\n", 1},
+        ValidityCase{"lf_joins_two_lines", kLine + "\n" + kLine + "\r\n", -1},
+        ValidityCase{"nul_bytes", QByteArray("Copy</a") + '\0' + "</b<S<C<O<d<:Specific|Types:*.*\r\n", 1}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ListFile, DecodesUtf8AndFallsBackToWindows1252) {
+    EXPECT_EQ(DecodeListText(QByteArray("caf\xc3\xa9")), QStringLiteral("caf\u00e9"));
+    EXPECT_EQ(DecodeListText(QByteArray("caf\xe9 \x80 \x96")), QStringLiteral("caf\u00e9 \u20ac \u2013"));
+}
+
+TEST(ListFile, MissingFileAndFolderAreRefused) {
+    TempTree t;
+    FakeHost host;
+    EXPECT_FALSE(ReadListFile(t.path(QStringLiteral("missing.bak")), host).has_value());
+    EXPECT_FALSE(ReadListFile(t.root(), host).has_value());
+}
+
+TEST(ListFile, WriteThenReadGivesTheSameBytesAndLines) {
+    TempTree t;
+    FakeHost host;
+    const QStringList lines = {QString::fromUtf8(kLine),
+                               QStringLiteral("Move</\u00fcber</b<NoSubfolders<CopyJustFiles<SkipFile<<:Specific|Types:-*.bmp")};
+    const QString path = t.path(QStringLiteral("out.bak"));
+    ASSERT_TRUE(WriteListFile(path, lines, host));
+    const QByteArray bytes = t.read(QStringLiteral("out.bak"));
+    EXPECT_EQ(bytes, lines[0].toUtf8() + "\r\n" + lines[1].toUtf8() + "\r\n");
+    EXPECT_EQ(ReadListFile(path, host), lines);
+}
+
+TEST(ListFile, FailedWriteKeepsThePreviousList) {
+    TempTree t;
+    FakeHost host;
+    t.write(QStringLiteral("sub/keep.bak"), kLine + "\r\n");
+    // A folder where the file should be: the rename cannot replace it.
+    EXPECT_FALSE(WriteListFile(t.path(QStringLiteral("sub")), {QString::fromUtf8(kLine)}, host));
+    EXPECT_EQ(t.read(QStringLiteral("sub/keep.bak")), kLine + "\r\n");
+}
+
+}  // namespace
