@@ -1,0 +1,76 @@
+#pragma once
+// The platform's directory search on Linux: reads one folder's entries with
+// their properties, in a fixed order. Each folder is read to its end and
+// closed before the caller opens another.
+
+#include <QByteArray>
+#include <QString>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "search/PatternMatcher.h"
+
+namespace zandrel {
+
+// Entry properties in the EntryAttributes bits, plus the link flag.
+enum EntryProperty : std::uint16_t {
+    PropHidden = 2,
+    PropSystem = 4,
+    PropFolder = 16,
+    PropLink = 0x100,  // a symbolic link; its other properties are its target's
+};
+
+class DirectoryReader {
+  public:
+    struct Entry {
+        std::uint32_t offset;  // into the name arena
+        std::uint32_t size;
+        std::uint16_t props;
+    };
+
+    // Reads the folder (a path ending with "/"). Link targets are looked up
+    // only when the attribute set can keep an entry out. False when the
+    // folder cannot be read; the listing is then empty.
+    bool read(const QByteArray& folder, int attributes);
+
+    // Calls visit(name, size, props) for every entry that the pattern and
+    // the attribute set keep: "." and ".." first, then the rest in byte order
+    // of their names.
+    template <typename Visit>
+    void search(const PatternMatcher& pattern, int attributes, Visit&& visit) const;
+
+  private:
+    void add(const char* name, std::size_t size, std::uint16_t props);
+    void sortEntries();
+    static bool kept(std::uint16_t props, int attributes) {
+        return (props & (PropHidden | PropSystem | PropFolder) & ~attributes) == 0;
+    }
+
+    bool open_ = false;
+    std::string names_;
+    std::vector<Entry> entries_;
+    std::vector<char> buffer_;
+};
+
+template <typename Visit>
+void DirectoryReader::search(const PatternMatcher& pattern, int attributes, Visit&& visit) const {
+    if (!open_)
+        return;
+    // "." and ".." are the folder itself and its parent: folders, not hidden.
+    if (kept(PropFolder, attributes)) {
+        if (pattern.matches(".", 1))
+            visit(".", std::size_t(1), std::uint16_t(PropFolder));
+        if (pattern.matches("..", 2))
+            visit("..", std::size_t(2), std::uint16_t(PropFolder));
+    }
+    for (const Entry& e : entries_) {
+        if (!kept(e.props, attributes))
+            continue;
+        const char* name = names_.data() + e.offset;
+        if (pattern.matches(name, e.size))
+            visit(name, std::size_t(e.size), e.props);
+    }
+}
+
+}  // namespace zandrel

@@ -1,0 +1,104 @@
+#include "search/Filter.h"
+
+#include "search/PatternMatcher.h"
+
+namespace zandrel {
+
+namespace {
+
+// Blanks are the space character only; other white space separates pieces.
+QString trimBlanks(const QString& text) {
+    qsizetype begin = 0, end = text.size();
+    while (begin < end && text.at(begin) == u' ') ++begin;
+    while (end > begin && text.at(end - 1) == u' ') --end;
+    return text.mid(begin, end - begin);
+}
+
+}  // namespace
+
+const QString& ListSeparators() {
+    static const QString separators = [] {
+        QString s;
+        s += u';';
+        s += QChar(u'\0');
+        s += u'\t';
+        s += u'\n';
+        s += u'\r';
+        return s;
+    }();
+    return separators;
+}
+
+int SplitList(const QString& text, QStringList& pieces, const QString& separators) {
+    const QString& seps = separators.isEmpty() ? ListSeparators() : separators;
+    pieces.clear();
+    if (text.isEmpty())
+        return -1;
+    if (text.size() == 1 && seps.contains(text.at(0)))
+        return -1;
+    qsizetype start = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (seps.contains(text.at(i))) {
+            pieces.append(text.mid(start, i - start));
+            start = i + 1;
+        }
+    }
+    // The text without a closing separator ends as if the first one followed.
+    if (start < text.size())
+        pieces.append(text.mid(start));
+    return static_cast<int>(pieces.size()) - 1;
+}
+
+FilterEvaluation EvaluateFilter(const QString& filterText) {
+    FilterEvaluation result;
+    result.ExclusionMode =
+        filterText.contains(u'-') && !filterText.contains(QStringLiteral("-*.*"));
+    if (!result.ExclusionMode) {
+        result.SearchPatterns = filterText;
+        return result;
+    }
+    QStringList pieces;
+    SplitList(filterText, pieces, QStringLiteral(";"));
+    for (const QString& piece : pieces) {
+        if (piece.startsWith(u'-'))
+            result.ExclusionSuffixes.append(piece.mid(2));
+    }
+    result.SearchPatterns = filterText;
+    result.SearchPatterns.remove(u'-');
+    return result;
+}
+
+QStringList PatternsToSearch(const QString& searchPatterns) {
+    QStringList pieces;
+    SplitList(searchPatterns, pieces);
+    QString used;
+    QStringList patterns;
+    for (const QString& raw : pieces) {
+        const QString piece = trimBlanks(raw);
+        const QString key = piece.toUpper() + u';';
+        // A plain substring test: a key that is the tail of an earlier key
+        // counts as used too.
+        if (used.contains(key))
+            continue;
+        used += key;
+        patterns.append(piece);
+    }
+    return patterns;
+}
+
+bool MatchPattern(const QString& pattern, const QString& name) {
+    return PatternMatcher(pattern).matches(name);
+}
+
+bool IsExcluded(const QString& destinationPath, const QStringList& suffixes) {
+    if (suffixes.isEmpty())
+        return false;
+    const QString path = destinationPath.toLower();
+    for (const QString& suffix : suffixes) {
+        if (path.endsWith(suffix.toLower()))
+            return true;
+    }
+    return false;
+}
+
+}  // namespace zandrel
