@@ -1,5 +1,8 @@
 #include <QApplication>
 
+#include "app/MainWindow.h"
+#include "app/QtDialogs.h"
+#include "listing/CommandLine.h"
 #include "run/HeadlessRun.h"
 
 int main(int argc, char** argv) {
@@ -10,5 +13,14 @@ int main(int argc, char** argv) {
         return zandrel::RunHeadless(QCoreApplication::arguments().mid(1));
     }
     QApplication app(argc, argv);
-    return 0;
+    QApplication::setApplicationName(QStringLiteral("Zandrel"));
+    QApplication::setOrganizationName(QStringLiteral("Zandrel"));
+    zandrel::QtDialogs dialogs;
+    zandrel::MainWindow window(dialogs);
+    dialogs.setOwner(&window);
+    if (!window.StartUp(zandrel::JoinArguments(QCoreApplication::arguments().mid(1))))
+        return window.exitStatus();
+    window.show();
+    const int status = QApplication::exec();
+    return window.exitStatus() != 0 ? window.exitStatus() : status;
 }

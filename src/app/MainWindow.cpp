@@ -1,0 +1,519 @@
+#include "app/MainWindow.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QHeaderView>
+#include <QIdentityProxyModel>
+#include <QLabel>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QPushButton>
+#include <QScreen>
+#include <QStatusBar>
+#include <QTimer>
+#include <QTreeView>
+#include <QTreeWidget>
+
+#include "app/Twips.h"
+#include "common/FormatSize.h"
+#include "common/Paths.h"
+#include "help/AboutWindow.h"
+#include "listing/BackupList.h"
+#include "listing/CommandLine.h"
+#include "run/ui/ProgressPanel.h"
+
+namespace zandrel {
+
+void InitResources();
+
+namespace {
+
+// Adds the small icon in front of each row; the rows themselves come from
+// the document.
+class RowIconModel : public QIdentityProxyModel {
+public:
+    using QIdentityProxyModel::QIdentityProxyModel;
+    QVariant data(const QModelIndex& index, int role) const override {
+        if (role == Qt::DecorationRole && index.column() == 0) return icon_;
+        return QIdentityProxyModel::data(index, role);
+    }
+
+private:
+    QIcon icon_{QStringLiteral(":/row.png")};
+};
+
+constexpr int kClientWidth = 9135;
+// Bottom of the lowest control with the details panel shown and hidden; the
+// window's outer heights (7245 and 4840 twips) are these plus title bar, menu
+// bar and status bar.
+constexpr int kContentBottomShown = 6330;
+constexpr int kContentBottomHidden = 3900;
+constexpr int kYieldIntervalMs = 10;
+
+const QString kDetailsShownCaption = QStringLiteral("<< &Details");
+const QString kDetailsHiddenCaption = QStringLiteral("&Details >>");
+
+}  // namespace
+
+MainWindow::MainWindow(Dialogs& dialogs, QWidget* parent)
+    : QMainWindow(parent),
+      dialogs_(dialogs),
+      doc_(new BackupList(this)),
+      commands_(*doc_, *this, flags_) {
+    InitResources();
+    setObjectName(QStringLiteral("mainfrm"));
+    setWindowIcon(QIcon(QStringLiteral(":/zandrel.png")));
+    setWindowTitle(doc_->title());
+    connect(doc_, &BackupList::titleChanged, this, &QWidget::setWindowTitle);
+    buildMenus();
+    buildControls();
+    setStatusText(TasksText(0));
+
+    timer1_ = new QTimer(this);
+    timer1_->setObjectName(QStringLiteral("Timer1"));
+    timer1_->setInterval(1000);
+    connect(timer1_, &QTimer::timeout, this, &MainWindow::SpeedTick);
+    timer1_->start();
+    sinceYield_.start();
+
+    setWindowHeightTwips(kContentBottomShown);
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->availableGeometry();
+        move(area.center() - QPoint(width() / 2, height() / 2));
+    }
+}
+
+MainWindow::~MainWindow() = default;
+
+void MainWindow::buildMenus() {
+    auto action = [this](QMenu* menu, const char* name, const QString& text, auto slot) {
+        QAction* a = menu->addAction(text);
+        a->setObjectName(QLatin1String(name));
+        connect(a, &QAction::triggered, this, slot);
+        return a;
+    };
+    fileMenu_ = menuBar()->addMenu(QStringLiteral("&File"));
+    fileMenu_->setObjectName(QStringLiteral("filemnu"));
+    action(fileMenu_, "openmnu", QStringLiteral("Open..."), [this] { commands_.Open(); });
+    action(fileMenu_, "savemnu", QStringLiteral("&Save"), [this] { commands_.Save(); });
+    action(fileMenu_, "saveasmnu", QStringLiteral("Save &As..."), [this] { commands_.SaveAs(); });
+    fileMenu_->addSeparator()->setObjectName(QStringLiteral("sepmnu2"));
+    action(fileMenu_, "exportregmnu", QStringLiteral("Export registry..."), [this] { ExportRegistry(); });
+    fileMenu_->addSeparator()->setObjectName(QStringLiteral("sepmnu"));
+    action(fileMenu_, "exitmnu", QStringLiteral("E&xit"), [this] { close(); });
+
+    selectionMenu_ = menuBar()->addMenu(QStringLiteral("&Rearrange"));
+    selectionMenu_->setObjectName(QStringLiteral("selectionmnu"));
+    action(selectionMenu_, "moveupmnu", QStringLiteral("Move up"), [this] { MoveListingUp(); });
+    action(selectionMenu_, "movedownmnu", QStringLiteral("Move down"), [this] { MoveListingDown(); });
+
+    QMenu* helpMenu = menuBar()->addMenu(QStringLiteral("&Help"));
+    helpMenu->setObjectName(QStringLiteral("helpmnu"));
+    action(helpMenu, "helptopicsmnu", QStringLiteral("Help topics"),
+           [this] { help_.ShowHelpTopic(kHelpContents); });
+    action(helpMenu, "aboutmnu", QStringLiteral("About..."), [this] { ShowAbout(); });
+
+    reportPopup_ = new QMenu(this);
+    reportPopup_->setObjectName(QStringLiteral("rightclickmnu"));
+    action(reportPopup_, "copymnu", QStringLiteral("Copy"), [this] { CopyReportLine(); });
+    listPopup_ = new QMenu(this);
+    listPopup_->setObjectName(QStringLiteral("rightclickmnu2"));
+    action(listPopup_, "selectallmnu", QStringLiteral("Select all"), [this] { SelectAll(); });
+    action(listPopup_, "unselectmnu", QStringLiteral("Unselect all"), [this] { UnselectAll(); });
+}
+
+void MainWindow::buildControls() {
+    auto* central = new QWidget(this);
+    central->setObjectName(QStringLiteral("client"));
+    setCentralWidget(central);
+    auto place = [this](QWidget* w, int left, int top, int width, int height) {
+        w->setGeometry(Twips(this, left), Twips(this, top), Twips(this, width), Twips(this, height));
+    };
+
+    listView1_ = new QTreeView(central);
+    listView1_->setObjectName(QStringLiteral("ListView1"));
+    auto* rows = new RowIconModel(listView1_);
+    rows->setSourceModel(doc_);
+    listView1_->setModel(rows);
+    listView1_->setRootIsDecorated(false);
+    listView1_->setUniformRowHeights(true);
+    listView1_->setAllColumnsShowFocus(true);
+    listView1_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    listView1_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    listView1_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    listView1_->header()->setStretchLastSection(false);
+    listView1_->setColumnWidth(0, Twips(this, 1440));
+    for (int c = 1; c < 4; ++c) listView1_->setColumnWidth(c, Twips(this, 3600));
+    listView1_->setAcceptDrops(true);
+    listView1_->viewport()->setAcceptDrops(true);
+    listView1_->setDragDropMode(QAbstractItemView::DropOnly);
+    listView1_->viewport()->installEventFilter(this);
+    place(listView1_, 0, 0, kClientWidth, 3375);
+    connect(listView1_, &QTreeView::doubleClicked, this, [this] { EditListing(); });
+    // A loaded list starts with its first row current but not selected.
+    connect(doc_, &QAbstractItemModel::modelReset, this, [this] {
+        if (doc_->count() > 0)
+            listView1_->selectionModel()->setCurrentIndex(listView1_->model()->index(0, 0),
+                                                          QItemSelectionModel::NoUpdate);
+    });
+
+    auto button = [&](const char* name, const QString& text, int left, int width) {
+        auto* b = new QPushButton(text, central);
+        b->setObjectName(QLatin1String(name));
+        b->setAutoDefault(false);
+        place(b, left, 3480, width, 375);
+        return b;
+    };
+    command1_ = button("Command1", QStringLiteral("&New listing"), 120, 1335);
+    command2_ = button("Command2", QStringLiteral("&Edit listing"), 1560, 1335);
+    command5_ = button("Command5", QStringLiteral("Select &all"), 3000, 1335);
+    command4_ = button("Command4", kDetailsShownCaption, 6120, 1335);
+    command3_ = button("Command3", kCaptionIdle, 7560, 1455);
+    command3_->setStyleSheet(QStringLiteral("QPushButton#Command3 { background-color: rgb(224,224,224); }"));
+    connect(command1_, &QPushButton::clicked, this, &MainWindow::NewListing);
+    connect(command2_, &QPushButton::clicked, this, &MainWindow::EditListing);
+    connect(command5_, &QPushButton::clicked, this, &MainWindow::SelectAll);
+    connect(command4_, &QPushButton::clicked, this, &MainWindow::ToggleDetails);
+    connect(command3_, &QPushButton::clicked, this, &MainWindow::StartClicked);
+    setTabOrder(command1_, command2_);
+    setTabOrder(command2_, command5_);
+    setTabOrder(command5_, command4_);
+    setTabOrder(command4_, command3_);
+
+    listView3_ = new QTreeWidget(central);
+    listView3_->setObjectName(QStringLiteral("ListView3"));
+    listView3_->setHeaderLabels({QStringLiteral("Reports")});
+    listView3_->setRootIsDecorated(false);
+    listView3_->setUniformRowHeights(true);
+    listView3_->setColumnWidth(0, Twips(this, 4200));
+    listView3_->viewport()->installEventFilter(this);
+    place(listView3_, 0, 3960, 4545, 2325);
+
+    panel_ = new ProgressPanel(central);
+    place(panel_, 4560, 3975, 4545, 2295);
+
+    statusBar()->setObjectName(QStringLiteral("StatusBar1"));
+    statusBar()->setSizeGripEnabled(false);
+    statusLabel_ = new QLabel(statusBar());
+    statusLabel_->setObjectName(QStringLiteral("StatusBar1Text"));
+    statusBar()->addWidget(statusLabel_, 1);
+}
+
+void MainWindow::setWindowHeightTwips(int contentBottomTwips) {
+    // Sized from the content so the layout holds whatever the title bar's
+    // height under the desktop's window manager.
+    const int height = Twips(this, contentBottomTwips) + menuBar()->sizeHint().height() +
+                       statusBar()->sizeHint().height();
+    setFixedSize(Twips(this, kClientWidth), height);
+}
+
+bool MainWindow::detailsShown() const { return command4_->text() != kDetailsHiddenCaption; }
+
+void MainWindow::ToggleDetails() {
+    if (command4_->text() != kDetailsHiddenCaption) {
+        command4_->setText(kDetailsHiddenCaption);
+        setWindowHeightTwips(kContentBottomHidden);
+        listView3_->hide();
+        panel_->hide();
+    } else {
+        setWindowHeightTwips(kContentBottomShown);
+        command4_->setText(kDetailsShownCaption);
+        listView3_->show();
+        panel_->show();
+    }
+}
+
+QString MainWindow::statusText() const { return statusLabel_->text(); }
+
+// ---- Host ----
+
+Answer MainWindow::message(Icon icon, const QString& title, const QString& text, Buttons buttons,
+                           Answer defaultButton) {
+    return dialogs_.message(icon, title, text, buttons, defaultButton);
+}
+
+QString MainWindow::fileDialog(const FileDialogRequest& request) { return dialogs_.fileDialog(request); }
+
+QString MainWindow::chooseFolder(const QString& title, const QString& startFolder) {
+    return dialogs_.chooseFolder(title, startFolder);
+}
+
+void MainWindow::yield() {
+    if (sinceYield_.elapsed() < kYieldIntervalMs) return;
+    sinceYield_.restart();
+    QCoreApplication::processEvents();
+}
+
+QString MainWindow::startCaption() const { return command3_->text(); }
+
+void MainWindow::setStartCaption(const QString& caption) {
+    command3_->setText(caption);
+    if (isVisible()) command3_->repaint();
+}
+
+void MainWindow::setStatusText(const QString& text) { statusLabel_->setText(text); }
+
+void MainWindow::clearReports() { listView3_->clear(); }
+
+void MainWindow::appendReport(const QString& entry) {
+    static const QIcon icon(QStringLiteral(":/report.png"));
+    auto* item = new QTreeWidgetItem(listView3_, QStringList{entry});
+    item->setIcon(0, icon);
+    listView3_->scrollToItem(item);
+}
+
+// ---- Selection and rearranging ----
+
+int MainWindow::currentRow() const {
+    const QModelIndex current = listView1_->currentIndex();
+    return current.isValid() ? current.row() : -1;
+}
+
+QList<bool> MainWindow::selectedRows() const {
+    QList<bool> selected(doc_->count(), false);
+    for (const QModelIndex& index : listView1_->selectionModel()->selectedRows())
+        if (index.row() < selected.size()) selected[index.row()] = true;
+    return selected;
+}
+
+void MainWindow::SelectAll() {
+    // One range for the whole list: selecting row by row is quadratic in the
+    // selection model.
+    yield();
+    const int rows = doc_->count();
+    if (rows > 0) {
+        QAbstractItemModel* model = listView1_->model();
+        listView1_->selectionModel()->select(
+            QItemSelection(model->index(0, 0), model->index(rows - 1, 3)),
+            QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    }
+    listView1_->setFocus();
+}
+
+void MainWindow::UnselectAll() {
+    yield();
+    listView1_->selectionModel()->clearSelection();
+    listView1_->setFocus();
+}
+
+void MainWindow::MoveListingUp() { moveListing(-1); }
+void MainWindow::MoveListingDown() { moveListing(+1); }
+
+void MainWindow::moveListing(int step) {
+    const int rows = doc_->count();
+    if (rows == 0) return;
+    const int i = currentRow();
+    if (i < 0 || i >= rows) {
+        message(Icon::Exclamation, QStringLiteral("Error"),
+                QStringLiteral("An unexpected error occurred while attempting to rearrange your "
+                               "listings.\r\n\r\nIt is recommended that you do not save this session."));
+        return;
+    }
+    if (step > 0 && i == rows - 1) {
+        message(Icon::Information, QStringLiteral("Note"),
+                QStringLiteral("This is already the last item on the list.\r\n\r\n"));
+        return;
+    }
+    if (step < 0 && i == 0) {
+        message(Icon::Information, QStringLiteral("Note"),
+                QStringLiteral("This is already the first item on the list.\r\n\r\n"));
+        return;
+    }
+    const int j = i + step;
+    doc_->swapLines(i, j);
+    QItemSelectionModel* selection = listView1_->selectionModel();
+    QAbstractItemModel* model = listView1_->model();
+    selection->select(model->index(i, 0), QItemSelectionModel::Deselect | QItemSelectionModel::Rows);
+    selection->setCurrentIndex(model->index(j, 0),
+                               QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    doc_->setListModified(true);
+}
+
+void MainWindow::CopyReportLine() {
+    if (listView3_->topLevelItemCount() == 0) return;
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    clipboard->clear();
+    if (const QTreeWidgetItem* item = listView3_->currentItem()) clipboard->setText(item->text(0));
+}
+
+void MainWindow::DropPaths(const QStringList& paths) {
+    if (paths.isEmpty()) return;
+    const QString path = paths.first();
+    if (path.isEmpty() || FolderExists(path)) return;
+    if (commands_.LoadBackupList(path) == LoadResult::Refused) commands_.ReportRefused(path);
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == listView1_->viewport()) {
+        switch (event->type()) {
+            case QEvent::MouseButtonPress: {
+                auto* mouse = static_cast<QMouseEvent*>(event);
+                if (mouse->button() == Qt::RightButton && command5_->isEnabled() && doc_->count() > 1)
+                    listPopup_->popup(mouse->globalPosition().toPoint());
+                break;
+            }
+            case QEvent::DragEnter:
+            case QEvent::DragMove: {
+                auto* drag = static_cast<QDropEvent*>(event);
+                if (drag->mimeData()->hasUrls() && listView1_->isEnabled()) {
+                    drag->acceptProposedAction();
+                    return true;
+                }
+                break;
+            }
+            case QEvent::Drop: {
+                auto* drop = static_cast<QDropEvent*>(event);
+                QStringList paths;
+                for (const QUrl& url : drop->mimeData()->urls())
+                    if (url.isLocalFile()) paths.append(url.toLocalFile());
+                drop->acceptProposedAction();
+                DropPaths(paths);
+                return true;
+            }
+            default: break;
+        }
+    } else if (watched == listView3_->viewport() && event->type() == QEvent::MouseButtonPress) {
+        auto* mouse = static_cast<QMouseEvent*>(event);
+        if (mouse->button() == Qt::RightButton && listView3_->topLevelItemCount() > 0)
+            reportPopup_->popup(mouse->globalPosition().toPoint());
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+// ---- Editor, About, registry export ----
+
+void MainWindow::NewListing() { openEditor(-1); }
+
+void MainWindow::EditListing() {
+    if (doc_->count() == 0) {
+        message(Icon::Information, QStringLiteral("Note"),
+                QStringLiteral("No listings available to edit.\r\n\r\n"));
+        return;
+    }
+    const int row = currentRow();
+    if (row < 0) return;  // rows but no current one: nothing to edit
+    openEditor(row + 1);
+}
+
+void MainWindow::openEditor(int editIndex) {
+    Q_UNUSED(editIndex);
+}
+
+void MainWindow::ShowAbout() {
+    auto* about = new AboutWindow(this);
+    about->setAttribute(Qt::WA_DeleteOnClose);
+    about_ = about;
+    about->exec();
+}
+
+void MainWindow::ExportRegistry() {}
+
+// ---- Run ----
+
+void MainWindow::StartClicked() {}
+
+void MainWindow::SpeedTick() {
+    const double d = progress_.RunBytesCopied - progress_.SpeedBaseline;
+    if (!std::isfinite(d)) {
+        panel_->ShowSpeed(QStringLiteral("0 bytes/sec"));
+        return;
+    }
+    panel_->ShowSpeed(FormatSize(d) + QStringLiteral("/sec"));
+    progress_.SpeedBaseline = progress_.RunBytesCopied;
+}
+
+void MainWindow::ShowOverallProgress(int i, int count) { panel_->ShowOverallProgress(i, count); }
+
+void MainWindow::ShowCurrentFile(const QByteArray& destinationPath, const QByteArray& sourceFile) {
+    setStatusText(DecodePath(destinationPath));
+    panel_->ShowCurrentFileName(DecodePath(GetFileName(sourceFile)));
+}
+
+void MainWindow::BeginFileProgress(qint64 length) { panel_->BeginFileProgress(length); }
+
+void MainWindow::ShowBlockProgress(qint64 position, qint64 length) {
+    panel_->ShowBlockProgress(position, length, progress_.RunBytesCopied);
+}
+
+void MainWindow::EndFileProgress() { panel_->EndFileProgress(); }
+void MainWindow::ShowCopiedCount(int copied) { panel_->ShowCopiedCount(copied); }
+void MainWindow::ShowErrorCount(int errors) { panel_->ShowErrorCount(errors); }
+void MainWindow::AddSkipped() { panel_->AddSkipped(); }
+
+void MainWindow::setEditingEnabled(bool enabled) {
+    command1_->setEnabled(enabled);
+    command2_->setEnabled(enabled);
+    command5_->setEnabled(enabled);
+    selectionMenu_->menuAction()->setEnabled(enabled);
+    fileMenu_->menuAction()->setEnabled(enabled);
+    listView1_->setEnabled(enabled);
+}
+
+void MainWindow::LockForRun() { setEditingEnabled(false); }
+
+void MainWindow::RestoreAfterRun() {
+    command3_->setEnabled(true);
+    setEditingEnabled(true);
+    flags_.CommandLineRun = false;
+    panel_->Reset();
+}
+
+void MainWindow::DisableStartButton() { command3_->setEnabled(false); }
+
+void MainWindow::CloseSummary() {
+    if (summary_) summary_->close();
+}
+
+void MainWindow::ShowSummary(const QList<QByteArray>&, int, const QString&) {}
+
+void MainWindow::CloseMainWindow() { close(); }
+
+// ---- Start-up and closing ----
+
+bool MainWindow::StartUp(const QString& commandLine) {
+    help_.InitHelp(this);
+    const CommandLineRequest request =
+        ParseCommandLine(commandLine, QCoreApplication::applicationDirPath(),
+                         [](const QString& p) { return PathExists(p); });
+    flags_.PauseBeforeExit = request.pauseBeforeExit;
+    switch (request.kind) {
+        case CommandLineRequest::Kind::Empty: return true;
+        case CommandLineRequest::Kind::Load: commands_.LoadBackupList(request.path); return true;
+        case CommandLineRequest::Kind::Run: break;
+    }
+    if (commands_.LoadBackupList(request.path) != LoadResult::Loaded) return true;
+    flags_.CommandLineRun = true;
+    show();
+    repaint();
+    StartClicked();
+    // The run ends the program by closing the window, unless that was refused.
+    return isVisible();
+}
+
+void MainWindow::releaseOtherWindows() {
+    for (QWidget* w : {about_.data(), summary_.data(), editor_.data(), registry_.data()})
+        if (w) w->close();
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    event->ignore();
+    if (!command3_->isEnabled() && !flags_.ClosePermitted) return;
+    const QString caption = startCaption();
+    if (caption == kCaptionRunning || caption == kCaptionAborting) {
+        StartClicked();
+        return;
+    }
+    help_.CloseHelp();
+    flags_.ClosingDown = true;
+    bool refused = false;
+    if (doc_->listModified() && !commands_.SaveChangesPrompt()) {
+        flags_.ClosingDown = false;
+        refused = true;
+    }
+    releaseOtherWindows();
+    if (!refused) event->accept();
+}
+
+}  // namespace zandrel

@@ -1,0 +1,47 @@
+#include "help/ContextIDs.h"
+
+#include <QCoreApplication>
+#include <QTextBrowser>
+#include <QUrl>
+
+namespace zandrel {
+
+QString HelpModule::HelpPathFor(const QString& programFolder) {
+    if (programFolder.trimmed().endsWith(u'/')) return programFolder + QStringLiteral("Zandrel.html");
+    return programFolder + QStringLiteral("/Zandrel.html");
+}
+
+void HelpModule::InitHelp(QWidget* owner) {
+    owner_ = owner;
+    helpFile_ = HelpPathFor(QCoreApplication::applicationDirPath());
+}
+
+void HelpModule::ShowHelpTopic(int contextNumber) {
+    lastContext_ = contextNumber;
+    if (!viewer_) {
+        // A top-level window of its own, like a help viewer, but closed with
+        // the program.
+        viewer_ = new QTextBrowser(owner_);
+        viewer_->setWindowFlag(Qt::Window);
+        viewer_->setAttribute(Qt::WA_DeleteOnClose);
+        viewer_->setObjectName(QStringLiteral("helpviewer"));
+        viewer_->setWindowTitle(QStringLiteral("Zandrel Help"));
+        viewer_->setOpenExternalLinks(true);
+        viewer_->resize(640, 560);
+    }
+    // Every context number this program uses opens the contents.
+    const QUrl url = QUrl::fromLocalFile(helpFile_);
+    viewer_->setSource(url);
+    if (viewer_->toPlainText().isEmpty())
+        viewer_->setHtml(QStringLiteral("<p>The help file was not found:</p><p>") +
+                         helpFile_.toHtmlEscaped() + QStringLiteral("</p>"));
+    viewer_->show();
+    viewer_->raise();
+    viewer_->activateWindow();
+}
+
+void HelpModule::CloseHelp() {
+    if (viewer_) viewer_->close();
+}
+
+}  // namespace zandrel

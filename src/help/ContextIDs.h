@@ -1,0 +1,37 @@
+#pragma once
+// The help hook-up: the help document beside the program, shown by Zandrel's
+// own viewer, opened at a topic by context number.
+
+#include <QPointer>
+#include <QString>
+
+
+#include <QTextBrowser>
+
+namespace zandrel {
+
+inline constexpr int kHelpContents = 10;
+
+class HelpModule {
+public:
+    // Stores the owner and makes the document beside the program the help file.
+    void InitHelp(QWidget* owner);
+    void ShowHelpTopic(int contextNumber);
+    // Quits the viewer.
+    void CloseHelp();
+
+    QString helpFilePath() const { return helpFile_; }
+    int lastContext() const { return lastContext_; }
+    QTextBrowser* viewer() const { return viewer_; }
+
+    // The help file's path for a program folder.
+    static QString HelpPathFor(const QString& programFolder);
+
+private:
+    QWidget* owner_ = nullptr;
+    QString helpFile_;
+    int lastContext_ = 0;
+    QPointer<QTextBrowser> viewer_;
+};
+
+}  // namespace zandrel
