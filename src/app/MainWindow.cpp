@@ -70,6 +70,7 @@ MainWindow::MainWindow(Dialogs& dialogs, QWidget* parent)
     buildMenus();
     buildControls();
     setStatusText(TasksText(0));
+    help_.InitHelp(this);
 
     timer1_ = new QTimer(this);
     timer1_->setObjectName(QStringLiteral("Timer1"));
@@ -473,7 +474,7 @@ void MainWindow::CloseMainWindow() { close(); }
 // ---- Start-up and closing ----
 
 bool MainWindow::StartUp(const QString& commandLine) {
-    help_.InitHelp(this);
+    // The help hook-up came with the window's creation.
     const CommandLineRequest request =
         ParseCommandLine(commandLine, QCoreApplication::applicationDirPath(),
                          [](const QString& p) { return PathExists(p); });

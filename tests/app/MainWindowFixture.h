@@ -1,0 +1,66 @@
+#pragma once
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QMenu>
+#include <QPushButton>
+#include <QSettings>
+#include <QTreeView>
+#include <QTreeWidget>
+#include <memory>
+
+#include "app/MainWindow.h"
+#include "listing/BackupList.h"
+#include "support/FakeHost.h"
+#include "support/TempTree.h"
+
+namespace zandrel::test {
+
+inline QString lineFor(const QString& source, const QString& description = QString()) {
+    return QStringLiteral("Copy<") + source + QStringLiteral("</dest<Subfolders<CopyFoldersAndFiles<Overwrite<") +
+           description + QStringLiteral("<:Specific|Types:*.*");
+}
+
+class MainWindowFixture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.root());
+        window = std::make_unique<MainWindow>(dialogs);
+    }
+    void TearDown() override {
+        // Let the window go without prompts.
+        window->document().setListModified(false);
+        window.reset();
+    }
+    void addRows(int n) {
+        for (int i = 1; i <= n; ++i)
+            window->document().appendLine(lineFor(QStringLiteral("/src%1").arg(i)));
+    }
+    template <typename T>
+    T* child(const char* name) {
+        return window->findChild<T*>(QLatin1String(name));
+    }
+    QTreeView* list() { return child<QTreeView>("ListView1"); }
+    QTreeWidget* reports() { return child<QTreeWidget>("ListView3"); }
+    QPushButton* button(const char* name) { return child<QPushButton>(name); }
+    QAction* action(const char* name) { return child<QAction>(name); }
+    void select(std::initializer_list<int> rows, int current) {
+        auto* sel = list()->selectionModel();
+        sel->clearSelection();
+        for (int r : rows)
+            sel->select(list()->model()->index(r, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        sel->setCurrentIndex(list()->model()->index(current, 0), QItemSelectionModel::NoUpdate);
+    }
+    QStringList sources() {
+        QStringList s;
+        for (int r = 0; r < window->document().count(); ++r) s.append(window->document().fieldAt(r, 1));
+        return s;
+    }
+
+    TempTree settings;
+    TempTree files;
+    FakeHost dialogs;
+    std::unique_ptr<MainWindow> window;
+};
+
+}  // namespace zandrel::test

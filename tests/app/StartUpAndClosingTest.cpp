@@ -1,0 +1,110 @@
+#include <QFile>
+
+#include "app/MainWindowFixture.h"
+
+using namespace zandrel;
+using namespace zandrel::test;
+
+namespace {
+
+const QString kPrompt = QStringLiteral("The listing has been modified.\r\n\r\nDo you want to save the changes?");
+
+class StartUpTest : public MainWindowFixture {
+protected:
+    void SetUp() override {
+        MainWindowFixture::SetUp();
+        files.write(QStringLiteral("daily.bak"), (lineFor(QStringLiteral("/a"), QStringLiteral("A")) + QStringLiteral("\r\n")).toUtf8());
+        files.write(QStringLiteral("broken.bak"), "not a list\r\n");
+    }
+};
+
+TEST_F(StartUpTest, ListNamedOnTheCommandLineIsLoaded) {
+    EXPECT_TRUE(window->StartUp(files.path(QStringLiteral("daily.bak"))));
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Zandrel - daily.bak"));
+    EXPECT_EQ(window->statusText(), QStringLiteral("1 tasks"));
+    EXPECT_EQ(window->document().count(), 1);
+    EXPECT_FALSE(window->flags().CommandLineRun);
+}
+
+TEST_F(StartUpTest, QuotedPathWithBlanksIsLoaded) {
+    files.write(QStringLiteral("my lists/daily.bak"), files.read(QStringLiteral("daily.bak")));
+    EXPECT_TRUE(window->StartUp(QStringLiteral("\"") + files.path(QStringLiteral("my lists/daily.bak")) + QStringLiteral("\"")));
+    EXPECT_EQ(window->document().count(), 1);
+}
+
+TEST_F(StartUpTest, InvalidListStartsUntitledWithoutAMessage) {
+    EXPECT_TRUE(window->StartUp(files.path(QStringLiteral("broken.bak"))));
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Zandrel - Untitled.bak"));
+    EXPECT_EQ(window->document().count(), 0);
+    EXPECT_TRUE(dialogs.messages.isEmpty());
+}
+
+TEST_F(StartUpTest, MissingListIsReportedAndAnUpperCaseExtensionIgnored) {
+    EXPECT_TRUE(window->StartUp(files.path(QStringLiteral("nope.bak"))));
+    ASSERT_EQ(dialogs.messages.size(), 1);
+    EXPECT_EQ(dialogs.messages[0].text, QStringLiteral("File was not found\r\n\r\n") + files.path(QStringLiteral("nope.bak")));
+    dialogs.messages.clear();
+    EXPECT_TRUE(window->StartUp(files.path(QStringLiteral("DAILY.BAK"))));
+    EXPECT_TRUE(dialogs.messages.isEmpty());
+    EXPECT_EQ(window->document().count(), 0);
+}
+
+TEST_F(StartUpTest, RunSwitchWithAMissingListLeavesTheProgramOpen) {
+    EXPECT_TRUE(window->StartUp(files.path(QStringLiteral("nope.bak")) + QStringLiteral(" -r")));
+    ASSERT_EQ(dialogs.messages.size(), 1);
+    EXPECT_EQ(dialogs.messages[0].title, QStringLiteral("Error notice"));
+    EXPECT_FALSE(window->flags().CommandLineRun);
+    EXPECT_EQ(window->document().count(), 0);
+}
+
+struct CloseCase {
+    const char* name;
+    bool titled;
+    QList<Answer> answers;
+    QStringList saveAs;
+    bool closes;
+    bool written;
+};
+
+class ClosingCases : public MainWindowFixture, public ::testing::WithParamInterface<CloseCase> {};
+
+TEST_P(ClosingCases, SaveChangesPromptDecides) {
+    const CloseCase& c = GetParam();
+    addRows(1);
+    const QString path = files.path(QStringLiteral("list.bak"));
+    if (c.titled) window->document().setCurrentListPath(path);
+    window->document().setListModified(true);
+    dialogs.answers = c.answers;
+    for (const QString& s : c.saveAs) dialogs.fileDialogAnswers.append(s.isEmpty() ? s : files.path(s));
+    window->show();
+    window->close();
+    EXPECT_EQ(!window->isVisible(), c.closes);
+    ASSERT_FALSE(dialogs.messages.isEmpty());
+    EXPECT_EQ(dialogs.messages[0].text, kPrompt);
+    EXPECT_EQ(dialogs.messages[0].title, c.titled ? QStringLiteral("list.bak") : QStringLiteral("Untitled.bak"));
+    EXPECT_EQ(QFile::exists(path), c.written);
+    // A save made while closing shows no "Saved successfully" note.
+    EXPECT_EQ(dialogs.messages.size(), 1);
+    EXPECT_FALSE(window->flags().ClosingDown && !c.closes);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ClosingCases,
+    ::testing::Values(CloseCase{"cancel_keeps_it_open", true, {Answer::Cancel}, {}, false, false},
+                      CloseCase{"no_closes_without_writing", true, {Answer::No}, {}, true, false},
+                      CloseCase{"yes_saves_and_closes", true, {Answer::Yes}, {}, true, true},
+                      CloseCase{"untitled_yes_then_cancel_save_as", false, {Answer::Yes}, {QString()}, false, false},
+                      CloseCase{"untitled_yes_then_save_as", false, {Answer::Yes}, {QStringLiteral("list.bak")}, true, true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(MainWindowFixture, DisabledStartButtonRefusesTheCloseUnlessPermitted) {
+    window->show();
+    window->DisableStartButton();
+    window->close();
+    EXPECT_TRUE(window->isVisible());
+    window->flags().ClosePermitted = true;
+    window->close();
+    EXPECT_FALSE(window->isVisible());
+}
+
+}  // namespace
