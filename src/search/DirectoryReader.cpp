@@ -27,25 +27,35 @@ std::uint16_t propsOfMode(mode_t mode) {
     return PropSystem;
 }
 
-// Opens a folder for reading, also when its path is longer than one system
-// call accepts: the path is then opened piece by piece, each piece relative
-// to the folder before it.
-UniqueFd openFolder(const QByteArray& path) {
+}  // namespace
+
+UniqueFd DirectoryReader::openFolder(const QByteArray& path) {
     constexpr int kFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
     if (path.size() < PATH_MAX)
         return UniqueFd(::open(path.constData(), kFlags));
-    UniqueFd base;
+    // Too long for one system call: open it in pieces, each relative to the
+    // one before. A walk goes down one level at a time, so start from the
+    // last long folder when this one lies below it.
     qsizetype pos = 0;
+    int at = AT_FDCWD;
+    if (deepFd_.valid() && path.startsWith(deepPath_)) {
+        at = deepFd_.get();
+        pos = deepPath_.size();
+    }
+    UniqueFd base;
     while (true) {
         // Relative to an opened piece, further separators add nothing.
-        if (base.valid())
+        if (at != AT_FDCWD)
             while (pos < path.size() && path.at(pos) == '/') ++pos;
-        const int at = base.valid() ? base.get() : AT_FDCWD;
         const qsizetype rest = path.size() - pos;
-        if (rest == 0)
-            return UniqueFd(::openat(at, ".", kFlags));
-        if (rest < PATH_MAX)
-            return UniqueFd(::openat(at, path.constData() + pos, kFlags));
+        if (rest < PATH_MAX) {
+            UniqueFd fd(::openat(at, rest == 0 ? "." : path.constData() + pos, kFlags));
+            if (fd.valid()) {
+                deepFd_ = UniqueFd(::openat(fd.get(), ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
+                deepPath_ = path.endsWith('/') ? path : path + '/';
+            }
+            return fd;
+        }
         const qsizetype cut = path.lastIndexOf('/', pos + PATH_MAX - 2);
         if (cut < pos)
             return UniqueFd();
@@ -54,11 +64,10 @@ UniqueFd openFolder(const QByteArray& path) {
         if (!next.valid())
             return UniqueFd();
         base = std::move(next);
+        at = base.get();
         pos = cut + 1;
     }
 }
-
-}  // namespace
 
 void DirectoryReader::add(const char* name, std::size_t size, std::uint16_t props) {
     entries_.push_back(

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "common/UniqueFd.h"
 #include "search/PatternMatcher.h"
 
 namespace zandrel {
@@ -41,6 +42,7 @@ class DirectoryReader {
     void search(const PatternMatcher& pattern, int attributes, Visit&& visit) const;
 
   private:
+    UniqueFd openFolder(const QByteArray& path);
     void add(const char* name, std::size_t size, std::uint16_t props);
     void sortEntries();
     static bool kept(std::uint16_t props, int attributes) {
@@ -51,6 +53,9 @@ class DirectoryReader {
     std::string names_;
     std::vector<Entry> entries_;
     std::vector<char> buffer_;
+    // The last folder opened whose path is too long for one system call.
+    QByteArray deepPath_;
+    UniqueFd deepFd_;
 };
 
 template <typename Visit>

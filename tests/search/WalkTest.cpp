@@ -1,0 +1,515 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "SearchTestSupport.h"
+#include "common/Paths.h"
+#include "common/UniqueFd.h"
+#include "search/DirAndFileSearch.h"
+#include "support/FakeHost.h"
+#include "support/TempTree.h"
+
+using namespace zandrel;
+using namespace zandrel::test;
+
+namespace {
+
+QString q(const char* utf8) {
+    return QString::fromUtf8(utf8);
+}
+
+// Listed paths relative to the tree, so expectations read like the tree.
+std::vector<std::string> relative(const TempTree& t, const SearchResult& r) {
+    const QByteArray prefix = EncodePath(t.root()) + '/';
+    std::vector<std::string> out;
+    for (const QByteArray& p : r.Paths)
+        out.push_back(p.startsWith(prefix) ? p.mid(prefix.size()).toStdString()
+                                           : "OUTSIDE:" + p.toStdString());
+    return out;
+}
+
+QByteArray bytes(const TempTree& t, const char* rel = "") {
+    return EncodePath(t.path(q(rel)));
+}
+
+void makeFifo(const TempTree& t, const char* rel) {
+    ASSERT_EQ(::mkfifo(bytes(t, rel).constData(), 0644), 0);
+}
+
+void makeLink(const TempTree& t, const QByteArray& target, const char* rel) {
+    ASSERT_EQ(::symlink(target.constData(), bytes(t, rel).constData()), 0);
+}
+
+// The example tree: Data holds a.txt and B; B holds b.txt and C; C holds c.txt.
+void exampleTree(const TempTree& t) {
+    t.write(q("a.txt"), "a");
+    t.write(q("B/b.txt"), "b");
+    t.write(q("B/C/c.txt"), "c");
+}
+
+// --- Order ----------------------------------------------------------------
+
+class SourceFolderText : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(SourceFolderText, WithSubfoldersTheirFilesComeFirst) {
+    TempTree t;
+    exampleTree(t);
+    FakeHost host;
+    const QByteArray source = bytes(t) + GetParam();
+    SearchResult r;
+    ListFilesBelow(source, q("*.*"), 23, 3, r, host);
+    EXPECT_EQ(r.Count, 2);
+    ListFiles({source}, q("*.*"), 23, r, host);
+    EXPECT_EQ(relative(t, r),
+              (std::vector<std::string>{"B/b.txt", "B/C/c.txt", ".", "..", "B", "a.txt"}));
+    EXPECT_EQ(r.Count, 6);
+}
+
+TEST_P(SourceFolderText, WithoutSubfoldersOnlyTheFolderItself) {
+    TempTree t;
+    exampleTree(t);
+    FakeHost host;
+    SearchResult r;
+    ListFiles({bytes(t) + GetParam()}, q("*.*"), 23, r, host);
+    EXPECT_EQ(relative(t, r), (std::vector<std::string>{".", "..", "B", "a.txt"}));
+    EXPECT_EQ(r.Count, 4);
+}
+
+// "Data" and "Data/" give the same paths.
+INSTANTIATE_TEST_SUITE_P(WithAndWithoutSeparator, SourceFolderText, ::testing::Values("", "/"));
+
+TEST(FolderTree, DepthFirstPreOrderWithSiblingsInByteOrder) {
+    TempTree t;
+    for (const char* d : {"a/a2", "a/a1/deep", "B", "a/a1/also", "c"}) t.mkdir(q(d));
+    t.write(q("a/file.txt"), "x");
+    FakeHost host;
+    SearchResult r;
+    ListFolderTree(bytes(t), 22, r, host);
+    EXPECT_EQ(relative(t, r),
+              (std::vector<std::string>{"B", "a", "a/a1", "a/a1/also", "a/a1/deep", "a/a2", "c"}));
+    EXPECT_EQ(r.Count, 7);
+}
+
+TEST(Subfolders, OnlyTheImmediateOnesOfEachListedFolder) {
+    TempTree t;
+    for (const char* d : {"x/one", "x/two/below", "y/three", "z"}) t.mkdir(q(d));
+    t.write(q("x/file"), "f");
+    FakeHost host;
+    SearchResult r;
+    ListSubfolders({bytes(t, "x"), bytes(t, "y/"), bytes(t, "z")}, 22, r, host);
+    EXPECT_EQ(relative(t, r), (std::vector<std::string>{"x/one", "x/two", "y/three"}));
+    EXPECT_EQ(r.Count, 3);
+}
+
+TEST(Files, PatternByPatternWithinEachFolder) {
+    TempTree t;
+    for (const char* f : {"one/b.exe", "one/a.jpg", "one/c.jpg", "two/d.jpg", "two/e.exe"})
+        t.write(q(f), "x");
+    FakeHost host;
+    SearchResult r;
+    ListFiles({bytes(t, "one"), bytes(t, "two")}, q("*.jpg;*.exe"), 3, r, host);
+    EXPECT_EQ(relative(t, r), (std::vector<std::string>{"one/a.jpg", "one/c.jpg", "one/b.exe",
+                                                        "two/d.jpg", "two/e.exe"}));
+    EXPECT_EQ(host.yields, 4);  // once per folder and pattern
+}
+
+TEST(Files, PathsAreAppendedToWhatTheResultHolds) {
+    TempTree t;
+    t.write(q("f.txt"), "x");
+    FakeHost host;
+    SearchResult r;
+    r.Paths = {QByteArrayLiteral("/earlier/entry")};
+    r.Count = 0;
+    ListFiles({bytes(t)}, q("*.txt"), 3, r, host);
+    ASSERT_EQ(r.Paths.size(), 2);
+    EXPECT_EQ(r.Paths.at(0), QByteArrayLiteral("/earlier/entry"));
+    EXPECT_EQ(r.Paths.at(1), bytes(t, "f.txt"));
+    EXPECT_EQ(r.Count, 2);
+}
+
+// --- Nothing to list ------------------------------------------------------
+
+TEST(NothingToList, CountIsStillSetToThePathsHeld) {
+    TempTree t;
+    t.mkdir(q("empty"));
+    FakeHost host;
+    const QByteArray missing = bytes(t, "missing");
+    const std::vector<FolderList> lists = {
+        {}, {QByteArray()}, {QByteArray(), QByteArray()}, {missing}, {bytes(t, "empty")}};
+    for (const FolderList& folders : lists) {
+        SearchResult r;
+        r.Paths = {QByteArrayLiteral("/kept")};
+        ListSubfolders(folders, 22, r, host);
+        EXPECT_EQ(r.Count, 1);
+        ListFiles(folders, q("*.*"), 3, r, host);
+        EXPECT_EQ(r.Paths, QList<QByteArray>{QByteArrayLiteral("/kept")});
+    }
+    SearchResult r;
+    ListFolderTree(bytes(t, "empty"), 22, r, host);
+    ListFolderTree(missing, 22, r, host);
+    ListFolderTree(QByteArray(), 22, r, host);  // never the root
+    ListFilesBelow(QByteArray(), q("*.*"), 23, 3, r, host);
+    ListFilesBelow(bytes(t, "empty"), q("*.*"), 23, 3, r, host);
+    EXPECT_TRUE(r.Paths.isEmpty());
+    EXPECT_EQ(r.Count, 0);
+    ListFiles({bytes(t, "empty")}, q("*.*"), 23, r, host);
+    EXPECT_EQ(relative(t, r), (std::vector<std::string>{"empty/.", "empty/.."}));
+}
+
+// --- Entry properties -----------------------------------------------------
+
+// One folder with an entry of every kind.
+void everyKind(const TempTree& t) {
+    t.write(q("k/file"), "x");
+    t.write(q("k/.hidden"), "x");
+    t.write(q("k/readonly"), "x");
+    ::chmod(bytes(t, "k/readonly").constData(), 0444);
+    t.mkdir(q("k/dir"));
+    t.mkdir(q("k/.hiddendir"));
+    makeFifo(t, "k/fifo");
+    makeLink(t, "file", "k/tofile");
+    makeLink(t, "dir", "k/todir");
+    makeLink(t, "nowhere", "k/dangling");
+}
+
+struct KeepCase {
+    int attributes;
+    const char* kept;  // names in listing order, "|" between them
+};
+
+class AttributeSets : public ::testing::TestWithParam<KeepCase> {};
+
+TEST_P(AttributeSets, KeepEntriesWhosePropertiesAreAllInTheSet) {
+    TempTree t;
+    everyKind(t);
+    FakeHost host;
+    SearchResult r;
+    ListFiles({bytes(t, "k")}, q("*.*"), GetParam().attributes, r, host);
+    std::vector<std::string> names;
+    for (const QByteArray& p : r.Paths) names.push_back(GetFileName(p).toStdString());
+    EXPECT_EQ(names, splitBars(GetParam().kept));
+}
+
+// Hidden: a leading "."; system: neither a file nor a folder (a FIFO, a
+// dangling link); a link counts as its target; read-only keeps nothing out.
+INSTANTIATE_TEST_SUITE_P(
+    Linux, AttributeSets,
+    ::testing::Values(
+        KeepCase{0, "file|readonly|tofile"}, KeepCase{1, "file|readonly|tofile"},
+        KeepCase{2, ".hidden|file|readonly|tofile"}, KeepCase{3, ".hidden|file|readonly|tofile"},
+        KeepCase{4, "dangling|fifo|file|readonly|tofile"},
+        KeepCase{16, ".|..|dir|file|readonly|todir|tofile"},
+        KeepCase{18, ".|..|.hidden|.hiddendir|dir|file|readonly|todir|tofile"},
+        KeepCase{22, ".|..|.hidden|.hiddendir|dangling|dir|fifo|file|readonly|todir|tofile"},
+        KeepCase{23, ".|..|.hidden|.hiddendir|dangling|dir|fifo|file|readonly|todir|tofile"}));
+
+TEST(EntryProperties, HiddenAndSystemSubfoldersAreWalkedButSystemFilesOnlyListedAtTheTop) {
+    TempTree t;
+    t.write(q("sub/plain.txt"), "x");
+    t.write(q("sub/.h.txt"), "x");
+    makeFifo(t, "sub/pipe");
+    t.write(q(".hiddendir/y.txt"), "x");
+    t.write(q("top.txt"), "x");
+    makeFifo(t, "toppipe");
+    FakeHost host;
+    SearchResult r;
+    ListFilesBelow(bytes(t), q("*.*"), 23, 3, r, host);
+    ListFiles({bytes(t)}, q("*.*"), 23, r, host);
+    EXPECT_EQ(relative(t, r),
+              (std::vector<std::string>{".hiddendir/y.txt", "sub/.h.txt", "sub/plain.txt", ".",
+                                        "..", ".hiddendir", "sub", "top.txt", "toppipe"}));
+}
+
+// --- Folder lists ---------------------------------------------------------
+
+TEST(FolderLists, TheSameFolderTwiceIsListedOnce) {
+    TempTree t;
+    t.write(q("A/f.txt"), "x");
+    t.mkdir(q("A/sub"));
+    FakeHost host;
+    const FolderList twice = {bytes(t, "A"), bytes(t, "A/")};
+    SearchResult files, folders;
+    ListFiles(twice, q("*.txt"), 3, files, host);
+    EXPECT_EQ(relative(t, files), std::vector<std::string>{"A/f.txt"});
+    ListSubfolders(twice, 22, folders, host);
+    EXPECT_EQ(relative(t, folders), std::vector<std::string>{"A/sub"});
+}
+
+TEST(FolderLists, FoldersDifferingOnlyInCaseAreTwoFolders) {
+    TempTree t;
+    t.write(q("Photos/big.jpg"), "x");
+    t.write(q("photos/small.jpg"), "x");
+    t.mkdir(q("Photos/2020"));
+    t.mkdir(q("photos/2021"));
+    FakeHost host;
+    SearchResult r;
+    ListFilesBelow(bytes(t), q("*.JPG"), 23, 3, r, host);
+    ListFiles({bytes(t, "Photos"), bytes(t, "photos")}, q("*.jpg"), 3, r, host);
+    ListSubfolders({bytes(t, "Photos"), bytes(t, "photos")}, 22, r, host);
+    EXPECT_EQ(relative(t, r),
+              (std::vector<std::string>{"Photos/big.jpg", "photos/small.jpg", "Photos/big.jpg",
+                                        "photos/small.jpg", "Photos/2020", "photos/2021"}));
+}
+
+TEST(FolderLists, ANameWithSeparatorsStaysOneFolder) {
+    TempTree t;
+    t.write(q("a;b/inside.txt"), "x");
+    t.write(q("a/wrong.txt"), "x");
+    t.write(q("b/wrong.txt"), "x");
+    t.write(q("tab\there/tab.txt"), "x");
+    FakeHost host;
+    SearchResult r;
+    ListFiles({bytes(t, "a;b"), bytes(t, "tab\there")}, q("*.txt"), 3, r, host);
+    EXPECT_EQ(relative(t, r), (std::vector<std::string>{"a;b/inside.txt", "tab\there/tab.txt"}));
+    SearchResult below;
+    ListFilesBelow(bytes(t), q("inside.txt"), 23, 3, below, host);
+    EXPECT_EQ(relative(t, below), std::vector<std::string>{"a;b/inside.txt"});
+}
+
+// --- Links ----------------------------------------------------------------
+
+TEST(Links, ALoopIsNotFollowed) {
+    TempTree t;
+    t.write(q("d/f.txt"), "x");
+    makeLink(t, "..", "d/up");
+    makeLink(t, bytes(t, "d"), "self");
+    FakeHost host;
+    SearchResult tree;
+    ListFolderTree(bytes(t), 22, tree, host);
+    EXPECT_EQ(relative(t, tree), std::vector<std::string>{"d"});
+    SearchResult r;
+    ListFilesBelow(bytes(t), q("*.*"), 23, 3, r, host);
+    EXPECT_EQ(relative(t, r), std::vector<std::string>{"d/f.txt"});
+    // In a file listing the links are entries with the folder property.
+    ListFiles({bytes(t, "d")}, q("*.*"), 23, r, host);
+    EXPECT_EQ(relative(t, r),
+              (std::vector<std::string>{"d/f.txt", "d/.", "d/..", "d/f.txt", "d/up"}));
+}
+
+TEST(Links, ALinkDoesNotLeadOutOfTheSourceFolder) {
+    TempTree outside;
+    outside.write(q("secret.txt"), "x");
+    outside.mkdir(q("deeper"));
+    TempTree t;
+    t.write(q("in/mine.txt"), "x");
+    makeLink(t, bytes(outside), "in/out");
+    makeLink(t, bytes(outside, "secret.txt"), "in/file-link.txt");
+    FakeHost host;
+    SearchResult r;
+    ListFolderTree(bytes(t), 22, r, host);
+    ListSubfolders({bytes(t, "in")}, 22, r, host);
+    EXPECT_EQ(relative(t, r), std::vector<std::string>{"in"});
+    SearchResult files;
+    ListFilesBelow(bytes(t), q("*.*"), 23, 3, files, host);
+    // A link to a file counts as a file; the folder link is no file.
+    EXPECT_EQ(relative(t, files), (std::vector<std::string>{"in/file-link.txt", "in/mine.txt"}));
+}
+
+// --- Names and depth ------------------------------------------------------
+
+TEST(Names, BytesThatAreNotUtf8AreListedExactly) {
+    TempTree t;
+    const QByteArray name("caf\xe9\xff.TXT");  // Latin-1 bytes, not UTF-8
+    const QByteArray folder = bytes(t, "d");
+    t.mkdir(q("d"));
+    const QByteArray path = folder + '/' + name;
+    UniqueFd fd(::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+    ASSERT_TRUE(fd.valid());
+    // The temporary folder's own clean-up cannot remove such a name.
+    struct Unlink {
+        QByteArray path;
+        ~Unlink() { ::unlink(path.constData()); }
+    } unlinkLater{path};
+    FakeHost host;
+    // ";x": the empty piece matches every entry.
+    for (const char* pattern : {"*.txt", "caf??.txt", "*.*", ";x"}) {
+        SearchResult r;
+        ListFilesBelow(bytes(t), q(pattern), 23, 3, r, host);
+        ASSERT_EQ(r.Paths.size(), 1) << pattern;
+        EXPECT_EQ(r.Paths.at(0), path) << pattern;
+    }
+    SearchResult none;
+    ListFiles({folder}, q("cafe*"), 3, none, host);
+    EXPECT_TRUE(none.Paths.isEmpty());
+}
+
+// A chain of nested folders far deeper than a path the system accepts at
+// once; created and removed through descriptors for the same reason.
+class DeepChain {
+  public:
+    DeepChain(const QByteArray& root, int depth) : root_(root), depth_(depth) {
+        UniqueFd fd(::open(root.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        for (int i = 0; i < depth && fd.valid(); ++i) {
+            if (::mkdirat(fd.get(), "a", 0755) != 0)
+                return;
+            fd = UniqueFd(::openat(fd.get(), "a", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+            ++made_;
+        }
+        if (fd.valid())
+            UniqueFd(::openat(fd.get(), "end.txt", O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
+    }
+    ~DeepChain() {
+        // Down to the bottom, then back up through ".." removing each level.
+        UniqueFd fd(::open(root_.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        for (int i = 0; i < made_ && fd.valid(); ++i)
+            fd = UniqueFd(::openat(fd.get(), "a", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        ::unlinkat(fd.get(), "end.txt", 0);
+        for (int i = 0; i < made_ && fd.valid(); ++i) {
+            UniqueFd parent(::openat(fd.get(), "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+            ::unlinkat(parent.get(), "a", AT_REMOVEDIR);
+            fd = std::move(parent);
+        }
+    }
+    int made() const { return made_; }
+
+  private:
+    QByteArray root_;
+    int depth_;
+    int made_ = 0;
+};
+
+TEST(Depth, TenThousandNestedFolders) {
+    TempTree t;
+    const QByteArray root = bytes(t);
+    constexpr int kDepth = 10000;
+    DeepChain chain(root, kDepth);
+    ASSERT_EQ(chain.made(), kDepth);
+    FakeHost host;
+    SearchResult r;
+    ListFolderTree(root, 22, r, host);
+    ASSERT_EQ(r.Count, kDepth);
+    QByteArray expected = root;
+    for (int i = 0; i < kDepth; ++i) {
+        expected += "/a";
+        if (r.Paths.at(i) != expected) {
+            ADD_FAILURE() << "folder " << i << " out of order";
+            break;
+        }
+    }
+    r = SearchResult();
+    ListFilesBelow(root, q("*.txt"), 22, 3, r, host);
+    ASSERT_EQ(r.Count, 1);
+    EXPECT_EQ(r.Paths.at(0), expected + "/end.txt");
+}
+
+// --- Yields and abort -----------------------------------------------------
+
+TEST(Yields, OncePerEntryWhileLookingForSubfolders) {
+    TempTree t;
+    t.write(q("f1"), "x");
+    t.write(q("f2"), "x");
+    t.mkdir(q("d"));
+    FakeHost host;
+    SearchResult r;
+    ListSubfolders({bytes(t)}, 22, r, host);
+    EXPECT_EQ(host.yields, 5);  // ".", "..", d, f1, f2
+    host.yields = 0;
+    ListSubfolders({bytes(t)}, 0, r, host);
+    EXPECT_EQ(host.yields, 2);  // only the plain files are returned by the search
+    EXPECT_EQ(relative(t, r), std::vector<std::string>{"d"});
+}
+
+// Starts with a result that already holds one path and a known Count, so
+// that what an aborted operation left is visible.
+SearchResult startedResult() {
+    SearchResult r;
+    r.Paths = {QByteArrayLiteral("/before")};
+    r.Count = 1;
+    return r;
+}
+
+void abortWhen(FakeHost& host, std::function<bool()> condition) {
+    host.onYield = [&host, condition] {
+        if (condition())
+            host.caption = kCaptionAborting;
+    };
+}
+
+TEST(Abort, RequestedBeforehandListsNothing) {
+    TempTree t;
+    exampleTree(t);
+    FakeHost host;
+    host.caption = kCaptionAborting;
+    EXPECT_TRUE(AbortRequested(host));
+    SearchResult r = startedResult();
+    ListSubfolders({bytes(t)}, 22, r, host);
+    ListFolderTree(bytes(t), 22, r, host);
+    ListFiles({bytes(t)}, q("*.*"), 23, r, host);
+    ListFilesBelow(bytes(t), q("*.*"), 23, 3, r, host);
+    EXPECT_EQ(r.Paths, QList<QByteArray>{QByteArrayLiteral("/before")});
+    EXPECT_EQ(r.Count, 1);
+    EXPECT_EQ(host.yields, 0);
+}
+
+TEST(Abort, OnlyTheAbortingCaptionCounts) {
+    FakeHost host;
+    for (const QString& caption :
+         {kCaptionIdle, kCaptionRunning, q("Aborting"), q("aborting...")}) {
+        host.caption = caption;
+        EXPECT_FALSE(AbortRequested(host)) << caption.toStdString();
+    }
+}
+
+TEST(Abort, WhileListFilesBelowCollectsFoldersNoFileIsListed) {
+    TempTree t;
+    exampleTree(t);
+    for (int yieldNo : {1, 3, 6, 8}) {
+        FakeHost host;
+        abortWhen(host, [&host, yieldNo] { return host.yields == yieldNo; });
+        SearchResult r = startedResult();
+        ListFilesBelow(bytes(t), q("*.*"), 23, 3, r, host);
+        EXPECT_EQ(r.Paths, QList<QByteArray>{QByteArrayLiteral("/before")}) << yieldNo;
+        EXPECT_EQ(r.Count, 1) << yieldNo;
+    }
+}
+
+TEST(Abort, InsideListFilesTheEarlierFoldersEntriesStay) {
+    TempTree t;
+    for (const char* f : {"1/a.txt", "2/b.txt", "3/c.txt", "4/d.txt"}) t.write(q(f), "x");
+    FakeHost host;
+    SearchResult r = startedResult();
+    // Pressed during the second folder's search: the listing ends at the
+    // next folder, after the entries of the second.
+    abortWhen(host, [&r] { return r.Paths.size() == 2; });
+    ListFilesBelow(bytes(t), q("*.txt"), 23, 3, r, host);
+    EXPECT_EQ(relative(t, r), (std::vector<std::string>{"OUTSIDE:/before", "1/a.txt", "2/b.txt"}));
+    EXPECT_EQ(r.Count, 1);
+}
+
+TEST(Abort, ListFilesStopsAtTheNextFolder) {
+    TempTree t;
+    for (const char* f : {"1/a.txt", "1/b.txt", "2/c.txt"}) t.write(q(f), "x");
+    FakeHost host;
+    abortWhen(host, [] { return true; });
+    SearchResult r = startedResult();
+    ListFiles({bytes(t, "1"), bytes(t, "2")}, q("a*;b*"), 3, r, host);
+    EXPECT_EQ(relative(t, r), (std::vector<std::string>{"OUTSIDE:/before", "1/a.txt", "1/b.txt"}));
+    EXPECT_EQ(r.Count, 1);
+    EXPECT_EQ(host.yields, 2);
+}
+
+TEST(Abort, FolderTreeStopsAtTheNextSubfolder) {
+    TempTree t;
+    for (const char* d : {"a/a1", "a/a2", "b/b1", "c"}) t.mkdir(q(d));
+    FakeHost host;
+    SearchResult r = startedResult();
+    abortWhen(host, [&r] { return r.Paths.size() == 3; });
+    ListFolderTree(bytes(t), 22, r, host);
+    EXPECT_EQ(relative(t, r), (std::vector<std::string>{"OUTSIDE:/before", "a", "a/a1"}));
+    EXPECT_EQ(r.Count, 1);
+}
+
+TEST(Abort, ListSubfoldersStopsAtTheNextFolderOfTheList) {
+    TempTree t;
+    for (const char* d : {"x/x1", "x/x2", "y/y1"}) t.mkdir(q(d));
+    FakeHost host;
+    abortWhen(host, [] { return true; });
+    SearchResult r = startedResult();
+    ListSubfolders({bytes(t, "x"), bytes(t, "y")}, 22, r, host);
+    EXPECT_EQ(relative(t, r), (std::vector<std::string>{"OUTSIDE:/before", "x/x1", "x/x2"}));
+    EXPECT_EQ(r.Count, 1);
+}
+
+}  // namespace
