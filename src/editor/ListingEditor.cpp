@@ -1,0 +1,492 @@
+#include "editor/ListingEditor.h"
+
+#include <QCheckBox>
+#include <QEvent>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTabWidget>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <functional>
+
+#include "common/Host.h"
+#include "common/Paths.h"
+#include "editor/FolderCreation.h"
+#include "listing/BackupList.h"
+#include "listing/Listing.h"
+#include "picker/BrowseFolder.h"
+
+namespace zandrel {
+
+namespace {
+
+constexpr qint32 kPickerFlags = 65;  // file-system folders only, resizable, "new folder" button
+
+const QString kErrorNotice = QStringLiteral("Error notice");
+
+// Neither may appear in a field: "<" separates the fields, "|" is part of the
+// filter's marker.
+bool isLineBreaker(QChar c) {
+    return c == u'<' || c == u'|';
+}
+
+QLabel* boldLabel(const QString& text, QWidget* parent) {
+    auto* label = new QLabel(text, parent);
+    QFont font = label->font();
+    font.setBold(true);
+    label->setFont(font);
+    return label;
+}
+
+QPushButton* button(const QString& caption, const QString& name, QWidget* parent) {
+    auto* b = new QPushButton(caption, parent);
+    b->setObjectName(name);
+    // Enter never confirms the window.
+    b->setAutoDefault(false);
+    b->setDefault(false);
+    return b;
+}
+
+QRadioButton* option(const QString& caption, const QString& name, QWidget* parent) {
+    auto* o = new QRadioButton(caption, parent);
+    o->setObjectName(name);
+    return o;
+}
+
+QCheckBox* check(const QString& caption, const QString& name, QWidget* parent) {
+    auto* c = new QCheckBox(caption, parent);
+    c->setObjectName(name);
+    return c;
+}
+
+QLineEdit* textBox(const QString& name, QWidget* parent) {
+    auto* t = new QLineEdit(parent);
+    t->setObjectName(name);
+    return t;
+}
+
+// Replaces a box's text and keeps the caret where it was relative to the
+// characters that stayed.
+void replaceKeepingCaret(QLineEdit* box, const QString& cleaned,
+                         const std::function<bool(QChar)>& dropped) {
+    const QString before = box->text();
+    const qsizetype caret = box->cursorPosition();
+    qsizetype removedBeforeCaret = 0;
+    for (qsizetype i = 0; i < caret && i < before.size(); ++i)
+        if (dropped(before.at(i)))
+            ++removedBeforeCaret;
+    box->setText(cleaned);
+    box->setCursorPosition(static_cast<int>(caret - removedBeforeCaret));
+}
+
+bool isRefusedInDescription(QChar c) {
+    return isLineBreaker(c) || c == u';';
+}
+
+}  // namespace
+
+void ShowListingEditor(BackupList& doc, Host& host, qint16 editIndex, QWidget* owner) {
+    ListingEditor editor(doc, host, editIndex, owner);
+    editor.exec();
+}
+
+ListingEditor::ListingEditor(BackupList& doc, Host& host, qint16 editIndex, QWidget* parent)
+    : QDialog(parent), doc_(doc), host_(host), editIndex_(editIndex) {
+    buildControls();
+    setTabOrders();
+    fill();
+    connectChanges();
+}
+
+bool ListingEditor::IsAcceptedFilterKey(const QString& currentText, QChar typed) {
+    if (isLineBreaker(typed))
+        return false;
+    // The whole text's end counts, wherever the caret stands.
+    return !(typed == u';' && currentText.endsWith(u';'));
+}
+
+bool ListingEditor::IsAcceptedDescriptionKey(QChar typed) {
+    return !isRefusedInDescription(typed);
+}
+
+QString ListingEditor::CleanFilterText(const QString& text) {
+    QString cleaned = text;
+    cleaned.removeIf(isLineBreaker);
+    return cleaned;
+}
+
+QString ListingEditor::CleanDescriptionText(const QString& text) {
+    QString cleaned = text;
+    cleaned.removeIf(isRefusedInDescription);
+    return cleaned;
+}
+
+void ListingEditor::buildControls() {
+    setObjectName(QStringLiteral("newfrm"));
+    setWindowTitle(QStringLiteral("New listing"));
+    setModal(true);
+
+    tabs_ = new QTabWidget(this);
+    tabs_->setObjectName(QStringLiteral("SSTab1"));
+
+    // Directories
+    auto* directories = new QWidget(tabs_);
+    auto* directoryInfo = new QGroupBox(QStringLiteral("Directory info"), directories);
+    source_ = textBox(QStringLiteral("Text1"), directoryInfo);
+    destination_ = textBox(QStringLiteral("Text2"), directoryInfo);
+    browseSource_ = button(QStringLiteral(".."), QStringLiteral("Command1"), directoryInfo);
+    browseDestination_ = button(QStringLiteral(".."), QStringLiteral("Command2"), directoryInfo);
+    for (QPushButton* b : {browseSource_, browseDestination_})
+        b->setFixedWidth(b->fontMetrics().horizontalAdvance(QStringLiteral("...")) + 24);
+    auto* folderGrid = new QGridLayout(directoryInfo);
+    folderGrid->addWidget(boldLabel(QStringLiteral("Source directory:"), directoryInfo), 0, 0);
+    folderGrid->addWidget(source_, 1, 0);
+    folderGrid->addWidget(browseSource_, 1, 1);
+    folderGrid->addWidget(boldLabel(QStringLiteral("Destination directory:"), directoryInfo), 2, 0);
+    folderGrid->addWidget(destination_, 3, 0);
+    folderGrid->addWidget(browseDestination_, 3, 1);
+    auto* directoriesLayout = new QVBoxLayout(directories);
+    directoriesLayout->addWidget(directoryInfo);
+    directoriesLayout->addStretch();
+    tabs_->addTab(directories, QStringLiteral("Directories"));
+
+    // Settings
+    auto* settings = new QWidget(tabs_);
+    auto* method = new QGroupBox(QStringLiteral("Method"), settings);
+    copy_ = option(QStringLiteral("Copy files to destination folder"), QStringLiteral("Option1"),
+                   method);
+    move_ = option(QStringLiteral("Move files to destination folder"), QStringLiteral("Option2"),
+                   method);
+    copy_->setChecked(true);
+    auto* methodLayout = new QVBoxLayout(method);
+    methodLayout->addWidget(copy_);
+    methodLayout->addWidget(move_);
+
+    auto* options = new QGroupBox(QStringLiteral("Options"), settings);
+    subfolders_ = check(QStringLiteral("Include sub-folders"), QStringLiteral("Check1"), options);
+    justFiles_ = check(QStringLiteral("Copy all files to one destination folder"),
+                       QStringLiteral("Check2"), options);
+    subfolders_->setChecked(true);
+    auto* optionsLayout = new QVBoxLayout(options);
+    optionsLayout->addWidget(subfolders_);
+    optionsLayout->addWidget(justFiles_);
+
+    auto* filterFrame = new QGroupBox(QStringLiteral("Filter file types"), settings);
+    filter_ = textBox(QStringLiteral("Text3"), filterFrame);
+    filter_->setText(QStringLiteral("*.*"));
+    auto* filterLayout = new QVBoxLayout(filterFrame);
+    filterLayout->addWidget(filter_);
+    for (const QString& hint :
+         {QStringLiteral("Filters should be separated by a semi colon."),
+          QStringLiteral("Example *.jpg;*.exe"),
+          QStringLiteral("File type exclusions should start with - (negative sign)."),
+          QStringLiteral("Example -*.bmp;-*.exe")})
+        filterLayout->addWidget(new QLabel(hint, filterFrame));
+
+    auto* settingsLayout = new QGridLayout(settings);
+    settingsLayout->addWidget(method, 0, 0);
+    settingsLayout->addWidget(options, 0, 1);
+    settingsLayout->addWidget(filterFrame, 1, 0, 1, 2);
+    settingsLayout->setRowStretch(2, 1);
+    tabs_->addTab(settings, QStringLiteral("Settings"));
+
+    // File exists
+    auto* fileExists = new QWidget(tabs_);
+    auto* rule = new QGroupBox(
+        QStringLiteral("If a source file already exists in the destination folder:"), fileExists);
+    overwrite_ = option(QStringLiteral("Overwrite file"), QStringLiteral("Option5"), rule);
+    skip_ = option(QStringLiteral("Skip the file"), QStringLiteral("Option6"), rule);
+    newer_ = option(QStringLiteral("Only copy if the source file is newer than destination file "
+                                   "(compares the date/time)"),
+                    QStringLiteral("Option7"), rule);
+    overwrite_->setChecked(true);
+    auto* ruleLayout = new QVBoxLayout(rule);
+    ruleLayout->addWidget(overwrite_);
+    ruleLayout->addWidget(skip_);
+    ruleLayout->addWidget(newer_);
+    auto* fileExistsLayout = new QVBoxLayout(fileExists);
+    fileExistsLayout->addWidget(rule);
+    fileExistsLayout->addStretch();
+    tabs_->addTab(fileExists, QStringLiteral("File exists"));
+
+    // Description
+    auto* descriptionPage = new QWidget(tabs_);
+    description_ = textBox(QStringLiteral("Text5"), descriptionPage);
+    description_->setMaxLength(kDescriptionMaxLength);
+    auto* descriptionLayout = new QVBoxLayout(descriptionPage);
+    descriptionLayout->addWidget(new QLabel(
+        QStringLiteral("Description of listing (example: my written documents)"), descriptionPage));
+    descriptionLayout->addWidget(description_);
+    descriptionLayout->addStretch();
+    tabs_->addTab(descriptionPage, QStringLiteral("Description"));
+
+    tabs_->setCurrentIndex(0);
+
+    ok_ = button(QStringLiteral("&OK"), QStringLiteral("Command3"), this);
+    cancel_ = button(QStringLiteral("Cancel"), QStringLiteral("Command4"), this);
+    delete_ = button(QStringLiteral("&Delete item"), QStringLiteral("Command5"), this);
+    delete_->hide();
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(delete_);
+    buttons->addStretch();
+    buttons->addWidget(ok_);
+    buttons->addWidget(cancel_);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(tabs_);
+    layout->addLayout(buttons);
+
+    connect(browseSource_, &QPushButton::clicked, this,
+            [this] { chooseFolder(source_, QStringLiteral("Select Source Folder")); });
+    connect(browseDestination_, &QPushButton::clicked, this,
+            [this] { chooseFolder(destination_, QStringLiteral("Select Destination Folder")); });
+    connect(ok_, &QPushButton::clicked, this, &ListingEditor::confirm);
+    connect(cancel_, &QPushButton::clicked, this, &ListingEditor::cancel);
+    connect(delete_, &QPushButton::clicked, this, &ListingEditor::deleteListing);
+
+    for (QLineEdit* box : {source_, destination_, filter_, description_})
+        box->installEventFilter(this);
+}
+
+void ListingEditor::setTabOrders() {
+    const QWidget* order[] = {source_,      destination_, browseSource_, browseDestination_,
+                              copy_,        move_,        subfolders_,   justFiles_,
+                              filter_,      overwrite_,   skip_,         newer_,
+                              description_, ok_,          cancel_,       delete_};
+    for (std::size_t i = 0; i + 1 < std::size(order); ++i)
+        QWidget::setTabOrder(const_cast<QWidget*>(order[i]), const_cast<QWidget*>(order[i + 1]));
+}
+
+void ListingEditor::connectChanges() {
+    for (QAbstractButton* b : std::initializer_list<QAbstractButton*>{
+             copy_, move_, overwrite_, skip_, newer_, subfolders_, justFiles_})
+        connect(b, &QAbstractButton::clicked, this, &ListingEditor::markChanged);
+    for (QLineEdit* box : {source_, destination_, filter_, description_})
+        connect(box, &QLineEdit::textChanged, this, &ListingEditor::markChanged);
+
+    // Pasted or dropped text obeys the same rules as typed text.
+    connect(filter_, &QLineEdit::textEdited, this, [this](const QString& text) {
+        const QString cleaned = CleanFilterText(text);
+        if (cleaned != text)
+            replaceKeepingCaret(filter_, cleaned, isLineBreaker);
+    });
+    connect(description_, &QLineEdit::textEdited, this, [this](const QString& text) {
+        const QString cleaned = CleanDescriptionText(text);
+        if (cleaned != text)
+            replaceKeepingCaret(description_, cleaned, isRefusedInDescription);
+    });
+}
+
+void ListingEditor::fill() {
+    if (editIndex_ == -1) {
+        editorChanged_ = false;
+        return;
+    }
+    const int row = editIndex_ - 1;
+    if (row < 0 || row >= doc_.count())
+        return;  // no Listing to show
+    setWindowTitle(QStringLiteral("Edit listing"));
+
+    const QString line = doc_.lineAt(row);
+    // An absent field leaves its control at its initial value.
+    auto field = [&](int n) { return ReadListingField(line, n); };
+    if (const auto f = field(FieldAction); f && *f == QLatin1String("Move"))
+        move_->setChecked(true);
+    if (const auto f = field(FieldSourceFolder))
+        source_->setText(*f);
+    if (const auto f = field(FieldDestinationFolder))
+        destination_->setText(*f);
+    if (const auto f = field(FieldIncludeSubfolders); f && *f == QLatin1String("NoSubfolders"))
+        subfolders_->setChecked(false);
+    if (const auto f = field(FieldCopyJustFiles); f && *f == QLatin1String("CopyJustFiles"))
+        justFiles_->setChecked(true);
+    if (const auto f = field(FieldIfExists)) {
+        if (*f == QLatin1String("SkipFile"))
+            skip_->setChecked(true);
+        else if (*f == QLatin1String("CopyOnlyIfNewer"))
+            newer_->setChecked(true);
+    }
+    if (const auto f = field(FieldDescription)) {
+        // A longer description from a list file is kept as it is, not cut.
+        description_->setMaxLength(std::max(kDescriptionMaxLength, static_cast<int>(f->size())));
+        description_->setText(*f);
+    }
+    filter_->setText(FilterTextOf(line));
+    delete_->show();
+    editorChanged_ = false;
+}
+
+void ListingEditor::chooseFolder(QLineEdit* box, const QString& title) {
+    cBrowseFolder picker(host_);
+    picker.lhWnd = this;
+    picker.sTitle = title;
+    picker.lFlags = kPickerFlags;
+    // Starts in the folder already typed, when there is one.
+    picker.sFolder = box->text();
+    picker.ShowBrowse();
+    if (picker.bCancelled)
+        return;
+    box->setText(picker.sFolder);
+}
+
+bool ListingEditor::checkFolderTexts() {
+    // Empty fields are named before any existence test could misreport them.
+    if (source_->text().isEmpty()) {
+        host_.message(Icon::Information, QStringLiteral("Note"),
+                      QStringLiteral("Please specify a source folder.\r\n\r\n"));
+        return false;
+    }
+    if (destination_->text().isEmpty()) {
+        host_.message(Icon::Information, QStringLiteral("Note"),
+                      QStringLiteral("Please specify a destination folder.\r\n\r\n"));
+        return false;
+    }
+    const struct {
+        QLineEdit* box;
+        const char* which;
+    } fields[] = {{source_, "source"}, {destination_, "destination"}};
+    for (const auto& f : fields) {
+        if (std::none_of(f.box->text().cbegin(), f.box->text().cend(), isLineBreaker))
+            continue;
+        host_.message(Icon::Exclamation, kErrorNotice,
+                      QStringLiteral("The %1 folder's path contains \"<\" or \"|\", which a list "
+                                     "cannot hold.\r\n\r\n%2")
+                          .arg(QLatin1String(f.which), f.box->text()));
+        return false;
+    }
+    return true;
+}
+
+bool ListingEditor::checkDestination() {
+    const QString destination = destination_->text();
+    if (FolderExists(destination))
+        return true;
+    const Answer answer =
+        host_.message(Icon::Question, QStringLiteral("Folder not found"),
+                      QStringLiteral("Destination folder was not found:\r\n") + destination +
+                          QStringLiteral("\r\n\r\nWould you like to create it?"),
+                      Buttons::YesNo);
+    if (answer != Answer::Yes)
+        return false;
+    // Everything before the last separator is created, so one is appended.
+    CreateFolderPath(destination + kSeparatorText);
+    if (FolderExists(destination))
+        return true;
+    host_.message(Icon::Exclamation, kErrorNotice,
+                  QStringLiteral("Destination folder could not be created."));
+    return false;
+}
+
+void ListingEditor::confirm() {
+    if (!checkFolderTexts())
+        return;
+    if (!FolderExists(source_->text())) {
+        host_.message(Icon::Exclamation, kErrorNotice,
+                      QStringLiteral("Source folder was not found"));
+        return;
+    }
+    if (!checkDestination())
+        return;
+    if (!CanWriteToFolder(destination_->text(), host_))
+        return;
+
+    // The boxes themselves lose one trailing separator (never the root's).
+    for (QLineEdit* box : {source_, destination_}) {
+        const QString trimmed = RemoveTrailingSeparator(box->text());
+        if (trimmed != box->text())
+            box->setText(trimmed);
+    }
+    if (!checkFolderTexts())
+        return;
+    if (source_->text().toLower() == destination_->text().toLower()) {
+        host_.message(Icon::Exclamation, kErrorNotice,
+                      QStringLiteral("Source/Destination folders are identical."));
+        return;
+    }
+
+    Listing listing;
+    listing.Action = copy_->isChecked() ? ListingAction::Copy : ListingAction::Move;
+    listing.SourceFolder = source_->text();
+    listing.DestinationFolder = destination_->text();
+    listing.IncludeSubfolders = subfolders_->isChecked();
+    listing.CopyJustFiles = justFiles_->isChecked();
+    listing.IfExists = overwrite_->isChecked() ? ExistingFileRule::Overwrite
+                       : skip_->isChecked()    ? ExistingFileRule::SkipFile
+                                               : ExistingFileRule::CopyOnlyIfNewer;
+    listing.Description = description_->text();
+    if (filter_->text().isEmpty())
+        filter_->setText(QStringLiteral("*.*"));
+    if (filter_->text() == QLatin1String("-"))
+        filter_->setText(QStringLiteral("*.*"));
+    listing.Filter = filter_->text();
+
+    // The visible list derives from the document, so both stay in step.
+    const QString line = EncodeListingLine(listing);
+    if (editIndex_ == -1)
+        doc_.appendLine(line);
+    else
+        doc_.replaceLine(editIndex_ - 1, line);
+    doc_.setListModified(true);
+    accept();
+}
+
+void ListingEditor::cancel() {
+    editorChanged_ = false;
+    reject();
+}
+
+void ListingEditor::deleteListing() {
+    doc_.removeLine(editIndex_ - 1);
+    editorChanged_ = true;
+    host_.message(Icon::Information, QStringLiteral("Done"),
+                  QStringLiteral("Entry deleted successfully"));
+    accept();
+}
+
+void ListingEditor::done(int result) {
+    // Every way out (OK, Cancel, Esc, Delete, the close box) passes here.
+    host_.setStatusText(TasksText(doc_.count()));
+    if (editorChanged_)
+        doc_.setListModified(true);
+    QDialog::done(result);
+}
+
+void ListingEditor::keyPressEvent(QKeyEvent* event) {
+    if (event->matches(QKeySequence::Cancel)) {
+        cancel_->click();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+bool ListingEditor::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::FocusIn && (watched == source_ || watched == destination_)) {
+        // After the click that gave the focus has placed the caret.
+        auto* box = static_cast<QLineEdit*>(watched);
+        QTimer::singleShot(0, box, &QLineEdit::selectAll);
+    } else if (event->type() == QEvent::KeyPress &&
+               (watched == filter_ || watched == description_)) {
+        const QString typed = static_cast<QKeyEvent*>(event)->text();
+        QString text = static_cast<QLineEdit*>(watched)->text();
+        for (const QChar c : typed) {
+            if (!c.isPrint())
+                break;
+            const bool accepted =
+                watched == filter_ ? IsAcceptedFilterKey(text, c) : IsAcceptedDescriptionKey(c);
+            if (!accepted)
+                return true;
+            text += c;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+}  // namespace zandrel

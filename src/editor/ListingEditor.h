@@ -1,0 +1,86 @@
+#pragma once
+// The listing editor (newfrm): creates, changes or deletes one Listing of the
+// document. Open it with ShowListingEditor; everything it does goes through
+// the document, the host and the status text.
+
+#include <QDialog>
+#include <QtGlobal>
+
+class QCheckBox;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class QTabWidget;
+
+namespace zandrel {
+
+class BackupList;
+class Host;
+
+// editIndex: -1 for a new Listing, else the 1-based row being edited.
+// Modal; returns when the window has closed.
+void ShowListingEditor(BackupList& doc, Host& host, qint16 editIndex, QWidget* owner = nullptr);
+
+class ListingEditor : public QDialog {
+    Q_OBJECT
+  public:
+    ListingEditor(BackupList& doc, Host& host, qint16 editIndex, QWidget* parent = nullptr);
+
+    qint16 EditIndex() const { return editIndex_; }
+    bool EditorChanged() const { return editorChanged_; }
+
+    // The key rules for typed characters, and the same cleaning for text that
+    // arrives by pasting or dropping.
+    static bool IsAcceptedFilterKey(const QString& currentText, QChar typed);
+    static bool IsAcceptedDescriptionKey(QChar typed);
+    static QString CleanFilterText(const QString& text);
+    static QString CleanDescriptionText(const QString& text);
+
+    static constexpr int kDescriptionMaxLength = 100;
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+  public slots:
+    void done(int result) override;
+
+  private:
+    void buildControls();
+    void setTabOrders();
+    void connectChanges();
+    void fill();
+    void chooseFolder(QLineEdit* box, const QString& title);
+    void confirm();
+    bool checkFolderTexts();
+    bool checkDestination();
+    void cancel();
+    void deleteListing();
+    void markChanged() { editorChanged_ = true; }
+
+    BackupList& doc_;
+    Host& host_;
+    const qint16 editIndex_;
+    bool editorChanged_ = false;
+    bool closed_ = false;
+
+    QTabWidget* tabs_ = nullptr;
+    QLineEdit* source_ = nullptr;               // Text1
+    QLineEdit* destination_ = nullptr;          // Text2
+    QPushButton* browseSource_ = nullptr;       // Command1
+    QPushButton* browseDestination_ = nullptr;  // Command2
+    QRadioButton* copy_ = nullptr;              // Option1
+    QRadioButton* move_ = nullptr;              // Option2
+    QCheckBox* subfolders_ = nullptr;           // Check1
+    QCheckBox* justFiles_ = nullptr;            // Check2
+    QLineEdit* filter_ = nullptr;               // Text3
+    QRadioButton* overwrite_ = nullptr;         // Option5
+    QRadioButton* skip_ = nullptr;              // Option6
+    QRadioButton* newer_ = nullptr;             // Option7
+    QLineEdit* description_ = nullptr;          // Text5
+    QPushButton* ok_ = nullptr;                 // Command3
+    QPushButton* cancel_ = nullptr;             // Command4
+    QPushButton* delete_ = nullptr;             // Command5
+};
+
+}  // namespace zandrel
