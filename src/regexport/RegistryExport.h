@@ -1,0 +1,63 @@
+#pragma once
+// The registry export window (registryfrm): starts the system's registry
+// editor once per chosen part, each writing a ".reg" file into a folder the
+// user picks. Open it with ShowRegistryExport.
+
+#include <QDialog>
+#include <QString>
+
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QPushButton;
+
+namespace zandrel {
+
+class Host;
+
+// Modal; returns when the window has closed.
+void ShowRegistryExport(Host& host, QWidget* owner = nullptr);
+
+class RegistryExport : public QDialog {
+    Q_OBJECT
+  public:
+    explicit RegistryExport(Host& host, QWidget* parent = nullptr);
+
+    static constexpr int kAllEntry = 5;  // "All of the above!"
+    // folder + "/" + part + ".reg"; the folder is used as given, so the root
+    // gives a doubled separator.
+    static QString ExportFileOf(const QString& folder, const QString& part);
+    // regedit.exe /e "<file>" "<part>"
+    static QString CommandLineOf(const QString& folder, const QString& part);
+
+    // The files of the last export, one per line, each followed by CR LF.
+    QString ExportList() const { return exportList_; }
+    // True from the moment the controls are disabled until they come back.
+    bool isStarting() const { return starting_; }
+
+  public slots:
+    void done(int result) override;
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+
+  private:
+    void exportSelected();
+    // Starts one command line without waiting; returns the failure's
+    // description, or the empty text.
+    QString startDetached(const QString& commandLine);
+    void setStarting(bool starting);
+
+    Host& host_;
+    QString exportList_;
+    bool starting_ = false;
+
+    QGroupBox* frame_ = nullptr;     // Frame1
+    QLabel* note_ = nullptr;         // Label3
+    QPushButton* select_ = nullptr;  // Command1
+    QComboBox* parts_ = nullptr;     // Combo1
+    QLabel* working_ = nullptr;      // Label2
+    QLabel* question_ = nullptr;     // Label1
+};
+
+}  // namespace zandrel
