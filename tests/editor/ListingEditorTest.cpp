@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
@@ -63,6 +65,8 @@ struct ControlCase {
     int tab;            // page of SSTab1, -1 below the tabs
     const char* frame;  // title of the enclosing frame, "" for none
     bool checked;       // options and check boxes
+
+    friend void PrintTo(const ControlCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class EditorControls : public EditorTest, public ::testing::WithParamInterface<ControlCase> {};
@@ -190,6 +194,8 @@ struct NewCase {
     std::optional<QString> filter;  // typed into Text3 when set
     QString expectedTail;           // the line after source and destination
     QString expectedFilterBox;
+
+    friend void PrintTo(const NewCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class NewListing : public EditorTest, public ::testing::WithParamInterface<NewCase> {};
@@ -295,6 +301,8 @@ struct EditCase {
     const char* selectedRule;
     QString description, filter;
     QString writtenRest;  // what OK writes back after the folders
+
+    friend void PrintTo(const EditCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class EditListing : public EditorTest, public ::testing::WithParamInterface<EditCase> {};
@@ -430,6 +438,8 @@ struct BadPathCase {
     const char* name;
     const char* folderName;
     bool asSource;
+
+    friend void PrintTo(const BadPathCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class BadFolderPath : public EditorTest, public ::testing::WithParamInterface<BadPathCase> {};
@@ -561,6 +571,8 @@ struct TrimCase {
     QString source, destination;  // relative to the temporary folder; "/" is the root
     QString shownSource, shownDestination;
     bool confirmed;
+
+    friend void PrintTo(const TrimCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class TrailingSeparator : public EditorTest, public ::testing::WithParamInterface<TrimCase> {};
@@ -617,6 +629,8 @@ struct KeyCase {
     const char* box;
     QString typed;
     QString expected;
+
+    friend void PrintTo(const KeyCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class KeyRules : public EditorTest, public ::testing::WithParamInterface<KeyCase> {};
@@ -697,6 +711,8 @@ struct CloseCase {
     bool change;
     bool modifiedBefore;
     bool modifiedAfter;
+
+    friend void PrintTo(const CloseCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class Closing : public EditorTest, public ::testing::WithParamInterface<CloseCase> {};

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <QDir>
 #include <QWidget>
 
@@ -37,6 +39,8 @@ struct AnswerCase {
     const char* name;
     QString answer;    // what the dialog gives back; "" is Cancel
     QString expected;  // "" expects bCancelled
+
+    friend void PrintTo(const AnswerCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class PickerAnswers : public ::testing::TestWithParam<AnswerCase> {};

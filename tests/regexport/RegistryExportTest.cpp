@@ -129,6 +129,8 @@ TEST_F(RegistryExportTest, OpensWithItsControlsAndTheFirstEntry) {
 struct LineCase {
     const char* name;
     QString folder, part, file, commandLine;
+
+    friend void PrintTo(const LineCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class CommandLines : public ::testing::TestWithParam<LineCase> {};
@@ -157,6 +159,7 @@ INSTANTIATE_TEST_SUITE_P(
 struct PartCase {
     int entry;
     const char* part;
+    friend void PrintTo(const PartCase& c, std::ostream* os) { *os << c.part; }
 };
 
 class OnePart : public RegistryExportTest, public ::testing::WithParamInterface<PartCase> {};
