@@ -1,6 +1,7 @@
 #include "search/DirAndFileSearch.h"
 
 #include <QSet>
+#include <cstring>
 #include <vector>
 
 #include "common/Host.h"
@@ -17,26 +18,29 @@ namespace {
 QByteArray searchFolder(const QByteArray& folder) {
     if (folder.isEmpty() || folder.endsWith('/'))
         return folder;
-    QByteArray result;
-    result.reserve(folder.size() + 1);
-    result += folder;
-    result += '/';
+    QByteArray result(folder.size() + 1, Qt::Uninitialized);
+    std::memcpy(result.data(), folder.constData(), static_cast<std::size_t>(folder.size()));
+    result.data()[folder.size()] = '/';
     return result;
 }
 
 QByteArray joined(const QByteArray& folder, const char* name, std::size_t size) {
-    QByteArray path;
-    path.reserve(folder.size() + static_cast<qsizetype>(size));
-    path.append(folder);
-    path.append(name, static_cast<qsizetype>(size));
+    const auto folderSize = static_cast<std::size_t>(folder.size());
+    QByteArray path(static_cast<qsizetype>(folderSize + size), Qt::Uninitialized);
+    std::memcpy(path.data(), folder.constData(), folderSize);
+    std::memcpy(path.data() + folderSize, name, size);
     return path;
+}
+
+bool isDotOrDotDot(const char* name, std::size_t size) {
+    return name[0] == '.' && (size == 1 || (size == 2 && name[1] == '.'));
 }
 
 void setCount(SearchResult& result) {
     result.Count = static_cast<qint32>(result.Paths.size());
 }
 
-// One walk: the reader's buffers are reused from folder to folder. Every
+// One walk; the reader's buffers are reused from folder to folder. Every
 // operation returns false when it saw an abort request.
 class Walk {
   public:
@@ -44,6 +48,7 @@ class Walk {
 
     bool subfolders(const FolderList& folders, int attributes, QList<QByteArray>& out) {
         QSet<QByteArray> used;
+        DirectoryListing listing;
         for (const QByteArray& piece : folders) {
             if (AbortRequested(host_))
                 return false;
@@ -51,15 +56,17 @@ class Walk {
             if (folder.isEmpty() || used.contains(folder))
                 continue;
             used.insert(folder);
-            subfoldersOf(folder, attributes, out);
+            subfoldersOf(folder, attributes, listing, out);
         }
         return true;
     }
 
     // Depth-first pre-order on an explicit stack, so that deep trees cannot
     // exhaust the call stack. Each folder's listing is read completely before
-    // any of its subfolders is opened.
-    bool tree(const QByteArray& root, int attributes, QList<QByteArray>& out) {
+    // any of its subfolders is opened. When listings is given, it receives
+    // the listing of every folder appended to out, in the same order.
+    bool tree(const QByteArray& root, int attributes, QList<QByteArray>& out,
+              std::vector<DirectoryListing>* listings = nullptr) {
         if (AbortRequested(host_))
             return false;
         const QByteArray folder = searchFolder(root);
@@ -70,7 +77,8 @@ class Walk {
             qsizetype next = 0;
         };
         std::vector<Level> stack(1);
-        subfoldersOf(folder, attributes, stack.back().subfolders);
+        DirectoryListing listing;
+        subfoldersOf(folder, attributes, listing, stack.back().subfolders);
         while (!stack.empty()) {
             Level& level = stack.back();
             if (level.next == level.subfolders.size()) {
@@ -82,50 +90,69 @@ class Walk {
             const QByteArray path = std::move(level.subfolders[level.next++]);
             out.append(path);
             Level child;
-            subfoldersOf(searchFolder(path), attributes, child.subfolders);
+            subfoldersOf(searchFolder(path), attributes, listing, child.subfolders);
+            if (listings)
+                listings->push_back(std::move(listing));
             stack.push_back(std::move(child));
         }
         return true;
     }
 
+    // With listings (parallel to folders), a folder's listing is taken from
+    // there instead of reading the folder again; each is freed once used.
     bool files(const FolderList& folders, const QString& patternList, int attributes,
-               QList<QByteArray>& out) {
+               QList<QByteArray>& out, std::vector<DirectoryListing>* listings = nullptr) {
         // A fresh pattern record per folder gives every folder the same list.
         std::vector<PatternMatcher> patterns;
         for (const QString& pattern : PatternsToSearch(patternList)) patterns.emplace_back(pattern);
         QSet<QByteArray> used;
-        for (const QByteArray& piece : folders) {
+        DirectoryListing own;
+        for (qsizetype i = 0; i < folders.size(); ++i) {
             if (AbortRequested(host_))
                 return false;
-            const QByteArray folder = searchFolder(piece);
+            const QByteArray folder = searchFolder(folders.at(i));
             if (folder.isEmpty() || used.contains(folder))
                 continue;
             used.insert(folder);
             if (patterns.empty())
                 continue;
+            DirectoryListing* listing = &own;
+            if (listings && static_cast<std::size_t>(i) < listings->size())
+                listing = &(*listings)[static_cast<std::size_t>(i)];
+            else
+                reader_.read(folder, DirectoryReader::needsLinkTargets(attributes), own);
             // One reading of the folder serves all of its patterns.
-            reader_.read(folder, attributes);
             for (const PatternMatcher& pattern : patterns) {
                 host_.yield();
-                reader_.search(pattern, attributes,
-                               [&](const char* name, std::size_t size, std::uint16_t) {
-                                   out.append(joined(folder, name, size));
-                               });
+                listing->search(pattern, attributes,
+                                [&](const char* name, std::size_t size, std::uint16_t) {
+                                    out.append(joined(folder, name, size));
+                                });
             }
+            if (listing != &own)
+                *listing = DirectoryListing();
         }
         return true;
+    }
+
+    // Link targets are looked up when either attribute set needs them, so
+    // that listings kept from the tree serve the file listing as well.
+    void alsoResolveLinksFor(int attributes) {
+        resolveLinks_ = resolveLinks_ || DirectoryReader::needsLinkTargets(attributes);
     }
 
   private:
     // The folder's immediate subfolders; a link to a folder is passed over,
     // so the walk can neither loop nor leave the folder it started in.
-    void subfoldersOf(const QByteArray& folder, int attributes, QList<QByteArray>& out) {
-        if (!reader_.read(folder, attributes))
+    void subfoldersOf(const QByteArray& folder, int attributes, DirectoryListing& listing,
+                      QList<QByteArray>& out) {
+        if (!reader_.read(folder, resolveLinks_ || DirectoryReader::needsLinkTargets(attributes),
+                          listing))
             return;
-        reader_.search(everything_, attributes,
+        listing.search(everything_, attributes,
                        [&](const char* name, std::size_t size, std::uint16_t props) {
                            host_.yield();
-                           if (name[0] == '.' && (size == 1 || (size == 2 && name[1] == '.')))
+                           if (isDotOrDotDot(name, size))
                                return;
                            if ((props & PropFolder) && !(props & PropLink))
                                out.append(joined(folder, name, size));
@@ -135,6 +162,7 @@ class Walk {
     Host& host_;
     DirectoryReader reader_;
     const PatternMatcher everything_{QStringLiteral("*.*")};
+    bool resolveLinks_ = false;
 };
 
 }  // namespace
@@ -162,14 +190,18 @@ void ListFiles(const FolderList& folders, const QString& patterns, int attribute
 void ListFilesBelow(const QByteArray& folder, const QString& patterns, int folderAttributes,
                     int fileAttributes, SearchResult& result, Host& host) {
     Walk walk(host);
+    walk.alsoResolveLinksFor(fileAttributes);
     FolderList folders;
-    if (!walk.tree(folder, folderAttributes, folders))
+    // Each folder is read once: the listings read while collecting the
+    // folders serve the file listing too.
+    std::vector<DirectoryListing> listings;
+    if (!walk.tree(folder, folderAttributes, folders, &listings))
         return;
     // The folder list is complete before any file is listed; an abort
     // request seen now ends the operation with no file listed.
     if (!folders.isEmpty() && AbortRequested(host))
         return;
-    if (walk.files(folders, patterns, fileAttributes, result.Paths))
+    if (walk.files(folders, patterns, fileAttributes, result.Paths, &listings))
         setCount(result);
 }
 

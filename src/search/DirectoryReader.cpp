@@ -16,7 +16,6 @@ namespace zandrel {
 
 namespace {
 
-constexpr int kKeepAll = PropHidden | PropSystem | PropFolder;
 constexpr std::size_t kBufferSize = 64 * 1024;
 
 std::uint16_t propsOfMode(mode_t mode) {
@@ -69,13 +68,19 @@ UniqueFd DirectoryReader::openFolder(const QByteArray& path) {
     }
 }
 
-void DirectoryReader::add(const char* name, std::size_t size, std::uint16_t props) {
+void DirectoryListing::clear() {
+    readable_ = false;
+    names_.clear();
+    entries_.clear();
+}
+
+void DirectoryListing::add(const char* name, std::size_t size, std::uint16_t props) {
     entries_.push_back(
         {static_cast<std::uint32_t>(names_.size()), static_cast<std::uint32_t>(size), props});
     names_.append(name, size);
 }
 
-void DirectoryReader::sortEntries() {
+void DirectoryListing::sort() {
     const char* base = names_.data();
     std::sort(entries_.begin(), entries_.end(), [base](const Entry& a, const Entry& b) {
         // Byte order: string_view compares as unsigned char.
@@ -84,17 +89,13 @@ void DirectoryReader::sortEntries() {
     });
 }
 
-bool DirectoryReader::read(const QByteArray& folder, int attributes) {
-    open_ = false;
-    names_.clear();
-    entries_.clear();
+bool DirectoryReader::read(const QByteArray& folder, bool resolveLinks, DirectoryListing& listing) {
+    listing.clear();
     const UniqueFd fd = openFolder(folder);
     if (!fd.valid())
         return false;
     if (buffer_.empty())
         buffer_.resize(kBufferSize);
-    // Links need a look at their target only when that can keep them out.
-    const bool resolveLinks = (attributes & kKeepAll) != kKeepAll;
 
     while (true) {
         const ssize_t n = ::getdents64(fd.get(), buffer_.data(), buffer_.size());
@@ -130,11 +131,11 @@ bool DirectoryReader::read(const QByteArray& folder, int attributes) {
                                                                     : std::uint16_t(PropSystem);
                 }
             }
-            add(name, size, props);
+            listing.add(name, size, props);
         }
     }
-    sortEntries();
-    open_ = true;
+    listing.sort();
+    listing.readable_ = true;
     return true;
 }
 

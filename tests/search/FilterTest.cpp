@@ -24,6 +24,10 @@ struct SplitCase {
     int last;
 };
 
+void PrintTo(const SplitCase& c, std::ostream* os) {
+    *os << '"' << c.text.toStdString() << '"';
+}
+
 class SplitListTable : public ::testing::TestWithParam<SplitCase> {};
 
 TEST_P(SplitListTable, PiecesAndLastIndex) {
@@ -83,6 +87,10 @@ struct EvalCase {
     int suffixCount;       // tells an empty list from one empty suffix
 };
 
+void PrintTo(const EvalCase& c, std::ostream* os) {
+    *os << '"' << c.filter << '"';
+}
+
 class FilterEvaluationTable : public ::testing::TestWithParam<EvalCase> {};
 
 TEST_P(FilterEvaluationTable, ModePatternsAndSuffixes) {
@@ -120,6 +128,10 @@ struct UseCase {
     int count;
 };
 
+void PrintTo(const UseCase& c, std::ostream* os) {
+    *os << '"' << c.searchPatterns << '"';
+}
+
 class PatternUseTable : public ::testing::TestWithParam<UseCase> {};
 
 TEST_P(PatternUseTable, RepeatedKeysArePassedOver) {
@@ -151,6 +163,10 @@ struct ExcludeCase {
     int suffixCount;
     bool excluded;
 };
+
+void PrintTo(const ExcludeCase& c, std::ostream* os) {
+    *os << '"' << c.path << '"';
+}
 
 class ExclusionTable : public ::testing::TestWithParam<ExcludeCase> {};
 
@@ -185,6 +201,10 @@ struct FilterCase {
     const char* listed;       // names in listing order, "|" between them
     const char* transferred;  // the listed names that are not excluded
 };
+
+void PrintTo(const FilterCase& c, std::ostream* os) {
+    *os << '"' << c.filter << '"';
+}
 
 class FilterOnFolder : public ::testing::TestWithParam<FilterCase> {};
 

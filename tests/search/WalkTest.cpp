@@ -179,6 +179,10 @@ struct KeepCase {
     const char* kept;  // names in listing order, "|" between them
 };
 
+void PrintTo(const KeepCase& c, std::ostream* os) {
+    *os << "attributes " << c.attributes;
+}
+
 class AttributeSets : public ::testing::TestWithParam<KeepCase> {};
 
 TEST_P(AttributeSets, KeepEntriesWhosePropertiesAreAllInTheSet) {
@@ -189,6 +193,21 @@ TEST_P(AttributeSets, KeepEntriesWhosePropertiesAreAllInTheSet) {
     ListFiles({bytes(t, "k")}, q("*.*"), GetParam().attributes, r, host);
     std::vector<std::string> names;
     for (const QByteArray& p : r.Paths) names.push_back(GetFileName(p).toStdString());
+    EXPECT_EQ(names, splitBars(GetParam().kept));
+}
+
+// Below a folder the same entries are kept: the folder listings read while
+// collecting the folders (with 23) serve the file listing's attribute set.
+TEST_P(AttributeSets, TheSameBelowAFolder) {
+    TempTree t;
+    everyKind(t);
+    FakeHost host;
+    SearchResult r;
+    ListFilesBelow(bytes(t), q("*.*"), 23, GetParam().attributes, r, host);
+    std::vector<std::string> names;
+    for (const QByteArray& p : r.Paths)
+        if (GetFolderPart(p) == bytes(t, "k/"))
+            names.push_back(GetFileName(p).toStdString());
     EXPECT_EQ(names, splitBars(GetParam().kept));
 }
 
