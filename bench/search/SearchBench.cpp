@@ -21,7 +21,7 @@ namespace {
 
 // A host that never aborts and has nothing to show.
 class QuietHost : public Host {
-public:
+  public:
     Answer message(Icon, const QString&, const QString&, Buttons, Answer defaultButton) override {
         return defaultButton;
     }
@@ -45,7 +45,8 @@ bool fillFolder(const QByteArray& folder, int first, int count) {
         char name[32];
         std::snprintf(name, sizeof name, "/file%05d.dat", i);
         UniqueFd fd(::open((folder + name).constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
-        if (!fd.valid()) return false;
+        if (!fd.valid())
+            return false;
     }
     return true;
 }
@@ -54,14 +55,17 @@ bool fillFolder(const QByteArray& folder, int first, int count) {
 int makeTree(const QByteArray& root) {
     constexpr int kFilesPerFolder = 100;
     int next = 0;
-    if (!makeFolder(root)) return 1;
+    if (!makeFolder(root))
+        return 1;
     for (int d = 0; d < 10; ++d) {
         const QByteArray top = root + "/d" + QByteArray::number(d);
-        if (!makeFolder(top) || !fillFolder(top, next, kFilesPerFolder)) return 1;
+        if (!makeFolder(top) || !fillFolder(top, next, kFilesPerFolder))
+            return 1;
         next += kFilesPerFolder;
         for (int e = 0; e < 99; ++e) {
             const QByteArray sub = top + "/e" + QByteArray::number(e);
-            if (!makeFolder(sub) || !fillFolder(sub, next, kFilesPerFolder)) return 1;
+            if (!makeFolder(sub) || !fillFolder(sub, next, kFilesPerFolder))
+                return 1;
             next += kFilesPerFolder;
         }
     }
@@ -83,8 +87,10 @@ int walk(const QByteArray& root) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 3 && std::strcmp(argv[1], "make") == 0) return makeTree(argv[2]);
-    if (argc == 3 && std::strcmp(argv[1], "walk") == 0) return walk(argv[2]);
+    if (argc == 3 && std::strcmp(argv[1], "make") == 0)
+        return makeTree(argv[2]);
+    if (argc == 3 && std::strcmp(argv[1], "walk") == 0)
+        return walk(argv[2]);
     std::fprintf(stderr, "usage: bench_search make|walk TREE\n");
     return 2;
 }

@@ -35,7 +35,7 @@ peak=$(/usr/bin/time -v "$bench" walk "$tree" 2>&1 >/dev/null |
        awk -F': ' '/Maximum resident set size/ {print $2}')
 summary=$("$bench" walk "$tree")
 
-echo "walk:  ${ours[*]} us (median $m_ours us) — $summary"
+echo "walk:  ${ours[*]} us (median $m_ours us) - $summary"
 echo "find:  ${theirs[*]} us (median $m_find us)"
 awk -v a="$m_ours" -v b="$m_find" 'BEGIN { printf "ratio walk/find: %.2f\n", a / b }'
 echo "peak memory of the walk: $peak KB"
