@@ -19,10 +19,15 @@
 #include "app/Twips.h"
 #include "common/FormatSize.h"
 #include "common/Paths.h"
+#include "editor/ListingEditor.h"
 #include "help/AboutWindow.h"
+#include "regexport/RegistryExport.h"
 #include "listing/BackupList.h"
 #include "listing/CommandLine.h"
+#include "run/HeadlessRun.h"
+#include "run/RunDriver.h"
 #include "run/ui/ProgressPanel.h"
+#include "run/ui/SummaryWindow.h"
 
 namespace zandrel {
 
@@ -61,7 +66,8 @@ MainWindow::MainWindow(Dialogs& dialogs, QWidget* parent)
     : QMainWindow(parent),
       dialogs_(dialogs),
       doc_(new BackupList(this)),
-      commands_(*doc_, *this, flags_) {
+      commands_(*doc_, *this, flags_),
+      driver_(std::make_unique<RunDriver>(*doc_, *this, *this, flags_, progress_)) {
     InitResources();
     setObjectName(QStringLiteral("mainfrm"));
     setWindowIcon(QIcon(QStringLiteral(":/zandrel.png")));
@@ -153,12 +159,16 @@ void MainWindow::buildControls() {
     listView1_->viewport()->installEventFilter(this);
     place(listView1_, 0, 0, kClientWidth, 3375);
     connect(listView1_, &QTreeView::doubleClicked, this, [this] { EditListing(); });
-    // A loaded list starts with its first row current but not selected.
-    connect(doc_, &QAbstractItemModel::modelReset, this, [this] {
-        if (doc_->count() > 0)
+    // A list with rows always has a current one (the first, not selected),
+    // as a list control gives its first item focus.
+    auto ensureCurrent = [this] {
+        if (doc_->count() > 0 && !listView1_->currentIndex().isValid())
             listView1_->selectionModel()->setCurrentIndex(listView1_->model()->index(0, 0),
                                                           QItemSelectionModel::NoUpdate);
-    });
+    };
+    connect(doc_, &QAbstractItemModel::modelReset, this, ensureCurrent);
+    connect(doc_, &QAbstractItemModel::rowsInserted, this, ensureCurrent);
+    connect(doc_, &QAbstractItemModel::rowsRemoved, this, ensureCurrent);
 
     auto button = [&](const char* name, const QString& text, int left, int width) {
         auto* b = new QPushButton(text, central);
@@ -399,7 +409,10 @@ void MainWindow::EditListing() {
 }
 
 void MainWindow::openEditor(int editIndex) {
-    Q_UNUSED(editIndex);
+    auto* editor = new ListingEditor(*doc_, *this, static_cast<qint16>(editIndex), this);
+    editor->setAttribute(Qt::WA_DeleteOnClose);
+    editor_ = editor;
+    editor->exec();
 }
 
 void MainWindow::ShowAbout() {
@@ -409,11 +422,29 @@ void MainWindow::ShowAbout() {
     about->exec();
 }
 
-void MainWindow::ExportRegistry() {}
+void MainWindow::ExportRegistry() {
+    auto* window = new RegistryExport(*this, this);
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    registry_ = window;
+    window->exec();
+}
 
 // ---- Run ----
 
-void MainWindow::StartClicked() {}
+void MainWindow::StartClicked() {
+    const bool commandLine = flags_.CommandLineRun;
+    const RunResult result = driver_->Command3_Click();
+    // A click during the run (the abort request) reports nothing of its own.
+    if (!commandLine || result.outcome == RunOutcome::NotStarted) return;
+    switch (result.outcome) {
+        case RunOutcome::Finished:
+            exitStatus_ = result.errorCount > 0 ? ExitFinishedErrors : ExitFinishedClean;
+            break;
+        case RunOutcome::EndedEarly: exitStatus_ = ExitEndedEarly; break;
+        case RunOutcome::Aborted: exitStatus_ = ExitAborted; break;
+        case RunOutcome::NotStarted: break;
+    }
+}
 
 void MainWindow::SpeedTick() {
     const double d = progress_.RunBytesCopied - progress_.SpeedBaseline;
@@ -467,7 +498,14 @@ void MainWindow::CloseSummary() {
     if (summary_) summary_->close();
 }
 
-void MainWindow::ShowSummary(const QList<QByteArray>&, int, const QString&) {}
+void MainWindow::ShowSummary(const QList<QByteArray>& errorEntries, int copiedCount,
+                             const QString& destinationText) {
+    if (!summary_) {
+        summary_ = new SummaryWindow(*this, this);
+        summary_->move(frameGeometry().topRight() + QPoint(8, 0));
+    }
+    static_cast<SummaryWindow*>(summary_.data())->ShowSummary(errorEntries, copiedCount, destinationText);
+}
 
 void MainWindow::CloseMainWindow() { close(); }
 

@@ -26,6 +26,7 @@ namespace zandrel {
 
 class BackupList;
 class ProgressPanel;
+class RunDriver;
 
 class MainWindow : public QMainWindow, public Host, public RunView {
     Q_OBJECT
@@ -92,6 +93,7 @@ public:
     void CopyReportLine();
     void ToggleDetails();
     void StartClicked();
+    RunDriver& runDriver() { return *driver_; }
     void ShowAbout();
     void ExportRegistry();
     // The speed timer's tick.
@@ -116,6 +118,7 @@ private:
     RunProgress progress_;
     ListCommands commands_;
     HelpModule help_;
+    std::unique_ptr<RunDriver> driver_;
     int exitStatus_ = 0;
     QElapsedTimer sinceYield_;
 

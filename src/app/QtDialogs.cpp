@@ -1,5 +1,6 @@
 #include "app/QtDialogs.h"
 
+#include <QApplication>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
@@ -10,6 +11,13 @@
 namespace zandrel {
 
 namespace {
+
+// Boxes belong above whatever modal window is open (the editor, the export
+// window), else above the main window.
+QWidget* parentFor(QWidget* owner) {
+    if (QWidget* modal = QApplication::activeModalWidget()) return modal;
+    return owner;
+}
 
 QMessageBox::Icon toQtIcon(Icon icon) {
     switch (icon) {
@@ -56,7 +64,7 @@ Answer QtDialogs::message(Icon icon, const QString& title, const QString& text, 
     // Texts use CR LF line breaks; a label wants LF.
     QString shown = text;
     shown.replace(QLatin1String("\r\n"), QLatin1String("\n"));
-    QMessageBox box(toQtIcon(icon), title, shown.trimmed(), qtButtons, owner_);
+    QMessageBox box(toQtIcon(icon), title, shown.trimmed(), qtButtons, parentFor(owner_));
     box.setDefaultButton(toQtButton(defaultButton));
     box.setEscapeButton(escape);
     const int result = box.exec();
@@ -76,7 +84,7 @@ QString QtDialogs::toQtFilter(const QString& filter) {
 }
 
 QString QtDialogs::fileDialog(const FileDialogRequest& request) {
-    QFileDialog dialog(owner_);
+    QFileDialog dialog(parentFor(owner_));
     dialog.setNameFilter(toQtFilter(request.filter));
     dialog.setDirectory(request.startFolder.isEmpty() ? lastFolder_ : request.startFolder);
     if (request.kind == FileDialogRequest::Kind::Save) {
@@ -94,7 +102,7 @@ QString QtDialogs::fileDialog(const FileDialogRequest& request) {
 
 QString QtDialogs::chooseFolder(const QString& title, const QString& startFolder) {
     const QString start = FolderExists(startFolder) ? startFolder : QString();
-    const QString chosen = QFileDialog::getExistingDirectory(owner_, title, start);
+    const QString chosen = QFileDialog::getExistingDirectory(parentFor(owner_), title, start);
     return chosen.isEmpty() ? QString() : RemoveTrailingSeparator(QFileInfo(chosen).absoluteFilePath());
 }
 

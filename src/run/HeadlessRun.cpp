@@ -1,8 +1,146 @@
 #include "run/HeadlessRun.h"
 
-#include <QTextStream>
+#include <signal.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <cstdio>
+
+#include "common/Host.h"
+#include "common/Paths.h"
+#include "common/SessionFlags.h"
+#include "listing/BackupList.h"
+#include "listing/CommandLine.h"
+#include "listing/ListCommands.h"
+#include "run/RunDriver.h"
+#include "run/RunLog.h"
+#include "run/RunView.h"
 
 namespace zandrel {
+
+namespace {
+
+// Set by SIGINT and SIGTERM; the host turns it into the abort request at its
+// next yield, as a click on the Cancel button would.
+volatile sig_atomic_t gStopRequested = 0;
+
+extern "C" void OnStopSignal(int) { gStopRequested = 1; }
+
+class StopSignals {
+public:
+    StopSignals() {
+        struct sigaction action {};
+        action.sa_handler = OnStopSignal;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART;
+        ::sigaction(SIGINT, &action, &oldInt_);
+        ::sigaction(SIGTERM, &action, &oldTerm_);
+    }
+    ~StopSignals() {
+        ::sigaction(SIGINT, &oldInt_, nullptr);
+        ::sigaction(SIGTERM, &oldTerm_, nullptr);
+    }
+    StopSignals(const StopSignals&) = delete;
+    StopSignals& operator=(const StopSignals&) = delete;
+
+private:
+    struct sigaction oldInt_ {};
+    struct sigaction oldTerm_ {};
+};
+
+void PrintLine(FILE* stream, const QByteArray& line) {
+    std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stream);
+    std::fputc('\n', stream);
+    std::fflush(stream);
+}
+
+QString OnOneLine(QString text) {
+    text.replace(QLatin1String("\r\n"), QLatin1String(" "));
+    text.replace(u'\n', u' ');
+    text.replace(u'\r', u' ');
+    return text;
+}
+
+// Report entries go to standard output, message boxes to standard error
+// with their default answers.
+class HeadlessHost : public Host {
+public:
+    Answer message(Icon, const QString& title, const QString& text, Buttons,
+                   Answer defaultButton) override {
+        PrintLine(stderr, (title + QStringLiteral(": ") + OnOneLine(text)).toUtf8());
+        return defaultButton;
+    }
+    using Host::message;
+    QString fileDialog(const FileDialogRequest&) override { return {}; }
+    QString chooseFolder(const QString&, const QString&) override { return {}; }
+
+    void yield() override {
+        if (gStopRequested) {
+            if (caption_ == kCaptionRunning) caption_ = kCaptionAborting;
+            // Kept until a run is there to be stopped.
+            if (caption_ != kCaptionIdle) gStopRequested = 0;
+        }
+        if (!sinceEvents_.isValid() || sinceEvents_.elapsed() >= 10) {
+            QCoreApplication::processEvents();
+            sinceEvents_.start();
+        }
+    }
+    QString startCaption() const override { return caption_; }
+    void setStartCaption(const QString& caption) override { caption_ = caption; }
+    void setStatusText(const QString&) override {}
+    void clearReports() override {}
+    void appendReport(const QString& entry) override { PrintLine(stdout, entry.toUtf8()); }
+
+private:
+    QString caption_ = kCaptionIdle;
+    QElapsedTimer sinceEvents_;
+};
+
+// No window: the panel shows nothing, every Listing runs anyway.
+class HeadlessView : public RunView {
+public:
+    explicit HeadlessView(const BackupList& doc) : doc_(doc) {}
+    void ShowOverallProgress(int, int) override {}
+    void ShowCurrentFile(const QByteArray&, const QByteArray&) override {}
+    void BeginFileProgress(qint64) override {}
+    void ShowBlockProgress(qint64, qint64) override {}
+    void EndFileProgress() override {}
+    void ShowCopiedCount(int) override {}
+    void ShowErrorCount(int) override {}
+    void AddSkipped() override {}
+    void LockForRun() override {}
+    void RestoreAfterRun() override {}
+    void DisableStartButton() override {}
+    int currentRow() const override { return doc_.count() > 0 ? 0 : -1; }
+    QList<bool> selectedRows() const override { return QList<bool>(doc_.count(), false); }
+    void SelectAll() override {}
+    void CloseSummary() override {}
+    // Shown only after an abort: the window's Summary, as lines.
+    void ShowSummary(const QList<QByteArray>& errorEntries, int copiedCount,
+                     const QString& destinationText) override {
+        PrintLine(stderr, "Summary: " + destinationText.toUtf8());
+        PrintLine(stderr, "Summary: " + QByteArray::number(copiedCount) + " files copied, " +
+                              QByteArray::number(errorEntries.size()) + " errors found.");
+        for (const QByteArray& entry : errorEntries) PrintLine(stderr, "Summary: " + entry);
+    }
+    void CloseMainWindow() override {}
+
+private:
+    const BackupList& doc_;
+};
+
+int ExitStatusOf(const RunResult& result) {
+    switch (result.outcome) {
+        case RunOutcome::Finished:
+            return result.errorCount == 0 ? ExitFinishedClean : ExitFinishedErrors;
+        case RunOutcome::Aborted: return ExitAborted;
+        case RunOutcome::EndedEarly:
+        case RunOutcome::NotStarted: return ExitEndedEarly;
+    }
+    return ExitEndedEarly;
+}
+
+}  // namespace
 
 bool NoDisplayAvailable() {
     const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
@@ -11,9 +149,37 @@ bool NoDisplayAvailable() {
 }
 
 int RunHeadless(const QStringList& arguments) {
-    Q_UNUSED(arguments);
-    QTextStream(stderr) << "Zandrel needs a display.\n";
-    return ExitListNotLoaded;
+    const StopSignals stopSignals;
+    const CommandLineRequest request =
+        ParseCommandLine(JoinArguments(arguments), QCoreApplication::applicationDirPath(),
+                         [](const QString& path) { return PathExists(path); });
+    if (request.kind != CommandLineRequest::Kind::Run) {
+        PrintLine(stderr,
+                  "Zandrel needs a display to show its window; without one it only runs a list: "
+                  "zandrel LIST -r (or -rp).");
+        return ExitListNotLoaded;
+    }
+
+    BackupList doc;
+    HeadlessHost host;
+    HeadlessView view(doc);
+    SessionFlags flags;
+    RunProgress progress;
+    ListCommands commands(doc, host, flags);
+    switch (commands.LoadBackupList(request.path)) {
+        case LoadResult::Loaded: break;
+        case LoadResult::Refused:
+            commands.ReportRefused(request.path);
+            return ExitListNotLoaded;
+        case LoadResult::NotFound:
+        case LoadResult::Cancelled: return ExitListNotLoaded;
+    }
+
+    flags.CommandLineRun = true;
+    flags.PauseBeforeExit = request.pauseBeforeExit;
+    RunDriver driver(doc, host, view, flags, progress);
+    driver.setLogFolder(DefaultLogFolder());
+    return ExitStatusOf(driver.Command3_Click());
 }
 
 }  // namespace zandrel

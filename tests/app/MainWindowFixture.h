@@ -7,6 +7,9 @@
 #include <QSettings>
 #include <QTreeView>
 #include <QTreeWidget>
+#include <QApplication>
+#include <QTimer>
+#include <functional>
 #include <memory>
 
 #include "app/MainWindow.h"
@@ -50,6 +53,19 @@ protected:
         for (int r : rows)
             sel->select(list()->model()->index(r, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
         sel->setCurrentIndex(list()->model()->index(current, 0), QItemSelectionModel::NoUpdate);
+    }
+    // Runs fn once on the modal window as soon as one is open.
+    void onModal(std::function<void(QWidget*)> fn) {
+        auto* timer = new QTimer(window.get());
+        timer->setInterval(5);
+        QObject::connect(timer, &QTimer::timeout, window.get(), [timer, fn] {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (!modal) return;
+            timer->stop();
+            timer->deleteLater();
+            fn(modal);
+        });
+        timer->start();
     }
     QStringList sources() {
         QStringList s;

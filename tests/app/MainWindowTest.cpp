@@ -3,7 +3,9 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QLineEdit>
 #include <QTest>
+#include <QTimer>
 
 #include "app/MainWindowFixture.h"
 
@@ -252,6 +254,83 @@ TEST_F(MainWindowFixture, SpeedTickShowsTheBytesOfTheLastSecond) {
     EXPECT_EQ(speed->text(), QStringLiteral("1.00 MB/sec"));
     window->SpeedTick();
     EXPECT_EQ(speed->text(), QStringLiteral("0 bytes/sec"));
+}
+
+}  // namespace
+
+namespace {
+
+struct OpenCase {
+    const char* name;
+    bool doubleClick;
+    const char* caption;
+    const char* source;
+};
+
+class EditorOpening : public MainWindowFixture, public ::testing::WithParamInterface<OpenCase> {};
+
+TEST_P(EditorOpening, OpensModallyOnTheRightListing) {
+    window->show();
+    addRows(3);
+    select({1}, 1);
+    QString caption, source;
+    onModal([&](QWidget* modal) {
+        caption = modal->windowTitle();
+        source = modal->findChild<QLineEdit*>(QStringLiteral("Text1"))->text();
+        modal->close();
+    });
+    if (GetParam().doubleClick) {
+        QCoreApplication::processEvents();
+        const QRect rect = list()->visualRect(list()->model()->index(1, 0));
+        ASSERT_TRUE(rect.isValid());
+        // A double click is a click followed by the double-click press.
+        QTest::mouseClick(list()->viewport(), Qt::LeftButton, {}, rect.center());
+        QTest::mouseDClick(list()->viewport(), Qt::LeftButton, {}, rect.center());
+    } else {
+        QTest::mouseClick(button("Command1"), Qt::LeftButton);
+    }
+    EXPECT_EQ(caption.toStdString(), GetParam().caption);
+    EXPECT_EQ(source.toStdString(), GetParam().source);
+    EXPECT_EQ(window->document().count(), 3);
+    EXPECT_EQ(window->statusText(), QStringLiteral("3 tasks"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Ways, EditorOpening,
+                         ::testing::Values(OpenCase{"double_click", true, "Edit listing", "/src2"},
+                                           OpenCase{"new_listing", false, "New listing", ""}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(MainWindowFixture, ExportRegistryOpensItsWindowModally) {
+    window->show();
+    QString title;
+    onModal([&](QWidget* modal) {
+        title = modal->windowTitle();
+        modal->close();
+    });
+    action("exportregmnu")->trigger();
+    EXPECT_EQ(title, QStringLiteral("Export registry"));
+}
+
+TEST_F(MainWindowFixture, AboutShowsNameAndVersion) {
+    window->show();
+    QStringList texts;
+    onModal([&](QWidget* modal) {
+        texts << modal->windowTitle() << modal->findChild<QLabel*>(QStringLiteral("Label1"))->text()
+              << modal->findChild<QLabel*>(QStringLiteral("Label2"))->text();
+        auto* contact = modal->findChild<QLineEdit*>(QStringLiteral("Text1"));
+        // Tab from the OK button into the contact field.
+        QFocusEvent focusIn(QEvent::FocusIn, Qt::TabFocusReason);
+        QCoreApplication::sendEvent(contact, &focusIn);
+        QCoreApplication::processEvents();
+        texts << contact->selectedText();
+        QTest::keyClick(modal, Qt::Key_Escape);
+    });
+    action("aboutmnu")->trigger();
+    ASSERT_EQ(texts.size(), 4);
+    EXPECT_EQ(texts[0], QStringLiteral("About"));
+    EXPECT_EQ(texts[1], QStringLiteral("Zandrel"));
+    EXPECT_EQ(texts[2], QStringLiteral("Version: 1.0 build #9"));
+    EXPECT_FALSE(texts[3].isEmpty());
 }
 
 }  // namespace

@@ -1,0 +1,27 @@
+#pragma once
+// After a Move: removes the folders it emptied, deepest first, and reports
+// every folder that could not be removed.
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+namespace zandrel {
+
+class Host;
+
+// Returns "Delete failed: " + folder for each failed removal, in order. An
+// immediate sub-folder is listed twice with sub-folders included, so a
+// failure there is reported twice.
+QList<QByteArray> RemoveMovedFolders(const QString& sourceFolder, bool includeSubfolders,
+                                     Host& host);
+
+// Reorders by length, as moving each text of length L to the front for every
+// L from the shortest (searched from shortestStart) up to the longest, or
+// from the longest down when descending. Ascending steps leave the longest
+// first, texts of equal length in the reverse of their earlier order.
+void OrderLongestFirst(QList<QByteArray>& list, bool descending, int shortestStart);
+void OrderLongestFirst(QStringList& list, bool descending, int shortestStart);
+
+}  // namespace zandrel

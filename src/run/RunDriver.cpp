@@ -1,0 +1,141 @@
+#include "run/RunDriver.h"
+
+#include <QElapsedTimer>
+#include <QThread>
+#include <algorithm>
+
+#include "common/Host.h"
+#include "common/SessionFlags.h"
+#include "listing/BackupList.h"
+#include "run/FolderRemoval.h"
+#include "run/RunLog.h"
+#include "run/RunTexts.h"
+#include "run/RunView.h"
+#include "run/Transfer.h"
+
+namespace zandrel {
+
+void WaitSeconds(Host& host, int seconds) {
+    QElapsedTimer timer;
+    timer.start();
+    const qint64 total = qint64{seconds} * 1000;
+    for (qint64 left = total; left > 0; left = total - timer.elapsed()) {
+        host.yield();
+        // The pause is idle time: let the processor rest between yields.
+        QThread::msleep(static_cast<unsigned long>(std::min<qint64>(left, 10)));
+    }
+}
+
+bool RunDriver::checksAndConfirmation() {
+    if (doc_.count() == 0) {
+        host_.message(Icon::Information, QStringLiteral("Note"),
+                      QStringLiteral("No listings available to copy.\r\n\r\n"));
+        return false;
+    }
+    if (view_.currentRow() < 0) {
+        host_.message(Icon::Information, QStringLiteral("Note"),
+                      QStringLiteral("Select the listing you want to backup.\r\n\r\n"));
+        return false;
+    }
+    view_.CloseSummary();
+    for (;;) {
+        confirmation_.clear();
+        multipleDestinations_ = false;
+        const QList<bool> selected = view_.selectedRows();
+        int selectedSoFar = 0;
+        for (int row = 0; row < doc_.count(); ++row) {
+            host_.yield();
+            if (!selected.value(row)) continue;
+            confirmation_ += doc_.fieldAt(row, FieldSourceFolder) + QStringLiteral("\r\n");
+            if (++selectedSoFar == 2) multipleDestinations_ = true;
+        }
+        if (flags_.CommandLineRun) return true;
+        if (!confirmation_.isEmpty()) break;
+        view_.SelectAll();
+    }
+    const Answer answer = host_.message(
+        Icon::Information, QStringLiteral("Confirm"),
+        QStringLiteral("The following folders are selected:\r\n\r\n") + confirmation_,
+        Buttons::OkCancel);
+    return answer == Answer::Ok;
+}
+
+RunResult RunDriver::Command3_Click() {
+    const QString caption = host_.startCaption();
+    if (caption == kCaptionRunning) {
+        host_.setStartCaption(kCaptionAborting);
+        return {};
+    }
+    if (caption == kCaptionAborting) return {};
+    if (!checksAndConfirmation()) return {};
+
+    host_.setStartCaption(kCaptionRunning);
+    state_ = RunState{};
+    state_.MultipleDestinations = multipleDestinations_;
+    progress_.RunBytesCopied = 0;
+    progress_.SpeedBaseline = 0;
+    view_.LockForRun();
+    host_.clearReports();
+
+    ListingTransfer transfer(RunContext{doc_, host_, view_, flags_, progress_, state_});
+    const int rows = doc_.count();
+    const QList<bool> selected = view_.selectedRows();
+    for (int row = 0; row < rows; ++row) {
+        host_.yield();
+        if (!flags_.CommandLineRun && !selected.value(row)) continue;
+        switch (transfer.TransferListing(row)) {
+            case ListingOutcome::Done: break;
+            case ListingOutcome::RunEnded:
+                return {RunOutcome::EndedEarly, state_.CopiedCount,
+                        static_cast<int>(state_.ErrorList.size())};
+            case ListingOutcome::Aborted: return finish(true);
+        }
+    }
+    return finish(false);
+}
+
+RunResult RunDriver::finish(bool aborted) {
+    const LastListingInfo& last = state_.LastListing;
+    if (!aborted && last.action == QLatin1String("Move"))
+        state_.ErrorList += RemoveMovedFolders(last.sourceFolder, last.includeSubfolders, host_);
+
+    view_.ShowOverallProgress(0, 1);
+    host_.setStatusText(TasksText(doc_.count()));
+    if (!flags_.CommandLineRun && !state_.ErrorList.isEmpty()) {
+        const QString destination =
+            state_.MultipleDestinations
+                ? QStringLiteral("Destination folder: Multiple destinations")
+                : QStringLiteral("Destination folder: ") + last.destinationFolder;
+        view_.ShowSummary(state_.ErrorList, state_.CopiedCount, destination);
+    }
+    if (flags_.CommandLineRun)
+        WriteLogFiles(logFolder_.isEmpty() ? DefaultLogFolder() : logFolder_, state_, host_);
+
+    if (state_.AbortedByUser)
+        AppendReportEntry(host_, QStringLiteral(" : Aborted by user (") + last.description + u')');
+    else
+        AppendReportEntry(host_, QStringLiteral(" : Finished ") + last.action +
+                                     QStringLiteral(" process (") + last.description + u')');
+    AppendReportEntry(host_, QStringLiteral(" : ") + QString::number(state_.CopiedCount) +
+                                 QStringLiteral(" files copied....") +
+                                 QString::number(state_.ErrorList.size()) +
+                                 QStringLiteral(" errors."));
+    host_.setStartCaption(kCaptionIdle);
+
+    const RunResult result{aborted ? RunOutcome::Aborted : RunOutcome::Finished,
+                           state_.CopiedCount, static_cast<int>(state_.ErrorList.size())};
+    if (flags_.CommandLineRun) {
+        if (flags_.PauseBeforeExit) {
+            view_.DisableStartButton();
+            flags_.ClosePermitted = true;
+            WaitSeconds(host_, 3);
+        }
+        view_.CloseMainWindow();
+    } else {
+        view_.RestoreAfterRun();
+        flags_.CommandLineRun = false;
+    }
+    return result;
+}
+
+}  // namespace zandrel

@@ -1,0 +1,32 @@
+#pragma once
+// The record of one run, made new when the run starts and read by its end.
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+namespace zandrel {
+
+// The values of the Listing that the run most recently began.
+struct LastListingInfo {
+    QString action;
+    QString description;
+    QString sourceFolder;
+    QString destinationFolder;
+    bool includeSubfolders = false;
+};
+
+struct RunState {
+    qint32 CopiedCount = 0;
+    // "Copy failed: " or "Delete failed: " followed by the path's bytes, so
+    // log lines carry names exactly; windows decode them for display.
+    QList<QByteArray> ErrorList;
+    bool AbortedByUser = false;
+    bool MultipleDestinations = false;
+    LastListingInfo LastListing;
+};
+
+inline const QByteArray kCopyFailed = QByteArrayLiteral("Copy failed: ");
+inline const QByteArray kDeleteFailed = QByteArrayLiteral("Delete failed: ");
+
+}  // namespace zandrel

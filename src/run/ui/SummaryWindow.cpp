@@ -1,0 +1,77 @@
+#include "run/ui/SummaryWindow.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QVBoxLayout>
+
+#include "common/Host.h"
+#include "common/Paths.h"
+
+namespace zandrel {
+
+SummaryWindow::SummaryWindow(Host& host, QWidget* parent) : QWidget(parent, Qt::Window), host_(host) {
+    setObjectName(QStringLiteral("errorsfrm"));
+    setWindowTitle(QStringLiteral("Summary"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    resize(520, 320);
+
+    label2_ = new QLabel(QStringLiteral("Destination folder:"), this);
+    label2_->setObjectName(QStringLiteral("Label2"));
+    label1_ = new QLabel(QStringLiteral("0 files copied, 0 errors found."), this);
+    label1_->setObjectName(QStringLiteral("Label1"));
+    list_ = new QListWidget(this);
+    list_->setObjectName(QStringLiteral("ListView1"));
+    auto* ok = new QPushButton(QStringLiteral("OK"), this);
+    ok->setObjectName(QStringLiteral("Command1"));
+    auto* saveAs = new QPushButton(QStringLiteral("&Save As..."), this);
+    saveAs->setObjectName(QStringLiteral("Command2"));
+    connect(ok, &QPushButton::clicked, this, &QWidget::close);
+    connect(saveAs, &QPushButton::clicked, this, &SummaryWindow::SaveAs);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(label2_);
+    layout->addWidget(label1_);
+    layout->addWidget(list_, 1);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(saveAs);
+    buttons->addWidget(ok);
+    layout->addLayout(buttons);
+}
+
+void SummaryWindow::ShowSummary(const QList<QByteArray>& errorEntries, int copiedCount,
+                                const QString& destinationText) {
+    for (const QByteArray& entry : errorEntries) {
+        host_.yield();
+        show();
+        list_->setUpdatesEnabled(false);
+        entries_.append(entry);
+        list_->addItem(DecodePath(entry));
+    }
+    list_->setUpdatesEnabled(true);
+    label1_->setText(QString::number(copiedCount) + QStringLiteral(" files copied, ") +
+                     QString::number(errorEntries.size()) + QStringLiteral(" errors found."));
+    label2_->setText(destinationText);
+}
+
+void SummaryWindow::SaveAs() {
+    FileDialogRequest request;
+    request.kind = FileDialogRequest::Kind::Save;
+    request.filter = QStringLiteral("Text file (*.txt)|*.txt");
+    const QString path = host_.fileDialog(request);
+    if (path.isEmpty()) return;
+    // Written whole and renamed into place, so it replaces an existing file
+    // entirely and a failure leaves that file as it was.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) return;
+    for (const QByteArray& entry : std::as_const(entries_)) {
+        host_.yield();
+        if (file.write(entry + "\r\n") != entry.size() + 2) return;
+    }
+    file.commit();
+}
+
+}  // namespace zandrel

@@ -1,0 +1,36 @@
+#pragma once
+// The Summary shown beside the main window after a run with failures: the
+// failed files, the counts and the destination, with Save As for the list.
+
+#include <QByteArray>
+#include <QList>
+#include <QWidget>
+
+class QLabel;
+class QListWidget;
+
+namespace zandrel {
+
+class Host;
+
+class SummaryWindow : public QWidget {
+    Q_OBJECT
+public:
+    SummaryWindow(Host& host, QWidget* parent = nullptr);
+
+    // Appends the entries (yielding per entry) and sets both labels.
+    void ShowSummary(const QList<QByteArray>& errorEntries, int copiedCount,
+                     const QString& destinationText);
+    // "&Save As...": writes the listed entries, one per line; any failure,
+    // Cancel included, ends it silently.
+    void SaveAs();
+
+private:
+    Host& host_;
+    QLabel* label1_;
+    QLabel* label2_;
+    QListWidget* list_;
+    QList<QByteArray> entries_;  // as recorded, so names that are not UTF-8 are saved exactly
+};
+
+}  // namespace zandrel
