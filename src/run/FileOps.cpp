@@ -32,12 +32,15 @@ QByteArray PathBelowRoot(const QByteArray& path) {
 
 void MakeSureDirectoryPathExists(const QByteArray& path) {
     const qsizetype last = path.lastIndexOf('/');
-    if (last <= 0) return;
+    if (last <= 0)
+        return;
     const QByteArray folder = path.left(last);
     // Usually the folder or its parent is there: one call settles it.
-    if (::mkdir(folder.constData(), 0777) == 0 || errno != ENOENT) return;
+    if (::mkdir(folder.constData(), 0777) == 0 || errno != ENOENT)
+        return;
     for (qsizetype i = 1; i <= folder.size(); ++i) {
-        if (i == folder.size() || folder.at(i) == '/') ::mkdir(folder.left(i).constData(), 0777);
+        if (i == folder.size() || folder.at(i) == '/')
+            ::mkdir(folder.left(i).constData(), 0777);
     }
 }
 
@@ -45,8 +48,10 @@ namespace {
 
 void AddOwnerWrite(const QByteArray& path) {
     struct stat st {};
-    if (path.isEmpty() || ::stat(path.constData(), &st) != 0) return;
-    if ((st.st_mode & S_IWUSR) == 0) ::chmod(path.constData(), (st.st_mode & 07777) | S_IWUSR);
+    if (path.isEmpty() || ::stat(path.constData(), &st) != 0)
+        return;
+    if ((st.st_mode & S_IWUSR) == 0)
+        ::chmod(path.constData(), (st.st_mode & 07777) | S_IWUSR);
 }
 
 // A 64-bit FNV-1a hash, to shorten over-long temporary names repeatably.
@@ -80,7 +85,7 @@ bool Commit(UniqueFd& out, const QByteArray& temporary, const QByteArray& destin
 // file systems allow it, otherwise read and write. Returns the bytes moved,
 // 0 at the end of the file, -1 on failure.
 class ChunkMover {
-public:
+  public:
     ChunkMover(int in, int out, qint64 lengthAtOpen)
         : in_(in), out_(out), lengthAtOpen_(lengthAtOpen) {}
 
@@ -90,10 +95,14 @@ public:
                 loff_t inOff = offset;
                 loff_t outOff = offset;
                 const ssize_t n = ::copy_file_range(in_, &inOff, out_, &outOff, len, 0);
-                if (n > 0) return n;
-                if (n == 0 && offset >= lengthAtOpen_) return 0;
-                if (n == 0) break;  // a file system that moves nothing
-                if (errno == EINTR) continue;
+                if (n > 0)
+                    return n;
+                if (n == 0 && offset >= lengthAtOpen_)
+                    return 0;
+                if (n == 0)
+                    break;  // a file system that moves nothing
+                if (errno == EINTR)
+                    continue;
                 if (errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP &&
                     errno != EBADF && errno != ETXTBSY)
                     return -1;
@@ -102,23 +111,27 @@ public:
             // Reading tells a true end of file from a kernel that declined.
             kernelCopy_ = false;
         }
-        if (!buffer_) buffer_ = std::make_unique<char[]>(kBufferSize);
+        if (!buffer_)
+            buffer_ = std::make_unique<char[]>(kBufferSize);
         const size_t want = std::min(len, kBufferSize);
         ssize_t got;
         do {
             got = ::pread(in_, buffer_.get(), want, offset);
         } while (got < 0 && errno == EINTR);
-        if (got <= 0) return got;
+        if (got <= 0)
+            return got;
         for (ssize_t put = 0; put < got;) {
             const ssize_t n = ::pwrite(out_, buffer_.get() + put, got - put, offset + put);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) return -1;
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                return -1;
             put += n;
         }
         return got;
     }
 
-private:
+  private:
     static constexpr size_t kBufferSize = 1 << 20;
     int in_;
     int out_;
@@ -149,7 +162,8 @@ QByteArray TemporaryCopyName(const QByteArray& destination) {
 bool EnsureFileExists(const QByteArray& path) {
     const QByteArray temporary = TemporaryCopyName(path);
     UniqueFd out = CreateTemporary(temporary);
-    if (!out.valid() || !Commit(out, temporary, path)) return false;
+    if (!out.valid() || !Commit(out, temporary, path))
+        return false;
     return PathExists(path);
 }
 
@@ -160,7 +174,8 @@ bool SameFile(const struct stat& a, const struct stat& b) {
 bool CopyFileBlocks(const QByteArray& source, const QByteArray& destination, Host& host,
                     RunView& view, RunProgress& progress) {
     struct stat st {};
-    if (::stat(source.constData(), &st) != 0) return false;
+    if (::stat(source.constData(), &st) != 0)
+        return false;
     return CopyFileBlocks(source, st, destination, host, view, progress);
 }
 
@@ -169,20 +184,24 @@ bool CopyFileBlocks(const QByteArray& source, const struct stat& sourceStat,
                     RunProgress& progress) {
     // A FIFO, socket or device is never opened for copying, and an empty
     // file is left to the caller's zero-length rule.
-    if (!S_ISREG(sourceStat.st_mode) || sourceStat.st_size == 0) return false;
+    if (!S_ISREG(sourceStat.st_mode) || sourceStat.st_size == 0)
+        return false;
     const qint64 length = sourceStat.st_size;
     view.BeginFileProgress(length);
 
     UniqueFd in(::open(source.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     struct stat opened {};
-    if (!in.valid() || ::fstat(in.get(), &opened) != 0 || !S_ISREG(opened.st_mode)) return false;
+    if (!in.valid() || ::fstat(in.get(), &opened) != 0 || !S_ISREG(opened.st_mode))
+        return false;
     // Both names may lead to the one file; never truncate it.
     struct stat target {};
-    if (::stat(destination.constData(), &target) == 0 && SameFile(opened, target)) return false;
+    if (::stat(destination.constData(), &target) == 0 && SameFile(opened, target))
+        return false;
 
     const QByteArray temporary = TemporaryCopyName(destination);
     UniqueFd out = CreateTemporary(temporary);
-    if (!out.valid()) return false;
+    if (!out.valid())
+        return false;
     const auto fail = [&] {
         out.reset();
         ::unlink(temporary.constData());
@@ -194,7 +213,8 @@ bool CopyFileBlocks(const QByteArray& source, const struct stat& sourceStat,
     const auto showBlocks = [&](qint64 upTo, bool final) {
         while (upTo - shown >= kCopyBlockSize || (final && upTo > shown)) {
             host.yield();
-            if (host.abortRequested()) return false;
+            if (host.abortRequested())
+                return false;
             const qint64 block = std::min(kCopyBlockSize, upTo - shown);
             shown += block;
             progress.RunBytesCopied += static_cast<double>(block);
@@ -222,18 +242,25 @@ bool CopyFileBlocks(const QByteArray& source, const struct stat& sourceStat,
             } else if (data < 0) {
                 seekData = false;
             }
-            if (!showBlocks(position, false)) return fail();
+            if (!showBlocks(position, false))
+                return fail();
         }
         const ssize_t moved = mover.move(position, kChunk);
-        if (moved < 0) return fail();
-        if (moved == 0) break;  // read to the end, whatever the length was before
+        if (moved < 0)
+            return fail();
+        if (moved == 0)
+            break;  // read to the end, whatever the length was before
         position += moved;
         dataEnd = position;
-        if (!showBlocks(position, false)) return fail();
+        if (!showBlocks(position, false))
+            return fail();
     }
-    if (!showBlocks(position, true)) return fail();
-    if (dataEnd < position && ::ftruncate(out.get(), position) != 0) return fail();
-    if (!Commit(out, temporary, destination)) return false;
+    if (!showBlocks(position, true))
+        return fail();
+    if (dataEnd < position && ::ftruncate(out.get(), position) != 0)
+        return fail();
+    if (!Commit(out, temporary, destination))
+        return false;
     view.EndFileProgress();
     return true;
 }

@@ -26,7 +26,8 @@ constexpr int kAllFolders = AttrHidden | AttrSystem | AttrFolder;
 // moves nothing more.
 template <typename List>
 void OrderByLength(List& list, bool descending) {
-    if (list.isEmpty()) return;
+    if (list.isEmpty())
+        return;
     std::vector<qsizetype> order(static_cast<size_t>(list.size()));
     std::iota(order.begin(), order.end(), 0);
     std::stable_sort(order.begin(), order.end(), [&](qsizetype a, qsizetype b) {
@@ -37,8 +38,8 @@ void OrderByLength(List& list, bool descending) {
     // Within one length the texts come out reversed.
     for (auto first = order.begin(); first != order.end();) {
         const qsizetype len = list.at(*first).size();
-        auto last = std::find_if(first, order.end(),
-                                 [&](qsizetype k) { return list.at(k).size() != len; });
+        auto last =
+            std::find_if(first, order.end(), [&](qsizetype k) { return list.at(k).size() != len; });
         std::reverse(first, last);
         first = last;
     }
@@ -70,9 +71,11 @@ QList<QByteArray> RemoveMovedFolders(const QString& sourceFolder, bool includeSu
                                      Host& host) {
     const QByteArray source = EncodePath(sourceFolder);
     SearchResult found;
-    if (includeSubfolders) ListFolderTree(source, kAllFolders, found, host);
+    if (includeSubfolders)
+        ListFolderTree(source, kAllFolders, found, host);
     ListSubfolders(FolderList{source}, kAllFolders, found, host);
-    if (!includeSubfolders && found.Count > 0) return {};
+    if (!includeSubfolders && found.Count > 0)
+        return {};
 
     QList<QByteArray> working;
     for (int i = 0; i < found.Count && i < found.Paths.size(); ++i) {
@@ -84,9 +87,11 @@ QList<QByteArray> RemoveMovedFolders(const QString& sourceFolder, bool includeSu
     QList<QByteArray> failures;
     for (const QByteArray& folder : working) {
         host.yield();
-        if (!RemoveIfThere(folder)) failures.append(kDeleteFailed + folder);
+        if (!RemoveIfThere(folder))
+            failures.append(kDeleteFailed + folder);
     }
-    if (!RemoveIfThere(source)) failures.append(kDeleteFailed + source);
+    if (!RemoveIfThere(source))
+        failures.append(kDeleteFailed + source);
     return failures;
 }
 

@@ -24,10 +24,12 @@ namespace {
 // next yield, as a click on the Cancel button would.
 volatile sig_atomic_t gStopRequested = 0;
 
-extern "C" void OnStopSignal(int) { gStopRequested = 1; }
+extern "C" void OnStopSignal(int) {
+    gStopRequested = 1;
+}
 
 class StopSignals {
-public:
+  public:
     StopSignals() {
         struct sigaction action {};
         action.sa_handler = OnStopSignal;
@@ -43,7 +45,7 @@ public:
     StopSignals(const StopSignals&) = delete;
     StopSignals& operator=(const StopSignals&) = delete;
 
-private:
+  private:
     struct sigaction oldInt_ {};
     struct sigaction oldTerm_ {};
 };
@@ -64,7 +66,7 @@ QString OnOneLine(QString text) {
 // Report entries go to standard output, message boxes to standard error
 // with their default answers.
 class HeadlessHost : public Host {
-public:
+  public:
     Answer message(Icon, const QString& title, const QString& text, Buttons,
                    Answer defaultButton) override {
         PrintLine(stderr, (title + QStringLiteral(": ") + OnOneLine(text)).toUtf8());
@@ -76,9 +78,11 @@ public:
 
     void yield() override {
         if (gStopRequested) {
-            if (caption_ == kCaptionRunning) caption_ = kCaptionAborting;
+            if (caption_ == kCaptionRunning)
+                caption_ = kCaptionAborting;
             // Kept until a run is there to be stopped.
-            if (caption_ != kCaptionIdle) gStopRequested = 0;
+            if (caption_ != kCaptionIdle)
+                gStopRequested = 0;
         }
         if (!sinceEvents_.isValid() || sinceEvents_.elapsed() >= 10) {
             QCoreApplication::processEvents();
@@ -91,14 +95,14 @@ public:
     void clearReports() override {}
     void appendReport(const QString& entry) override { PrintLine(stdout, entry.toUtf8()); }
 
-private:
+  private:
     QString caption_ = kCaptionIdle;
     QElapsedTimer sinceEvents_;
 };
 
 // No window: the panel shows nothing, every Listing runs anyway.
 class HeadlessView : public RunView {
-public:
+  public:
     explicit HeadlessView(const BackupList& doc) : doc_(doc) {}
     void ShowOverallProgress(int, int) override {}
     void ShowCurrentFile(const QByteArray&, const QByteArray&) override {}
@@ -125,7 +129,7 @@ public:
     }
     void CloseMainWindow() override {}
 
-private:
+  private:
     const BackupList& doc_;
 };
 
@@ -133,9 +137,11 @@ int ExitStatusOf(const RunResult& result) {
     switch (result.outcome) {
         case RunOutcome::Finished:
             return result.errorCount == 0 ? ExitFinishedClean : ExitFinishedErrors;
-        case RunOutcome::Aborted: return ExitAborted;
+        case RunOutcome::Aborted:
+            return ExitAborted;
         case RunOutcome::EndedEarly:
-        case RunOutcome::NotStarted: return ExitEndedEarly;
+        case RunOutcome::NotStarted:
+            return ExitEndedEarly;
     }
     return ExitEndedEarly;
 }
@@ -144,7 +150,8 @@ int ExitStatusOf(const RunResult& result) {
 
 bool NoDisplayAvailable() {
     const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
-    if (platform.startsWith("offscreen") || platform.startsWith("minimal")) return true;
+    if (platform.startsWith("offscreen") || platform.startsWith("minimal"))
+        return true;
     return qgetenv("DISPLAY").isEmpty() && qgetenv("WAYLAND_DISPLAY").isEmpty();
 }
 
@@ -167,12 +174,14 @@ int RunHeadless(const QStringList& arguments) {
     RunProgress progress;
     ListCommands commands(doc, host, flags);
     switch (commands.LoadBackupList(request.path)) {
-        case LoadResult::Loaded: break;
+        case LoadResult::Loaded:
+            break;
         case LoadResult::Refused:
             commands.ReportRefused(request.path);
             return ExitListNotLoaded;
         case LoadResult::NotFound:
-        case LoadResult::Cancelled: return ExitListNotLoaded;
+        case LoadResult::Cancelled:
+            return ExitListNotLoaded;
     }
 
     flags.CommandLineRun = true;

@@ -45,18 +45,22 @@ bool RunDriver::checksAndConfirmation() {
         int selectedSoFar = 0;
         for (int row = 0; row < doc_.count(); ++row) {
             host_.yield();
-            if (!selected.value(row)) continue;
+            if (!selected.value(row))
+                continue;
             confirmation_ += doc_.fieldAt(row, FieldSourceFolder) + QStringLiteral("\r\n");
-            if (++selectedSoFar == 2) multipleDestinations_ = true;
+            if (++selectedSoFar == 2)
+                multipleDestinations_ = true;
         }
-        if (flags_.CommandLineRun) return true;
-        if (!confirmation_.isEmpty()) break;
+        if (flags_.CommandLineRun)
+            return true;
+        if (!confirmation_.isEmpty())
+            break;
         view_.SelectAll();
     }
-    const Answer answer = host_.message(
-        Icon::Information, QStringLiteral("Confirm"),
-        QStringLiteral("The following folders are selected:\r\n\r\n") + confirmation_,
-        Buttons::OkCancel);
+    const Answer answer =
+        host_.message(Icon::Information, QStringLiteral("Confirm"),
+                      QStringLiteral("The following folders are selected:\r\n\r\n") + confirmation_,
+                      Buttons::OkCancel);
     return answer == Answer::Ok;
 }
 
@@ -66,8 +70,10 @@ RunResult RunDriver::Command3_Click() {
         host_.setStartCaption(kCaptionAborting);
         return {};
     }
-    if (caption == kCaptionAborting) return {};
-    if (!checksAndConfirmation()) return {};
+    if (caption == kCaptionAborting)
+        return {};
+    if (!checksAndConfirmation())
+        return {};
 
     host_.setStartCaption(kCaptionRunning);
     state_ = RunState{};
@@ -82,13 +88,16 @@ RunResult RunDriver::Command3_Click() {
     const QList<bool> selected = view_.selectedRows();
     for (int row = 0; row < rows; ++row) {
         host_.yield();
-        if (!flags_.CommandLineRun && !selected.value(row)) continue;
+        if (!flags_.CommandLineRun && !selected.value(row))
+            continue;
         switch (transfer.TransferListing(row)) {
-            case ListingOutcome::Done: break;
+            case ListingOutcome::Done:
+                break;
             case ListingOutcome::RunEnded:
                 return {RunOutcome::EndedEarly, state_.CopiedCount,
                         static_cast<int>(state_.ErrorList.size())};
-            case ListingOutcome::Aborted: return finish(true);
+            case ListingOutcome::Aborted:
+                return finish(true);
         }
     }
     return finish(false);
@@ -122,8 +131,8 @@ RunResult RunDriver::finish(bool aborted) {
                                  QStringLiteral(" errors."));
     host_.setStartCaption(kCaptionIdle);
 
-    const RunResult result{aborted ? RunOutcome::Aborted : RunOutcome::Finished,
-                           state_.CopiedCount, static_cast<int>(state_.ErrorList.size())};
+    const RunResult result{aborted ? RunOutcome::Aborted : RunOutcome::Finished, state_.CopiedCount,
+                           static_cast<int>(state_.ErrorList.size())};
     if (flags_.CommandLineRun) {
         if (flags_.PauseBeforeExit) {
             view_.DisableStartButton();

@@ -33,7 +33,7 @@ struct RunResult {
 void WaitSeconds(Host& host, int seconds);
 
 class RunDriver {
-public:
+  public:
     RunDriver(const BackupList& doc, Host& host, RunView& view, SessionFlags& flags,
               RunProgress& progress)
         : doc_(doc), host_(host), view_(view), flags_(flags), progress_(progress) {}
@@ -47,7 +47,7 @@ public:
     // The record of the latest run started, kept after it ended.
     const RunState& state() const { return state_; }
 
-private:
+  private:
     bool checksAndConfirmation();
     RunResult finish(bool aborted);
 

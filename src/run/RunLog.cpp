@@ -21,37 +21,42 @@ namespace {
 bool CanCreateFilesIn(const QString& folder) {
     const QByteArray probe = EncodePath(JoinPath(folder, QStringLiteral(".zandrel-log-probe")));
     UniqueFd fd(::open(probe.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
-    if (!fd.valid()) return false;
+    if (!fd.valid())
+        return false;
     fd.reset();
     ::unlink(probe.constData());
     return true;
 }
 
-QByteArray DateTimeBytes() { return GeneralDateTimeText(QDateTime::currentDateTime()).toUtf8(); }
+QByteArray DateTimeBytes() {
+    return GeneralDateTimeText(QDateTime::currentDateTime()).toUtf8();
+}
 
 QByteArray SummaryLine(const QByteArray& arrow, const RunState& state) {
     const LastListingInfo& last = state.LastListing;
     return DateTimeBytes() + arrow + QByteArray::number(state.CopiedCount) + " files copied...." +
-           QByteArray::number(state.ErrorList.size()) + " errors  :  " +
-           EncodePath(last.sourceFolder) + "---->" + last.action.toUtf8() + "---->" +
-           EncodePath(last.destinationFolder) + "\r\n";
+           QByteArray::number(state.ErrorList.size()) +
+           " errors  :  " + EncodePath(last.sourceFolder) + "---->" + last.action.toUtf8() +
+           "---->" + EncodePath(last.destinationFolder) + "\r\n";
 }
 
 class LogFile {
-public:
+  public:
     explicit LogFile(const QString& path)
         : fd_(::open(EncodePath(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC,
                      0644)) {}
     void write(const QByteArray& line) {
         for (qsizetype done = 0; fd_.valid() && done < line.size();) {
             const ssize_t n = ::write(fd_.get(), line.constData() + done, line.size() - done);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) return;
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                return;
             done += n;
         }
     }
 
-private:
+  private:
     UniqueFd fd_;
 };
 
@@ -59,7 +64,8 @@ private:
 
 QString DefaultLogFolder() {
     const QString programFolder = QCoreApplication::applicationDirPath();
-    if (CanCreateFilesIn(programFolder)) return programFolder;
+    if (CanCreateFilesIn(programFolder))
+        return programFolder;
     const QString own = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
     QDir().mkpath(own);
     return own;

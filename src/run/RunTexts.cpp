@@ -16,13 +16,15 @@ QString WithoutTimeZone(const QString& format) {
     bool droppedZone = false;
     for (qsizetype i = 0; i < format.size(); ++i) {
         const QChar c = format.at(i);
-        if (c == u'\'') quoted = !quoted;
+        if (c == u'\'')
+            quoted = !quoted;
         if (!quoted && c == u't') {
             while (out.endsWith(u' ')) out.chop(1);
             droppedZone = true;
             continue;
         }
-        if (droppedZone && c == u' ' && (out.isEmpty() || out.endsWith(u' '))) continue;
+        if (droppedZone && c == u' ' && (out.isEmpty() || out.endsWith(u' ')))
+            continue;
         droppedZone = droppedZone && c == u' ';
         out += c;
     }
@@ -37,7 +39,9 @@ QString LongTimeFormat() {
     return format;
 }
 
-QString TimeOfDayText(const QTime& time) { return QLocale::system().toString(time, LongTimeFormat()); }
+QString TimeOfDayText(const QTime& time) {
+    return QLocale::system().toString(time, LongTimeFormat());
+}
 
 QString GeneralDateTimeText(const QDateTime& dateTime) {
     const QLocale locale = QLocale::system();

@@ -22,9 +22,12 @@ constexpr int kFoldersAndAll = AttrReadOnly | AttrHidden | AttrSystem | AttrFold
 constexpr int kOrdinaryFiles = AttrReadOnly | AttrHidden;
 
 std::optional<ExistingFileRule> RuleFromToken(const QString& token) {
-    if (token == QLatin1String("Overwrite")) return ExistingFileRule::Overwrite;
-    if (token == QLatin1String("SkipFile")) return ExistingFileRule::SkipFile;
-    if (token == QLatin1String("CopyOnlyIfNewer")) return ExistingFileRule::CopyOnlyIfNewer;
+    if (token == QLatin1String("Overwrite"))
+        return ExistingFileRule::Overwrite;
+    if (token == QLatin1String("SkipFile"))
+        return ExistingFileRule::SkipFile;
+    if (token == QLatin1String("CopyOnlyIfNewer"))
+        return ExistingFileRule::CopyOnlyIfNewer;
     return std::nullopt;
 }
 
@@ -55,15 +58,15 @@ void GiveBackIdleState(Host& host, RunView& view, SessionFlags& flags) {
 void ListingTransfer::readFields(const QString& line) {
     // An absent field keeps the value of the Listing before.
     const auto read = [&](int n, QString& into) {
-        if (const auto value = ReadListingField(line, n)) into = *value;
+        if (const auto value = ReadListingField(line, n))
+            into = *value;
     };
     read(FieldAction, w_.action);
     read(FieldDescription, w_.description);
     c_.state.LastListing.action = w_.action;
     c_.state.LastListing.description = w_.description;
-    AppendReportEntry(c_.host,
-                      QStringLiteral(" : ") + w_.action + QStringLiteral(" process initiated (") +
-                          w_.description + u')');
+    AppendReportEntry(c_.host, QStringLiteral(" : ") + w_.action +
+                                   QStringLiteral(" process initiated (") + w_.description + u')');
 
     read(FieldSourceFolder, w_.sourceFolder);
     read(FieldDestinationFolder, w_.destinationFolder);
@@ -72,7 +75,8 @@ void ListingTransfer::readFields(const QString& line) {
     if (const auto v = ReadListingField(line, FieldCopyJustFiles))
         w_.flatten = *v == QLatin1String("CopyJustFiles");
     if (const auto v = ReadListingField(line, FieldIfExists)) {
-        if (const auto rule = RuleFromToken(*v)) w_.rule = rule;
+        if (const auto rule = RuleFromToken(*v))
+            w_.rule = rule;
     }
     c_.state.LastListing.sourceFolder = w_.sourceFolder;
     c_.state.LastListing.destinationFolder = w_.destinationFolder;
@@ -89,7 +93,8 @@ bool ListingTransfer::prepare() {
     const auto endRun = [&](const QString& message, const QString& entry) {
         if (!message.isEmpty())
             host.message(Icon::Exclamation, QStringLiteral("Error notice"), message);
-        if (!entry.isEmpty()) AppendReportEntry(host, entry);
+        if (!entry.isEmpty())
+            AppendReportEntry(host, entry);
         GiveBackIdleState(host, c_.view, c_.flags);
         return false;
     };
@@ -105,7 +110,8 @@ bool ListingTransfer::prepare() {
                 QStringLiteral("Destination folder was not found:\r\n") + w_.destinationFolder +
                     QStringLiteral("\r\n\r\nWould you like to create it?"),
                 Buttons::YesNo);
-            if (answer != Answer::Yes) return endRun({}, {});
+            if (answer != Answer::Yes)
+                return endRun({}, {});
         }
         MakeSureDirectoryPathExists(EncodePath(w_.destinationFolder) + kSeparator);
         if (!FolderExists(w_.destinationFolder))
@@ -113,7 +119,8 @@ bool ListingTransfer::prepare() {
                           QStringLiteral(" : Aborted (Destination folder could not be created)"));
     }
 
-    if (!CanWriteToFolder(w_.destinationFolder, host)) return endRun({}, {});
+    if (!CanWriteToFolder(w_.destinationFolder, host))
+        return endRun({}, {});
 
     if (w_.sourceFolder.toLower() == w_.destinationFolder.toLower())
         return endRun(QStringLiteral("Source/Destination folders are identical."),
@@ -130,8 +137,10 @@ bool ListingTransfer::buildFileList() {
         if (w_.includeSubfolders)
             ListFilesBelow(source, searchPatterns_, kFoldersAndAll, kOrdinaryFiles, result_, host);
         ListFiles(FolderList{source}, searchPatterns_, kFoldersAndAll, result_, host);
-        if (!host.abortRequested()) return true;
-        if (ConfirmAbort(host, c_.flags, c_.state)) return false;
+        if (!host.abortRequested())
+            return true;
+        if (ConfirmAbort(host, c_.flags, c_.state))
+            return false;
     }
 }
 
@@ -140,17 +149,21 @@ void ListingTransfer::addError(const QByteArray& prefix, const QByteArray& path)
     c_.view.ShowErrorCount(static_cast<int>(c_.state.ErrorList.size()));
 }
 
-void ListingTransfer::skip() { c_.view.AddSkipped(); }
+void ListingTransfer::skip() {
+    c_.view.AddSkipped();
+}
 
 void ListingTransfer::copyFile(const QByteArray& source, const QByteArray& destination,
                                const struct stat* destinationStat) {
     struct stat sourceStat {};
     const bool sourceKnown = StatPath(source, sourceStat);
     // A folder in the list is passed over uncounted.
-    if (sourceKnown && S_ISDIR(sourceStat.st_mode)) return;
+    if (sourceKnown && S_ISDIR(sourceStat.st_mode))
+        return;
 
     struct stat destinationNow {};
-    if (!destinationStat && StatPath(destination, destinationNow)) destinationStat = &destinationNow;
+    if (!destinationStat && StatPath(destination, destinationNow))
+        destinationStat = &destinationNow;
     // The destination may be the source itself under another spelling: it is
     // neither replaced by its own copy nor deleted by a Move.
     if (sourceKnown && destinationStat && SameFile(sourceStat, *destinationStat)) {
@@ -180,7 +193,8 @@ void ListingTransfer::copyFile(const QByteArray& source, const QByteArray& desti
 bool ListingTransfer::transferFile(const QByteArray& source, int i, int count) {
     Host& host = c_.host;
     host.yield();
-    if (host.abortRequested() && ConfirmAbort(host, c_.flags, c_.state)) return false;
+    if (host.abortRequested() && ConfirmAbort(host, c_.flags, c_.state))
+        return false;
     c_.view.ShowOverallProgress(i, count);
 
     const QByteArray destinationFolder = EncodePath(w_.destinationFolder);
@@ -200,7 +214,8 @@ bool ListingTransfer::transferFile(const QByteArray& source, int i, int count) {
         skip();
         return true;
     }
-    if (!w_.rule) return true;  // no rule of its own nor from an earlier Listing: no decision
+    if (!w_.rule)
+        return true;  // no rule of its own nor from an earlier Listing: no decision
 
     struct stat destinationStat {};
     switch (*w_.rule) {
@@ -234,13 +249,16 @@ bool ListingTransfer::transferFile(const QByteArray& source, int i, int count) {
 
 ListingOutcome ListingTransfer::TransferListing(int row) {
     readFields(c_.doc.lineAt(row));
-    if (!prepare()) return ListingOutcome::RunEnded;
-    if (!buildFileList()) return ListingOutcome::Aborted;
+    if (!prepare())
+        return ListingOutcome::RunEnded;
+    if (!buildFileList())
+        return ListingOutcome::Aborted;
 
     lastFolderMade_.clear();
     const int count = result_.Count;
     for (int i = 1; i <= count && i <= result_.Paths.size(); ++i) {
-        if (!transferFile(result_.Paths.at(i - 1), i, count)) return ListingOutcome::Aborted;
+        if (!transferFile(result_.Paths.at(i - 1), i, count))
+            return ListingOutcome::Aborted;
     }
     return ListingOutcome::Done;
 }

@@ -2,9 +2,9 @@
 // One Listing inside a run: preparation checks, the file list, and the file
 // loop that copies, skips or fails each file and deletes moved sources.
 
+#include <sys/stat.h>
 #include <QString>
 #include <QStringList>
-#include <sys/stat.h>
 
 #include <optional>
 
@@ -47,13 +47,13 @@ void GiveBackIdleState(Host& host, RunView& view, SessionFlags& flags);
 // Lives for one run: the file list and the working values of a Listing are
 // reused from one Listing to the next, as is the existing-file rule.
 class ListingTransfer {
-public:
+  public:
     explicit ListingTransfer(const RunContext& context) : c_(context) {}
 
     // row is 0-based.
     ListingOutcome TransferListing(int row);
 
-private:
+  private:
     struct Working {
         QString action;
         QString description;

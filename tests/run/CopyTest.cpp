@@ -1,0 +1,378 @@
+// The block copy: the per-block sequence the view sees, exact bytes through
+// a temporary file, large and sparse files, aborts inside a file, and the
+// faults of a real file system (full, read-only).
+
+#include <QRandomGenerator>
+
+#include "common/Paths.h"
+#include "run/FileOps.h"
+#include "run/RunFixture.h"
+#include "run/TestFiles.h"
+#include "support/Mounts.h"
+
+using namespace zandrel;
+using namespace zandrel::test;
+
+namespace {
+
+QByteArray RandomBytes(qsizetype size, quint32 seed) {
+    QByteArray bytes(size, Qt::Uninitialized);
+    QRandomGenerator generator(seed);
+    for (qsizetype i = 0; i < size; ++i) bytes[i] = static_cast<char>(generator.generate() & 0xff);
+    return bytes;
+}
+
+// ---------------------------------------------------------------------------
+// The block sequence
+
+class BlockCopyTest : public ::testing::TestWithParam<qint64> {
+  protected:
+    TempTree t;
+    FakeHost host;
+    FakeRunView view;
+    RunProgress progress;
+};
+
+TEST_P(BlockCopyTest, ShowsEachBlockOf4096AfterAYieldAndCopiesExactly) {
+    const qint64 size = GetParam();
+    const QByteArray bytes = RandomBytes(size, static_cast<quint32>(size));
+    t.write(QStringLiteral("in.bin"), bytes);
+    const QByteArray source = EncodePath(t.path(QStringLiteral("in.bin")));
+    const QByteArray destination = EncodePath(t.path(QStringLiteral("out.bin")));
+    progress.RunBytesCopied = 100;
+
+    ASSERT_TRUE(CopyFileBlocks(source, destination, host, view, progress));
+    EXPECT_EQ(ReadBytes(destination), bytes);
+
+    QStringList expected{QStringLiteral("begin %1").arg(size)};
+    for (qint64 position = 0; position < size;) {
+        position = std::min(position + 4096, size);
+        expected << QStringLiteral("block %1/%2").arg(position).arg(size);
+    }
+    expected << QStringLiteral("end");
+    EXPECT_EQ(view.events, expected);
+    EXPECT_EQ(host.yields, (size + 4095) / 4096);
+    EXPECT_EQ(progress.RunBytesCopied, 100 + static_cast<double>(size));
+    EXPECT_TRUE(TemporaryLeftovers(EncodePath(t.root())).isEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, BlockCopyTest,
+                         ::testing::Values(1, 4095, 4096, 4097, 10000, 3 * 4096 + 1, (1 << 20) + 5,
+                                           3 * (1 << 20) - 4096));
+
+class CopyFileTest : public ::testing::Test {
+  protected:
+    QByteArray path(const QString& relative) const { return EncodePath(t.path(relative)); }
+    TempTree t;
+    FakeHost host;
+    FakeRunView view;
+    RunProgress progress;
+};
+
+TEST_F(CopyFileTest, AnEmptyFileIsLeftAloneAndFails) {
+    t.write(QStringLiteral("empty"), "");
+    t.write(QStringLiteral("out"), "previous");
+    EXPECT_FALSE(CopyFileBlocks(path(QStringLiteral("empty")), path(QStringLiteral("out")), host,
+                                view, progress));
+    EXPECT_TRUE(view.events.isEmpty());
+    EXPECT_EQ(t.read(QStringLiteral("out")), "previous");
+}
+
+TEST_F(CopyFileTest, AFifoIsNeverOpenedAndFails) {
+    ASSERT_EQ(::mkfifo(path(QStringLiteral("fifo")).constData(), 0644), 0);
+    EXPECT_FALSE(CopyFileBlocks(path(QStringLiteral("fifo")), path(QStringLiteral("out")), host,
+                                view, progress));
+    EXPECT_FALSE(t.exists(QStringLiteral("out")));
+}
+
+TEST_F(CopyFileTest, ReplacesTheDestinationWholeAndLeavesNoTemporaryFile) {
+    t.write(QStringLiteral("in"), "short");
+    t.write(QStringLiteral("out"), "a much longer previous destination");
+    ASSERT_TRUE(CopyFileBlocks(path(QStringLiteral("in")), path(QStringLiteral("out")), host, view,
+                               progress));
+    EXPECT_EQ(t.read(QStringLiteral("out")), "short");
+    EXPECT_TRUE(TemporaryLeftovers(path(QString())).isEmpty());
+}
+
+TEST_F(CopyFileTest, ATemporaryFileLeftByAKilledRunIsReplaced) {
+    t.write(QStringLiteral("in.txt"), "complete contents");
+    t.write(QStringLiteral("dst/in.txt"), "previous");
+    // What a run killed in the middle of this file leaves behind.
+    t.write(QStringLiteral("dst/.in.txt.zandrel-part"), "comp");
+    EXPECT_EQ(TemporaryCopyName(path(QStringLiteral("dst/in.txt"))),
+              path(QStringLiteral("dst/.in.txt.zandrel-part")));
+    ASSERT_TRUE(CopyFileBlocks(path(QStringLiteral("in.txt")), path(QStringLiteral("dst/in.txt")),
+                               host, view, progress));
+    EXPECT_EQ(t.read(QStringLiteral("dst/in.txt")), "complete contents");
+    EXPECT_FALSE(t.exists(QStringLiteral("dst/.in.txt.zandrel-part")));
+}
+
+TEST_F(CopyFileTest, TemporaryNamesOfLongNamesStayWithinTheNameLimit) {
+    const QByteArray folder = path(QStringLiteral("x"));
+    const QByteArray a = folder + '/' + QByteArray(250, 'a');
+    const QByteArray b = folder + '/' + QByteArray(249, 'a') + 'b';
+    const QByteArray ta = TemporaryCopyName(a);
+    EXPECT_LE(GetFileName(ta).size(), 255);
+    EXPECT_TRUE(ta.startsWith(folder + "/."));
+    EXPECT_TRUE(ta.endsWith(".zandrel-part"));
+    EXPECT_EQ(ta, TemporaryCopyName(a));  // repeatable
+    EXPECT_NE(ta, TemporaryCopyName(b));  // and distinct
+    // And such a file copies.
+    t.mkdir(QStringLiteral("x"));
+    t.write(QStringLiteral("in"), "long name");
+    ASSERT_TRUE(CopyFileBlocks(path(QStringLiteral("in")), a, host, view, progress));
+    EXPECT_EQ(ReadBytes(a), "long name");
+}
+
+TEST_F(CopyFileTest, ReadsToTheEndOfAFileThatGrewAfterItsLengthWasTaken) {
+    t.write(QStringLiteral("in"), QByteArray(5000, 'x'));
+    struct stat before {};
+    ASSERT_EQ(::stat(path(QStringLiteral("in")).constData(), &before), 0);
+    t.write(QStringLiteral("in"), QByteArray(9000, 'y'));
+    ASSERT_TRUE(CopyFileBlocks(path(QStringLiteral("in")), before, path(QStringLiteral("out")),
+                               host, view, progress));
+    EXPECT_EQ(t.read(QStringLiteral("out")), QByteArray(9000, 'y'));
+    EXPECT_EQ(view.lastBlock, 9000);
+}
+
+TEST_F(CopyFileTest, AFileOver4GiBCopiesExactlyAndStaysSparse) {
+    constexpr qint64 kSize = (qint64{1} << 32) + 12345;
+    const QByteArray source = path(QStringLiteral("big.sparse"));
+    const QByteArray destination = path(QStringLiteral("big.copy"));
+    struct Piece {
+        qint64 at;
+        QByteArray bytes;
+    };
+    const QList<Piece> pieces{{0, RandomBytes(7000, 1)},
+                              {(qint64{1} << 32) - 3000, RandomBytes(6000, 2)},
+                              {kSize - 100, RandomBytes(100, 3)}};
+    {
+        UniqueFd fd(::open(source.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644));
+        ASSERT_TRUE(fd.valid());
+        ASSERT_EQ(::ftruncate(fd.get(), kSize), 0);
+        for (const Piece& p : pieces)
+            ASSERT_EQ(::pwrite(fd.get(), p.bytes.constData(), p.bytes.size(), p.at),
+                      p.bytes.size());
+    }
+    view.recordBlocks = false;
+    ASSERT_TRUE(CopyFileBlocks(source, destination, host, view, progress));
+
+    EXPECT_EQ(view.blocks, (kSize + 4095) / 4096);
+    EXPECT_EQ(view.lastBlock, kSize);
+    EXPECT_EQ(progress.RunBytesCopied, static_cast<double>(kSize));
+    struct stat st {};
+    ASSERT_EQ(::stat(destination.constData(), &st), 0);
+    EXPECT_EQ(st.st_size, kSize);
+    EXPECT_LT(st.st_blocks * 512, qint64{64} << 20) << "holes were written out";
+    // Byte for byte, holes included.
+    UniqueFd a(::open(source.constData(), O_RDONLY));
+    UniqueFd b(::open(destination.constData(), O_RDONLY));
+    QByteArray bufA(8 << 20, Qt::Uninitialized), bufB(8 << 20, Qt::Uninitialized);
+    qint64 compared = 0;
+    for (;;) {
+        const ssize_t na = ::read(a.get(), bufA.data(), bufA.size());
+        const ssize_t nb = ::read(b.get(), bufB.data(), na > 0 ? na : 1);
+        ASSERT_EQ(na, nb) << "at " << compared;
+        if (na <= 0)
+            break;
+        ASSERT_EQ(std::memcmp(bufA.constData(), bufB.constData(), na), 0) << "at " << compared;
+        compared += na;
+    }
+    EXPECT_EQ(compared, kSize);
+}
+
+// ---------------------------------------------------------------------------
+// Aborts during a run
+
+enum class AbortAt { FileList, BetweenFiles, InsideBlock };
+
+struct AbortCase {
+    AbortAt at;
+    bool confirm;
+};
+
+class AbortTest : public RunFixture, public ::testing::WithParamInterface<AbortCase> {};
+
+TEST_P(AbortTest, AsksOnceAndStopsOnYesOrCarriesOnOnNo) {
+    const AbortCase c = GetParam();
+    const QByteArray big = RandomBytes(10000, 7);
+    t.write(QStringLiteral("src/a.dat"), big);
+    t.write(QStringLiteral("src/b.txt"), "b");
+    t.write(QStringLiteral("dst/a.dat"), "previous a");
+    Listing l = listing();
+    l.CopyJustFiles = true;
+    l.IncludeSubfolders = true;
+    add(l);
+
+    bool pressed = false;
+    host.onYield = [&] {
+        if (pressed || host.caption != kCaptionRunning)
+            return;
+        const bool now =
+            (c.at == AbortAt::FileList &&
+             host.statusText == QStringLiteral("Creating list of files to be copied...")) ||
+            (c.at == AbortAt::BetweenFiles && view.copied == 1) ||
+            (c.at == AbortAt::InsideBlock && view.blocks == 1);
+        if (now) {
+            pressed = true;
+            driver.Command3_Click();  // the Cancel button, clicked during a yield
+            EXPECT_EQ(host.caption, kCaptionAborting);
+            driver.Command3_Click();  // a second click changes nothing
+            EXPECT_EQ(host.caption, kCaptionAborting);
+        }
+    };
+    // The confirmation of the run, then the abort question.
+    host.answers = {Answer::Ok, c.confirm ? Answer::Yes : Answer::No};
+    QStringList captionsAfterQuestion;
+    host.onMessage = [&](const RecordedMessage& m) {
+        if (m.text == QStringLiteral("Abort process?")) {
+            EXPECT_EQ(m.title, QStringLiteral("Confirm"));
+            EXPECT_EQ(m.icon, Icon::Question);
+            EXPECT_EQ(m.buttons, Buttons::YesNo);
+        }
+    };
+    const RunResult r = run();
+
+    ASSERT_TRUE(pressed);
+    EXPECT_EQ(messageTexts().count(QStringLiteral("Confirm: Abort process?")), 1);
+    EXPECT_EQ(host.caption, kCaptionIdle);
+    const bool interruptedA = c.at == AbortAt::InsideBlock;
+    // An interrupted file is a failure and keeps its previous destination.
+    EXPECT_EQ(t.read(QStringLiteral("dst/a.dat")),
+              interruptedA
+                  ? QByteArray("previous a")
+                  : (c.at == AbortAt::FileList && c.confirm ? QByteArray("previous a") : big));
+    EXPECT_TRUE(TemporaryLeftovers(EncodePath(t.path(QStringLiteral("dst")))).isEmpty());
+    if (interruptedA)
+        EXPECT_EQ(errorEntries(), QStringList{QStringLiteral("Copy failed: ") +
+                                              t.path(QStringLiteral("src/a.dat"))});
+    else
+        EXPECT_TRUE(errorEntries().isEmpty());
+
+    if (c.confirm) {
+        EXPECT_EQ(r.outcome, RunOutcome::Aborted);
+        EXPECT_TRUE(driver.state().AbortedByUser);
+        EXPECT_FALSE(t.exists(QStringLiteral("dst/b.txt")));
+        EXPECT_EQ(entries().mid(1).first(), QStringLiteral(" : Aborted by user (Test)"));
+        const int copied = c.at == AbortAt::BetweenFiles ? 1 : 0;
+        EXPECT_EQ(entries().last(), QStringLiteral(" : %1 files copied....%2 errors.")
+                                        .arg(copied)
+                                        .arg(interruptedA ? 1 : 0));
+    } else {
+        EXPECT_EQ(r.outcome, RunOutcome::Finished);
+        EXPECT_FALSE(driver.state().AbortedByUser);
+        EXPECT_EQ(t.read(QStringLiteral("dst/b.txt")), "b");
+        EXPECT_EQ(entries().mid(1).first(), QStringLiteral(" : Finished Copy process (Test)"));
+        EXPECT_EQ(r.copiedCount, interruptedA ? 1 : 2);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Places, AbortTest,
+                         ::testing::Values(AbortCase{AbortAt::FileList, true},
+                                           AbortCase{AbortAt::FileList, false},
+                                           AbortCase{AbortAt::BetweenFiles, true},
+                                           AbortCase{AbortAt::BetweenFiles, false},
+                                           AbortCase{AbortAt::InsideBlock, true},
+                                           AbortCase{AbortAt::InsideBlock, false}));
+
+class LastFileTest : public RunFixture {};
+
+TEST_F(LastFileTest, AnInterruptedLastFileEndsTheRunAsFinishedWithoutAQuestion) {
+    t.write(QStringLiteral("src/a.dat"), RandomBytes(10000, 9));
+    add(listing());
+    host.onYield = [&] {
+        if (view.blocks == 1 && host.caption == kCaptionRunning)
+            driver.Command3_Click();
+    };
+    const RunResult r = run();
+    EXPECT_EQ(r.outcome, RunOutcome::Finished);
+    EXPECT_EQ(r.errorCount, 1);
+    EXPECT_FALSE(messageTexts().contains(QStringLiteral("Confirm: Abort process?")));
+    EXPECT_EQ(entries().at(1), QStringLiteral(" : Finished Copy process (Test)"));
+    EXPECT_EQ(host.caption, kCaptionIdle);
+    EXPECT_TRUE(view.summaryShown);
+}
+
+// ---------------------------------------------------------------------------
+// File-system faults
+
+class FaultTest : public RunFixture {};
+
+TEST_F(FaultTest, ADiskThatFillsUpFailsTheFileAndKeepsThePreviousCopy) {
+    const QString dst = t.path(QStringLiteral("dst"));
+    ScopedMount small = ScopedMount::Tmpfs(dst, 256);
+    if (!small.ok())
+        GTEST_SKIP() << small.why().toStdString();
+    t.write(QStringLiteral("src/big.dat"), RandomBytes(1 << 20, 11));
+    t.write(QStringLiteral("src/small.txt"), "fits");
+    t.write(QStringLiteral("dst/big.dat"), "previous");
+    Listing l = listing();
+    l.CopyJustFiles = true;
+    add(l);
+    const RunResult r = run();
+
+    EXPECT_EQ(r.outcome, RunOutcome::Finished);
+    EXPECT_EQ(errorEntries(),
+              QStringList{QStringLiteral("Copy failed: ") + t.path(QStringLiteral("src/big.dat"))});
+    EXPECT_EQ(t.read(QStringLiteral("dst/big.dat")), "previous");
+    EXPECT_EQ(t.read(QStringLiteral("dst/small.txt")), "fits");
+    EXPECT_TRUE(TemporaryLeftovers(EncodePath(dst)).isEmpty());
+}
+
+TEST_F(FaultTest, AMoveThatCannotCopyKeepsItsSource) {
+    const QString dst = t.path(QStringLiteral("dst"));
+    ScopedMount small = ScopedMount::Tmpfs(dst, 256);
+    if (!small.ok())
+        GTEST_SKIP() << small.why().toStdString();
+    const QByteArray bytes = RandomBytes(1 << 20, 12);
+    t.write(QStringLiteral("src/big.dat"), bytes);
+    Listing l = listing();
+    l.Action = ListingAction::Move;
+    l.CopyJustFiles = true;
+    add(l);
+    run();
+    EXPECT_EQ(t.read(QStringLiteral("src/big.dat")), bytes);
+    EXPECT_FALSE(t.exists(QStringLiteral("dst/big.dat")));
+}
+
+TEST_F(FaultTest, AFolderThatCannotBeWrittenFailsItsFilesOnly) {
+    t.write(QStringLiteral("src/ro/x.txt"), "x");
+    t.write(QStringLiteral("src/ok.txt"), "ok");
+    const QString dst = t.path(QStringLiteral("dst"));
+    t.mkdir(QStringLiteral("frozen"));
+    ScopedMount frozen = ScopedMount::ReadOnlyBind(t.path(QStringLiteral("frozen")),
+                                                   kept(dst, QStringLiteral("src/ro")));
+    if (!frozen.ok())
+        GTEST_SKIP() << frozen.why().toStdString();
+    Listing l = listing();
+    l.Filter = QStringLiteral("*.txt");
+    add(l);
+    const RunResult r = run();
+
+    EXPECT_EQ(r.copiedCount, 1);
+    EXPECT_EQ(errorEntries(), QStringList{QStringLiteral("Copy failed: ") +
+                                          t.path(QStringLiteral("src/ro/x.txt"))});
+    EXPECT_EQ(ReadBytes(EncodePath(kept(dst, QStringLiteral("src/ok.txt")))), "ok");
+}
+
+TEST_F(FaultTest, ASourceThatCannotBeDeletedIsCopiedAndReportedForItsDeletion) {
+    t.write(QStringLiteral("data/a.txt"), "a");
+    ScopedMount frozen =
+        ScopedMount::ReadOnlyBind(t.path(QStringLiteral("data")), t.path(QStringLiteral("src")));
+    if (!frozen.ok())
+        GTEST_SKIP() << frozen.why().toStdString();
+    Listing l = listing();
+    l.Action = ListingAction::Move;
+    l.CopyJustFiles = true;
+    l.IncludeSubfolders = false;
+    add(l);
+    const RunResult r = run();
+
+    EXPECT_EQ(r.copiedCount, 1);
+    EXPECT_EQ(t.read(QStringLiteral("dst/a.txt")), "a");
+    EXPECT_EQ(errorEntries(),
+              (QStringList{QStringLiteral("Delete failed: ") + t.path(QStringLiteral("src/a.txt")),
+                           QStringLiteral("Delete failed: ") + t.path(QStringLiteral("src"))}));
+}
+
+}  // namespace

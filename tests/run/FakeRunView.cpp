@@ -1,0 +1,94 @@
+#include "run/FakeRunView.h"
+
+namespace zandrel::test {
+
+void FakeRunView::ShowOverallProgress(int i, int count) {
+    events << QStringLiteral("overall %1/%2").arg(i).arg(count);
+}
+
+void FakeRunView::ShowCurrentFile(const QByteArray& destinationPath, const QByteArray& sourceFile) {
+    events << QStringLiteral("current ") + QString::fromUtf8(sourceFile) + QStringLiteral(" -> ") +
+                  QString::fromUtf8(destinationPath);
+}
+
+void FakeRunView::BeginFileProgress(qint64 length) {
+    events << QStringLiteral("begin %1").arg(length);
+}
+
+void FakeRunView::ShowBlockProgress(qint64 position, qint64 length) {
+    ++blocks;
+    lastBlock = position;
+    if (recordBlocks)
+        events << QStringLiteral("block %1/%2").arg(position).arg(length);
+    if (onBlock)
+        onBlock();
+}
+
+void FakeRunView::EndFileProgress() {
+    events << QStringLiteral("end");
+}
+
+void FakeRunView::ShowCopiedCount(int copiedCount) {
+    copied = copiedCount;
+    events << QStringLiteral("copied %1").arg(copiedCount);
+}
+
+void FakeRunView::ShowErrorCount(int errorCount) {
+    errors = errorCount;
+    events << QStringLiteral("errors %1").arg(errorCount);
+}
+
+void FakeRunView::AddSkipped() {
+    ++skipped;
+    events << QStringLiteral("skipped %1").arg(skipped);
+}
+
+void FakeRunView::LockForRun() {
+    locked = true;
+    events << QStringLiteral("lock");
+}
+
+void FakeRunView::RestoreAfterRun() {
+    locked = false;
+    events << QStringLiteral("restore");
+}
+
+void FakeRunView::DisableStartButton() {
+    events << QStringLiteral("disable start");
+}
+
+void FakeRunView::SelectAll() {
+    selected = QList<bool>(rows, true);
+    events << QStringLiteral("select all");
+}
+
+void FakeRunView::CloseSummary() {
+    events << QStringLiteral("close summary");
+}
+
+void FakeRunView::ShowSummary(const QList<QByteArray>& errorEntries, int copiedCount,
+                              const QString& destinationText) {
+    summaryShown = true;
+    summaryEntries = errorEntries;
+    summaryCopied = copiedCount;
+    summaryDestination = destinationText;
+    events << QStringLiteral("summary");
+}
+
+void FakeRunView::CloseMainWindow() {
+    events << QStringLiteral("close window");
+}
+
+int FakeRunView::count(const QString& event) const {
+    return static_cast<int>(events.count(event));
+}
+
+QStringList FakeRunView::matching(const QString& prefix) const {
+    QStringList out;
+    for (const QString& e : events)
+        if (e.startsWith(prefix))
+            out << e;
+    return out;
+}
+
+}  // namespace zandrel::test

@@ -1,0 +1,61 @@
+#pragma once
+// A recording stand-in for the main window's side of a run: every call is
+// kept in order, the selection is scripted.
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <functional>
+
+#include "run/RunView.h"
+
+namespace zandrel::test {
+
+class FakeRunView : public RunView {
+  public:
+    void ShowOverallProgress(int i, int count) override;
+    void ShowCurrentFile(const QByteArray& destinationPath, const QByteArray& sourceFile) override;
+    void BeginFileProgress(qint64 length) override;
+    void ShowBlockProgress(qint64 position, qint64 length) override;
+    void EndFileProgress() override;
+    void ShowCopiedCount(int copiedCount) override;
+    void ShowErrorCount(int errorCount) override;
+    void AddSkipped() override;
+    void LockForRun() override;
+    void RestoreAfterRun() override;
+    void DisableStartButton() override;
+    int currentRow() const override { return current; }
+    QList<bool> selectedRows() const override { return selected; }
+    void SelectAll() override;
+    void CloseSummary() override;
+    void ShowSummary(const QList<QByteArray>& errorEntries, int copiedCount,
+                     const QString& destinationText) override;
+    void CloseMainWindow() override;
+
+    // Script.
+    int current = 0;
+    QList<bool> selected;
+    int rows = 0;                   // SelectAll selects this many
+    std::function<void()> onBlock;  // after each ShowBlockProgress is recorded
+    bool recordBlocks = true;       // off for huge files: only counted
+
+    // Record. Events read like "block 4096/10000", "copied 2", "restore".
+    QStringList events;
+    int copied = 0;
+    int errors = 0;
+    int skipped = 0;
+    int blocks = 0;
+    qint64 lastBlock = 0;
+    bool locked = false;
+    bool summaryShown = false;
+    QList<QByteArray> summaryEntries;
+    int summaryCopied = -1;
+    QString summaryDestination;
+
+    int count(const QString& event) const;
+    // The events that start with prefix.
+    QStringList matching(const QString& prefix) const;
+};
+
+}  // namespace zandrel::test

@@ -1,0 +1,167 @@
+// Removal of the folders a Move emptied, and the length ordering it uses.
+
+#include <gtest/gtest.h>
+
+#include <QRandomGenerator>
+
+#include "common/Paths.h"
+#include "run/FolderRemoval.h"
+#include "run/TestFiles.h"
+#include "support/FakeHost.h"
+#include "support/TempTree.h"
+
+using namespace zandrel;
+using namespace zandrel::test;
+
+namespace {
+
+// The ordering done step by step as described: for each length, move every
+// text of that length to the front.
+QStringList ReferenceOrder(QStringList list, bool descending, int shortestStart) {
+    if (list.isEmpty())
+        return list;
+    qsizetype longest = 0;
+    qsizetype shortest = shortestStart;
+    for (const QString& s : list) {
+        longest = std::max(longest, s.size());
+        shortest = std::min(shortest, s.size());
+    }
+    const auto step = [&](qsizetype length) {
+        for (qsizetype i = 0; i < list.size(); ++i) {
+            if (list[i].size() != length)
+                continue;
+            list.insert(0, list[i]);
+            list.removeAt(i + 1);
+        }
+    };
+    if (descending)
+        for (qsizetype l = longest; l >= shortest; --l) step(l);
+    else
+        for (qsizetype l = shortest; l <= longest; ++l) step(l);
+    return list;
+}
+
+struct OrderCase {
+    std::vector<const char*> in;
+    std::vector<const char*> out;
+};
+
+QStringList Texts(const std::vector<const char*>& texts) {
+    QStringList out;
+    for (const char* t : texts) out << QString::fromUtf8(t);
+    return out;
+}
+
+class OrderLongestFirstTest : public ::testing::TestWithParam<OrderCase> {};
+
+TEST_P(OrderLongestFirstTest, PutsLongerFirstAndReversesEqualLengths) {
+    QStringList list = Texts(GetParam().in);
+    OrderLongestFirst(list, false, 1000);
+    EXPECT_EQ(list, Texts(GetParam().out));
+    QList<QByteArray> bytes;
+    for (const char* s : GetParam().in) bytes << QByteArray(s);
+    OrderLongestFirst(bytes, false, 1000);
+    QStringList fromBytes;
+    for (const QByteArray& b : bytes) fromBytes << QString::fromUtf8(b);
+    EXPECT_EQ(fromBytes, Texts(GetParam().out));
+}
+
+INSTANTIATE_TEST_SUITE_P(Examples, OrderLongestFirstTest,
+                         ::testing::Values(OrderCase{{"/A", "/A/BB", "/A/B", "/A/B/C"},
+                                                     {"/A/B/C", "/A/BB", "/A/B", "/A"}},
+                                           OrderCase{{"/A/X", "/A/Y"}, {"/A/Y", "/A/X"}},
+                                           OrderCase{{}, {}}, OrderCase{{"one"}, {"one"}},
+                                           OrderCase{{"/d/B", "/d/B/C", "/d/E", "/d/B", "/d/E"},
+                                                     {"/d/B/C", "/d/E", "/d/B", "/d/E", "/d/B"}}));
+
+TEST(OrderLongestFirstReference, MatchesTheStepByStepMovesForAnyList) {
+    QRandomGenerator random(42);
+    for (int round = 0; round < 300; ++round) {
+        QStringList list;
+        const int n = static_cast<int>(random.bounded(12));
+        for (int i = 0; i < n; ++i)
+            list << QString(static_cast<qsizetype>(random.bounded(6)), QChar(u'a' + i));
+        for (const bool descending : {false, true}) {
+            for (const int start : {1000, 0, 3}) {
+                QStringList ours = list;
+                OrderLongestFirst(ours, descending, start);
+                EXPECT_EQ(ours, ReferenceOrder(list, descending, start))
+                    << list.join(u',').toStdString() << " descending " << descending;
+            }
+        }
+    }
+}
+
+TEST(OrderLongestFirstReference, TextsLongerThanTheStartAreOrderedToo) {
+    QStringList list{QString(1200, u'a'), QString(1100, u'b'), QString(1300, u'c')};
+    OrderLongestFirst(list, false, 1000);
+    EXPECT_EQ(list, ReferenceOrder({QString(1200, u'a'), QString(1100, u'b'), QString(1300, u'c')},
+                                   false, 1000));
+    EXPECT_EQ(list.first(), QString(1300, u'c'));
+}
+
+class RemoveMovedFoldersTest : public ::testing::Test {
+  protected:
+    QStringList remove(bool includeSubfolders) {
+        QStringList out;
+        for (const QByteArray& e :
+             RemoveMovedFolders(t.path(QStringLiteral("data")), includeSubfolders, host))
+            out << QString::fromUtf8(e);
+        return out;
+    }
+    QString failed(const QString& relative) const {
+        return QStringLiteral("Delete failed: ") + t.path(relative);
+    }
+    TempTree t;
+    FakeHost host;
+};
+
+TEST_F(RemoveMovedFoldersTest, EmptiedFoldersGoDeepestFirstWithTheSource) {
+    t.mkdir(QStringLiteral("data/B/C/D"));
+    t.mkdir(QStringLiteral("data/.hidden/x"));
+    t.mkdir(QStringLiteral("data/E"));
+    EXPECT_TRUE(remove(true).isEmpty());
+    EXPECT_FALSE(t.exists(QStringLiteral("data")));
+}
+
+TEST_F(RemoveMovedFoldersTest, WithoutSubfoldersASourceWithSubfoldersIsLeftAlone) {
+    t.mkdir(QStringLiteral("data/B"));
+    EXPECT_TRUE(remove(false).isEmpty());
+    EXPECT_TRUE(t.exists(QStringLiteral("data/B")));
+}
+
+TEST_F(RemoveMovedFoldersTest, WithoutSubfoldersTheSourceGoesWhenEmpty) {
+    t.mkdir(QStringLiteral("data"));
+    EXPECT_TRUE(remove(false).isEmpty());
+    EXPECT_FALSE(t.exists(QStringLiteral("data")));
+}
+
+TEST_F(RemoveMovedFoldersTest, WithoutSubfoldersASourceHoldingAFileIsReported) {
+    t.write(QStringLiteral("data/left.txt"), "x");
+    EXPECT_EQ(remove(false), QStringList{failed(QStringLiteral("data"))});
+}
+
+TEST_F(RemoveMovedFoldersTest, AFileLeftDeepReportsEachFolderAboveItAndTheImmediateOneTwice) {
+    t.write(QStringLiteral("data/B/C/left.txt"), "x");
+    t.mkdir(QStringLiteral("data/E"));
+    EXPECT_EQ(remove(true),
+              (QStringList{failed(QStringLiteral("data/B/C")), failed(QStringLiteral("data/B")),
+                           failed(QStringLiteral("data/B")), failed(QStringLiteral("data"))}));
+    EXPECT_FALSE(t.exists(QStringLiteral("data/E")));
+}
+
+TEST_F(RemoveMovedFoldersTest, AttributesOfFoldersAreClearedFirst) {
+    t.write(QStringLiteral("data/R/left.txt"), "x");
+    const QByteArray folder = EncodePath(t.path(QStringLiteral("data/R")));
+    ASSERT_EQ(::chmod(folder.constData(), 0555), 0);
+    remove(true);
+    struct stat st {};
+    ASSERT_EQ(::stat(folder.constData(), &st), 0);
+    EXPECT_NE(st.st_mode & S_IWUSR, 0u);
+}
+
+TEST_F(RemoveMovedFoldersTest, AMissingSourceIsNotReported) {
+    EXPECT_TRUE(remove(true).isEmpty());
+}
+
+}  // namespace
