@@ -1,4 +1,11 @@
+#include <sys/stat.h>
+
+#include <QElapsedTimer>
 #include <QFile>
+#include <QPushButton>
+#include <QTimer>
+
+#include "run/RunDriver.h"
 
 #include "app/MainWindowFixture.h"
 
@@ -106,5 +113,62 @@ TEST_F(MainWindowFixture, DisabledStartButtonRefusesTheCloseUnlessPermitted) {
     window->close();
     EXPECT_FALSE(window->isVisible());
 }
+
+}  // namespace
+
+namespace {
+
+struct CommandLineRunCase {
+    const char* name;
+    bool withFailure;
+    const char* switchText;
+    int exitStatus;
+    bool errorsFile;
+};
+
+class CommandLineRunInWindow : public MainWindowFixture,
+                               public ::testing::WithParamInterface<CommandLineRunCase> {};
+
+TEST_P(CommandLineRunInWindow, RunsEverythingWritesTheLogsAndCloses) {
+    const CommandLineRunCase& c = GetParam();
+    files.write(QStringLiteral("src/a.txt"), "aaa");
+    files.mkdir(QStringLiteral("dst"));
+    if (c.withFailure) {
+        ASSERT_EQ(::mkfifo(QFile::encodeName(files.path(QStringLiteral("src/pipe"))).constData(), 0644), 0);
+    }
+    // Two Listings, neither selected: a command-line run takes them all.
+    const QString line = QStringLiteral("Copy<%1<%2<Subfolders<CopyJustFiles<Overwrite<cli<:Specific|Types:*.*")
+                             .arg(files.path(QStringLiteral("src")), files.path(QStringLiteral("dst")));
+    files.write(QStringLiteral("run.bak"), (line + QStringLiteral("\r\n") + line + QStringLiteral("\r\n")).toUtf8());
+    files.mkdir(QStringLiteral("logs"));
+    window->runDriver().setLogFolder(files.path(QStringLiteral("logs")));
+    QElapsedTimer clock;
+    clock.start();
+    bool startDisabledDuringPause = false;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (!button("Command3")->isEnabled()) startDisabledDuringPause = true;
+    });
+    poll.start(50);
+    const bool stillOpen = window->StartUp(files.path(QStringLiteral("run.bak")) + QString::fromUtf8(c.switchText));
+    EXPECT_FALSE(stillOpen);
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_EQ(window->exitStatus(), c.exitStatus);
+    EXPECT_TRUE(dialogs.messages.isEmpty());  // no confirmation, no Summary box
+    EXPECT_EQ(files.read(QStringLiteral("dst/a.txt")), QByteArray("aaa"));
+    EXPECT_TRUE(files.exists(QStringLiteral("logs/log.txt")));
+    EXPECT_EQ(files.exists(QStringLiteral("logs/errors.txt")), c.errorsFile);
+    if (QByteArray(c.switchText) == " -rp") {
+        EXPECT_GE(clock.elapsed(), 3000);
+        EXPECT_TRUE(startDisabledDuringPause);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, CommandLineRunInWindow,
+    ::testing::Values(CommandLineRunCase{"clean", false, " -r", 0, false},
+                      CommandLineRunCase{"with_errors", true, " -r", 1, true},
+                      CommandLineRunCase{"pause", false, " -rp", 0, false}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
