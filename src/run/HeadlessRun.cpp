@@ -37,10 +37,16 @@ class StopSignals {
         action.sa_flags = SA_RESTART;
         ::sigaction(SIGINT, &action, &oldInt_);
         ::sigaction(SIGTERM, &action, &oldTerm_);
+        // A reader of standard output that went away must not end the run.
+        struct sigaction ignore {};
+        ignore.sa_handler = SIG_IGN;
+        sigemptyset(&ignore.sa_mask);
+        ::sigaction(SIGPIPE, &ignore, &oldPipe_);
     }
     ~StopSignals() {
         ::sigaction(SIGINT, &oldInt_, nullptr);
         ::sigaction(SIGTERM, &oldTerm_, nullptr);
+        ::sigaction(SIGPIPE, &oldPipe_, nullptr);
     }
     StopSignals(const StopSignals&) = delete;
     StopSignals& operator=(const StopSignals&) = delete;
@@ -48,6 +54,7 @@ class StopSignals {
   private:
     struct sigaction oldInt_ {};
     struct sigaction oldTerm_ {};
+    struct sigaction oldPipe_ {};
 };
 
 void PrintLine(FILE* stream, const QByteArray& line) {

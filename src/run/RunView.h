@@ -16,7 +16,7 @@ struct RunProgress {
 };
 
 class RunView {
-public:
+  public:
     virtual ~RunView() = default;
 
     // Progress panel.

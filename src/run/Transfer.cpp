@@ -1,5 +1,6 @@
 #include "run/Transfer.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include "common/Host.h"
@@ -35,7 +36,30 @@ bool StatPath(const QByteArray& path, struct stat& st) {
     return !path.isEmpty() && ::stat(path.constData(), &st) == 0;
 }
 
+void AddOwnerWrite(const QByteArray& path, const struct stat& st) {
+    if ((st.st_mode & S_IWUSR) == 0)
+        ::chmod(path.constData(), (st.st_mode & 07777) | S_IWUSR);
+}
+
 }  // namespace
+
+bool FolderStat::stat(const QByteArray& path, struct stat& st) {
+    const qsizetype cut = path.lastIndexOf('/') + 1;
+    if (cut <= 0 || cut == path.size())
+        return StatPath(path, st);
+    if (folder_.size() != cut || !path.startsWith(folder_)) {
+        folder_ = path.left(cut);
+        fd_.reset(::open(folder_.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    }
+    if (!fd_.valid())
+        return StatPath(path, st);
+    return ::fstatat(fd_.get(), path.constData() + cut, &st, 0) == 0;
+}
+
+void FolderStat::forget() {
+    folder_.clear();
+    fd_.reset();
+}
 
 bool ConfirmAbort(Host& host, SessionFlags& flags, RunState& state) {
     const Answer answer = host.message(Icon::Question, QStringLiteral("Confirm"),
@@ -156,13 +180,13 @@ void ListingTransfer::skip() {
 void ListingTransfer::copyFile(const QByteArray& source, const QByteArray& destination,
                                const struct stat* destinationStat) {
     struct stat sourceStat {};
-    const bool sourceKnown = StatPath(source, sourceStat);
+    const bool sourceKnown = sourceStat_.stat(source, sourceStat);
     // A folder in the list is passed over uncounted.
     if (sourceKnown && S_ISDIR(sourceStat.st_mode))
         return;
 
     struct stat destinationNow {};
-    if (!destinationStat && StatPath(destination, destinationNow))
+    if (!destinationStat && destinationStat_.stat(destination, destinationNow))
         destinationStat = &destinationNow;
     // The destination may be the source itself under another spelling: it is
     // neither replaced by its own copy nor deleted by a Move.
@@ -171,7 +195,11 @@ void ListingTransfer::copyFile(const QByteArray& source, const QByteArray& desti
         return;
     }
 
-    ClearAttributes(source, destination);
+    // Attributes to normal (ClearAttributes), with the stats already at hand.
+    if (sourceKnown)
+        AddOwnerWrite(source, sourceStat);
+    if (destinationStat)
+        AddOwnerWrite(destination, *destinationStat);
     bool ok = sourceKnown &&
               CopyFileBlocks(source, sourceStat, destination, c_.host, c_.view, c_.progress);
     // An empty regular file is made at the destination rather than copied.
@@ -223,20 +251,20 @@ bool ListingTransfer::transferFile(const QByteArray& source, int i, int count) {
             copyFile(source, destination, nullptr);
             break;
         case ExistingFileRule::SkipFile:
-            if (StatPath(destination, destinationStat))
+            if (destinationStat_.stat(destination, destinationStat))
                 skip();
             else
                 copyFile(source, destination, nullptr);
             break;
         case ExistingFileRule::CopyOnlyIfNewer: {
-            if (!StatPath(destination, destinationStat)) {
+            if (!destinationStat_.stat(destination, destinationStat)) {
                 copyFile(source, destination, nullptr);
                 break;
             }
             // Whole seconds; a source that cannot be examined goes on to fail
             // as a copy rather than vanish as a skip.
             struct stat sourceStat {};
-            if (!StatPath(source, sourceStat) ||
+            if (!sourceStat_.stat(source, sourceStat) ||
                 sourceStat.st_mtim.tv_sec > destinationStat.st_mtim.tv_sec)
                 copyFile(source, destination, &destinationStat);
             else
@@ -255,6 +283,8 @@ ListingOutcome ListingTransfer::TransferListing(int row) {
         return ListingOutcome::Aborted;
 
     lastFolderMade_.clear();
+    sourceStat_.forget();
+    destinationStat_.forget();
     const int count = result_.Count;
     for (int i = 1; i <= count && i <= result_.Paths.size(); ++i) {
         if (!transferFile(result_.Paths.at(i - 1), i, count))

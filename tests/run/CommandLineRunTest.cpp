@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QLocale>
 #include <QProcess>
@@ -13,6 +14,7 @@
 #include "common/Paths.h"
 #include "listing/Listing.h"
 #include "run/TestFiles.h"
+#include "support/Mounts.h"
 #include "support/TempTree.h"
 
 using namespace zandrel;
@@ -44,12 +46,13 @@ class CommandLineRunTest : public ::testing::Test {
     QProcess* start(const QStringList& arguments, const QString& workingFolder = {}) {
         process = std::make_unique<QProcess>();
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_DATA_HOME"), t.path(QStringLiteral("data-home")));
         env.remove(QStringLiteral("DISPLAY"));
         env.remove(QStringLiteral("WAYLAND_DISPLAY"));
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         process->setProcessEnvironment(env);
         process->setWorkingDirectory(workingFolder.isEmpty() ? t.root() : workingFolder);
-        process->start(program, arguments);
+        process->start(programToRun.isEmpty() ? program : programToRun, arguments);
         EXPECT_TRUE(process->waitForStarted(30000));
         return process.get();
     }
@@ -117,6 +120,7 @@ class CommandLineRunTest : public ::testing::Test {
 
     TempTree t;
     QString program;
+    QString programToRun;  // another path to the program, when set
     std::unique_ptr<QProcess> process;
 };
 
@@ -271,6 +275,28 @@ TEST_F(CommandLineRunTest, EveryRunReplacesTheLogFiles) {
     EXPECT_FALSE(t.exists(QStringLiteral("bin/errors.txt")));
     EXPECT_TRUE(logBytes(QStringLiteral("log.txt")).contains("-->1 files copied....0 errors  :  "));
     EXPECT_EQ(logBytes(QStringLiteral("log.txt")).count("\r\n"), 1);
+}
+
+TEST_F(CommandLineRunTest, AProgramFolderThatCannotBeWrittenSendsTheLogsToTheUsersDataFolder) {
+    t.write(QStringLiteral("src/a.txt"), "a");
+    writeList(QStringLiteral("daily.bak"),
+              {listing(QStringLiteral("src"), QStringLiteral("dst"), QStringLiteral("Daily"))});
+    ScopedMount frozen =
+        ScopedMount::ReadOnlyBind(t.path(QStringLiteral("bin")), t.path(QStringLiteral("ro-bin")));
+    if (!frozen.ok())
+        GTEST_SKIP() << frozen.why().toStdString();
+    programToRun = t.path(QStringLiteral("ro-bin/zandrel"));
+    const Outcome o = runProgram({t.path(QStringLiteral("daily.bak")), QStringLiteral("-r")});
+    EXPECT_EQ(o.status, 0) << o.err.toStdString();
+    EXPECT_FALSE(t.exists(QStringLiteral("bin/log.txt")));
+    QDirIterator it(t.path(QStringLiteral("data-home")), {QStringLiteral("log.txt")}, QDir::Files,
+                    QDirIterator::Subdirectories);
+    ASSERT_TRUE(it.hasNext()) << "no log.txt in the user's data folder";
+    const QByteArray log = ReadBytes(EncodePath(it.next()));
+    EXPECT_TRUE(MatchesLogLine(
+        log, QStringLiteral("-->1 files copied....0 errors  :  ") + t.path(QStringLiteral("src")) +
+                 QStringLiteral("---->Copy---->") + t.path(QStringLiteral("dst"))))
+        << log.toStdString();
 }
 
 // SIGINT and SIGTERM. The run is held at a known place: its report lines

@@ -445,6 +445,23 @@ TEST_F(TransferTest, MoveDeletesEachSourceAfterItsCopy) {
     EXPECT_FALSE(t.exists(QStringLiteral("src")));
 }
 
+TEST_F(TransferTest, AttributesOfBothFilesAreSetToNormalBeforeTheCopy) {
+    t.write(QStringLiteral("src/ro.txt"), "new");
+    t.write(QStringLiteral("dst/ro.txt"), "old");
+    const QByteArray source = EncodePath(t.path(QStringLiteral("src/ro.txt")));
+    ASSERT_EQ(::chmod(source.constData(), 0444), 0);
+    ASSERT_EQ(::chmod(EncodePath(t.path(QStringLiteral("dst/ro.txt"))).constData(), 0444), 0);
+    Listing l = listing();
+    l.CopyJustFiles = true;
+    l.Filter = QStringLiteral("*.txt");
+    add(l);
+    EXPECT_EQ(run().copiedCount, 1);
+    struct stat st {};
+    ASSERT_EQ(::stat(source.constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0644u);
+    EXPECT_EQ(t.read(QStringLiteral("dst/ro.txt")), "new");
+}
+
 TEST_F(TransferTest, ARuleThatCannotBeReadKeepsTheRuleOfTheListingBefore) {
     t.write(QStringLiteral("src/a.txt"), "new");
     t.write(QStringLiteral("dst/a.txt"), "old");
