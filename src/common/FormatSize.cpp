@@ -13,11 +13,15 @@ namespace {
 // rather than as the binary value printf would see.
 QString withDecimals(double rounded, int decimals) {
     const auto units = static_cast<long long>(rounded);
-    long long scale = 1;
+    // The sign goes in front once; the digits are those of the magnitude.
+    const auto magnitude = static_cast<unsigned long long>(units < 0 ? -units : units);
+    unsigned long long scale = 1;
     for (int i = 0; i < decimals; ++i) scale *= 10;
-    const QString whole = QString::number(units / scale);
-    const QString fraction = QStringLiteral("%1").arg(units % scale, decimals, 10, QLatin1Char('0'));
-    return whole + QLocale().decimalPoint() + fraction;
+    const QString whole = QString::number(magnitude / scale);
+    const QString fraction =
+        QStringLiteral("%1").arg(magnitude % scale, decimals, 10, QLatin1Char('0'));
+    return (units < 0 ? QStringLiteral("-") : QString()) + whole + QLocale().decimalPoint() +
+           fraction;
 }
 
 double roundHalfEven(double y) {
@@ -43,8 +47,10 @@ QString FormatSize(double x) {
                                                       " PB",    " EB", " ZB", " YB"};
     if (!(x > 999)) {
         if (std::isnan(x)) x = 0;
-        return QString::number(static_cast<long long>(std::round(x))) +
-               QLatin1String(kUnits[0]);
+        const double whole = std::round(x);
+        // Below what an integer holds (down to minus infinity) keep it readable.
+        if (whole < -9.0e18) return QString::number(whole, 'g', 6) + QLatin1String(kUnits[0]);
+        return QString::number(static_cast<long long>(whole)) + QLatin1String(kUnits[0]);
     }
     double divisor = 1;
     for (int k = 1; k <= 7; ++k) {

@@ -48,8 +48,10 @@ Text folderPart(const Text& path) {
     return path.left(path.lastIndexOf(sep<Text>()) + 1);
 }
 
+// A name never holds a NUL byte; the system would see only the text before
+// it and answer for another path.
 bool statPath(const QByteArray& path, struct stat& st) {
-    return !path.isEmpty() && ::stat(path.constData(), &st) == 0;
+    return !path.isEmpty() && !path.contains('\0') && ::stat(path.constData(), &st) == 0;
 }
 
 }  // namespace

@@ -36,7 +36,9 @@ std::optional<QByteArray> readWholeFile(const QByteArray& path) {
     // Non-blocking, so a FIFO given as a list never hangs the window.
     UniqueFd fd(::open(path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     struct stat st {};
-    if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+    if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
+        st.st_size > kMaxListFileBytes)
+        return std::nullopt;
     QByteArray bytes;
     char buffer[65536];
     for (;;) {
@@ -46,6 +48,8 @@ std::optional<QByteArray> readWholeFile(const QByteArray& path) {
             return std::nullopt;
         }
         if (n == 0) break;
+        // A file that grows while it is read is held to the same bound.
+        if (bytes.size() + n > kMaxListFileBytes) return std::nullopt;
         bytes.append(buffer, n);
     }
     return bytes;
@@ -54,9 +58,13 @@ std::optional<QByteArray> readWholeFile(const QByteArray& path) {
 }  // namespace
 
 QString DecodeListText(const QByteArray& bytes) {
+    // Byte order marks in front are a signature, never text: one left in
+    // would hide the first Action token, and Save would not write it back.
+    QByteArrayView body(bytes);
+    while (body.startsWith("\xEF\xBB\xBF")) body = body.sliced(3);
     QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = utf8.decode(bytes);
-    if (utf8.hasError()) return decodeCp1252(bytes);
+    QString text = utf8.decode(body);
+    if (utf8.hasError()) return decodeCp1252(body.toByteArray());
     return text;
 }
 
@@ -74,15 +82,19 @@ QStringList SplitListLines(const QString& text) {
     return lines;
 }
 
-std::optional<QStringList> ReadListFile(const QString& path, Host& host) {
-    const auto bytes = readWholeFile(EncodePath(path));
-    if (!bytes) return std::nullopt;
-    QStringList lines = SplitListLines(DecodeListText(*bytes));
+std::optional<QStringList> ParseListBytes(const QByteArray& bytes, Host& host) {
+    QStringList lines = SplitListLines(DecodeListText(bytes));
     for (const QString& line : lines) {
         host.yield();
         if (CountFieldSeparators(line) != kSeparatorsPerLine) return std::nullopt;
     }
     return lines;
+}
+
+std::optional<QStringList> ReadListFile(const QString& path, Host& host) {
+    const auto bytes = readWholeFile(EncodePath(path));
+    if (!bytes) return std::nullopt;
+    return ParseListBytes(*bytes, host);
 }
 
 bool WriteListFile(const QString& path, const QStringList& lines, Host& host) {

@@ -1,5 +1,9 @@
 #include "search/Filter.h"
 
+#include <algorithm>
+#include <set>
+#include <string>
+
 #include "search/PatternMatcher.h"
 
 namespace zandrel {
@@ -71,16 +75,24 @@ FilterEvaluation EvaluateFilter(const QString& filterText) {
 QStringList PatternsToSearch(const QString& searchPatterns) {
     QStringList pieces;
     SplitList(searchPatterns, pieces);
-    QString used;
+    // The used record is the handled keys, each an upper-cased piece and ";".
+    // As a key holds no other ";", it occurs in the record exactly when its
+    // piece is the tail of a handled piece (the empty piece: of any). The
+    // handled pieces are kept reversed and sorted, so that test is a prefix
+    // lookup rather than a search of an ever longer record, which made a
+    // filter of many thousand patterns take minutes.
+    std::set<std::u16string> usedReversed;
     QStringList patterns;
     for (const QString& raw : pieces) {
         const QString piece = trimBlanks(raw);
-        const QString key = piece.toUpper() + u';';
-        // A plain substring test: a key that is the tail of an earlier key
-        // counts as used too.
-        if (used.contains(key))
+        const QString upper = piece.toUpper();
+        std::u16string reversed(reinterpret_cast<const char16_t*>(upper.utf16()),
+                                static_cast<std::size_t>(upper.size()));
+        std::reverse(reversed.begin(), reversed.end());
+        const auto next = usedReversed.lower_bound(reversed);
+        if (next != usedReversed.end() && next->starts_with(reversed))
             continue;
-        used += key;
+        usedReversed.insert(std::move(reversed));
         patterns.append(piece);
     }
     return patterns;

@@ -1,0 +1,148 @@
+// Preloaded into the headless program to make its file I/O fail or crawl on
+// purpose. Only calls on descriptors whose path contains ZANDREL_FAIL_MATCH
+// count:
+//   ZANDREL_FAIL_OP=read|write  ZANDREL_FAIL_NTH=N   the Nth such call fails
+//   ZANDREL_FAIL_ERRNO=5                             with this errno (EIO)
+//   ZANDREL_DELAY_US=N                               each such call waits
+//   ZANDREL_NO_COPY_FILE_RANGE=1                     copy_file_range: ENOSYS
+// copy_file_range counts as a read of its source and a write of its target.
+
+// Both the plain and the 64-bit entry points are defined here, so the
+// declarations must not map one onto the other.
+#undef _FILE_OFFSET_BITS
+
+#include <dlfcn.h>
+#include <errno.h>
+#include <sys/types.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+struct Config {
+    const char* match = nullptr;
+    bool failReads = false;
+    bool failWrites = false;
+    long nth = 0;
+    int error = EIO;
+    long delayMicroseconds = 0;
+    bool noCopyFileRange = false;
+};
+
+const Config& config() {
+    static const Config c = [] {
+        Config c;
+        c.match = std::getenv("ZANDREL_FAIL_MATCH");
+        if (const char* op = std::getenv("ZANDREL_FAIL_OP")) {
+            c.failReads = std::strcmp(op, "read") == 0;
+            c.failWrites = std::strcmp(op, "write") == 0;
+        }
+        if (const char* n = std::getenv("ZANDREL_FAIL_NTH"))
+            c.nth = std::atol(n);
+        if (const char* e = std::getenv("ZANDREL_FAIL_ERRNO"))
+            c.error = std::atoi(e);
+        if (const char* d = std::getenv("ZANDREL_DELAY_US"))
+            c.delayMicroseconds = std::atol(d);
+        c.noCopyFileRange = std::getenv("ZANDREL_NO_COPY_FILE_RANGE") != nullptr;
+        return c;
+    }();
+    return c;
+}
+
+std::atomic<long> gReads{0};
+std::atomic<long> gWrites{0};
+
+bool matches(int fd) {
+    const Config& c = config();
+    if (!c.match || fd < 0)
+        return false;
+    char link[64];
+    char path[4096];
+    std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    const ssize_t n = ::readlink(link, path, sizeof path - 1);
+    if (n <= 0)
+        return false;
+    path[n] = '\0';
+    return std::strstr(path, c.match) != nullptr;
+}
+
+void crawl() {
+    const long us = config().delayMicroseconds;
+    if (us <= 0)
+        return;
+    timespec ts{us / 1000000, (us % 1000000) * 1000};
+    while (::nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+    }
+}
+
+// True when this call is to fail; errno is set then.
+bool injected(bool isRead, int fd) {
+    if (!matches(fd))
+        return false;
+    crawl();
+    const Config& c = config();
+    std::atomic<long>& counter = isRead ? gReads : gWrites;
+    const bool armed = isRead ? c.failReads : c.failWrites;
+    if (armed && ++counter == c.nth) {
+        errno = c.error;
+        return true;
+    }
+    return false;
+}
+
+template <typename F>
+F next(const char* name) {
+    return reinterpret_cast<F>(::dlsym(RTLD_NEXT, name));
+}
+
+}  // namespace
+
+extern "C" {
+
+ssize_t read(int fd, void* buf, size_t n) {
+    static const auto real = next<ssize_t (*)(int, void*, size_t)>("read");
+    return injected(true, fd) ? -1 : real(fd, buf, n);
+}
+
+ssize_t pread64(int fd, void* buf, size_t n, off64_t offset) {
+    static const auto real = next<ssize_t (*)(int, void*, size_t, off64_t)>("pread64");
+    return injected(true, fd) ? -1 : real(fd, buf, n, offset);
+}
+
+ssize_t pread(int fd, void* buf, size_t n, off_t offset) {
+    return pread64(fd, buf, n, offset);
+}
+
+ssize_t write(int fd, const void* buf, size_t n) {
+    static const auto real = next<ssize_t (*)(int, const void*, size_t)>("write");
+    return injected(false, fd) ? -1 : real(fd, buf, n);
+}
+
+ssize_t pwrite64(int fd, const void* buf, size_t n, off64_t offset) {
+    static const auto real = next<ssize_t (*)(int, const void*, size_t, off64_t)>("pwrite64");
+    return injected(false, fd) ? -1 : real(fd, buf, n, offset);
+}
+
+ssize_t pwrite(int fd, const void* buf, size_t n, off_t offset) {
+    return pwrite64(fd, buf, n, offset);
+}
+
+ssize_t copy_file_range(int in, loff_t* inOffset, int out, loff_t* outOffset, size_t n,
+                        unsigned flags) {
+    static const auto real =
+        next<ssize_t (*)(int, loff_t*, int, loff_t*, size_t, unsigned)>("copy_file_range");
+    if (config().noCopyFileRange) {
+        errno = ENOSYS;
+        return -1;
+    }
+    if (injected(true, in) || injected(false, out))
+        return -1;
+    return real(in, inOffset, out, outOffset, n, flags);
+}
+
+}  // extern "C"

@@ -1,0 +1,209 @@
+// The headless program under injected read and write errors (a preloaded
+// shim), and killed with SIGKILL in the middle of a large file, then run
+// again.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QThread>
+
+#include "common/Paths.h"
+#include "listing/Listing.h"
+#include "reliability/NoLoss.h"
+#include "support/TempTree.h"
+
+using namespace zandrel;
+using namespace zandrel::test;
+
+namespace {
+
+struct Finished {
+    int status = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+class ProgramFaultTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        const QString binary = qEnvironmentVariable("ZANDREL_BINARY");
+        ASSERT_FALSE(binary.isEmpty()) << "ZANDREL_BINARY is not set";
+        // Its own copy, so that its log files lie in this test's folder.
+        t.mkdir(QStringLiteral("bin"));
+        program = t.path(QStringLiteral("bin/zandrel"));
+        ASSERT_TRUE(QFile::copy(binary, program));
+        QFile::setPermissions(program, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+
+    QByteArray path(const QString& relative) const { return EncodePath(t.path(relative)); }
+    QByteArray src(const char* name) const { return path(QStringLiteral("src/")) + name; }
+    QByteArray dst(const QByteArray& source) const {
+        return path(QStringLiteral("dst")) + '/' + BelowFirstLevel(source);
+    }
+    void file(const QByteArray& at, const QByteArray& bytes) const {
+        QDir().mkpath(DecodePath(GetFolderPart(at)));
+        QFile f(DecodePath(at));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        ASSERT_EQ(f.write(bytes), bytes.size());
+    }
+
+    void writeMoveList() {
+        Listing l;
+        l.Action = ListingAction::Move;
+        l.SourceFolder = t.path(QStringLiteral("src"));
+        l.DestinationFolder = t.path(QStringLiteral("dst"));
+        l.Description = QStringLiteral("Fault");
+        t.write(QStringLiteral("list.bak"), EncodeListingLine(l).toUtf8() + "\r\n");
+        check.move = true;
+        check.destinationRoot = path(QStringLiteral("dst"));
+        check.sources = TakeSnapshot(path(QStringLiteral("src")));
+        check.destinations = TakeSnapshot(check.destinationRoot);
+    }
+
+    // Starts the program on list.bak with " -r", no display, the shim
+    // preloaded when shim settings are given.
+    void start(const QMap<QString, QString>& shim = {}) {
+        process = std::make_unique<QProcess>();
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(QStringLiteral("DISPLAY"));
+        env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+        env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        if (!shim.isEmpty()) {
+            QString preload = QStringLiteral(ZANDREL_IOFAIL_SHIM);
+#ifdef ZANDREL_ASAN_RUNTIME
+            preload = QStringLiteral(ZANDREL_ASAN_RUNTIME ":") + preload;
+#endif
+            env.insert(QStringLiteral("LD_PRELOAD"), preload);
+            for (auto it = shim.cbegin(); it != shim.cend(); ++it) env.insert(it.key(), it.value());
+        }
+        process->setProcessEnvironment(env);
+        process->setWorkingDirectory(t.root());
+        process->start(program, {t.path(QStringLiteral("list.bak")), QStringLiteral("-r")});
+        ASSERT_TRUE(process->waitForStarted(30000));
+    }
+
+    Finished finish() {
+        Finished f;
+        EXPECT_TRUE(process->waitForFinished(300000));
+        EXPECT_EQ(process->exitStatus(), QProcess::NormalExit);
+        f.status = process->exitCode();
+        f.out = process->readAllStandardOutput();
+        f.err = process->readAllStandardError();
+        return f;
+    }
+
+    // The error entries of the last run, from log.txt ("-->" + entry).
+    QList<QByteArray> loggedErrors() const {
+        QList<QByteArray> entries;
+        for (const QByteArray& line : t.read(QStringLiteral("bin/log.txt")).split('\n')) {
+            const qsizetype at = line.indexOf("-->");
+            const QByteArray entry = line.mid(at + 3).chopped(line.endsWith('\r') ? 1 : 0);
+            if (at >= 0 &&
+                (entry.startsWith("Copy failed: ") || entry.startsWith("Delete failed: ")))
+                entries << entry;
+        }
+        return entries;
+    }
+
+    static QByteArray lastLine(const QByteArray& out) {
+        const QList<QByteArray> lines = out.trimmed().split('\n');
+        return lines.last().mid(lines.last().indexOf(" : "));
+    }
+
+    TempTree t;
+    QString program;
+    std::unique_ptr<QProcess> process;
+    NoLossCheck check;
+};
+
+struct IoFault {
+    const char* name;
+    const char* op;
+    int nth;
+    bool kernelCopy;  // false: copy_file_range refused, read and write are used
+};
+
+class IoErrors : public ProgramFaultTest, public ::testing::WithParamInterface<IoFault> {};
+
+TEST_P(IoErrors, FailTheOneFileAndLoseNothing) {
+    const IoFault c = GetParam();
+    file(src("first.dat"), Pattern(64 * 1024, 'f'));
+    file(src("middle.dat"), Pattern(3 * 1024 * 1024, 'm'));
+    file(src("zlast.dat"), Pattern(64 * 1024, 'z'));
+    file(dst(src("middle.dat")), Pattern(7000, 'o'));
+    writeMoveList();
+    QMap<QString, QString> shim{
+        {QStringLiteral("ZANDREL_FAIL_MATCH"), QStringLiteral("middle.dat")},
+        {QStringLiteral("ZANDREL_FAIL_OP"), QString::fromLatin1(c.op)},
+        {QStringLiteral("ZANDREL_FAIL_NTH"), QString::number(c.nth)}};
+    if (!c.kernelCopy)
+        shim.insert(QStringLiteral("ZANDREL_NO_COPY_FILE_RANGE"), QStringLiteral("1"));
+    start(shim);
+    const Finished f = finish();
+
+    EXPECT_EQ(f.status, 1) << f.err.toStdString();
+    const QList<QByteArray> errors = loggedErrors();
+    EXPECT_TRUE(errors.contains("Copy failed: " + src("middle.dat"))) << f.out.toStdString();
+    EXPECT_EQ(lastLine(f.out),
+              " : 2 files copied...." + QByteArray::number(errors.size()) + " errors.");
+    EXPECT_EQ(NewCompleteCopies(check), 2);
+    EXPECT_TRUE(Temporaries(check.destinationRoot).isEmpty());
+    const QStringList v = Violations(check, errors, true);
+    EXPECT_TRUE(v.isEmpty()) << v.join(u'\n').toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, IoErrors,
+                         ::testing::Values(IoFault{"FirstRead", "read", 1, false},
+                                           IoFault{"ReadMidFile", "read", 2, false},
+                                           IoFault{"WriteMidFile", "write", 2, false},
+                                           IoFault{"KernelCopyReadMidFile", "read", 2, true},
+                                           IoFault{"KernelCopyWriteMidFile", "write", 2, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(ProgramFaultTest, KilledInTheMiddleOfALargeFileThenRunAgain) {
+    constexpr qint64 kBig = 48 * 1024 * 1024;
+    file(src("a-small.dat"), Pattern(10000, 'a'));
+    file(src("big.dat"), Pattern(kBig, 'b'));
+    file(src("z-small.dat"), Pattern(10000, 'z'));
+    file(dst(src("big.dat")), Pattern(100000, 'o'));  // the copy of an earlier run
+    writeMoveList();
+    // Slow enough to be caught in the middle: every megabyte waits a little.
+    start({{QStringLiteral("ZANDREL_FAIL_MATCH"), QStringLiteral("big.dat")},
+           {QStringLiteral("ZANDREL_DELAY_US"), QStringLiteral("20000")},
+           {QStringLiteral("ZANDREL_NO_COPY_FILE_RANGE"), QStringLiteral("1")}});
+
+    const QByteArray part = GetFolderPart(dst(src("big.dat"))) + ".big.dat.zandrel-part";
+    QDeadlineTimer deadline(120000);
+    struct stat st {};
+    while (!(::stat(part.constData(), &st) == 0 && st.st_size >= 4 * 1024 * 1024) &&
+           !deadline.hasExpired() && process->state() == QProcess::Running)
+        QThread::msleep(2);
+    ASSERT_EQ(process->state(), QProcess::Running) << "the copy ended before it was caught";
+    ASSERT_LT(st.st_size, kBig);
+    ::kill(static_cast<pid_t>(process->processId()), SIGKILL);
+    ASSERT_TRUE(process->waitForFinished(30000));
+    EXPECT_EQ(process->exitStatus(), QProcess::CrashExit);
+
+    // Killed: the earlier copy is whole, the moved small file complete.
+    QStringList v = Violations(check, {}, false);
+    EXPECT_TRUE(v.isEmpty()) << v.join(u'\n').toStdString();
+    EXPECT_EQ(ReadFileBytes(dst(src("big.dat"))), Pattern(100000, 'o'));
+    EXPECT_TRUE(QFile::exists(DecodePath(src("big.dat"))));
+
+    start();
+    const Finished f = finish();
+    EXPECT_EQ(f.status, 0) << f.err.toStdString();
+    EXPECT_EQ(lastLine(f.out), " : 2 files copied....0 errors.");
+    v = Violations(check, loggedErrors(), true);
+    EXPECT_TRUE(v.isEmpty()) << v.join(u'\n').toStdString();
+    EXPECT_EQ(NewCompleteCopies(check), 3);
+    EXPECT_FALSE(QFile::exists(t.path(QStringLiteral("src"))));
+    EXPECT_EQ(Temporaries(check.destinationRoot), QList<QByteArray>{});
+}
+
+}  // namespace
