@@ -298,6 +298,83 @@ TEST_F(FaultTest, DestinationFolderReplacedByAFileMidRunFailsTheRest) {
     EXPECT_TRUE(v.isEmpty()) << Lines(v).toStdString();
 }
 
+TEST_F(FaultTest, AFolderUnderTheDestinationNameIsLeftAlone) {
+    file(src("a.bin"), Pattern(5000, 'a'));
+    file(src("b.bin"), Pattern(5000, 'b'));
+    file(dst(src("b.bin")) + "/inside.txt", "the user's");
+    addListing(ListingAction::Move);
+    snapshot();
+
+    EXPECT_EQ(run().outcome, RunOutcome::Finished);
+    EXPECT_EQ(CopyFailures(errors), QList<QByteArray>{kCopyFailed + src("b.bin")});
+    EXPECT_EQ(copied, 1);
+    EXPECT_EQ(ReadFileBytes(dst(src("b.bin")) + "/inside.txt"), "the user's");
+    EXPECT_TRUE(Temporaries(check.destinationRoot).isEmpty());
+    const QStringList v = Violations(check, errors, true);
+    EXPECT_TRUE(v.isEmpty()) << Lines(v).toStdString();
+}
+
+TEST_F(FaultTest, ALinkUnderTheDestinationNameIsReplacedNotWrittenThrough) {
+    file(src("a.bin"), Pattern(5000, 'a'));
+    file(path(QStringLiteral("elsewhere/victim")), "must stay");
+    QDir().mkpath(DecodePath(GetFolderPart(dst(src("a.bin")))));
+    ASSERT_EQ(::symlink(path(QStringLiteral("elsewhere/victim")).constData(),
+                        dst(src("a.bin")).constData()),
+              0);
+    addListing(ListingAction::Copy);
+
+    EXPECT_EQ(run().outcome, RunOutcome::Finished);
+    EXPECT_EQ(copied, 1);
+    EXPECT_EQ(t.read(QStringLiteral("elsewhere/victim")), "must stay");
+    struct stat st {};
+    ASSERT_EQ(::lstat(dst(src("a.bin")).constData(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(ReadFileBytes(dst(src("a.bin"))), Pattern(5000, 'a'));
+}
+
+// A destination folder spelled so that every file's destination is the
+// file itself: a Move must neither truncate nor delete it.
+TEST_F(FaultTest, DestinationThatLeadsBackToTheSourceLosesNothing) {
+    file(src("a.bin"), Pattern(70000, 'a'));
+    file(src("sub/b.bin"), Pattern(70000, 'b'));
+    const QByteArray root = path(QStringLiteral("src"));
+    const QByteArray firstLevel = root.left(root.indexOf('/', 1));  // "/tmp", say
+    ASSERT_EQ(::symlink(firstLevel.constData(), path(QStringLiteral("loop")).constData()), 0);
+    Listing l;
+    l.Action = ListingAction::Move;
+    l.SourceFolder = t.path(QStringLiteral("src"));
+    l.DestinationFolder = t.path(QStringLiteral("loop"));
+    doc.appendLine(EncodeListingLine(l));
+
+    EXPECT_EQ(run().outcome, RunOutcome::Finished);
+    EXPECT_EQ(copied, 0);
+    EXPECT_EQ(CopyFailures(errors),
+              (QList<QByteArray>{kCopyFailed + src("sub/b.bin"), kCopyFailed + src("a.bin")}));
+    EXPECT_EQ(ReadFileBytes(src("a.bin")), Pattern(70000, 'a'));
+    EXPECT_EQ(ReadFileBytes(src("sub/b.bin")), Pattern(70000, 'b'));
+    EXPECT_TRUE(Temporaries(root).isEmpty());
+}
+
+TEST_F(FaultTest, SourcesThatCannotBeDeletedAreCopiedAndReported) {
+    for (const char* name : {"a.bin", "b.bin"})
+        file(path(QStringLiteral("real/")) + name, Pattern(9000, name[0]));
+    ScopedMount readOnly =
+        ScopedMount::ReadOnlyBind(t.path(QStringLiteral("real")), t.path(QStringLiteral("src")));
+    if (!readOnly.ok())
+        GTEST_SKIP() << readOnly.why().toStdString();
+    addListing(ListingAction::Move);
+    snapshot();
+
+    EXPECT_EQ(run().outcome, RunOutcome::Finished);
+    EXPECT_EQ(copied, 2);
+    EXPECT_EQ(NewCompleteCopies(check), 2);
+    EXPECT_TRUE(CopyFailures(errors).isEmpty());
+    EXPECT_TRUE(errors.contains(kDeleteFailed + src("a.bin")));
+    EXPECT_TRUE(errors.contains(kDeleteFailed + src("b.bin")));
+    const QStringList v = Violations(check, errors, true);
+    EXPECT_TRUE(v.isEmpty()) << Lines(v).toStdString();
+}
+
 struct AbortCase {
     const char* name;
     const char* interrupted;  // the file in whose middle the user clicks Cancel

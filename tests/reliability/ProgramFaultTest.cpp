@@ -110,6 +110,19 @@ class ProgramFaultTest : public ::testing::Test {
         return entries;
     }
 
+    // Waits until the temporary copy has grown to size while the program
+    // runs; false when the program ended or nothing came within two minutes.
+    bool waitForPart(const QByteArray& part, qint64 size) {
+        QDeadlineTimer deadline(120000);
+        struct stat st {};
+        while (!(::stat(part.constData(), &st) == 0 && st.st_size >= size)) {
+            if (deadline.hasExpired() || process->state() != QProcess::Running)
+                return false;
+            QThread::msleep(2);
+        }
+        return process->state() == QProcess::Running;
+    }
+
     static QByteArray lastLine(const QByteArray& out) {
         const QList<QByteArray> lines = out.trimmed().split('\n');
         return lines.last().mid(lines.last().indexOf(" : "));
@@ -178,13 +191,7 @@ TEST_F(ProgramFaultTest, KilledInTheMiddleOfALargeFileThenRunAgain) {
            {QStringLiteral("ZANDREL_NO_COPY_FILE_RANGE"), QStringLiteral("1")}});
 
     const QByteArray part = GetFolderPart(dst(src("big.dat"))) + ".big.dat.zandrel-part";
-    QDeadlineTimer deadline(120000);
-    struct stat st {};
-    while (!(::stat(part.constData(), &st) == 0 && st.st_size >= 4 * 1024 * 1024) &&
-           !deadline.hasExpired() && process->state() == QProcess::Running)
-        QThread::msleep(2);
-    ASSERT_EQ(process->state(), QProcess::Running) << "the copy ended before it was caught";
-    ASSERT_LT(st.st_size, kBig);
+    ASSERT_TRUE(waitForPart(part, 4 * 1024 * 1024)) << "the copy ended before it was caught";
     ::kill(static_cast<pid_t>(process->processId()), SIGKILL);
     ASSERT_TRUE(process->waitForFinished(30000));
     EXPECT_EQ(process->exitStatus(), QProcess::CrashExit);
@@ -204,6 +211,39 @@ TEST_F(ProgramFaultTest, KilledInTheMiddleOfALargeFileThenRunAgain) {
     EXPECT_EQ(NewCompleteCopies(check), 3);
     EXPECT_FALSE(QFile::exists(t.path(QStringLiteral("src"))));
     EXPECT_EQ(Temporaries(check.destinationRoot), QList<QByteArray>{});
+}
+
+// SIGTERM is the headless Cancel: the file in hand fails, its temporary copy
+// goes, and the question that follows takes its default answer, Yes.
+TEST_F(ProgramFaultTest, TerminatedInTheMiddleOfAFileAbortsCleanly) {
+    file(src("a-small.dat"), Pattern(10000, 'a'));
+    file(src("big.dat"), Pattern(32 * 1024 * 1024, 'b'));
+    file(src("z-small.dat"), Pattern(10000, 'z'));
+    file(dst(src("big.dat")), Pattern(100000, 'o'));
+    writeMoveList();
+    start({{QStringLiteral("ZANDREL_FAIL_MATCH"), QStringLiteral("big.dat")},
+           {QStringLiteral("ZANDREL_DELAY_US"), QStringLiteral("20000")},
+           {QStringLiteral("ZANDREL_NO_COPY_FILE_RANGE"), QStringLiteral("1")}});
+    ASSERT_TRUE(
+        waitForPart(GetFolderPart(dst(src("big.dat"))) + ".big.dat.zandrel-part", 2 * 1024 * 1024));
+    ::kill(static_cast<pid_t>(process->processId()), SIGTERM);
+    const Finished f = finish();
+
+    EXPECT_EQ(f.status, 4) << f.err.toStdString();
+    EXPECT_TRUE(f.err.contains("Confirm: Abort process?")) << f.err.toStdString();
+    EXPECT_EQ(lastLine(f.out), " : 1 files copied....1 errors.");
+    // Aborted, the run is no longer unattended: its errors go to the Summary
+    // (standard error here), not to the log files.
+    QList<QByteArray> summary;
+    for (const QByteArray& line : f.err.split('\n'))
+        if (line.startsWith("Summary: Copy failed: ") ||
+            line.startsWith("Summary: Delete failed: "))
+            summary << line.mid(9);
+    EXPECT_EQ(summary, QList<QByteArray>{"Copy failed: " + src("big.dat")}) << f.err.toStdString();
+    EXPECT_EQ(ReadFileBytes(dst(src("big.dat"))), Pattern(100000, 'o'));
+    EXPECT_TRUE(Temporaries(check.destinationRoot).isEmpty());
+    const QStringList v = Violations(check, summary, false);
+    EXPECT_TRUE(v.isEmpty()) << v.join(u'\n').toStdString();
 }
 
 }  // namespace
