@@ -375,6 +375,23 @@ TEST_F(FaultTest, SourcesThatCannotBeDeletedAreCopiedAndReported) {
     EXPECT_TRUE(v.isEmpty()) << Lines(v).toStdString();
 }
 
+// The temporary copy's name is longer than the destination's; at the
+// longest name a file system allows it must still be made, and go again.
+TEST_F(FaultTest, TheLongestFileNameCopiesThroughItsTemporaryName) {
+    const QByteArray name = QByteArray(251, 'n') + ".bin";  // 255 bytes
+    file(path(QStringLiteral("src/")) + name, Pattern(50000, 'n'));
+    file(path(QStringLiteral("src/")) + QByteArray(250, 'n') + ".bin", Pattern(40000, 'm'));
+    addListing(ListingAction::Move);
+    snapshot();
+
+    EXPECT_EQ(run().outcome, RunOutcome::Finished);
+    EXPECT_TRUE(errors.isEmpty());
+    EXPECT_EQ(copied, 2);
+    EXPECT_TRUE(Temporaries(check.destinationRoot).isEmpty());
+    const QStringList v = Violations(check, errors, true);
+    EXPECT_TRUE(v.isEmpty()) << Lines(v).toStdString();
+}
+
 struct AbortCase {
     const char* name;
     const char* interrupted;  // the file in whose middle the user clicks Cancel
