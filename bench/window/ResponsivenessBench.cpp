@@ -64,7 +64,7 @@ Measure runOnce(const QString& src, const QString& dst) {
     // The click is measured from the moment the timer was due.
     QElapsedTimer due;
     QObject::connect(&clicker, &QTimer::timeout, [&] {
-        if (m.clickToAbortingMs >= 0) m.clickToAbortingMs = due.nsecsElapsed() / 1e6 - 300;
+        if (m.clickToAbortingMs >= 0) m.clickToAbortingMs = std::max(0.0, due.nsecsElapsed() / 1e6 - 300);
     });
     QTimer::singleShot(0, [&] {
         ticker.start();

@@ -209,6 +209,8 @@ void MainWindow::buildControls() {
     statusBar()->setSizeGripEnabled(false);
     statusLabel_ = new QLabel(statusBar());
     statusLabel_->setObjectName(QStringLiteral("StatusBar1Text"));
+    // A path per file must not relayout the window.
+    statusLabel_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
     statusBar()->addWidget(statusLabel_, 1);
 }
 

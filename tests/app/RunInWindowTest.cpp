@@ -229,8 +229,11 @@ TEST(ProgressPanelTest, PercentFollowsTheBlocksAndTheBarReturnsToZero) {
         shown.append(percent->text());
     }
     EXPECT_EQ(shown, (QStringList{QStringLiteral("41"), QStringLiteral("82"), QStringLiteral("100")}));
+    EXPECT_EQ(panel.fileBarValue(), 10000);
+    QCoreApplication::processEvents();
     EXPECT_EQ(panel.fileBar()->value(), 10000);
     panel.EndFileProgress();
+    QCoreApplication::processEvents();
     EXPECT_EQ(panel.fileBar()->value(), 0);
 }
 
@@ -239,11 +242,12 @@ TEST(ProgressPanelTest, OverallBarPerFileAndSkippedCounter) {
     QList<int> values;
     for (int i = 1; i <= 4; ++i) {
         panel.ShowOverallProgress(i, 4);
+        QCoreApplication::processEvents();
         values.append(panel.overallBar()->value());
     }
     EXPECT_EQ(values, (QList<int>{25, 50, 75, 100}));
     panel.ShowOverallProgress(1, 3);
-    EXPECT_EQ(panel.overallBar()->value(), 33);
+    EXPECT_EQ(panel.overallBarValue(), 33);
     panel.AddSkipped();
     panel.AddSkipped();
     EXPECT_EQ(panel.findChild<QLabel*>(QStringLiteral("lblskipped"))->text(), QStringLiteral("2"));

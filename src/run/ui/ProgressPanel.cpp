@@ -39,7 +39,8 @@ ProgressPanel::ProgressPanel(QWidget* parent) : QFrame(parent) {
     grid->setVerticalSpacing(2);
 
     lblpath_ = makeLabel(this, "lblpath", QStringLiteral("Current file"));
-    lblpath_->setMinimumWidth(1);
+    // Texts that change per file or block must not relayout the panel.
+    lblpath_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
     fileBar_ = makeBar(this, "ProgressBar2");
     overallBar_ = makeBar(this, "ProgressBar1");
     lblpercent_ = makeLabel(this, "lblpercent", QStringLiteral("0"));
@@ -62,12 +63,29 @@ ProgressPanel::ProgressPanel(QWidget* parent) : QFrame(parent) {
                  {"Skipped:", lblskipped_, 5, 2}, {"Errors:", lblerrors_, 6, 2}};
     for (const auto& p : pairs) {
         grid->addWidget(makeLabel(this, nullptr, QLatin1String(p.caption)), p.row, p.column);
+        p.value->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
         grid->addWidget(p.value, p.row, p.column + 1);
     }
     grid->setColumnStretch(1, 3);
     grid->setColumnStretch(3, 2);
     grid->setRowStretch(7, 1);
     sinceRepaint_.start();
+    applyTimer_ = new QTimer(this);
+    applyTimer_->setSingleShot(true);
+    applyTimer_->setInterval(0);
+    connect(applyTimer_, &QTimer::timeout, this, &ProgressPanel::applyBars);
+}
+
+void ProgressPanel::setBars(int fileValue, int overallValue) {
+    if (fileValue == fileValue_ && overallValue == overallValue_) return;
+    fileValue_ = fileValue;
+    overallValue_ = overallValue;
+    if (!applyTimer_->isActive()) applyTimer_->start();
+}
+
+void ProgressPanel::applyBars() {
+    fileBar_->setValue(fileValue_);
+    overallBar_->setValue(overallValue_);
 }
 
 void ProgressPanel::setLabel(QLabel* label, const QString& text) {
@@ -81,12 +99,13 @@ void ProgressPanel::flush() {
     // on every block.
     if (sinceRepaint_.elapsed() < kRepaintIntervalMs) return;
     sinceRepaint_.restart();
+    applyBars();
     if (isVisible()) repaint();
 }
 
 void ProgressPanel::ShowOverallProgress(int i, int count) {
     const double share = count > 0 ? static_cast<float>(i) / static_cast<float>(count) * 100.0f : 0;
-    overallBar_->setValue(static_cast<int>(share));
+    setBars(fileValue_, static_cast<int>(share));
 }
 
 void ProgressPanel::ShowCurrentFileName(const QString& name) { setLabel(lblpath_, name); }
@@ -96,18 +115,18 @@ void ProgressPanel::BeginFileProgress(qint64 length) {
     fileScale_ = 1;
     while (length / fileScale_ > std::numeric_limits<int>::max()) fileScale_ *= 2;
     fileBar_->setRange(0, static_cast<int>(length / fileScale_));
-    fileBar_->setValue(0);
+    setBars(0, overallValue_);
 }
 
 void ProgressPanel::ShowBlockProgress(qint64 position, qint64 length, double runBytesCopied) {
-    fileBar_->setValue(static_cast<int>(position / fileScale_));
+    setBars(static_cast<int>(position / fileScale_), overallValue_);
     const double p = length > 0 ? static_cast<double>(position) / static_cast<double>(length) * 100.0 : 0;
     const double rounded = std::nearbyint(p);  // halves to the even neighbour
     setLabel(lblpercent_, QString::number(static_cast<long long>(rounded)));
     setLabel(lblsofar_, FormatSize(runBytesCopied));
 }
 
-void ProgressPanel::EndFileProgress() { fileBar_->setValue(0); }
+void ProgressPanel::EndFileProgress() { setBars(0, overallValue_); }
 
 void ProgressPanel::ShowCopiedCount(int copied) { setLabel(lblcopied_, QString::number(copied)); }
 
@@ -127,8 +146,8 @@ void ProgressPanel::Reset() {
     lblskipped_->setText(QStringLiteral("0"));
     lblerrors_->setText(QStringLiteral("0"));
     lblsofar_->setText(QStringLiteral("0 bytes"));
-    fileBar_->setValue(0);
-    overallBar_->setValue(0);
+    setBars(0, 0);
+    applyBars();
 }
 
 }  // namespace zandrel

@@ -6,6 +6,7 @@
 
 #include <QElapsedTimer>
 #include <QFrame>
+#include <QTimer>
 
 class QLabel;
 class QProgressBar;
@@ -31,10 +32,16 @@ public:
 
     QProgressBar* fileBar() const { return fileBar_; }
     QProgressBar* overallBar() const { return overallBar_; }
+    // The bars' values as the run last set them; the bars show them at the
+    // next pass of the event loop.
+    int fileBarValue() const { return fileValue_; }
+    int overallBarValue() const { return overallValue_; }
 
 private:
     void setLabel(QLabel* label, const QString& text);
     void flush();
+    void setBars(int fileValue, int overallValue);
+    void applyBars();
 
     QLabel* lblpath_;
     QLabel* lblpercent_;
@@ -48,6 +55,11 @@ private:
     qint64 fileLength_ = 0;
     int fileScale_ = 1;  // the bar's range is an int; long files are scaled down
     QElapsedTimer sinceRepaint_;
+    // A progress bar repaints itself (and the panel under it) at once on
+    // every change; the values go to the bars once per pass instead.
+    QTimer* applyTimer_;
+    int fileValue_ = 0;
+    int overallValue_ = 0;
 };
 
 }  // namespace zandrel
