@@ -64,12 +64,14 @@ quint64 NameHash(const QByteArray& bytes) {
     return h;
 }
 
-// Creates the temporary file afresh: a leftover is removed first, and
-// O_EXCL never follows a link planted under that name.
+// Creates the temporary file afresh: a leftover is removed and the creation
+// tried again; O_EXCL never follows a link planted under that name.
 UniqueFd CreateTemporary(const QByteArray& temporary) {
-    ::unlink(temporary.constData());
-    return UniqueFd(
-        ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666));
+    constexpr int kFlags = O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW;
+    UniqueFd fd(::open(temporary.constData(), kFlags, 0666));
+    if (!fd.valid() && errno == EEXIST && ::unlink(temporary.constData()) == 0)
+        fd.reset(::open(temporary.constData(), kFlags, 0666));
+    return fd;
 }
 
 // Closes and renames the finished temporary file over destination.
@@ -176,12 +178,15 @@ bool CopyFileBlocks(const QByteArray& source, const QByteArray& destination, Hos
     struct stat st {};
     if (::stat(source.constData(), &st) != 0)
         return false;
-    return CopyFileBlocks(source, st, destination, host, view, progress);
+    struct stat target {};
+    const bool targetThere = ::stat(destination.constData(), &target) == 0;
+    return CopyFileBlocks(source, st, destination, targetThere ? &target : nullptr, host, view,
+                          progress);
 }
 
 bool CopyFileBlocks(const QByteArray& source, const struct stat& sourceStat,
-                    const QByteArray& destination, Host& host, RunView& view,
-                    RunProgress& progress) {
+                    const QByteArray& destination, const struct stat* destinationStat, Host& host,
+                    RunView& view, RunProgress& progress) {
     // A FIFO, socket or device is never opened for copying, and an empty
     // file is left to the caller's zero-length rule.
     if (!S_ISREG(sourceStat.st_mode) || sourceStat.st_size == 0)
@@ -193,9 +198,8 @@ bool CopyFileBlocks(const QByteArray& source, const struct stat& sourceStat,
     struct stat opened {};
     if (!in.valid() || ::fstat(in.get(), &opened) != 0 || !S_ISREG(opened.st_mode))
         return false;
-    // Both names may lead to the one file; never truncate it.
-    struct stat target {};
-    if (::stat(destination.constData(), &target) == 0 && SameFile(opened, target))
+    // Both names may lead to the one file; never replace it by itself.
+    if (destinationStat && SameFile(opened, *destinationStat))
         return false;
 
     const QByteArray temporary = TemporaryCopyName(destination);

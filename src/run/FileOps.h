@@ -47,9 +47,10 @@ bool SameFile(const struct stat& a, const struct stat& b);
 // destination then keeps what it held before.
 bool CopyFileBlocks(const QByteArray& source, const QByteArray& destination, Host& host,
                     RunView& view, RunProgress& progress);
-// The same, with the source's stat already taken by the caller.
+// The same, with the stats already taken by the caller; destinationStat is
+// null when nothing was found at the destination.
 bool CopyFileBlocks(const QByteArray& source, const struct stat& sourceStat,
-                    const QByteArray& destination, Host& host, RunView& view,
-                    RunProgress& progress);
+                    const QByteArray& destination, const struct stat* destinationStat, Host& host,
+                    RunView& view, RunProgress& progress);
 
 }  // namespace zandrel

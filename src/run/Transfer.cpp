@@ -200,8 +200,8 @@ void ListingTransfer::copyFile(const QByteArray& source, const QByteArray& desti
         AddOwnerWrite(source, sourceStat);
     if (destinationStat)
         AddOwnerWrite(destination, *destinationStat);
-    bool ok = sourceKnown &&
-              CopyFileBlocks(source, sourceStat, destination, c_.host, c_.view, c_.progress);
+    bool ok = sourceKnown && CopyFileBlocks(source, sourceStat, destination, destinationStat,
+                                            c_.host, c_.view, c_.progress);
     // An empty regular file is made at the destination rather than copied.
     if (!ok) {
         struct stat now {};

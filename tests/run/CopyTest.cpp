@@ -130,9 +130,21 @@ TEST_F(CopyFileTest, ReadsToTheEndOfAFileThatGrewAfterItsLengthWasTaken) {
     ASSERT_EQ(::stat(path(QStringLiteral("in")).constData(), &before), 0);
     t.write(QStringLiteral("in"), QByteArray(9000, 'y'));
     ASSERT_TRUE(CopyFileBlocks(path(QStringLiteral("in")), before, path(QStringLiteral("out")),
-                               host, view, progress));
+                               nullptr, host, view, progress));
     EXPECT_EQ(t.read(QStringLiteral("out")), QByteArray(9000, 'y'));
     EXPECT_EQ(view.lastBlock, 9000);
+}
+
+TEST_F(CopyFileTest, AFileIsNeverCopiedOntoItself) {
+    t.write(QStringLiteral("in"), "itself");
+    t.mkdir(QStringLiteral("sub"));
+    const QByteArray same[] = {path(QStringLiteral("in")), path(QStringLiteral("sub/../in")),
+                               path(QStringLiteral("./in"))};
+    for (const QByteArray& destination : same) {
+        EXPECT_FALSE(CopyFileBlocks(path(QStringLiteral("in")), destination, host, view, progress));
+        EXPECT_EQ(t.read(QStringLiteral("in")), "itself");
+    }
+    EXPECT_TRUE(TemporaryLeftovers(path(QString())).isEmpty());
 }
 
 TEST_F(CopyFileTest, AFileOver4GiBCopiesExactlyAndStaysSparse) {
