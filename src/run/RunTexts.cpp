@@ -6,36 +6,26 @@
 
 namespace zandrel {
 
-namespace {
-
 // Removes the unquoted "t" runs (time zone) of a time format and the blanks
 // that separated them from the rest.
-QString WithoutTimeZone(const QString& format) {
+QString TimeFormatWithoutZone(const QString& format) {
     QString out;
     bool quoted = false;
-    bool droppedZone = false;
-    for (qsizetype i = 0; i < format.size(); ++i) {
-        const QChar c = format.at(i);
+    for (const QChar c : format) {
         if (c == u'\'')
             quoted = !quoted;
         if (!quoted && c == u't') {
             while (out.endsWith(u' ')) out.chop(1);
-            droppedZone = true;
             continue;
         }
-        if (droppedZone && c == u' ' && (out.isEmpty() || out.endsWith(u' ')))
-            continue;
-        droppedZone = droppedZone && c == u' ';
         out += c;
     }
     return out.trimmed();
 }
 
-}  // namespace
-
 QString LongTimeFormat() {
     static const QString format =
-        WithoutTimeZone(QLocale::system().timeFormat(QLocale::LongFormat));
+        TimeFormatWithoutZone(QLocale::system().timeFormat(QLocale::LongFormat));
     return format;
 }
 

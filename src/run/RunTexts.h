@@ -9,8 +9,9 @@ namespace zandrel {
 
 class Host;
 
-// The locale's long time format without its time-zone part ("HH:mm:ss t"
-// becomes "HH:mm:ss").
+// A time format without its time-zone part: "HH:mm:ss t" becomes "HH:mm:ss".
+QString TimeFormatWithoutZone(const QString& format);
+// The locale's long time format without its time-zone part.
 QString LongTimeFormat();
 QString TimeOfDayText(const QTime& time);
 // The locale's short date, a blank and the long time as above.

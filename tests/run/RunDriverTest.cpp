@@ -8,6 +8,7 @@
 #include "common/Paths.h"
 #include "run/RunFixture.h"
 #include "run/RunLog.h"
+#include "run/RunTexts.h"
 #include "run/TestFiles.h"
 #include "support/Mounts.h"
 
@@ -529,5 +530,29 @@ TEST(WaitSecondsTest, WaitsTheTimeAndYieldsThroughout) {
     EXPECT_GE(timer.elapsed(), 1000);
     EXPECT_GT(host.yields, 10);
 }
+
+}  // namespace
+
+namespace {
+
+struct ZoneCase {
+    const char* format;
+    const char* without;
+};
+
+class TimeFormatTest : public ::testing::TestWithParam<ZoneCase> {};
+
+TEST_P(TimeFormatTest, DropsTheTimeZoneAndItsBlanks) {
+    EXPECT_EQ(TimeFormatWithoutZone(QString::fromUtf8(GetParam().format)),
+              QString::fromUtf8(GetParam().without));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Formats, TimeFormatTest,
+    ::testing::Values(ZoneCase{"HH:mm:ss t", "HH:mm:ss"}, ZoneCase{"h:mm:ss AP t", "h:mm:ss AP"},
+                      ZoneCase{"t HH:mm:ss", "HH:mm:ss"}, ZoneCase{"HH:mm:ss tttt", "HH:mm:ss"},
+                      ZoneCase{"H 'h' mm 'min' ss 's' t", "H 'h' mm 'min' ss 's'"},
+                      ZoneCase{"HH:mm 'at' ss", "HH:mm 'at' ss"},
+                      ZoneCase{"HH:mm:ss", "HH:mm:ss"}));
 
 }  // namespace
