@@ -41,7 +41,7 @@ elapsed() { awk -F': ' '/Elapsed \(wall clock\)/ {print $2}' "$1"; }
 
 echo "== making $FILES files in $SRC"
 python3 "$ROOT/bench/soak/soak_tree.py" make "$SRC" "$SOAK_DIR/manifest" "$FILES"
-BYTES=$(du -sb "$SRC" | cut -f1)
+BYTES=$(awk -F'\t' '{s += $2} END {printf "%d", s}' "$SOAK_DIR/manifest")
 
 echo "== Move $SRC -> $DST"
 list_line Move "$SRC" "$DST" "soak" >"$SOAK_DIR/move.bak"
