@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <memory>
 
 #include "common/Host.h"
@@ -64,23 +66,128 @@ quint64 NameHash(const QByteArray& bytes) {
     return h;
 }
 
-// Creates the temporary file afresh: a leftover is removed and the creation
-// tried again; O_EXCL never follows a link planted under that name.
-UniqueFd CreateTemporary(const QByteArray& temporary) {
-    constexpr int kFlags = O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW;
-    UniqueFd fd(::open(temporary.constData(), kFlags, 0666));
-    if (!fd.valid() && errno == EEXIST && ::unlink(temporary.constData()) == 0)
-        fd.reset(::open(temporary.constData(), kFlags, 0666));
-    return fd;
+// The copy being written, in the destination's folder. Where the file system
+// allows, it has no name at all (O_TMPFILE) until it is complete and linked
+// in place, so a killed run leaves nothing behind; otherwise, and to replace
+// a file that is there, it carries the hidden temporary name.
+class TemporaryFile {
+  public:
+    TemporaryFile(FileAt destination) : destination_(destination) {}
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+    ~TemporaryFile() { discard(); }
+
+    bool create();
+    int fd() const { return fd_.get(); }
+    // Puts the complete copy in place. A file already there is replaced, its
+    // attributes set to normal first, unless it is source itself.
+    bool commit(const struct stat* source);
+
+  private:
+    bool createNamed();
+    bool linkTo(const char* name);
+    bool replace(const struct stat* source);
+    void discard();
+
+    FileAt destination_;
+    UniqueFd fd_;
+    QByteArray name_;  // the hidden name while the copy carries one
+};
+
+bool TemporaryFile::create() {
+    // The folder of the destination, as O_TMPFILE needs it.
+    QByteArray folder = QByteArrayLiteral(".");
+    if (destination_.folder == AT_FDCWD) {
+        const char* slash = std::strrchr(destination_.name, '/');
+        if (slash)
+            folder =
+                QByteArray(destination_.name, std::max<qsizetype>(1, slash - destination_.name));
+    }
+    fd_.reset(
+        ::openat(destination_.folder, folder.constData(), O_WRONLY | O_TMPFILE | O_CLOEXEC, 0666));
+    return fd_.valid() || createNamed();
 }
 
-// Closes and renames the finished temporary file over destination.
-bool Commit(UniqueFd& out, const QByteArray& temporary, const QByteArray& destination) {
-    if (out.close() != 0 || ::rename(temporary.constData(), destination.constData()) != 0) {
-        ::unlink(temporary.constData());
-        return false;
+// A leftover of an earlier run under the hidden name is removed and the
+// creation tried again; O_EXCL never follows a link planted under that name.
+bool TemporaryFile::createNamed() {
+    name_ = TemporaryCopyName(QByteArray(destination_.name));
+    constexpr int kFlags = O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW;
+    const int folder = destination_.folder;
+    fd_.reset(::openat(folder, name_.constData(), kFlags, 0666));
+    if (!fd_.valid() && errno == EEXIST && ::unlinkat(folder, name_.constData(), 0) == 0)
+        fd_.reset(::openat(folder, name_.constData(), kFlags, 0666));
+    if (!fd_.valid())
+        name_.clear();
+    return fd_.valid();
+}
+
+// Gives the unnamed file a name. Linking by descriptor needs a capability
+// on older kernels; the descriptor's /proc entry needs none.
+bool TemporaryFile::linkTo(const char* name) {
+    static bool byDescriptor = true;
+    if (byDescriptor) {
+        if (::linkat(fd_.get(), "", destination_.folder, name, AT_EMPTY_PATH) == 0)
+            return true;
+        if (errno != ENOENT && errno != EPERM && errno != EACCES)
+            return false;
+        byDescriptor = false;
     }
+    char proc[64];
+    std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", fd_.get());
+    return ::linkat(AT_FDCWD, proc, destination_.folder, name, AT_SYMLINK_FOLLOW) == 0;
+}
+
+bool TemporaryFile::commit(const struct stat* source) {
+    const int folder = destination_.folder;
+    if (name_.isEmpty()) {
+        if (linkTo(destination_.name)) {
+            if (fd_.close() == 0)
+                return true;
+            ::unlinkat(folder, destination_.name, 0);  // it was not there before
+            return false;
+        }
+        if (errno != EEXIST)
+            return false;
+        // Something is there: the copy takes the hidden name beside it first.
+        name_ = TemporaryCopyName(QByteArray(destination_.name));
+        ::unlinkat(folder, name_.constData(), 0);
+        if (!linkTo(name_.constData())) {
+            name_.clear();
+            return false;
+        }
+        return fd_.close() == 0 && replace(source);
+    }
+    if (fd_.close() != 0)
+        return false;
+    if (::renameat2(folder, name_.constData(), folder, destination_.name, RENAME_NOREPLACE) == 0) {
+        name_.clear();
+        return true;
+    }
+    // EINVAL: a file system that cannot refuse to replace.
+    return (errno == EEXIST || errno == EINVAL || errno == ENOSYS) && replace(source);
+}
+
+bool TemporaryFile::replace(const struct stat* source) {
+    const int folder = destination_.folder;
+    struct stat there {};
+    const bool exists = ::fstatat(folder, destination_.name, &there, 0) == 0;
+    if (exists && source && SameFile(there, *source))
+        return false;
+    if (exists && (there.st_mode & S_IWUSR) == 0)
+        ::fchmodat(folder, destination_.name, (there.st_mode & 07777) | S_IWUSR, 0);
+    if (::renameat(folder, name_.constData(), folder, destination_.name) != 0)
+        return false;
+    name_.clear();
     return true;
+}
+
+// An unnamed copy vanishes with its descriptor; a named one is removed.
+void TemporaryFile::discard() {
+    fd_.reset();
+    if (!name_.isEmpty())
+        ::unlinkat(destination_.folder, name_.constData(), 0);
+    name_.clear();
 }
 
 // Moves up to len bytes at offset from in to out; copy_file_range where the
@@ -150,23 +257,53 @@ void ClearAttributes(const QByteArray& first, const QByteArray& second) {
 }
 
 QByteArray TemporaryCopyName(const QByteArray& destination) {
-    const QByteArray folder = GetFolderPart(destination);
-    QByteArray name = GetFileName(destination);
+    const qsizetype cut = destination.lastIndexOf('/') + 1;
+    QByteArrayView name = QByteArrayView(destination).sliced(cut);
     constexpr qsizetype kNameMax = 255;
     const qsizetype extra = 1 + kTemporarySuffix.size();
+    QByteArray hash;
     if (name.size() + extra > kNameMax) {
-        const QByteArray hash = QByteArray::number(NameHash(name), 16).rightJustified(16, '0');
-        name = name.left(kNameMax - extra - 1 - hash.size()) + '~' + hash;
+        hash = '~' + QByteArray::number(NameHash(name.toByteArray()), 16).rightJustified(16, '0');
+        name = name.first(kNameMax - extra - hash.size());
     }
-    return folder + '.' + name + kTemporarySuffix;
+    QByteArray temporary;
+    temporary.reserve(cut + 1 + name.size() + hash.size() + kTemporarySuffix.size());
+    temporary.append(QByteArrayView(destination).first(cut));
+    temporary.append('.');
+    temporary.append(name);
+    temporary.append(hash);
+    temporary.append(kTemporarySuffix);
+    return temporary;
 }
 
 bool EnsureFileExists(const QByteArray& path) {
-    const QByteArray temporary = TemporaryCopyName(path);
-    UniqueFd out = CreateTemporary(temporary);
-    if (!out.valid() || !Commit(out, temporary, path))
+    TemporaryFile empty(FileAt{AT_FDCWD, path.constData()});
+    if (!empty.create() || !empty.commit(nullptr))
         return false;
     return PathExists(path);
+}
+
+FileAt OpenFolder::locate(const QByteArray& path) {
+    const qsizetype cut = path.lastIndexOf('/') + 1;
+    if (cut <= 0 || cut == path.size())
+        return {AT_FDCWD, path.constData()};
+    if (folder_.size() != cut || !path.startsWith(folder_)) {
+        folder_ = path.left(cut);
+        fd_.reset(::open(folder_.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    }
+    if (!fd_.valid())
+        return {AT_FDCWD, path.constData()};
+    return {fd_.get(), path.constData() + cut};
+}
+
+bool OpenFolder::stat(const QByteArray& path, struct stat& st) {
+    const FileAt at = locate(path);
+    return ::fstatat(at.folder, at.name, &st, 0) == 0;
+}
+
+void OpenFolder::forget() {
+    folder_.clear();
+    fd_.reset();
 }
 
 bool SameFile(const struct stat& a, const struct stat& b) {
@@ -178,15 +315,13 @@ bool CopyFileBlocks(const QByteArray& source, const QByteArray& destination, Hos
     struct stat st {};
     if (::stat(source.constData(), &st) != 0)
         return false;
-    struct stat target {};
-    const bool targetThere = ::stat(destination.constData(), &target) == 0;
-    return CopyFileBlocks(source, st, destination, targetThere ? &target : nullptr, host, view,
-                          progress);
+    return CopyFileBlocks(FileAt{AT_FDCWD, source.constData()}, st,
+                          FileAt{AT_FDCWD, destination.constData()}, nullptr, host, view, progress);
 }
 
-bool CopyFileBlocks(const QByteArray& source, const struct stat& sourceStat,
-                    const QByteArray& destination, const struct stat* destinationStat, Host& host,
-                    RunView& view, RunProgress& progress) {
+bool CopyFileBlocks(FileAt source, const struct stat& sourceStat, FileAt destination,
+                    const struct stat* destinationStat, Host& host, RunView& view,
+                    RunProgress& progress) {
     // A FIFO, socket or device is never opened for copying, and an empty
     // file is left to the caller's zero-length rule.
     if (!S_ISREG(sourceStat.st_mode) || sourceStat.st_size == 0)
@@ -194,23 +329,20 @@ bool CopyFileBlocks(const QByteArray& source, const struct stat& sourceStat,
     const qint64 length = sourceStat.st_size;
     view.BeginFileProgress(length);
 
-    UniqueFd in(::open(source.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    UniqueFd in(::openat(source.folder, source.name, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     struct stat opened {};
     if (!in.valid() || ::fstat(in.get(), &opened) != 0 || !S_ISREG(opened.st_mode))
         return false;
-    // Both names may lead to the one file; never replace it by itself.
+    // Both names may lead to the one file; never replace it by itself (a
+    // destination not looked at yet is checked when the copy is put in place).
     if (destinationStat && SameFile(opened, *destinationStat))
         return false;
 
-    const QByteArray temporary = TemporaryCopyName(destination);
-    UniqueFd out = CreateTemporary(temporary);
-    if (!out.valid())
+    TemporaryFile out(destination);
+    if (!out.create())
         return false;
-    const auto fail = [&] {
-        out.reset();
-        ::unlink(temporary.constData());
-        return false;
-    };
+    // Whatever was written goes with the temporary file.
+    const auto fail = [] { return false; };
 
     // The view sees 4096-byte blocks whatever size the chunks below have.
     qint64 shown = 0;
@@ -228,7 +360,7 @@ bool CopyFileBlocks(const QByteArray& source, const struct stat& sourceStat,
     };
 
     constexpr size_t kChunk = 1 << 20;
-    ChunkMover mover(in.get(), out.get(), opened.st_size);
+    ChunkMover mover(in.get(), out.fd(), opened.st_size);
     qint64 position = 0;  // bytes of the source dealt with
     qint64 dataEnd = 0;   // end of the last bytes written
     // Only a file with fewer blocks than its length can have holes.
@@ -261,9 +393,9 @@ bool CopyFileBlocks(const QByteArray& source, const struct stat& sourceStat,
     }
     if (!showBlocks(position, true))
         return fail();
-    if (dataEnd < position && ::ftruncate(out.get(), position) != 0)
+    if (dataEnd < position && ::ftruncate(out.fd(), position) != 0)
         return fail();
-    if (!Commit(out, temporary, destination))
+    if (!out.commit(&opened))
         return false;
     view.EndFileProgress();
     return true;

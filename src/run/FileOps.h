@@ -2,9 +2,12 @@
 // The file operations of a transfer: destination paths, folder creation,
 // attributes, and the block copy through a temporary file.
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <QByteArray>
+
+#include "common/UniqueFd.h"
 
 namespace zandrel {
 
@@ -37,6 +40,27 @@ bool EnsureFileExists(const QByteArray& path);
 QByteArray TemporaryCopyName(const QByteArray& destination);
 inline const QByteArray kTemporarySuffix = QByteArrayLiteral(".zandrel-part");
 
+// A file named relative to an open folder, or by its whole path when the
+// folder is AT_FDCWD.
+struct FileAt {
+    int folder = AT_FDCWD;
+    const char* name = nullptr;
+};
+
+// Keeps the folder of the latest path open, so the files of one folder are
+// reached by their names alone rather than by a walk of the whole path.
+class OpenFolder {
+  public:
+    // path must outlive the returned reference.
+    FileAt locate(const QByteArray& path);
+    bool stat(const QByteArray& path, struct stat& st);
+    void forget();
+
+  private:
+    QByteArray folder_;
+    UniqueFd fd_;
+};
+
 // Same device and inode, however the two paths are spelled.
 bool SameFile(const struct stat& a, const struct stat& b);
 
@@ -47,10 +71,11 @@ bool SameFile(const struct stat& a, const struct stat& b);
 // destination then keeps what it held before.
 bool CopyFileBlocks(const QByteArray& source, const QByteArray& destination, Host& host,
                     RunView& view, RunProgress& progress);
-// The same, with the stats already taken by the caller; destinationStat is
-// null when nothing was found at the destination.
-bool CopyFileBlocks(const QByteArray& source, const struct stat& sourceStat,
-                    const QByteArray& destination, const struct stat* destinationStat, Host& host,
-                    RunView& view, RunProgress& progress);
+// The same, with the stats already taken by the caller (destinationStat is
+// null when the destination was not looked at) and the files named relative
+// to their open folders.
+bool CopyFileBlocks(FileAt source, const struct stat& sourceStat, FileAt destination,
+                    const struct stat* destinationStat, Host& host, RunView& view,
+                    RunProgress& progress);
 
 }  // namespace zandrel

@@ -43,24 +43,6 @@ void AddOwnerWrite(const QByteArray& path, const struct stat& st) {
 
 }  // namespace
 
-bool FolderStat::stat(const QByteArray& path, struct stat& st) {
-    const qsizetype cut = path.lastIndexOf('/') + 1;
-    if (cut <= 0 || cut == path.size())
-        return StatPath(path, st);
-    if (folder_.size() != cut || !path.startsWith(folder_)) {
-        folder_ = path.left(cut);
-        fd_.reset(::open(folder_.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-    }
-    if (!fd_.valid())
-        return StatPath(path, st);
-    return ::fstatat(fd_.get(), path.constData() + cut, &st, 0) == 0;
-}
-
-void FolderStat::forget() {
-    folder_.clear();
-    fd_.reset();
-}
-
 bool ConfirmAbort(Host& host, SessionFlags& flags, RunState& state) {
     const Answer answer = host.message(Icon::Question, QStringLiteral("Confirm"),
                                        QStringLiteral("Abort process?"), Buttons::YesNo);
@@ -180,16 +162,14 @@ void ListingTransfer::skip() {
 void ListingTransfer::copyFile(const QByteArray& source, const QByteArray& destination,
                                const struct stat* destinationStat) {
     struct stat sourceStat {};
-    const bool sourceKnown = sourceStat_.stat(source, sourceStat);
+    const bool sourceKnown = sourceFolder_.stat(source, sourceStat);
     // A folder in the list is passed over uncounted.
     if (sourceKnown && S_ISDIR(sourceStat.st_mode))
         return;
 
-    struct stat destinationNow {};
-    if (!destinationStat && destinationStat_.stat(destination, destinationNow))
-        destinationStat = &destinationNow;
     // The destination may be the source itself under another spelling: it is
-    // neither replaced by its own copy nor deleted by a Move.
+    // neither replaced by its own copy nor deleted by a Move. One not looked
+    // at yet is checked when the copy is put in place.
     if (sourceKnown && destinationStat && SameFile(sourceStat, *destinationStat)) {
         addError(kCopyFailed, source);
         return;
@@ -200,13 +180,16 @@ void ListingTransfer::copyFile(const QByteArray& source, const QByteArray& desti
         AddOwnerWrite(source, sourceStat);
     if (destinationStat)
         AddOwnerWrite(destination, *destinationStat);
-    bool ok = sourceKnown && CopyFileBlocks(source, sourceStat, destination, destinationStat,
+    bool ok = sourceKnown && CopyFileBlocks(sourceFolder_.locate(source), sourceStat,
+                                            destinationFolder_.locate(destination), destinationStat,
                                             c_.host, c_.view, c_.progress);
     // An empty regular file is made at the destination rather than copied.
     if (!ok) {
         struct stat now {};
+        struct stat there {};
         if (StatPath(source, now) && S_ISREG(now.st_mode) && now.st_size == 0)
-            ok = EnsureFileExists(destination);
+            ok = !(StatPath(destination, there) && SameFile(now, there)) &&
+                 EnsureFileExists(destination);
     }
     if (!ok) {
         addError(kCopyFailed, source);
@@ -225,9 +208,14 @@ bool ListingTransfer::transferFile(const QByteArray& source, int i, int count) {
         return false;
     c_.view.ShowOverallProgress(i, count);
 
-    const QByteArray destinationFolder = EncodePath(w_.destinationFolder);
-    const QByteArray destination =
-        JoinPath(destinationFolder, w_.flatten ? GetFileName(source) : PathBelowRoot(source));
+    const QByteArray below = w_.flatten ? GetFileName(source) : PathBelowRoot(source);
+    // JoinPath, built in one allocation: this runs once per file.
+    QByteArray destination;
+    destination.reserve(destinationBytes_.size() + 1 + below.size());
+    destination.append(destinationBytes_);
+    if (!destination.endsWith(kSeparator))
+        destination.append(kSeparator);
+    destination.append(below);
     c_.view.ShowCurrentFile(destination, source);
 
     // Folders are made before any decision, so a skipped file's folders exist
@@ -251,20 +239,20 @@ bool ListingTransfer::transferFile(const QByteArray& source, int i, int count) {
             copyFile(source, destination, nullptr);
             break;
         case ExistingFileRule::SkipFile:
-            if (destinationStat_.stat(destination, destinationStat))
+            if (destinationFolder_.stat(destination, destinationStat))
                 skip();
             else
                 copyFile(source, destination, nullptr);
             break;
         case ExistingFileRule::CopyOnlyIfNewer: {
-            if (!destinationStat_.stat(destination, destinationStat)) {
+            if (!destinationFolder_.stat(destination, destinationStat)) {
                 copyFile(source, destination, nullptr);
                 break;
             }
             // Whole seconds; a source that cannot be examined goes on to fail
             // as a copy rather than vanish as a skip.
             struct stat sourceStat {};
-            if (!sourceStat_.stat(source, sourceStat) ||
+            if (!sourceFolder_.stat(source, sourceStat) ||
                 sourceStat.st_mtim.tv_sec > destinationStat.st_mtim.tv_sec)
                 copyFile(source, destination, &destinationStat);
             else
@@ -283,8 +271,9 @@ ListingOutcome ListingTransfer::TransferListing(int row) {
         return ListingOutcome::Aborted;
 
     lastFolderMade_.clear();
-    sourceStat_.forget();
-    destinationStat_.forget();
+    destinationBytes_ = EncodePath(w_.destinationFolder);
+    sourceFolder_.forget();
+    destinationFolder_.forget();
     const int count = result_.Count;
     for (int i = 1; i <= count && i <= result_.Paths.size(); ++i) {
         if (!transferFile(result_.Paths.at(i - 1), i, count))

@@ -8,8 +8,8 @@
 
 #include <optional>
 
-#include "common/UniqueFd.h"
 #include "listing/Listing.h"
+#include "run/FileOps.h"
 #include "search/DirAndFileSearch.h"
 
 namespace zandrel {
@@ -44,18 +44,6 @@ bool ConfirmAbort(Host& host, SessionFlags& flags, RunState& state);
 // Gives the window back its idle state: caption, controls, panel, and the end
 // of a command-line run's unattended mode.
 void GiveBackIdleState(Host& host, RunView& view, SessionFlags& flags);
-
-// Stats paths relative to their open folder, so the files of one folder
-// cost one name lookup each rather than a walk of the whole path.
-class FolderStat {
-  public:
-    bool stat(const QByteArray& path, struct stat& st);
-    void forget();
-
-  private:
-    QByteArray folder_;
-    UniqueFd fd_;
-};
 
 // Lives for one run: the file list and the working values of a Listing are
 // reused from one Listing to the next, as is the existing-file rule.
@@ -94,8 +82,9 @@ class ListingTransfer {
     QString searchPatterns_;
     SearchResult result_;
     QByteArray lastFolderMade_;
-    FolderStat sourceStat_;
-    FolderStat destinationStat_;
+    QByteArray destinationBytes_;  // the destination folder as a path
+    OpenFolder sourceFolder_;
+    OpenFolder destinationFolder_;
 };
 
 }  // namespace zandrel

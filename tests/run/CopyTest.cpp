@@ -129,7 +129,12 @@ TEST_F(CopyFileTest, ReadsToTheEndOfAFileThatGrewAfterItsLengthWasTaken) {
     struct stat before {};
     ASSERT_EQ(::stat(path(QStringLiteral("in")).constData(), &before), 0);
     t.write(QStringLiteral("in"), QByteArray(9000, 'y'));
-    ASSERT_TRUE(CopyFileBlocks(path(QStringLiteral("in")), before, path(QStringLiteral("out")),
+    // Named relative to their open folders, as a run names them.
+    OpenFolder sourceFolder;
+    OpenFolder destinationFolder;
+    const QByteArray in = path(QStringLiteral("in"));
+    const QByteArray out = path(QStringLiteral("out"));
+    ASSERT_TRUE(CopyFileBlocks(sourceFolder.locate(in), before, destinationFolder.locate(out),
                                nullptr, host, view, progress));
     EXPECT_EQ(t.read(QStringLiteral("out")), QByteArray(9000, 'y'));
     EXPECT_EQ(view.lastBlock, 9000);
