@@ -78,16 +78,28 @@ timed() {
     mem[$name]+="$(tail -1 "$work/mem") "
 }
 fresh() { rm -rf "$work/out"; mkdir -p "$work/out"; }
+# rotated N A B C...: the tools in an order that turns with every round, so
+# none is always first after the caches or the disk were disturbed.
+rotated() {
+    local n=$1; shift
+    local tools=("$@") k=${#@}
+    for j in $(seq 0 $((k - 1))); do echo "${tools[$(( (j + n) % k ))]}"; done
+}
 
 # (a): one inode per run, so the destination is simply removed each time.
 # One untimed pass each, so every tool meets warm caches.
 fresh; cp -r "$work/a" "$work/out/"
 fresh; "$work/bin/zandrel" "$work/a.bak" -r >/dev/null
 fresh; rsync -a "$work/a/" "$work/out/a/"
-for _ in $(seq "$runs"); do
-    fresh; timed a-cp cp -r "$work/a" "$work/out/"
-    fresh; timed a-zandrel "$work/bin/zandrel" "$work/a.bak" -r
-    fresh; timed a-rsync rsync -a "$work/a/" "$work/out/a/"
+a_run() {
+    case $1 in
+        cp) fresh; timed a-cp cp -r "$work/a" "$work/out/" ;;
+        zandrel) fresh; timed a-zandrel "$work/bin/zandrel" "$work/a.bak" -r ;;
+        rsync) fresh; timed a-rsync rsync -a "$work/a/" "$work/out/a/" ;;
+    esac
+}
+for i in $(seq "$runs"); do
+    for tool in $(rotated "$i" cp zandrel rsync); do a_run "$tool"; done
 done
 fresh
 
@@ -96,11 +108,17 @@ n=0
 next() { n=$((n + 1)); out="$work/out-b/$n"; mkdir -p "$out"; }
 cp -r "$work/b" "$work/warm-cp"
 rsync -a "$work/b/" "$work/warm-rsync/"
-for _ in $(seq "$runs"); do
-    next; timed b-cp cp -r "$work/b" "$out/"
-    next; list "$work/b.bak" "$work/b" "$out" Overwrite
-    timed b-zandrel "$work/bin/zandrel" "$work/b.bak" -r
-    next; timed b-rsync rsync -a "$work/b/" "$out/b/"
+b_run() {
+    next
+    case $1 in
+        cp) timed b-cp cp -r "$work/b" "$out/" ;;
+        zandrel) list "$work/b.bak" "$work/b" "$out" Overwrite
+                 timed b-zandrel "$work/bin/zandrel" "$work/b.bak" -r ;;
+        rsync) timed b-rsync rsync -a "$work/b/" "$out/b/" ;;
+    esac
+}
+for i in $(seq "$runs"); do
+    for tool in $(rotated "$i" cp zandrel rsync); do b_run "$tool"; done
 done
 rm -rf "$work/out-b" "$work/warm-cp" "$work/warm-rsync"
 
@@ -109,9 +127,13 @@ rm -rf "$work/keep-z" "$work/keep-r"
 mkdir -p "$work/keep-z" "$work/keep-r"
 "$work/bin/zandrel" "$work/c.bak" -r >/dev/null
 rsync -a "$work/b/" "$work/keep-r/"
-for _ in $(seq "$runs"); do
-    timed c-zandrel "$work/bin/zandrel" "$work/c.bak" -r
-    timed c-rsync rsync -a "$work/b/" "$work/keep-r/"
+for i in $(seq "$runs"); do
+    for tool in $(rotated "$i" zandrel rsync); do
+        case $tool in
+            zandrel) timed c-zandrel "$work/bin/zandrel" "$work/c.bak" -r ;;
+            rsync) timed c-rsync rsync -a "$work/b/" "$work/keep-r/" ;;
+        esac
+    done
 done
 grep -q -- "-->0 files copied....0 errors" "$work/bin/log.txt" ||
     { echo "the no-change run copied files:"; cat "$work/bin/log.txt"; exit 1; }

@@ -34,9 +34,10 @@ void ClearAttributes(const QByteArray& first, const QByteArray& second);
 // exists there afterwards. A failure to create counts as nothing there.
 bool EnsureFileExists(const QByteArray& path);
 
-// The hidden name beside destination that a copy is written under until it
-// is complete. Derived from the destination name alone, so the leftover of a
-// killed run is replaced by the next copy of the same file.
+// The hidden name beside destination that a copy carries where it cannot be
+// written unnamed, and while it replaces a file that is there. Derived from
+// the destination name alone, so a leftover is replaced by the next copy of
+// the same file.
 QByteArray TemporaryCopyName(const QByteArray& destination);
 inline const QByteArray kTemporarySuffix = QByteArrayLiteral(".zandrel-part");
 
@@ -64,10 +65,12 @@ class OpenFolder {
 // Same device and inode, however the two paths are spelled.
 bool SameFile(const struct stat& a, const struct stat& b);
 
-// Copies source to destination. The view sees BeginFileProgress, then one
-// ShowBlockProgress per 4096-byte block (each preceded by a yield and an
-// abort test), then EndFileProgress when the copy is complete. False on
-// failure, interruption, a zero-length or a non-regular source; the
+// Copies source to destination through a temporary file in the destination's
+// folder that takes the destination's name only when complete. The view sees
+// BeginFileProgress, then one ShowBlockProgress per 4096-byte block (each
+// preceded by a yield and an abort test), then EndFileProgress when the copy
+// is complete. False on failure, interruption, a zero-length or a
+// non-regular source, or a destination that is the source itself; the
 // destination then keeps what it held before.
 bool CopyFileBlocks(const QByteArray& source, const QByteArray& destination, Host& host,
                     RunView& view, RunProgress& progress);
