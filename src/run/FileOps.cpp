@@ -393,6 +393,15 @@ bool CopyFileBlocks(FileAt source, const struct stat& sourceStat, FileAt destina
     }
     if (!showBlocks(position, true))
         return fail();
+    // A source written to while it was read gives a copy that is neither the
+    // old file nor the new one: fail it, so a Move keeps the source.
+    struct stat after {};
+    if (::fstat(in.get(), &after) != 0 || after.st_size != position ||
+        after.st_mtim.tv_sec != opened.st_mtim.tv_sec ||
+        after.st_mtim.tv_nsec != opened.st_mtim.tv_nsec ||
+        after.st_ctim.tv_sec != opened.st_ctim.tv_sec ||
+        after.st_ctim.tv_nsec != opened.st_ctim.tv_nsec)
+        return fail();
     if (dataEnd < position && ::ftruncate(out.fd(), position) != 0)
         return fail();
     if (!out.commit(&opened))

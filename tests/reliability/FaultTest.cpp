@@ -38,14 +38,6 @@ QString Lines(const QStringList& lines) {
     return lines.join(u'\n');
 }
 
-// A fault of the transfer engine that is known and not mended yet: skipped,
-// unless ZANDREL_RUN_ENGINE_FAULTS is set to see it fail.
-#define SkipKnownEngineFault(what)                                   \
-    do {                                                             \
-        if (!qEnvironmentVariableIsSet("ZANDREL_RUN_ENGINE_FAULTS")) \
-            GTEST_SKIP() << "engine fault: " << (what);              \
-    } while (0)
-
 class FaultTest : public ::testing::Test {
   protected:
     QByteArray path(const QString& relative) const { return EncodePath(t.path(relative)); }
@@ -214,10 +206,6 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(FaultTest, SourceShrinkingWhileItIsCopiedIsNotPassedOffAsCopied) {
-    SkipKnownEngineFault(
-        "a source that shrinks while it is copied is counted as copied though the copy holds "
-        "the old, longer bytes (read to the new end, never compared with what was read), and a "
-        "Move then deletes the source");
     file(src("big.bin"), Pattern(4 * 1024 * 1024, 'b'));
     addListing(ListingAction::Move);
     snapshot();

@@ -6,6 +6,8 @@
 //   ZANDREL_DELAY_US=N                               each such call waits
 //   ZANDREL_NO_COPY_FILE_RANGE=1                     copy_file_range: ENOSYS
 // copy_file_range counts as a read of its source and a write of its target.
+// A copy is written into an unnamed file (O_TMPFILE) first: such a file counts
+// when the source opened just before it matched.
 
 // Both the plain and the 64-bit entry points are defined here, so the
 // declarations must not map one onto the other.
@@ -13,6 +15,8 @@
 
 #include <dlfcn.h>
 #include <errno.h>
+#include <fcntl.h>
+#include <stdarg.h>
 #include <sys/types.h>
 #include <time.h>
 #include <unistd.h>
@@ -56,11 +60,35 @@ const Config& config() {
 
 std::atomic<long> gReads{0};
 std::atomic<long> gWrites{0};
+std::atomic<bool> gLastOpenMatched{false};
+constexpr int kMaxFd = 65536;
+std::atomic<bool> gUnnamedMatches[kMaxFd];
+
+bool nameMatches(const char* path) {
+    const Config& c = config();
+    return c.match && path && std::strstr(path, c.match) != nullptr;
+}
+
+// Called after every open: an unnamed file belongs to the source opened
+// before it.
+int opened(int fd, const char* path, int flags) {
+    if (fd < 0 || fd >= kMaxFd)
+        return fd;
+    if ((flags & O_TMPFILE) == O_TMPFILE) {
+        gUnnamedMatches[fd] = gLastOpenMatched.load();
+    } else {
+        gUnnamedMatches[fd] = false;
+        gLastOpenMatched = nameMatches(path);
+    }
+    return fd;
+}
 
 bool matches(int fd) {
     const Config& c = config();
     if (!c.match || fd < 0)
         return false;
+    if (fd < kMaxFd && gUnnamedMatches[fd])
+        return true;
     char link[64];
     char path[4096];
     std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
@@ -103,6 +131,46 @@ F next(const char* name) {
 }  // namespace
 
 extern "C" {
+
+int openat64(int dir, const char* path, int flags, ...) {
+    static const auto real = next<int (*)(int, const char*, int, ...)>("openat64");
+    va_list args;
+    va_start(args, flags);
+    const mode_t mode =
+        (flags & O_CREAT) || (flags & O_TMPFILE) == O_TMPFILE ? va_arg(args, mode_t) : 0;
+    va_end(args);
+    return opened(real(dir, path, flags, mode), path, flags);
+}
+
+int openat(int dir, const char* path, int flags, ...) {
+    static const auto real = next<int (*)(int, const char*, int, ...)>("openat");
+    va_list args;
+    va_start(args, flags);
+    const mode_t mode =
+        (flags & O_CREAT) || (flags & O_TMPFILE) == O_TMPFILE ? va_arg(args, mode_t) : 0;
+    va_end(args);
+    return opened(real(dir, path, flags, mode), path, flags);
+}
+
+int open64(const char* path, int flags, ...) {
+    static const auto real = next<int (*)(const char*, int, ...)>("open64");
+    va_list args;
+    va_start(args, flags);
+    const mode_t mode =
+        (flags & O_CREAT) || (flags & O_TMPFILE) == O_TMPFILE ? va_arg(args, mode_t) : 0;
+    va_end(args);
+    return opened(real(path, flags, mode), path, flags);
+}
+
+int open(const char* path, int flags, ...) {
+    static const auto real = next<int (*)(const char*, int, ...)>("open");
+    va_list args;
+    va_start(args, flags);
+    const mode_t mode =
+        (flags & O_CREAT) || (flags & O_TMPFILE) == O_TMPFILE ? va_arg(args, mode_t) : 0;
+    va_end(args);
+    return opened(real(path, flags, mode), path, flags);
+}
 
 ssize_t read(int fd, void* buf, size_t n) {
     static const auto real = next<ssize_t (*)(int, void*, size_t)>("read");
