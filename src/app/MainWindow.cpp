@@ -437,15 +437,7 @@ void MainWindow::StartClicked() {
     const bool commandLine = flags_.CommandLineRun;
     const RunResult result = driver_->Command3_Click();
     // A click during the run (the abort request) reports nothing of its own.
-    if (!commandLine || result.outcome == RunOutcome::NotStarted) return;
-    switch (result.outcome) {
-        case RunOutcome::Finished:
-            exitStatus_ = result.errorCount > 0 ? ExitFinishedErrors : ExitFinishedClean;
-            break;
-        case RunOutcome::EndedEarly: exitStatus_ = ExitEndedEarly; break;
-        case RunOutcome::Aborted: exitStatus_ = ExitAborted; break;
-        case RunOutcome::NotStarted: break;
-    }
+    if (commandLine && result.outcome != RunOutcome::NotStarted) exitStatus_ = ExitStatusOf(result);
 }
 
 void MainWindow::SpeedTick() {

@@ -140,6 +140,9 @@ class HeadlessView : public RunView {
     const BackupList& doc_;
 };
 
+
+}  // namespace
+
 int ExitStatusOf(const RunResult& result) {
     switch (result.outcome) {
         case RunOutcome::Finished:
@@ -152,8 +155,6 @@ int ExitStatusOf(const RunResult& result) {
     }
     return ExitEndedEarly;
 }
-
-}  // namespace
 
 bool NoDisplayAvailable() {
     const QByteArray platform = qgetenv("QT_QPA_PLATFORM");

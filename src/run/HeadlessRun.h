@@ -4,6 +4,8 @@
 
 #include <QStringList>
 
+#include "run/RunDriver.h"
+
 namespace zandrel {
 
 // Exit statuses of an unattended run.
@@ -14,6 +16,10 @@ enum ExitStatus {
     ExitEndedEarly = 3,      // a preparation check ended the run
     ExitAborted = 4,         // aborted (SIGINT, SIGTERM)
 };
+
+// The exit status for the outcome of a command-line run; a run that never
+// started counts as ended early.
+int ExitStatusOf(const RunResult& result);
 
 // True when no display is there to show a window.
 bool NoDisplayAvailable();
