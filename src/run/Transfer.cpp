@@ -230,8 +230,13 @@ bool ListingTransfer::transferFile(const QByteArray& source, int i, int count) {
         skip();
         return true;
     }
-    if (!w_.rule)
-        return true;  // no rule of its own nor from an earlier Listing: no decision
+    if (!w_.rule) {
+        // No rule of its own nor from an earlier Listing: the file cannot be
+        // decided, and a run that copied nothing must not read as a success.
+        if (!FolderExists(source))
+            addError(kCopyFailed, source);
+        return true;
+    }
 
     struct stat destinationStat {};
     switch (*w_.rule) {
