@@ -219,13 +219,9 @@ struct ProgramCase {
 class OddListsInTheProgram : public ::testing::TestWithParam<ProgramCase> {};
 
 TEST_P(OddListsInTheProgram, ExitWithTheirStatusAndSayWhy) {
-    const QString binary = qEnvironmentVariable("ZANDREL_BINARY");
-    ASSERT_FALSE(binary.isEmpty()) << "ZANDREL_BINARY is not set";
     TempTree t;
-    t.mkdir(QStringLiteral("bin"));
-    const QString program = t.path(QStringLiteral("bin/zandrel"));
-    ASSERT_TRUE(QFile::copy(binary, program));
-    QFile::setPermissions(program, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const QString program = t.copyProgram();
+    ASSERT_FALSE(program.isEmpty()) << "ZANDREL_BINARY is not set or cannot be copied";
     QByteArray bytes = GetParam().bytes;
     bytes.replace("%T", EncodePath(t.root()));
     t.write(QStringLiteral("list.bak"), bytes);

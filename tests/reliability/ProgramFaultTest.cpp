@@ -31,13 +31,8 @@ struct Finished {
 class ProgramFaultTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        const QString binary = qEnvironmentVariable("ZANDREL_BINARY");
-        ASSERT_FALSE(binary.isEmpty()) << "ZANDREL_BINARY is not set";
-        // Its own copy, so that its log files lie in this test's folder.
-        t.mkdir(QStringLiteral("bin"));
-        program = t.path(QStringLiteral("bin/zandrel"));
-        ASSERT_TRUE(QFile::copy(binary, program));
-        QFile::setPermissions(program, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        program = t.copyProgram();
+        ASSERT_FALSE(program.isEmpty()) << "ZANDREL_BINARY is not set or cannot be copied";
     }
 
     QByteArray path(const QString& relative) const { return EncodePath(t.path(relative)); }

@@ -32,13 +32,8 @@ struct Outcome {
 class CommandLineRunTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        const QString binary = qEnvironmentVariable("ZANDREL_BINARY");
-        ASSERT_FALSE(binary.isEmpty()) << "ZANDREL_BINARY is not set";
-        // A copy of its own, so the log files of parallel tests never meet.
-        t.mkdir(QStringLiteral("bin"));
-        program = t.path(QStringLiteral("bin/zandrel"));
-        ASSERT_TRUE(QFile::copy(binary, program));
-        QFile::setPermissions(program, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        program = t.copyProgram();
+        ASSERT_FALSE(program.isEmpty()) << "ZANDREL_BINARY is not set or cannot be copied";
     }
 
     void TearDown() override { RemoveTreeContents(EncodePath(t.root())); }

@@ -36,6 +36,16 @@ QByteArray TempTree::read(const QString& relative) const {
 
 bool TempTree::exists(const QString& relative) const { return QFileInfo::exists(path(relative)); }
 
+QString TempTree::copyProgram() const {
+    const QString binary = qEnvironmentVariable("ZANDREL_BINARY");
+    if (binary.isEmpty()) return {};
+    mkdir(QStringLiteral("bin"));
+    const QString program = path(QStringLiteral("bin/zandrel"));
+    if (!QFile::copy(binary, program)) return {};
+    QFile::setPermissions(program, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    return program;
+}
+
 void TempTree::setMtime(const QString& relative, qint64 seconds) const {
     struct utimbuf times {};
     times.actime = static_cast<time_t>(seconds);

@@ -17,6 +17,10 @@ public:
     void mkdir(const QString& relative) const;
     QByteArray read(const QString& relative) const;
     bool exists(const QString& relative) const;
+    // A copy of the built program (ZANDREL_BINARY) in "bin/", so that the log
+    // files it writes beside itself never meet another test's; empty when
+    // the variable is not set or the copy failed.
+    QString copyProgram() const;
     // Sets the modification time, in whole seconds since the epoch.
     void setMtime(const QString& relative, qint64 seconds) const;
 
