@@ -1,6 +1,7 @@
 #include "app/MainWindow.h"
 
 #include <QApplication>
+#include <algorithm>
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -496,7 +497,14 @@ void MainWindow::ShowSummary(const QList<QByteArray>& errorEntries, int copiedCo
                              const QString& destinationText) {
     if (!summary_) {
         summary_ = new SummaryWindow(*this, this);
-        summary_->move(frameGeometry().topRight() + QPoint(8, 0));
+        // Beside the main window, but never off the screen.
+        QPoint place = frameGeometry().topRight() + QPoint(8, 0);
+        if (const QScreen* screen = this->screen()) {
+            const QRect area = screen->availableGeometry();
+            place.setX(std::clamp(place.x(), area.left(), std::max(area.left(), area.right() - summary_->width())));
+            place.setY(std::clamp(place.y(), area.top(), std::max(area.top(), area.bottom() - summary_->height())));
+        }
+        summary_->move(place);
     }
     static_cast<SummaryWindow*>(summary_.data())->ShowSummary(errorEntries, copiedCount, destinationText);
 }
