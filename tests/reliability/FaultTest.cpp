@@ -38,20 +38,8 @@ QString Lines(const QStringList& lines) {
     return lines.join(u'\n');
 }
 
-class FaultTest : public ::testing::Test {
+class FaultTest : public ::testing::Test, public FaultTree {
   protected:
-    QByteArray path(const QString& relative) const { return EncodePath(t.path(relative)); }
-    QByteArray src(const char* name) const { return path(QStringLiteral("src/")) + name; }
-    // Where the kept structure puts a source file below dst.
-    QByteArray dst(const QByteArray& source) const {
-        return path(QStringLiteral("dst")) + '/' + BelowFirstLevel(source);
-    }
-    void file(const QByteArray& at, const QByteArray& bytes) const {
-        QDir().mkpath(DecodePath(GetFolderPart(at)));
-        QFile f(DecodePath(at));
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        ASSERT_EQ(f.write(bytes), bytes.size());
-    }
 
     void addListing(ListingAction action, ExistingFileRule rule = ExistingFileRule::Overwrite) {
         Listing l;
@@ -80,7 +68,6 @@ class FaultTest : public ::testing::Test {
         return result;
     }
 
-    TempTree t;
     BackupList doc;
     FakeHost host;
     HookView view;

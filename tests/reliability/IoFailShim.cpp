@@ -128,6 +128,11 @@ F next(const char* name) {
     return reinterpret_cast<F>(::dlsym(RTLD_NEXT, name));
 }
 
+// The mode an open passes only when it creates a file.
+mode_t modeArgument(int flags, va_list args) {
+    return (flags & O_CREAT) || (flags & O_TMPFILE) == O_TMPFILE ? va_arg(args, mode_t) : 0;
+}
+
 }  // namespace
 
 extern "C" {
@@ -136,8 +141,7 @@ int openat64(int dir, const char* path, int flags, ...) {
     static const auto real = next<int (*)(int, const char*, int, ...)>("openat64");
     va_list args;
     va_start(args, flags);
-    const mode_t mode =
-        (flags & O_CREAT) || (flags & O_TMPFILE) == O_TMPFILE ? va_arg(args, mode_t) : 0;
+    const mode_t mode = modeArgument(flags, args);
     va_end(args);
     return opened(real(dir, path, flags, mode), path, flags);
 }
@@ -146,8 +150,7 @@ int openat(int dir, const char* path, int flags, ...) {
     static const auto real = next<int (*)(int, const char*, int, ...)>("openat");
     va_list args;
     va_start(args, flags);
-    const mode_t mode =
-        (flags & O_CREAT) || (flags & O_TMPFILE) == O_TMPFILE ? va_arg(args, mode_t) : 0;
+    const mode_t mode = modeArgument(flags, args);
     va_end(args);
     return opened(real(dir, path, flags, mode), path, flags);
 }
@@ -156,8 +159,7 @@ int open64(const char* path, int flags, ...) {
     static const auto real = next<int (*)(const char*, int, ...)>("open64");
     va_list args;
     va_start(args, flags);
-    const mode_t mode =
-        (flags & O_CREAT) || (flags & O_TMPFILE) == O_TMPFILE ? va_arg(args, mode_t) : 0;
+    const mode_t mode = modeArgument(flags, args);
     va_end(args);
     return opened(real(path, flags, mode), path, flags);
 }
@@ -166,8 +168,7 @@ int open(const char* path, int flags, ...) {
     static const auto real = next<int (*)(const char*, int, ...)>("open");
     va_list args;
     va_start(args, flags);
-    const mode_t mode =
-        (flags & O_CREAT) || (flags & O_TMPFILE) == O_TMPFILE ? va_arg(args, mode_t) : 0;
+    const mode_t mode = modeArgument(flags, args);
     va_end(args);
     return opened(real(path, flags, mode), path, flags);
 }

@@ -4,13 +4,19 @@
 // complete copy, and the error entries tell the truth. Also a small view that
 // lets a test act at a chosen file or block.
 
+#include <gtest/gtest.h>
+
 #include <QByteArray>
+#include <QDir>
+#include <QFile>
 #include <QList>
 #include <QMap>
 #include <QStringList>
 #include <functional>
 
+#include "common/Paths.h"
 #include "run/RunView.h"
+#include "support/TempTree.h"
 
 namespace zandrel::test {
 
@@ -47,6 +53,27 @@ QStringList Violations(const NoLossCheck& check, const QList<QByteArray>& errorE
 int NewCompleteCopies(const NoLossCheck& check);
 
 QList<QByteArray> Temporaries(const QByteArray& root);
+
+// A source tree "src" and its destination "dst" in a temporary folder, by
+// byte paths, for the fault fixtures.
+class FaultTree {
+  protected:
+    QByteArray path(const QString& relative) const { return EncodePath(t.path(relative)); }
+    QByteArray src(const char* name) const { return path(QStringLiteral("src/")) + name; }
+    // Where the kept structure puts a source file below dst.
+    QByteArray dst(const QByteArray& source) const {
+        return path(QStringLiteral("dst")) + '/' + BelowFirstLevel(source);
+    }
+    // Writes the file, making its folders.
+    void file(const QByteArray& at, const QByteArray& bytes) const {
+        QDir().mkpath(DecodePath(GetFolderPart(at)));
+        QFile f(DecodePath(at));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        ASSERT_EQ(f.write(bytes), bytes.size());
+    }
+
+    TempTree t;
+};
 
 // Bytes that differ from block to block, so a misplaced block shows.
 QByteArray Pattern(qint64 size, char seed);

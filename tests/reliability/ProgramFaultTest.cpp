@@ -28,24 +28,13 @@ struct Finished {
     QByteArray err;
 };
 
-class ProgramFaultTest : public ::testing::Test {
+class ProgramFaultTest : public ::testing::Test, public FaultTree {
   protected:
     void SetUp() override {
         program = t.copyProgram();
         ASSERT_FALSE(program.isEmpty()) << "ZANDREL_BINARY is not set or cannot be copied";
     }
 
-    QByteArray path(const QString& relative) const { return EncodePath(t.path(relative)); }
-    QByteArray src(const char* name) const { return path(QStringLiteral("src/")) + name; }
-    QByteArray dst(const QByteArray& source) const {
-        return path(QStringLiteral("dst")) + '/' + BelowFirstLevel(source);
-    }
-    void file(const QByteArray& at, const QByteArray& bytes) const {
-        QDir().mkpath(DecodePath(GetFolderPart(at)));
-        QFile f(DecodePath(at));
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        ASSERT_EQ(f.write(bytes), bytes.size());
-    }
 
     void writeMoveList() {
         Listing l;
@@ -140,7 +129,6 @@ class ProgramFaultTest : public ::testing::Test {
         return lines.last().mid(lines.last().indexOf(" : "));
     }
 
-    TempTree t;
     QString program;
     std::unique_ptr<QProcess> process;
     NoLossCheck check;
