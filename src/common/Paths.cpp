@@ -1,14 +1,10 @@
 #include "common/Paths.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <QFile>
 #include <type_traits>
 
+#include "common/FileSystem.h"
 #include "common/Host.h"
-#include "common/UniqueFd.h"
 
 namespace zandrel {
 
@@ -48,12 +44,6 @@ Text folderPart(const Text& path) {
     return path.left(path.lastIndexOf(sep<Text>()) + 1);
 }
 
-// A name never holds a NUL byte; the system would see only the text before
-// it and answer for another path.
-bool statPath(const QByteArray& path, struct stat& st) {
-    return !path.isEmpty() && !path.contains('\0') && ::stat(path.constData(), &st) == 0;
-}
-
 }  // namespace
 
 bool IsRootPath(const QString& path) { return path == kSeparatorText; }
@@ -71,46 +61,20 @@ QByteArray EncodePath(const QString& path) { return QFile::encodeName(path); }
 QString DecodePath(const QByteArray& path) { return QFile::decodeName(path); }
 
 bool FolderExists(const QByteArray& path) {
-    struct stat st {};
-    return statPath(path, st) && S_ISDIR(st.st_mode);
+    return fs::InfoAt(path).kind == fs::FileKind::Folder;
 }
 bool FolderExists(const QString& path) { return FolderExists(EncodePath(path)); }
 
-bool PathExists(const QByteArray& path) {
-    struct stat st {};
-    return statPath(path, st);
-}
+bool PathExists(const QByteArray& path) { return fs::InfoAt(path).exists(); }
 bool PathExists(const QString& path) { return PathExists(EncodePath(path)); }
 
 bool CanWriteToFolder(const QString& folderText, Host& host) {
     const QString folder = RemoveTrailingSeparator(folderText);
-    const QByteArray folderBytes = EncodePath(folder);
-    // A name that is not there yet, so an existing file is never appended to
-    // or deleted by the test.
-    QByteArray probe;
-    UniqueFd fd;
-    for (int attempt = 0; attempt < 100 && !fd.valid(); ++attempt) {
-        const QByteArray name = attempt == 0 ? QByteArrayLiteral("writetest.dat")
-                                             : "writetest" + QByteArray::number(attempt) + ".dat";
-        probe = JoinPath(folderBytes.isEmpty() ? QByteArray(".") : folderBytes, name);
-        fd.reset(::open(probe.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
-        if (!fd.valid() && errno != EEXIST) break;
-    }
-    bool ok = fd.valid();
-    if (ok) {
-        static const char kRecord[] = "\"Write test\"\r\n";
-        const ssize_t n = ::write(fd.get(), kRecord, sizeof kRecord - 1);
-        ok = n == static_cast<ssize_t>(sizeof kRecord - 1);
-        ok = (fd.close() == 0) && ok;
-        if (!ok) ::unlink(probe.constData());
-    }
-    if (!ok) {
+    if (!fs::ProbeWrite(EncodePath(folder), [&host] { host.yield(); })) {
         host.message(Icon::Exclamation, QStringLiteral("Error"),
                      QStringLiteral("Could not write to the following folder:\r\n\r\n") + folder);
         return false;
     }
-    host.yield();
-    ::unlink(probe.constData());
     return true;
 }
 

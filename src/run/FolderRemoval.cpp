@@ -1,7 +1,5 @@
 #include "run/FolderRemoval.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <numeric>
 #include <vector>
@@ -18,6 +16,14 @@ namespace {
 
 constexpr int kAllFolders = AttrHidden | AttrSystem | AttrFolder;
 
+// Lengths in characters, as people count them, not in bytes.
+qsizetype Characters(const QByteArray& text) {
+    return std::count_if(text.begin(), text.end(), [](char c) { return (c & 0xC0) != 0x80; });
+}
+qsizetype Characters(const QString& text) {
+    return std::count_if(text.begin(), text.end(), [](QChar c) { return !c.isLowSurrogate(); });
+}
+
 // Moving the texts of each length to the front in turn leaves the lengths in
 // the reverse order of the steps, and each length's texts reversed. Every
 // length lies between the shortest and the longest, so the outcome is that
@@ -30,16 +36,18 @@ void OrderByLength(List& list, bool descending) {
         return;
     std::vector<qsizetype> order(static_cast<size_t>(list.size()));
     std::iota(order.begin(), order.end(), 0);
+    std::vector<qsizetype> lengths(order.size());
+    for (qsizetype k = 0; k < list.size(); ++k) lengths[size_t(k)] = Characters(list.at(k));
     std::stable_sort(order.begin(), order.end(), [&](qsizetype a, qsizetype b) {
-        const qsizetype la = list.at(a).size();
-        const qsizetype lb = list.at(b).size();
+        const qsizetype la = lengths[size_t(a)];
+        const qsizetype lb = lengths[size_t(b)];
         return descending ? la < lb : la > lb;
     });
     // Within one length the texts come out reversed.
     for (auto first = order.begin(); first != order.end();) {
-        const qsizetype len = list.at(*first).size();
-        auto last =
-            std::find_if(first, order.end(), [&](qsizetype k) { return list.at(k).size() != len; });
+        const qsizetype len = lengths[size_t(*first)];
+        auto last = std::find_if(first, order.end(),
+                                 [&](qsizetype k) { return lengths[size_t(k)] != len; });
         std::reverse(first, last);
         first = last;
     }
@@ -49,11 +57,18 @@ void OrderByLength(List& list, bool descending) {
     list = std::move(sorted);
 }
 
-// Removes folder when it exists; false when that fails.
-bool RemoveIfThere(const QByteArray& folder) {
-    ClearAttributes(folder, QByteArray());
-    return !FolderExists(folder) || ::rmdir(folder.constData()) == 0;
+// Removes the folder name of parent when it is there; false when that
+// fails. Never through a link: a link found at a folder's place is reported.
+bool RemoveIfThere(const fs::Folder* parent, const QByteArray& name) {
+    if (!parent)
+        return false;
+    parent->addOwnerWrite(name.constData());
+    const fs::FileInfo there = parent->info(name.constData(), false);
+    if (!there.exists())
+        return true;
+    return there.kind == fs::FileKind::Folder && parent->removeFolder(name.constData());
 }
+
 
 }  // namespace
 
@@ -84,13 +99,30 @@ QList<QByteArray> RemoveMovedFolders(const QString& sourceFolder, bool includeSu
     }
     OrderLongestFirst(working, false, 1000);
 
+    // Folders below the source are reached from it without links.
+    fs::FolderCursor below;
+    below.reset(fs::Folder::OpenAsNamed(source));
+    const QByteArray prefix = source.endsWith(kSeparator) ? source : source + kSeparator;
     QList<QByteArray> failures;
     for (const QByteArray& folder : working) {
         host.yield();
-        if (!RemoveIfThere(folder))
+        const qsizetype cut = folder.lastIndexOf(kSeparator);
+        const fs::Folder* parent =
+            folder.startsWith(prefix) && cut >= prefix.size() - 1
+                ? below.reach(QByteArrayView(folder).sliced(prefix.size(),
+                                                            std::max<qsizetype>(0, cut - prefix.size())))
+                : nullptr;
+        if (!RemoveIfThere(parent, folder.mid(cut + 1)))
             failures.append(kDeleteFailed + folder);
     }
-    if (!RemoveIfThere(source))
+    // The source folder itself, as named.
+    below.reset({});
+    const QByteArray trimmed = RemoveTrailingSeparator(source);
+    const QByteArray above = RemoveTrailingSeparator(GetFolderPart(trimmed));
+    const fs::Folder parent = fs::Folder::OpenAsNamed(
+        trimmed == "/" ? trimmed : above.isEmpty() ? QByteArrayLiteral(".") : above);
+    const QByteArray name = trimmed == "/" ? QByteArrayLiteral(".") : GetFileName(trimmed);
+    if (!RemoveIfThere(&parent, name))
         failures.append(kDeleteFailed + source);
     return failures;
 }

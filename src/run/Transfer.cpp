@@ -1,8 +1,5 @@
 #include "run/Transfer.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include "common/Host.h"
 #include "common/Paths.h"
 #include "common/SessionFlags.h"
@@ -32,13 +29,14 @@ std::optional<ExistingFileRule> RuleFromToken(const QString& token) {
     return std::nullopt;
 }
 
-bool StatPath(const QByteArray& path, struct stat& st) {
-    return !path.isEmpty() && ::stat(path.constData(), &st) == 0;
-}
-
-void AddOwnerWrite(const QByteArray& path, const struct stat& st) {
-    if ((st.st_mode & S_IWUSR) == 0)
-        ::chmod(path.constData(), (st.st_mode & 07777) | S_IWUSR);
+// One folder however it is written (a link, ".."), or the same text; on
+// Linux folders differing in case are two folders.
+bool SameFolder(const QString& a, const QString& b) {
+    if (a == b)
+        return true;
+    const fs::FileInfo x = fs::InfoAt(EncodePath(a));
+    const fs::FileInfo y = fs::InfoAt(EncodePath(b));
+    return x.exists() && y.exists() && x.identity == y.identity;
 }
 
 }  // namespace
@@ -128,7 +126,7 @@ bool ListingTransfer::prepare() {
     if (!CanWriteToFolder(w_.destinationFolder, host))
         return endRun({}, {});
 
-    if (w_.sourceFolder.toLower() == w_.destinationFolder.toLower())
+    if (SameFolder(w_.sourceFolder, w_.destinationFolder))
         return endRun(QStringLiteral("Source/Destination folders are identical."),
                       QStringLiteral(" : Aborted (Source/Destination folders are identical)"));
     return true;
@@ -140,14 +138,26 @@ bool ListingTransfer::buildFileList() {
     const QByteArray source = EncodePath(w_.sourceFolder);
     for (;;) {
         result_.Paths.clear();
+        result_.UnreadableFolders.clear();
         if (w_.includeSubfolders)
             ListFilesBelow(source, searchPatterns_, kFoldersAndAll, kOrdinaryFiles, result_, host);
         ListFiles(FolderList{source}, searchPatterns_, kFoldersAndAll, result_, host);
         if (!host.abortRequested())
-            return true;
+            break;
         if (ConfirmAbort(host, c_.flags, c_.state))
             return false;
     }
+    // Files in a folder that could not be read were never listed: the run
+    // must not read as complete.
+    QSet<QByteArray> reported;
+    for (const QByteArray& folder : std::as_const(result_.UnreadableFolders)) {
+        const QByteArray path = RemoveTrailingSeparator(folder);
+        if (!reported.contains(path)) {
+            reported.insert(path);
+            addError(kCopyFailed, path);
+        }
+    }
+    return true;
 }
 
 void ListingTransfer::addError(const QByteArray& prefix, const QByteArray& path) {
@@ -159,46 +169,32 @@ void ListingTransfer::skip() {
     c_.view.AddSkipped();
 }
 
-void ListingTransfer::copyFile(const QByteArray& source, const QByteArray& destination,
-                               const struct stat* destinationStat) {
-    struct stat sourceStat {};
-    const bool sourceKnown = sourceFolder_.stat(source, sourceStat);
-    // A folder in the list is passed over uncounted.
-    if (sourceKnown && S_ISDIR(sourceStat.st_mode))
-        return;
+// The source and destination folders as named, once per Listing; below them
+// no link is ever followed.
+void ListingTransfer::openRoots() {
+    const QByteArray source = EncodePath(w_.sourceFolder);
+    sourcePrefix_ = source.endsWith(kSeparator) ? source : source + kSeparator;
+    destinationBytes_ = EncodePath(w_.destinationFolder);
+    sources_.reset(fs::Folder::OpenAsNamed(source));
+    destinations_.reset(fs::Folder::OpenAsNamed(destinationBytes_));
+    move_ = w_.action == QLatin1String("Move");
+    trackMoved_ = move_ && PatternsToSearch(searchPatterns_).size() > 1;
+    moved_.clear();
+}
 
-    // The destination may be the source itself under another spelling: it is
-    // neither replaced by its own copy nor deleted by a Move. One not looked
-    // at yet is checked when the copy is put in place.
-    if (sourceKnown && destinationStat && SameFile(sourceStat, *destinationStat)) {
-        addError(kCopyFailed, source);
-        return;
-    }
-
-    // Attributes to normal (ClearAttributes), with the stats already at hand.
-    if (sourceKnown)
-        AddOwnerWrite(source, sourceStat);
-    if (destinationStat)
-        AddOwnerWrite(destination, *destinationStat);
-    bool ok = sourceKnown && CopyFileBlocks(sourceFolder_.locate(source), sourceStat,
-                                            destinationFolder_.locate(destination), destinationStat,
-                                            c_.host, c_.view, c_.progress);
-    // An empty regular file is made at the destination rather than copied.
-    if (!ok) {
-        struct stat now {};
-        struct stat there {};
-        if (StatPath(source, now) && S_ISREG(now.st_mode) && now.st_size == 0)
-            ok = !(StatPath(destination, there) && SameFile(now, there)) &&
-                 EnsureFileExists(destination);
-    }
-    if (!ok) {
-        addError(kCopyFailed, source);
-        return;
-    }
-    ++c_.state.CopiedCount;
-    c_.view.ShowCopiedCount(c_.state.CopiedCount);
-    if (w_.action == QLatin1String("Move") && ::unlink(source.constData()) != 0)
-        addError(kDeleteFailed, source);
+// A destination folder made for the structure takes the permissions of the
+// source folder it mirrors; one above the source folder gets mkdir's.
+quint32 ListingTransfer::mirroredPermissions(const QByteArray& source, qsizetype belowStart,
+                                             QByteArrayView destinationFolder) {
+    QByteArray mirrored = source.left(belowStart);
+    mirrored.append(destinationFolder.data(), destinationFolder.size());
+    mirrored.append(kSeparator);
+    if (!mirrored.startsWith(sourcePrefix_))
+        return fs::kDefaultFolderPermissions;
+    const QByteArrayView relative =
+        QByteArrayView(mirrored).sliced(sourcePrefix_.size()).chopped(1);
+    const fs::Folder* folder = sources_.reach(relative);
+    return folder ? folder->info().permissions : fs::kDefaultFolderPermissions;
 }
 
 bool ListingTransfer::transferFile(const QByteArray& source, int i, int count) {
@@ -219,53 +215,106 @@ bool ListingTransfer::transferFile(const QByteArray& source, int i, int count) {
     c_.view.ShowCurrentFile(destination, source);
 
     // Folders are made before any decision, so a skipped file's folders exist
-    // too. Consecutive files mostly share their folder.
-    const QByteArray folder = GetFolderPart(destination);
-    if (folder != lastFolderMade_) {
-        MakeSureDirectoryPathExists(destination);
-        lastFolderMade_ = folder;
+    // too. A destination folder that cannot be reached without passing a
+    // link counts as not there, and its file fails.
+    const qsizetype cut = below.lastIndexOf(kSeparator);
+    const QByteArrayView belowFolder = QByteArrayView(below).first(std::max<qsizetype>(cut, 0));
+    const QByteArray destinationName = below.mid(cut + 1);
+    const qsizetype belowStart = source.size() - below.size();
+    const fs::FolderCursor::PermissionsFor permissions = [&](QByteArrayView folder) {
+        return mirroredPermissions(source, belowStart, folder);
+    };
+    const fs::Folder* destinationFolder = destinations_.reach(belowFolder, &permissions);
+
+    FileFacts facts;
+    facts.move = move_;
+    facts.alreadyMoved = trackMoved_ && moved_.contains(source);
+    facts.excluded = exclusionMode_ && IsExcluded(DecodePath(destination), exclusionSuffixes_);
+
+    // The source below its folder, reached the same way.
+    const fs::Folder* sourceFolder = nullptr;
+    QByteArray sourceName;
+    if (source.startsWith(sourcePrefix_)) {
+        const qsizetype nameAt = source.lastIndexOf(kSeparator) + 1;
+        sourceName = source.mid(nameAt);
+        sourceFolder = sources_.reach(QByteArrayView(source).sliced(
+            sourcePrefix_.size(), std::max<qsizetype>(0, nameAt - 1 - sourcePrefix_.size())));
+    }
+    if (!facts.alreadyMoved && !facts.excluded) {
+        if (sourceFolder)
+            facts.source = sourceFolder->info(sourceName.constData(), true);
+        if (destinationFolder) {
+            facts.destination = destinationFolder->info(destinationName.constData(), true);
+            facts.destinationPlacedByMove =
+                move_ && facts.destination.exists() &&
+                placedByMove_.find(facts.destination.identity) != placedByMove_.end();
+        }
     }
 
-    if (exclusionMode_ && IsExcluded(DecodePath(destination), exclusionSuffixes_)) {
+    const FileDecision decision = DecideFile(facts, w_.rule);
+    if (decision == FileDecision::PassOver)
+        return true;
+    if (IsSkip(decision)) {
         skip();
         return true;
     }
-    if (!w_.rule) {
-        // No rule of its own nor from an earlier Listing: the file cannot be
-        // decided, and a run that copied nothing must not read as a success.
-        if (!FolderExists(source))
-            addError(kCopyFailed, source);
+    if (IsFailure(decision) || !sourceFolder || !destinationFolder) {
+        addError(kCopyFailed, source);
         return true;
     }
-
-    struct stat destinationStat {};
-    switch (*w_.rule) {
-        case ExistingFileRule::Overwrite:
-            copyFile(source, destination, nullptr);
-            break;
-        case ExistingFileRule::SkipFile:
-            if (destinationFolder_.stat(destination, destinationStat))
-                skip();
-            else
-                copyFile(source, destination, nullptr);
-            break;
-        case ExistingFileRule::CopyOnlyIfNewer: {
-            if (!destinationFolder_.stat(destination, destinationStat)) {
-                copyFile(source, destination, nullptr);
-                break;
-            }
-            // Whole seconds; a source that cannot be examined goes on to fail
-            // as a copy rather than vanish as a skip.
-            struct stat sourceStat {};
-            if (!sourceFolder_.stat(source, sourceStat) ||
-                sourceStat.st_mtim.tv_sec > destinationStat.st_mtim.tv_sec)
-                copyFile(source, destination, &destinationStat);
-            else
-                skip();
-            break;
-        }
-    }
+    carryOut(decision, *sourceFolder, sourceName, facts, *destinationFolder, destinationName,
+             source);
     return true;
+}
+
+void ListingTransfer::carryOut(FileDecision, const fs::Folder& sourceFolder,
+                               const QByteArray& name, const FileFacts& facts,
+                               const fs::Folder& destinationFolder,
+                               const QByteArray& destinationName, const QByteArray& source) {
+    fs::SourceFile file;
+    const bool opened = fs::OpenSource(sourceFolder, name.constData(), file);
+    // Attributes to normal, never through a link.
+    fs::AddOwnerWrite(file);
+    destinationFolder.addOwnerWrite(destinationName.constData(), &facts.destination);
+
+    fs::CopyRequest request;
+    request.destination = &destinationFolder;
+    request.name = destinationName.constData();
+    request.seen = facts.destination;
+    // A copy never grants more than its source did.
+    request.permissions = opened ? file.info.permissions : facts.source.permissions;
+
+    fs::FileIdentity placed;
+    bool ok = false;
+    const fs::FileInfo& what = opened ? file.info : facts.source;
+    if (what.kind == fs::FileKind::File && what.size == 0) {
+        // An empty regular file is made at the destination rather than copied.
+        ok = fs::PutEmptyFile(request, &what.identity, &placed);
+    } else if (opened) {
+        c_.view.BeginFileProgress(file.info.size);
+        ok = fs::CopyFileBlocks(file, request, RunBlockProgress(c_.host, c_.view, c_.progress),
+                                &placed) == fs::CopyResult::Copied;
+        if (ok)
+            c_.view.EndFileProgress();
+    }
+    if (!ok) {
+        addError(kCopyFailed, source);
+        return;
+    }
+    ++c_.state.CopiedCount;
+    c_.view.ShowCopiedCount(c_.state.CopiedCount);
+    if (!move_)
+        return;
+    placedByMove_.insert(placed);
+    if (trackMoved_)
+        moved_.insert(source);
+    // Only the file that was copied is deleted, through the folder it was
+    // read from.
+    const fs::FileIdentity copied =
+        opened ? file.nameIdentity : sourceFolder.info(name.constData(), false).identity;
+    file.handle.reset();
+    if (!sourceFolder.deleteFile(name.constData(), copied))
+        addError(kDeleteFailed, source);
 }
 
 ListingOutcome ListingTransfer::TransferListing(int row) {
@@ -275,16 +324,17 @@ ListingOutcome ListingTransfer::TransferListing(int row) {
     if (!buildFileList())
         return ListingOutcome::Aborted;
 
-    lastFolderMade_.clear();
-    destinationBytes_ = EncodePath(w_.destinationFolder);
-    sourceFolder_.forget();
-    destinationFolder_.forget();
+    openRoots();
     const int count = result_.Count;
+    ListingOutcome outcome = ListingOutcome::Done;
     for (int i = 1; i <= count && i <= result_.Paths.size(); ++i) {
-        if (!transferFile(result_.Paths.at(i - 1), i, count))
-            return ListingOutcome::Aborted;
+        if (!transferFile(result_.Paths.at(i - 1), i, count)) {
+            outcome = ListingOutcome::Aborted;
+            break;
+        }
     }
-    return ListingOutcome::Done;
+    destinations_.finish();
+    return outcome;
 }
 
 }  // namespace zandrel

@@ -2,14 +2,16 @@
 // One Listing inside a run: preparation checks, the file list, and the file
 // loop that copies, skips or fails each file and deletes moved sources.
 
-#include <sys/stat.h>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
 #include <optional>
+#include <unordered_set>
 
 #include "listing/Listing.h"
-#include "run/FileOps.h"
+#include "common/FileSystem.h"
+#include "run/FileDecision.h"
 #include "search/DirAndFileSearch.h"
 
 namespace zandrel {
@@ -64,27 +66,41 @@ class ListingTransfer {
         bool flatten = false;
         std::optional<ExistingFileRule> rule;  // kept from earlier Listings when unreadable
     };
+    struct IdentityHash {
+        size_t operator()(const fs::FileIdentity& id) const noexcept {
+            return std::hash<quint64>()(id.inode * 31 + id.device);
+        }
+    };
 
     void readFields(const QString& line);
     bool prepare();
     bool buildFileList();
+    void openRoots();
     bool transferFile(const QByteArray& source, int i, int count);
-    void copyFile(const QByteArray& source, const QByteArray& destination,
-                  const struct stat* destinationStat);
+    void carryOut(FileDecision decision, const fs::Folder& sourceFolder, const QByteArray& name,
+                  const FileFacts& facts, const fs::Folder& destinationFolder,
+                  const QByteArray& destinationName, const QByteArray& source);
+    quint32 mirroredPermissions(const QByteArray& source, qsizetype belowStart,
+                                QByteArrayView destinationFolder);
     void addError(const QByteArray& prefix, const QByteArray& path);
     void skip();
 
     RunContext c_;
     Working w_;
-    QString filterText_;
+    bool move_ = false;
     bool exclusionMode_ = false;
     QStringList exclusionSuffixes_;
     QString searchPatterns_;
     SearchResult result_;
-    QByteArray lastFolderMade_;
-    QByteArray destinationBytes_;  // the destination folder as a path
-    OpenFolder sourceFolder_;
-    OpenFolder destinationFolder_;
+    QByteArray sourcePrefix_;       // the source folder as listed paths begin
+    QByteArray destinationBytes_;   // the destination folder as a path
+    fs::FolderCursor sources_;
+    fs::FolderCursor destinations_;
+    // A file listed twice (by two patterns) is moved only once.
+    bool trackMoved_ = false;
+    QSet<QByteArray> moved_;
+    // Files a Move of this run put in place: never replaced by another.
+    std::unordered_set<fs::FileIdentity, IdentityHash> placedByMove_;
 };
 
 }  // namespace zandrel

@@ -44,7 +44,7 @@ void setCount(SearchResult& result) {
 // operation returns false when it saw an abort request.
 class Walk {
   public:
-    explicit Walk(Host& host) : host_(host) {}
+    Walk(Host& host, QList<QByteArray>& unreadable) : host_(host), unreadable_(unreadable) {}
 
     bool subfolders(const FolderList& folders, int attributes, QList<QByteArray>& out) {
         QSet<QByteArray> used;
@@ -129,6 +129,8 @@ class Walk {
                                     out.append(joined(folder, name, size));
                                 });
             }
+            if (listing == &own && !own.readable())
+                unreadable_.append(folder);
             if (listing != &own)
                 *listing = DirectoryListing();
         }
@@ -147,8 +149,10 @@ class Walk {
     void subfoldersOf(const QByteArray& folder, int attributes, DirectoryListing& listing,
                       QList<QByteArray>& out) {
         if (!reader_.read(folder, resolveLinks_ || DirectoryReader::needsLinkTargets(attributes),
-                          listing))
+                          listing)) {
+            unreadable_.append(folder);
             return;
+        }
         listing.search(everything_, attributes,
                        [&](const char* name, std::size_t size, std::uint16_t props) {
                            host_.yield();
@@ -160,6 +164,7 @@ class Walk {
     }
 
     Host& host_;
+    QList<QByteArray>& unreadable_;
     DirectoryReader reader_;
     const PatternMatcher everything_{QStringLiteral("*.*")};
     bool resolveLinks_ = false;
@@ -172,24 +177,24 @@ bool AbortRequested(const Host& host) {
 }
 
 void ListSubfolders(const FolderList& folders, int attributes, SearchResult& result, Host& host) {
-    if (Walk(host).subfolders(folders, attributes, result.Paths))
+    if (Walk(host, result.UnreadableFolders).subfolders(folders, attributes, result.Paths))
         setCount(result);
 }
 
 void ListFolderTree(const QByteArray& folder, int attributes, SearchResult& result, Host& host) {
-    if (Walk(host).tree(folder, attributes, result.Paths))
+    if (Walk(host, result.UnreadableFolders).tree(folder, attributes, result.Paths))
         setCount(result);
 }
 
 void ListFiles(const FolderList& folders, const QString& patterns, int attributes,
                SearchResult& result, Host& host) {
-    if (Walk(host).files(folders, patterns, attributes, result.Paths))
+    if (Walk(host, result.UnreadableFolders).files(folders, patterns, attributes, result.Paths))
         setCount(result);
 }
 
 void ListFilesBelow(const QByteArray& folder, const QString& patterns, int folderAttributes,
                     int fileAttributes, SearchResult& result, Host& host) {
-    Walk walk(host);
+    Walk walk(host, result.UnreadableFolders);
     walk.alsoResolveLinksFor(fileAttributes);
     FolderList folders;
     // Each folder is read once: the listings read while collecting the

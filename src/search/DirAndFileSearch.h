@@ -14,6 +14,9 @@ class Host;
 struct SearchResult {
     qint32 Count = 0;          // entries in Paths when the last listing completed
     QList<QByteArray> Paths;   // full paths, in listing order
+    // Folders that could not be read (each once, with its closing "/"), so
+    // that files left out with them are not taken for a complete list.
+    QList<QByteArray> UnreadableFolders;
 };
 
 // Sums of these make an attribute set; read-only never keeps an entry out.

@@ -202,8 +202,8 @@ TEST_P(EarlyEndTest, EndsTheWholeRunWithNothingAfterIt) {
                 broken.DestinationFolder = t.path(QStringLiteral("blocker/sub"));
                 break;
             case EarlyEnd::Identical:
-                broken.DestinationFolder = t.path(QStringLiteral("SRC"));
-                t.mkdir(QStringLiteral("SRC"));
+                // The same folder under another spelling.
+                broken.DestinationFolder = t.path(QStringLiteral("src/../src"));
                 break;
             case EarlyEnd::NotWritable:
                 t.mkdir(QStringLiteral("frozen"));

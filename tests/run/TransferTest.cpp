@@ -389,9 +389,14 @@ TEST_P(SelfCopyTest, NeverTruncatesReplacesOrDeletesTheSource) {
     add(l);
     const RunResult r = run();
 
+    EXPECT_EQ(t.read(QStringLiteral("src/keep.txt")), "precious");
+    if (c.spelling == SelfSpelling::FlattenIntoDot) {
+        // The same folder under another spelling: refused before any file.
+        EXPECT_EQ(r.outcome, RunOutcome::EndedEarly);
+        return;
+    }
     EXPECT_EQ(r.outcome, RunOutcome::Finished);
     EXPECT_EQ(r.copiedCount, 0);
-    EXPECT_EQ(t.read(QStringLiteral("src/keep.txt")), "precious");
     EXPECT_TRUE(t.exists(QStringLiteral("src/empty.txt")));
     QStringList expected{QStringLiteral("Copy failed: ") + t.path(QStringLiteral("src/empty.txt")),
                          QStringLiteral("Copy failed: ") + t.path(QStringLiteral("src/keep.txt"))};

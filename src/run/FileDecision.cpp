@@ -1,0 +1,57 @@
+#include "run/FileDecision.h"
+
+namespace zandrel {
+
+FileDecision DecideFile(const FileFacts& f, std::optional<ExistingFileRule> rule) {
+    using fs::FileKind;
+    if (f.alreadyMoved)
+        return FileDecision::PassOver;
+    if (f.excluded)
+        return FileDecision::Excluded;
+    if (!rule)
+        return f.source.kind == FileKind::Folder ? FileDecision::PassOver : FileDecision::FailNoRule;
+
+    const bool exists = f.destination.exists();
+    switch (*rule) {
+        case ExistingFileRule::Overwrite:
+            break;
+        case ExistingFileRule::SkipFile:
+            if (exists)
+                return FileDecision::SkipExists;
+            break;
+        case ExistingFileRule::CopyOnlyIfNewer:
+            // Whole seconds; a source that cannot be examined goes on to fail
+            // as a copy rather than vanish as a skip.
+            if (exists && f.source.exists() && f.source.modified <= f.destination.modified)
+                return FileDecision::SkipNotNewer;
+            break;
+    }
+    // The rule says copy.
+    if (f.source.kind == FileKind::Folder)
+        return FileDecision::PassOver;
+    if (f.source.kind == FileKind::Other)
+        return FileDecision::FailNotRegular;
+    if (exists && f.source.exists() && f.source.identity == f.destination.identity)
+        return FileDecision::FailSameFile;
+    if (exists && f.move && f.destinationPlacedByMove)
+        return FileDecision::FailClash;
+    return exists ? FileDecision::Overwrite : FileDecision::Copy;
+}
+
+QLatin1StringView DecisionToken(FileDecision decision) {
+    switch (decision) {
+        case FileDecision::PassOver: return QLatin1StringView("pass");
+        case FileDecision::Copy: return QLatin1StringView("copy");
+        case FileDecision::Overwrite: return QLatin1StringView("overwrite");
+        case FileDecision::SkipExists: return QLatin1StringView("skip-exists");
+        case FileDecision::SkipNotNewer: return QLatin1StringView("skip-not-newer");
+        case FileDecision::Excluded: return QLatin1StringView("excluded");
+        case FileDecision::FailSameFile: return QLatin1StringView("fail-same-file");
+        case FileDecision::FailNotRegular: return QLatin1StringView("fail-not-regular");
+        case FileDecision::FailClash: return QLatin1StringView("fail-clash");
+        case FileDecision::FailNoRule: return QLatin1StringView("fail-no-rule");
+    }
+    return QLatin1StringView("pass");
+}
+
+}  // namespace zandrel

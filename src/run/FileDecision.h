@@ -1,0 +1,50 @@
+#pragma once
+// What becomes of one listed file: the run carries the decision out, the
+// preview prints it. Both take it from here, so they cannot disagree.
+
+#include <QLatin1StringView>
+
+#include <optional>
+
+#include "common/FileSystem.h"
+#include "listing/Listing.h"
+
+namespace zandrel {
+
+enum class FileDecision {
+    PassOver,      // a folder entry the rule would copy, or a file this Move already moved
+    Copy,          // the destination is not there
+    Overwrite,     // the destination is there and the rule replaces it
+    SkipExists,    // "SkipFile" and the destination is there
+    SkipNotNewer,  // "CopyOnlyIfNewer" and the source is not later
+    Excluded,      // an exclusion of the filter; counted as skipped
+    FailSameFile,  // the destination is the source itself
+    FailNotRegular,
+    FailClash,     // a Move would replace what it put in place from another source
+    FailNoRule,    // no existing-file rule in force
+};
+
+struct FileFacts {
+    bool move = false;
+    bool alreadyMoved = false;  // this Move Listing moved this very path before
+    bool excluded = false;
+    fs::FileInfo source;        // links followed; Missing when it cannot be examined
+    fs::FileInfo destination;   // the same
+    bool destinationPlacedByMove = false;  // put there by a Move of this run
+};
+
+FileDecision DecideFile(const FileFacts& facts, std::optional<ExistingFileRule> rule);
+
+// The decisions that count as skipped files.
+inline bool IsSkip(FileDecision d) {
+    return d == FileDecision::SkipExists || d == FileDecision::SkipNotNewer ||
+           d == FileDecision::Excluded;
+}
+inline bool IsFailure(FileDecision d) {
+    return d >= FileDecision::FailSameFile;
+}
+
+// The decision's word in a preview line.
+QLatin1StringView DecisionToken(FileDecision decision);
+
+}  // namespace zandrel
