@@ -1,0 +1,310 @@
+// What a run must never do to files, tried as an unprivileged user where the
+// test runs as root: grant wider access, write or re-mode through a link,
+// delete a file it did not copy, lose one of two same-name files, pass over
+// an unreadable folder, or stop at the path limit.
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QDirIterator>
+#include <QProcess>
+
+#include "common/FileSystem.h"
+#include "common/Paths.h"
+#include "run/RunFixture.h"
+#include "run/TestFiles.h"
+
+using namespace zandrel;
+using namespace zandrel::test;
+
+namespace {
+
+constexpr uid_t kNobody = 65534;
+
+// The run as an unprivileged owner of the whole tree, where the test is
+// root: permissions then mean what they mean to users.
+class AsNobody {
+  public:
+    explicit AsNobody(const QString& root) {
+        if (::geteuid() != 0)
+            return;
+        own(EncodePath(root));
+        active_ = ::setegid(kNobody) == 0 && ::seteuid(kNobody) == 0;
+    }
+    ~AsNobody() {
+        if (active_) {
+            [[maybe_unused]] const int a = ::seteuid(0);
+            [[maybe_unused]] const int b = ::setegid(0);
+        }
+    }
+
+  private:
+    static void own(const QByteArray& path) {
+        [[maybe_unused]] const int r = ::lchown(path.constData(), kNobody, kNobody);
+        QDirIterator it(QFile::decodeName(path), QDir::AllEntries | QDir::Hidden | QDir::System |
+                                                     QDir::NoDotAndDotDot,
+                        QDirIterator::Subdirectories);
+        while (it.hasNext())
+            [[maybe_unused]] const int s = ::lchown(EncodePath(it.next()).constData(), kNobody,
+                                                    kNobody);
+    }
+    bool active_ = false;
+};
+
+mode_t ModeOf(const QString& path) {
+    struct stat st {};
+    return ::lstat(EncodePath(path).constData(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+void Chmod(const QString& path, mode_t mode) {
+    ASSERT_EQ(::chmod(EncodePath(path).constData(), mode), 0);
+}
+
+class SafetyTest : public RunFixture {
+  protected:
+    QString dstOf(const QString& srcRelative) const {
+        return kept(t.path(QStringLiteral("dst")), srcRelative);
+    }
+};
+
+// ---------------------------------------------------------------------------
+// Access rights: a copy never grants more than its source
+
+struct ModeCase {
+    const char* path;  // below src; a trailing "/" names a folder
+    mode_t mode;
+};
+
+TEST_F(SafetyTest, CopiesAndTheFoldersMadeForThemKeepTheirSourcesPermissions) {
+    const ModeCase cases[] = {
+        {"key.pem", 0600},      {"script.sh", 0750}, {"setuid", 04755}, {"readonly", 0444},
+        {"private/", 0700},     {"shared/", 0755},   {"sticky/", 01777}, {"closed/", 0555},
+        {"closed/inside", 0640}, {"private/in", 0644}, {"shared/in", 0664}, {"sticky/in", 0604},
+    };
+    for (const ModeCase& c : cases) {
+        const QString rel = QStringLiteral("src/") + QLatin1String(c.path);
+        if (rel.endsWith(u'/'))
+            t.mkdir(rel);
+        else
+            t.write(rel, "data");
+    }
+    for (const ModeCase& c : cases)
+        Chmod(t.path(QStringLiteral("src/") + QLatin1String(c.path)), c.mode);
+    Listing l = listing();
+    l.Action = ListingAction::Move;
+    add(l);
+    {
+        AsNobody nobody(t.root());
+        run();
+    }
+    EXPECT_EQ(errorEntries().filter(QStringLiteral("Copy failed")), QStringList());
+    for (const ModeCase& c : cases) {
+        const QString copy = dstOf(QStringLiteral("src/") + QLatin1String(c.path));
+        EXPECT_EQ(ModeOf(copy), fs::Masked(c.mode & 0777)) << c.path;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Links: never written, deleted or re-moded through, below the folders named
+
+enum class LinkPlace { BelowDestination, AtDestinationName, SourceFileLink, DestinationIsLink };
+
+struct LinkCase {
+    LinkPlace place;
+    bool copied;  // whether the file reaches its destination
+};
+
+class LinkTest : public SafetyTest, public ::testing::WithParamInterface<LinkCase> {};
+
+TEST_P(LinkTest, NothingOutsideTheFoldersNamedIsTouched) {
+    const LinkCase c = GetParam();
+    t.write(QStringLiteral("outside/f.txt"), "not yours");
+    Chmod(t.path(QStringLiteral("outside/f.txt")), 0444);
+    Listing l = listing();
+    switch (c.place) {
+        case LinkPlace::BelowDestination:
+            t.write(QStringLiteral("src/sub/f.txt"), "new");
+            QDir().mkpath(GetFolderPart(dstOf(QStringLiteral("src/x"))));
+            ASSERT_TRUE(QFile::link(t.path(QStringLiteral("outside")),
+                                    dstOf(QStringLiteral("src/sub"))));
+            break;
+        case LinkPlace::AtDestinationName:
+            t.write(QStringLiteral("src/f.txt"), "new");
+            QDir().mkpath(GetFolderPart(dstOf(QStringLiteral("src/f.txt"))));
+            ASSERT_TRUE(QFile::link(t.path(QStringLiteral("outside/f.txt")),
+                                    dstOf(QStringLiteral("src/f.txt"))));
+            break;
+        case LinkPlace::SourceFileLink:
+            t.mkdir(QStringLiteral("src"));
+            ASSERT_TRUE(QFile::link(t.path(QStringLiteral("outside/f.txt")),
+                                    t.path(QStringLiteral("src/f.txt"))));
+            l.CopyJustFiles = true;
+            break;
+        case LinkPlace::DestinationIsLink:
+            t.write(QStringLiteral("src/f.txt"), "new");
+            t.mkdir(QStringLiteral("real"));
+            ASSERT_TRUE(
+                QFile::link(t.path(QStringLiteral("real")), t.path(QStringLiteral("dst"))));
+            l.CopyJustFiles = true;
+            break;
+    }
+    add(l);
+    run();
+    EXPECT_EQ(t.read(QStringLiteral("outside/f.txt")), "not yours");
+    EXPECT_EQ(ModeOf(t.path(QStringLiteral("outside/f.txt"))), 0444u);
+    EXPECT_EQ(QDir(t.path(QStringLiteral("outside"))).entryList(QDir::Files).size(), 1);
+    const QStringList failed = errorEntries();
+    EXPECT_EQ(failed.isEmpty(), c.copied) << failed.join(u'\n').toStdString();
+    if (c.place == LinkPlace::DestinationIsLink) {
+        EXPECT_EQ(t.read(QStringLiteral("real/f.txt")), "new");
+    }
+    if (c.place == LinkPlace::AtDestinationName) {
+        EXPECT_FALSE(QFileInfo(dstOf(QStringLiteral("src/f.txt"))).isSymLink());
+        EXPECT_EQ(ReadBytes(EncodePath(dstOf(QStringLiteral("src/f.txt")))), "new");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Places, LinkTest,
+                         ::testing::Values(LinkCase{LinkPlace::BelowDestination, false},
+                                           LinkCase{LinkPlace::AtDestinationName, true},
+                                           LinkCase{LinkPlace::SourceFileLink, true},
+                                           LinkCase{LinkPlace::DestinationIsLink, true}));
+
+// A source folder renamed and replaced by a link while its file is copied:
+// the Move deletes the file it copied, never the one the link leads to.
+TEST_F(SafetyTest, AMoveDeletesOnlyTheFileItCopiedWhenItsFolderIsSwapped) {
+    t.write(QStringLiteral("src/sub/big"), QByteArray(64 * 1024, 'c'));
+    t.write(QStringLiteral("elsewhere/big"), "must stay");
+    Listing l = listing();
+    l.Action = ListingAction::Move;
+    add(l);
+    bool swapped = false;
+    view.onBlock = [&] {
+        if (swapped)
+            return;
+        swapped = true;
+        ASSERT_TRUE(QFile::rename(t.path(QStringLiteral("src/sub")),
+                                  t.path(QStringLiteral("src/moved"))));
+        ASSERT_TRUE(QFile::link(t.path(QStringLiteral("elsewhere")),
+                                t.path(QStringLiteral("src/sub"))));
+    };
+    run();
+    ASSERT_TRUE(swapped);
+    EXPECT_EQ(t.read(QStringLiteral("elsewhere/big")), "must stay");
+    EXPECT_FALSE(t.exists(QStringLiteral("src/moved/big")));  // the one copied, gone
+    EXPECT_EQ(ReadBytes(EncodePath(dstOf(QStringLiteral("src/sub/big")))),
+              QByteArray(64 * 1024, 'c'));
+}
+
+// ---------------------------------------------------------------------------
+// A Move never loses a file to another, nor reports one it moved as failed
+
+struct MoveCase {
+    const char* name;
+    ListingAction action;
+    const char* filter;
+    int copied;
+    QStringList failed;     // below src
+    QStringList stayInSrc;  // below src
+};
+
+class MoveTest : public SafetyTest, public ::testing::WithParamInterface<MoveCase> {};
+
+TEST_P(MoveTest, EveryFileIsAtItsDestinationOrInItsSource) {
+    const MoveCase c = GetParam();
+    t.write(QStringLiteral("src/X/n.txt"), "X");
+    t.write(QStringLiteral("src/Y/n.txt"), "Y");
+    t.write(QStringLiteral("src/n.txt"), "top");
+    t.write(QStringLiteral("dst/.n.txt.zandrel-part"), "the user's");
+    Listing l = listing();
+    l.Action = c.action;
+    l.CopyJustFiles = true;
+    l.Filter = QLatin1String(c.filter);
+    add(l);
+    const RunResult r = run();
+    EXPECT_EQ(r.copiedCount, c.copied);
+    QStringList expected;
+    for (const QString& f : c.failed) expected << QStringLiteral("Copy failed: ") + t.path(f);
+    EXPECT_EQ(errorEntries().filter(QStringLiteral("Copy failed")), expected);
+    for (const QString& f : c.stayInSrc) EXPECT_TRUE(t.exists(f)) << f.toStdString();
+    EXPECT_EQ(t.read(QStringLiteral("dst/n.txt")), c.action == ListingAction::Move ? "X" : "top");
+    EXPECT_EQ(t.read(QStringLiteral("dst/.n.txt.zandrel-part")), "the user's");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, MoveTest,
+    ::testing::Values(
+        MoveCase{"flat move", ListingAction::Move, "*.*", 1,
+                 {QStringLiteral("src/Y/n.txt"), QStringLiteral("src/n.txt")},
+                 {QStringLiteral("src/Y/n.txt"), QStringLiteral("src/n.txt")}},
+        MoveCase{"flat copy", ListingAction::Copy, "*.*", 3, {}, {QStringLiteral("src/X/n.txt")}}),
+    [](const auto& info) { return QString::fromLatin1(info.param.name).replace(u' ', u'_').toStdString(); });
+
+TEST_F(SafetyTest, AFileListedTwiceIsMovedOnceWithoutAnError) {
+    t.write(QStringLiteral("src/a.txt"), "a");
+    Listing l = listing();
+    l.Action = ListingAction::Move;
+    l.Filter = QStringLiteral("*.*;*.txt");
+    add(l);
+    const RunResult r = run();
+    EXPECT_EQ(r.copiedCount, 1);
+    EXPECT_EQ(errorEntries(), QStringList());
+    EXPECT_EQ(ReadBytes(EncodePath(dstOf(QStringLiteral("src/a.txt")))), "a");
+}
+
+// ---------------------------------------------------------------------------
+// Unreadable folders and the path limit
+
+TEST_F(SafetyTest, AFolderThatCannotBeReadIsAFailureNotASilentGap) {
+    t.write(QStringLiteral("src/open/a.txt"), "a");
+    t.write(QStringLiteral("src/locked/b.txt"), "b");
+    Chmod(t.path(QStringLiteral("src/locked")), 0);
+    add(listing());
+    RunResult r;
+    {
+        AsNobody nobody(t.root());
+        r = run();
+    }
+    Chmod(t.path(QStringLiteral("src/locked")), 0755);
+    if (::geteuid() == 0 && errorEntries().isEmpty())
+        GTEST_SKIP() << "privileges could not be dropped";
+    EXPECT_EQ(errorEntries(),
+              QStringList{QStringLiteral("Copy failed: ") + t.path(QStringLiteral("src/locked"))});
+    EXPECT_EQ(r.copiedCount, 1);
+}
+
+TEST_F(SafetyTest, FilesBeyondThePathLimitAreCopiedAndMoved) {
+    QString deep = QStringLiteral("src");
+    for (int i = 0; i < 150; ++i) deep += u'/' + QString(43, QChar(u'a' + i % 26));
+    ASSERT_GT(EncodePath(t.path(deep)).size(), 4096);
+    // Made one level at a time, as no single call takes the whole path.
+    {
+        const QString root = t.path(QString());
+        ASSERT_EQ(::chdir(EncodePath(root).constData()), 0);
+        for (const QString& part : deep.split(u'/')) {
+            ::mkdir(EncodePath(part).constData(), 0755);
+            ASSERT_EQ(::chdir(EncodePath(part).constData()), 0);
+        }
+        ASSERT_TRUE(WriteBytes("deep.txt", "bottom"));
+        ASSERT_EQ(::chdir("/"), 0);
+    }
+    Listing l = listing();
+    l.Action = ListingAction::Move;
+    add(l);
+    const RunResult r = run();
+    EXPECT_EQ(r.copiedCount, 1);
+    EXPECT_EQ(errorEntries(), QStringList());
+    // Read back one level at a time.
+    const QByteArray destination = EncodePath(dstOf(deep + QStringLiteral("/deep.txt")));
+    fs::FolderCursor cursor;
+    cursor.reset(fs::Folder::OpenAsNamed(EncodePath(t.path(QStringLiteral("dst")))));
+    const QByteArray rest = destination.mid(EncodePath(t.path(QStringLiteral("dst/"))).size());
+    const fs::Folder* folder = cursor.reach(QByteArrayView(rest).chopped(9));
+    ASSERT_NE(folder, nullptr);
+    EXPECT_EQ(folder->info("deep.txt", false).size, 6);
+    EXPECT_FALSE(QFileInfo::exists(t.path(QStringLiteral("src"))));
+    QProcess::execute(QStringLiteral("rm"), {QStringLiteral("-rf"), t.path(QStringLiteral("dst"))});
+}
+
+}  // namespace
