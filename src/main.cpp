@@ -6,7 +6,9 @@
 #include "run/HeadlessRun.h"
 
 int main(int argc, char** argv) {
-    if (zandrel::NoDisplayAvailable()) {
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+    if (zandrel::NoDisplayAvailable() || zandrel::IsPreviewRequest(arguments)) {
         // Nothing to show: run the list unattended on the offscreen platform.
         qputenv("QT_QPA_PLATFORM", "offscreen");
         QCoreApplication app(argc, argv);

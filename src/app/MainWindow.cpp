@@ -523,6 +523,7 @@ bool MainWindow::StartUp(const QString& commandLine) {
         case CommandLineRequest::Kind::Empty: return true;
         case CommandLineRequest::Kind::Load: commands_.LoadBackupList(request.path); return true;
         case CommandLineRequest::Kind::Run: break;
+        case CommandLineRequest::Kind::Preview: return true;  // handled before any window
     }
     if (commands_.LoadBackupList(request.path) != LoadResult::Loaded) return true;
     flags_.CommandLineRun = true;

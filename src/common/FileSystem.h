@@ -112,6 +112,9 @@ class FolderCursor {
     // The folder at relative ("" is the root); null when it cannot be
     // reached. With permissionsFor, missing folders are made on the way.
     const Folder* reach(QByteArrayView relative, const PermissionsFor* permissionsFor = nullptr);
+    // After a reach that failed: whether only missing folders stood in the
+    // way (so making them would have reached it).
+    bool lastWasMissing() const { return lastMissing_; }
 
     // Folders made without full access for their owner get it while files
     // go in; this gives them their own permissions at last.
@@ -126,7 +129,12 @@ class FolderCursor {
     Folder current_;
     QByteArray currentPath_;  // normalised, relative to the root
     QList<Fixup> fixups_;
+    bool lastMissing_ = false;
 };
+
+// Whether the folder at path looks writable to this process, or, when it is
+// missing, whether its nearest existing folder does (nothing is written).
+bool LooksWritable(const QByteArray& path);
 
 // Permissions that "mkdir" gives a folder with no model.
 inline constexpr quint32 kDefaultFolderPermissions = 0777;

@@ -11,6 +11,10 @@ CommandLineRequest ParseCommandLine(QString c, const QString& programFolder,
     CommandLineRequest request;
     if (c.startsWith(u'"')) c.remove(0, 1);
     if (c.endsWith(u'"')) c.chop(1);
+    // A preview finds its list as a run does.
+    const bool preview = c.endsWith(QLatin1String(" -n"));
+    if (preview)
+        c.replace(c.size() - 3, 3, QStringLiteral(" -r"));
     if (c.endsWith(QLatin1String(" -rp"))) {
         request.pauseBeforeExit = true;
         c.chop(1);
@@ -21,7 +25,7 @@ CommandLineRequest ParseCommandLine(QString c, const QString& programFolder,
             if (c.startsWith(kSeparatorText)) c.remove(0, 1);
             c = JoinPath(programFolder, c);
         }
-        request.kind = CommandLineRequest::Kind::Run;
+        request.kind = preview ? CommandLineRequest::Kind::Preview : CommandLineRequest::Kind::Run;
         request.path = c;
         return request;
     }

@@ -1,6 +1,7 @@
 #pragma once
 // The command line as one text: a list path, optionally quoted, optionally
-// followed by " -r" (run it) or " -rp" (run it and pause before the end).
+// followed by " -r" (run it), " -rp" (run it and pause before the end) or
+// " -n" (show what a run would do, changing nothing).
 
 #include <QString>
 #include <functional>
@@ -8,7 +9,7 @@
 namespace zandrel {
 
 struct CommandLineRequest {
-    enum class Kind { Empty, Load, Run };
+    enum class Kind { Empty, Load, Run, Preview };
     Kind kind = Kind::Empty;
     QString path;
     bool pauseBeforeExit = false;

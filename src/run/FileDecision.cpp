@@ -31,6 +31,8 @@ FileDecision DecideFile(const FileFacts& f, std::optional<ExistingFileRule> rule
         return FileDecision::PassOver;
     if (f.source.kind == FileKind::Other)
         return FileDecision::FailNotRegular;
+    if (!f.destinationReachable)
+        return FileDecision::FailUnreachable;
     if (exists && f.source.exists() && f.source.identity == f.destination.identity)
         return FileDecision::FailSameFile;
     if (exists && f.move && f.destinationPlacedByMove)
@@ -50,6 +52,8 @@ QLatin1StringView DecisionToken(FileDecision decision) {
         case FileDecision::FailNotRegular: return QLatin1StringView("fail-not-regular");
         case FileDecision::FailClash: return QLatin1StringView("fail-clash");
         case FileDecision::FailNoRule: return QLatin1StringView("fail-no-rule");
+        case FileDecision::FailUnreachable: return QLatin1StringView("fail-unreachable");
+        case FileDecision::FailUnreadableFolder: return QLatin1StringView("fail-unreadable-folder");
     }
     return QLatin1StringView("pass");
 }

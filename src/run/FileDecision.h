@@ -22,6 +22,8 @@ enum class FileDecision {
     FailNotRegular,
     FailClash,     // a Move would replace what it put in place from another source
     FailNoRule,    // no existing-file rule in force
+    FailUnreachable,        // a link or a file stands in the destination's path
+    FailUnreadableFolder,   // a folder of the source that could not be listed
 };
 
 struct FileFacts {
@@ -30,6 +32,7 @@ struct FileFacts {
     bool excluded = false;
     fs::FileInfo source;        // links followed; Missing when it cannot be examined
     fs::FileInfo destination;   // the same
+    bool destinationReachable = true;  // its folder is there or can be made, without links
     bool destinationPlacedByMove = false;  // put there by a Move of this run
 };
 

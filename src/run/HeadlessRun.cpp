@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QMap>
 #include <cstdio>
 
 #include "common/Host.h"
@@ -14,7 +15,9 @@
 #include "listing/ListCommands.h"
 #include "run/RunDriver.h"
 #include "run/RunLog.h"
+#include "run/RunState.h"
 #include "run/RunView.h"
+#include "run/Transfer.h"
 
 namespace zandrel {
 
@@ -141,7 +144,44 @@ class HeadlessView : public RunView {
 };
 
 
+// Every Listing decided file by file as a run would, printed as
+// "decision TAB source TAB destination", with the counts after each Listing.
+int PreviewAll(const BackupList& doc, HeadlessHost& host, HeadlessView& view) {
+    SessionFlags flags;
+    flags.CommandLineRun = true;  // no questions, as in an unattended run
+    RunProgress progress;
+    RunState state;
+    host.setStartCaption(kCaptionRunning);
+    ListingTransfer transfer(RunContext{doc, host, view, flags, progress, state});
+    QMap<FileDecision, int> counts;
+    transfer.setPreview([&](FileDecision d, const QByteArray& source, const QByteArray& destination) {
+        ++counts[d];
+        PrintLine(stdout, DecisionToken(d).toString().toUtf8() + '\t' + source + '\t' + destination);
+    });
+    for (int row = 0; row < doc.count(); ++row) {
+        counts.clear();
+        switch (transfer.TransferListing(row)) {
+            case ListingOutcome::Done:
+                break;
+            case ListingOutcome::RunEnded:
+                return ExitEndedEarly;
+            case ListingOutcome::Aborted:
+                return ExitAborted;
+        }
+        QByteArray line = "counts";
+        for (int d = int(FileDecision::Copy); d <= int(FileDecision::FailUnreadableFolder); ++d)
+            line += '\t' + DecisionToken(FileDecision(d)).toString().toUtf8() + ' ' +
+                    QByteArray::number(counts.value(FileDecision(d)));
+        PrintLine(stdout, line);
+    }
+    return doc.count() == 0 ? ExitEndedEarly : ExitFinishedClean;
+}
+
 }  // namespace
+
+bool IsPreviewRequest(const QStringList& arguments) {
+    return JoinArguments(arguments).endsWith(QLatin1String(" -n"));
+}
 
 int ExitStatusOf(const RunResult& result) {
     switch (result.outcome) {
@@ -168,7 +208,8 @@ int RunHeadless(const QStringList& arguments) {
     const CommandLineRequest request =
         ParseCommandLine(JoinArguments(arguments), QCoreApplication::applicationDirPath(),
                          [](const QString& path) { return PathExists(path); });
-    if (request.kind != CommandLineRequest::Kind::Run) {
+    if (request.kind != CommandLineRequest::Kind::Run &&
+        request.kind != CommandLineRequest::Kind::Preview) {
         PrintLine(stderr,
                   "Zandrel needs a display to show its window; without one it only runs a list: "
                   "zandrel LIST -r (or -rp).");
@@ -191,6 +232,9 @@ int RunHeadless(const QStringList& arguments) {
         case LoadResult::Cancelled:
             return ExitListNotLoaded;
     }
+
+    if (request.kind == CommandLineRequest::Kind::Preview)
+        return PreviewAll(doc, host, view);
 
     flags.CommandLineRun = true;
     flags.PauseBeforeExit = request.pauseBeforeExit;

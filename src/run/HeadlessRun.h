@@ -24,6 +24,9 @@ int ExitStatusOf(const RunResult& result);
 // True when no display is there to show a window.
 bool NoDisplayAvailable();
 
+// Whether the command line asks for a preview, which never opens a window.
+bool IsPreviewRequest(const QStringList& arguments);
+
 // Handles the whole command line headless (arguments without the program
 // name) and returns the exit status. Needs a QCoreApplication.
 int RunHeadless(const QStringList& arguments);

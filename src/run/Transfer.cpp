@@ -1,5 +1,7 @@
 #include "run/Transfer.h"
 
+#include <QDateTime>
+
 #include "common/Host.h"
 #include "common/Paths.h"
 #include "common/SessionFlags.h"
@@ -117,14 +119,22 @@ bool ListingTransfer::prepare() {
             if (answer != Answer::Yes)
                 return endRun({}, {});
         }
-        MakeSureDirectoryPathExists(EncodePath(w_.destinationFolder) + kSeparator);
-        if (!FolderExists(w_.destinationFolder))
+        if (!preview_)
+            MakeSureDirectoryPathExists(EncodePath(w_.destinationFolder) + kSeparator);
+        if (preview_ ? !fs::LooksWritable(EncodePath(w_.destinationFolder))
+                     : !FolderExists(w_.destinationFolder))
             return endRun(QStringLiteral("Destination folder could not be created."),
                           QStringLiteral(" : Aborted (Destination folder could not be created)"));
     }
 
-    if (!CanWriteToFolder(w_.destinationFolder, host))
+    if (preview_ ? !fs::LooksWritable(EncodePath(w_.destinationFolder))
+                 : !CanWriteToFolder(w_.destinationFolder, host)) {
+        if (preview_)
+            host.message(Icon::Exclamation, QStringLiteral("Error"),
+                         QStringLiteral("Could not write to the following folder:\r\n\r\n") +
+                             RemoveTrailingSeparator(w_.destinationFolder));
         return endRun({}, {});
+    }
 
     if (SameFolder(w_.sourceFolder, w_.destinationFolder))
         return endRun(QStringLiteral("Source/Destination folders are identical."),
@@ -155,6 +165,8 @@ bool ListingTransfer::buildFileList() {
         if (!reported.contains(path)) {
             reported.insert(path);
             addError(kCopyFailed, path);
+            if (preview_)
+                preview_(FileDecision::FailUnreadableFolder, path, {});
         }
     }
     return true;
@@ -224,7 +236,12 @@ bool ListingTransfer::transferFile(const QByteArray& source, int i, int count) {
     const fs::FolderCursor::PermissionsFor permissions = [&](QByteArrayView folder) {
         return mirroredPermissions(source, belowStart, folder);
     };
-    const fs::Folder* destinationFolder = destinations_.reach(belowFolder, &permissions);
+    const fs::Folder* destinationFolder =
+        destinations_.reach(belowFolder, preview_ ? nullptr : &permissions);
+    // A preview makes no folder: one that is only missing would be made.
+    const bool destinationReachable =
+        destinationFolder ||
+        (preview_ && (destinations_.lastWasMissing() || !destinations_.root().valid()));
 
     FileFacts facts;
     facts.move = move_;
@@ -243,8 +260,12 @@ bool ListingTransfer::transferFile(const QByteArray& source, int i, int count) {
     if (!facts.alreadyMoved && !facts.excluded) {
         if (sourceFolder)
             facts.source = sourceFolder->info(sourceName.constData(), true);
-        if (destinationFolder) {
+        facts.destinationReachable = destinationReachable;
+        if (destinationFolder)
             facts.destination = destinationFolder->info(destinationName.constData(), true);
+        if (preview_ && simulated_.contains(destination))
+            facts.destination = simulated_.value(destination);
+        if (facts.destination.exists()) {
             facts.destinationPlacedByMove =
                 move_ && facts.destination.exists() &&
                 placedByMove_.find(facts.destination.identity) != placedByMove_.end();
@@ -252,6 +273,10 @@ bool ListingTransfer::transferFile(const QByteArray& source, int i, int count) {
     }
 
     const FileDecision decision = DecideFile(facts, w_.rule);
+    if (preview_) {
+        simulate(decision, source, destination);
+        return true;
+    }
     if (decision == FileDecision::PassOver)
         return true;
     if (IsSkip(decision)) {
@@ -265,6 +290,24 @@ bool ListingTransfer::transferFile(const QByteArray& source, int i, int count) {
     carryOut(decision, *sourceFolder, sourceName, facts, *destinationFolder, destinationName,
              source);
     return true;
+}
+
+// What the run would have left behind, for the decisions of later files.
+void ListingTransfer::simulate(FileDecision decision, const QByteArray& source,
+                               const QByteArray& destination) {
+    if (decision != FileDecision::PassOver)
+        preview_(decision, source, destination);
+    if (decision != FileDecision::Copy && decision != FileDecision::Overwrite)
+        return;
+    fs::FileInfo made;
+    made.kind = fs::FileKind::File;
+    made.modified = QDateTime::currentSecsSinceEpoch();
+    made.identity = {~quint64(0), ++simulatedCount_};  // no real file has it
+    simulated_.insert(destination, made);
+    if (move_)
+        placedByMove_.insert(made.identity);
+    if (trackMoved_)
+        moved_.insert(source);
 }
 
 void ListingTransfer::carryOut(FileDecision, const fs::Folder& sourceFolder,

@@ -2,10 +2,12 @@
 // One Listing inside a run: preparation checks, the file list, and the file
 // loop that copies, skips or fails each file and deletes moved sources.
 
+#include <QHash>
 #include <QSet>
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <optional>
 #include <unordered_set>
 
@@ -56,6 +58,14 @@ class ListingTransfer {
     // row is 0-based.
     ListingOutcome TransferListing(int row);
 
+    // A preview decides every file exactly as a run and tells the sink
+    // instead of carrying it out: nothing on disk is made, changed or
+    // removed. Its later files see the earlier ones as the run would have
+    // left them.
+    using PreviewSink = std::function<void(FileDecision decision, const QByteArray& source,
+                                           const QByteArray& destination)>;
+    void setPreview(PreviewSink sink) { preview_ = std::move(sink); }
+
   private:
     struct Working {
         QString action;
@@ -84,6 +94,7 @@ class ListingTransfer {
                                 QByteArrayView destinationFolder);
     void addError(const QByteArray& prefix, const QByteArray& path);
     void skip();
+    void simulate(FileDecision decision, const QByteArray& source, const QByteArray& destination);
 
     RunContext c_;
     Working w_;
@@ -101,6 +112,10 @@ class ListingTransfer {
     QSet<QByteArray> moved_;
     // Files a Move of this run put in place: never replaced by another.
     std::unordered_set<fs::FileIdentity, IdentityHash> placedByMove_;
+
+    PreviewSink preview_;
+    QHash<QByteArray, fs::FileInfo> simulated_;  // destinations a preview's copies made
+    quint64 simulatedCount_ = 0;
 };
 
 }  // namespace zandrel

@@ -484,6 +484,7 @@ const Folder* FolderCursor::reach(QByteArrayView relative, const PermissionsFor*
             found = std::move(step);
     }
     if (!found.valid()) {
+        lastMissing_ = errno == ENOENT;
         current_ = Folder();
         currentPath_.clear();
         return nullptr;
@@ -683,6 +684,21 @@ void MakeFolderPath(const QByteArray& path) {
     for (qsizetype i = 1; i <= folder.size(); ++i) {
         if (i == folder.size() || folder.at(i) == '/')
             ::mkdir(folder.left(i).constData(), 0777);
+    }
+}
+
+bool LooksWritable(const QByteArray& path) {
+    QByteArray folder = path.isEmpty() ? QByteArrayLiteral(".") : path;
+    for (;;) {
+        if (::faccessat(AT_FDCWD, folder.constData(), W_OK | X_OK, AT_EACCESS) == 0)
+            return true;
+        if (errno != ENOENT)
+            return false;
+        const qsizetype cut = folder.lastIndexOf('/');
+        QByteArray up = cut < 0 ? QByteArrayLiteral(".") : cut == 0 ? QByteArrayLiteral("/") : folder.left(cut);
+        if (up == folder)
+            return false;
+        folder = std::move(up);
     }
 }
 
