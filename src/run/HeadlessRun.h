@@ -24,8 +24,12 @@ int ExitStatusOf(const RunResult& result);
 // True when no display is there to show a window.
 bool NoDisplayAvailable();
 
-// Handles the whole command line headless (arguments without the program
-// name) and returns the exit status. Needs a QCoreApplication.
-int RunHeadless(const QStringList& arguments);
+// What "zandrel --help" prints: the command-line forms and exit statuses.
+QByteArray UsageText();
+
+// Handles the whole command line headless and returns the exit status. Needs
+// a QCoreApplication. displayNotOpened names a display that is set but could
+// not be opened; empty when there is none at all.
+int RunHeadless(const QString& commandLine, const QString& displayNotOpened = {});
 
 }  // namespace zandrel
