@@ -6,11 +6,11 @@
 #include <signal.h>
 
 #include <QDirIterator>
-#include <functional>
 #include <QElapsedTimer>
 #include <QLocale>
 #include <QProcess>
 #include <QRegularExpression>
+#include <functional>
 
 #include "common/Paths.h"
 #include "listing/Listing.h"
@@ -202,7 +202,7 @@ INSTANTIATE_TEST_SUITE_P(
 // not UTF-8, and the two information switches.
 struct StartUpCase {
     const char* name;
-    const char* display;  // DISPLAY with no platform chosen; nullptr: no display
+    const char* display;                 // DISPLAY with no platform chosen; nullptr: no display
     std::vector<const char*> arguments;  // "%L": the list's path, "%B": its path in non-UTF-8 bytes
     int status;
     bool copies;
@@ -233,12 +233,12 @@ TEST_P(StartUpTest, EndsAsTheCommandLineAsks) {
             arguments << QStringLiteral("$(printf '%s/d\\351ja.bak' \"$1\")");
         else
             arguments << (QByteArray(a) == "%L" ? QStringLiteral("$1/d*ja.bak")
-                                                 : QString::fromLatin1(a));
+                                                : QString::fromLatin1(a));
     }
     programToRun = QStringLiteral("/bin/sh");
-    const Outcome o = runProgram({QStringLiteral("-c"),
-                                  QStringLiteral("exec \"$0\" ") + arguments.join(u' '), program,
-                                  t.root()});
+    const Outcome o =
+        runProgram({QStringLiteral("-c"), QStringLiteral("exec \"$0\" ") + arguments.join(u' '),
+                    program, t.root()});
 
     EXPECT_EQ(o.status, c.status) << o.err.toStdString();
     EXPECT_EQ(t.exists(QStringLiteral("dst/a.txt")), c.copies);
@@ -254,7 +254,12 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, StartUpTest,
     ::testing::Values(
         StartUpCase{"StaleDisplayRunsHeadless", ":99", {"%L", "-r"}, 0, true, nullptr, nullptr},
-        StartUpCase{"StaleDisplayWithoutSwitch", ":99", {"%L"}, 2, false, "",
+        StartUpCase{"StaleDisplayWithoutSwitch",
+                    ":99",
+                    {"%L"},
+                    2,
+                    false,
+                    "",
                     "Zandrel cannot open the display :99 to show its window; without one it only "
                     "runs a list: zandrel LIST -r (or -rp).\n"},
         StartUpCase{"NonUtf8ListName", nullptr, {"%B", "-r"}, 0, true, nullptr, ""},
