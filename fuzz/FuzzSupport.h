@@ -22,8 +22,8 @@ class NullHost : public Host {
     QString fileDialog(const FileDialogRequest&) override { return {}; }
     QString chooseFolder(const QString&, const QString&) override { return {}; }
     void yield() override {}
-    QString startCaption() const override { return kCaptionRunning; }
     void setStartCaption(const QString&) override {}
+    bool abortRequested() const override { return false; }
     void setStatusText(const QString&) override {}
     void clearReports() override {}
     void appendReport(const QString&) override {}

@@ -28,8 +28,8 @@ class QuietHost : public Host {
     QString fileDialog(const FileDialogRequest&) override { return {}; }
     QString chooseFolder(const QString&, const QString&) override { return {}; }
     void yield() override { ++yields; }
-    QString startCaption() const override { return kCaptionRunning; }
     void setStartCaption(const QString&) override {}
+    bool abortRequested() const override { return false; }
     void setStatusText(const QString&) override {}
     void clearReports() override {}
     void appendReport(const QString&) override {}

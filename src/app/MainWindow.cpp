@@ -142,6 +142,7 @@ void MainWindow::buildControls() {
 
     listView1_ = new QTreeView(central);
     listView1_->setObjectName(QStringLiteral("ListView1"));
+    listView1_->setAccessibleName(QStringLiteral("Listings"));
     auto* rows = new RowIconModel(listView1_);
     rows->setSourceModel(doc_);
     listView1_->setModel(rows);
@@ -182,8 +183,11 @@ void MainWindow::buildControls() {
     command2_ = button("Command2", QStringLiteral("&Edit listing"), 1560, 1335);
     command5_ = button("Command5", QStringLiteral("Select &all"), 3000, 1335);
     command4_ = button("Command4", kDetailsShownCaption, 6120, 1335);
+    command4_->setAccessibleName(QStringLiteral("Show or hide details"));
     command3_ = button("Command3", kCaptionIdle, 7560, 1455);
-    command3_->setStyleSheet(QStringLiteral("QPushButton#Command3 { background-color: rgb(224,224,224); }"));
+    // The light grey face keeps dark text, whatever the desktop's palette.
+    command3_->setStyleSheet(QStringLiteral(
+        "QPushButton#Command3 { background-color: rgb(224,224,224); color: black; }"));
     connect(command1_, &QPushButton::clicked, this, &MainWindow::NewListing);
     connect(command2_, &QPushButton::clicked, this, &MainWindow::EditListing);
     connect(command5_, &QPushButton::clicked, this, &MainWindow::SelectAll);
@@ -196,6 +200,7 @@ void MainWindow::buildControls() {
 
     listView3_ = new QTreeWidget(central);
     listView3_->setObjectName(QStringLiteral("ListView3"));
+    listView3_->setAccessibleName(QStringLiteral("Reports"));
     listView3_->setHeaderLabels({QStringLiteral("Reports")});
     listView3_->setRootIsDecorated(false);
     listView3_->setUniformRowHeights(true);
@@ -260,7 +265,9 @@ void MainWindow::yield() {
     QCoreApplication::processEvents();
 }
 
-QString MainWindow::startCaption() const { return command3_->text(); }
+bool MainWindow::abortRequested() const {
+    return driver_->phase() == RunPhase::Aborting;
+}
 
 void MainWindow::setStartCaption(const QString& caption) {
     command3_->setText(caption);
@@ -368,6 +375,17 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
                     listPopup_->popup(mouse->globalPosition().toPoint());
                 break;
             }
+            case QEvent::MouseButtonDblClick: {
+                // A row's double click comes through doubleClicked; the blank
+                // area below the rows acts the same.
+                auto* mouse = static_cast<QMouseEvent*>(event);
+                if (mouse->button() == Qt::LeftButton &&
+                    !listView1_->indexAt(mouse->position().toPoint()).isValid()) {
+                    EditListing();
+                    return true;
+                }
+                break;
+            }
             case QEvent::DragEnter:
             case QEvent::DragMove: {
                 auto* drag = static_cast<QDropEvent*>(event);
@@ -412,7 +430,7 @@ void MainWindow::EditListing() {
 }
 
 void MainWindow::openEditor(int editIndex) {
-    auto* editor = new ListingEditor(*doc_, *this, static_cast<qint16>(editIndex), this);
+    auto* editor = new ListingEditor(*doc_, *this, editIndex, this);
     editor->setAttribute(Qt::WA_DeleteOnClose);
     editor_ = editor;
     editor->exec();
@@ -542,8 +560,7 @@ void MainWindow::releaseOtherWindows() {
 void MainWindow::closeEvent(QCloseEvent* event) {
     event->ignore();
     if (!command3_->isEnabled() && !flags_.ClosePermitted) return;
-    const QString caption = startCaption();
-    if (caption == kCaptionRunning || caption == kCaptionAborting) {
+    if (driver_->phase() != RunPhase::Idle) {
         StartClicked();
         return;
     }

@@ -58,8 +58,8 @@ public:
     QString fileDialog(const FileDialogRequest& request) override;
     QString chooseFolder(const QString& title, const QString& startFolder) override;
     void yield() override;
-    QString startCaption() const override;
     void setStartCaption(const QString& caption) override;
+    bool abortRequested() const override;
     void setStatusText(const QString& text) override;
     void clearReports() override;
     void appendReport(const QString& entry) override;

@@ -1,7 +1,7 @@
 #pragma once
 // The one way the core reaches a person: message boxes, file and folder
-// dialogs, the event loop, the Start button's caption (which is the run's
-// state), the status bar and the report list. The windows implement it with
+// dialogs, the event loop, the Start button's caption (which shows the run's
+// phase), the status bar and the report list. The windows implement it with
 // Qt; the headless command-line run prints; tests script it.
 
 #include <QString>
@@ -22,10 +22,15 @@ struct FileDialogRequest {
     QString filter;       // "Description (*.ext)|*.ext" as the lists store it
 };
 
-// Captions of the Start button; the caption is the run's only state.
+// The run's phase. The run driver holds it; the Start button's caption
+// follows it and is never read back.
+enum class RunPhase { Idle, Running, Aborting };
+
 inline const QString kCaptionIdle = QStringLiteral("&Start now -->");
 inline const QString kCaptionRunning = QStringLiteral("&Cancel");
 inline const QString kCaptionAborting = QStringLiteral("Aborting...");
+
+QString StartCaptionFor(RunPhase phase);
 
 // Message boxes and file and folder dialogs: the windows show real ones,
 // tests answer from a script.
@@ -52,9 +57,11 @@ public:
     // Lets the window repaint and react; may skip when called very often.
     virtual void yield() = 0;
 
-    virtual QString startCaption() const = 0;
+    // Shows the run's phase: the Start button's caption for it.
     virtual void setStartCaption(const QString& caption) = 0;
-    bool abortRequested() const { return startCaption() == kCaptionAborting; }
+    // The abort request, as the walk and the copy loops test it: the run's
+    // phase is Aborting.
+    virtual bool abortRequested() const = 0;
 
     virtual void setStatusText(const QString& text) = 0;
     virtual void clearReports() = 0;

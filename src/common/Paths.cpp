@@ -57,9 +57,6 @@ QByteArray GetFileName(const QByteArray& path) { return fileName(path); }
 QString GetFolderPart(const QString& path) { return folderPart(path); }
 QByteArray GetFolderPart(const QByteArray& path) { return folderPart(path); }
 
-QByteArray EncodePath(const QString& path) { return QFile::encodeName(path); }
-QString DecodePath(const QByteArray& path) { return QFile::decodeName(path); }
-
 bool FolderExists(const QByteArray& path) {
     return fs::InfoAt(path).kind == fs::FileKind::Folder;
 }

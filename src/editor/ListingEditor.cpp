@@ -92,17 +92,14 @@ bool isRefusedInDescription(QChar c) {
 
 }  // namespace
 
-void ShowListingEditor(BackupList& doc, Host& host, qint16 editIndex, QWidget* owner) {
-    ListingEditor editor(doc, host, editIndex, owner);
-    editor.exec();
-}
-
-ListingEditor::ListingEditor(BackupList& doc, Host& host, qint16 editIndex, QWidget* parent)
+ListingEditor::ListingEditor(BackupList& doc, Host& host, int editIndex, QWidget* parent)
     : QDialog(parent), doc_(doc), host_(host), editIndex_(editIndex) {
     buildControls();
     setTabOrders();
     fill();
     connectChanges();
+    // Typing goes to the first box of the tab order, not to the tab bar.
+    source_->setFocus();
 }
 
 bool ListingEditor::IsAcceptedFilterKey(const QString& currentText, QChar typed) {
@@ -143,6 +140,11 @@ void ListingEditor::buildControls() {
     destination_ = textBox(QStringLiteral("Text2"), directoryInfo);
     browseSource_ = button(QStringLiteral(".."), QStringLiteral("Command1"), directoryInfo);
     browseDestination_ = button(QStringLiteral(".."), QStringLiteral("Command2"), directoryInfo);
+    // The ".." caption does not say what the buttons do; screen readers say it.
+    browseSource_->setAccessibleName(QStringLiteral("Browse for the source directory"));
+    browseDestination_->setAccessibleName(QStringLiteral("Browse for the destination directory"));
+    source_->setAccessibleName(QStringLiteral("Source directory"));
+    destination_->setAccessibleName(QStringLiteral("Destination directory"));
     for (QPushButton* b : {browseSource_, browseDestination_})
         b->setFixedWidth(b->fontMetrics().horizontalAdvance(QStringLiteral("...")) + 24);
     auto* folderGrid = new QGridLayout(directoryInfo);

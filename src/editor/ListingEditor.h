@@ -1,7 +1,7 @@
 #pragma once
 // The listing editor (newfrm): creates, changes or deletes one Listing of the
-// document. Open it with ShowListingEditor; everything it does goes through
-// the document, the host and the status text.
+// document. A modal dialog; everything it does goes through the document, the
+// host and the status text.
 
 #include <QDialog>
 #include <QtGlobal>
@@ -17,16 +17,13 @@ namespace zandrel {
 class BackupList;
 class Host;
 
-// editIndex: -1 for a new Listing, else the 1-based row being edited.
-// Modal; returns when the window has closed.
-void ShowListingEditor(BackupList& doc, Host& host, qint16 editIndex, QWidget* owner = nullptr);
-
 class ListingEditor : public QDialog {
     Q_OBJECT
   public:
-    ListingEditor(BackupList& doc, Host& host, qint16 editIndex, QWidget* parent = nullptr);
+    // editIndex: -1 for a new Listing, else the 1-based row being edited (any
+    // row of the list, however long).
+    ListingEditor(BackupList& doc, Host& host, int editIndex, QWidget* parent = nullptr);
 
-    qint16 EditIndex() const { return editIndex_; }
     bool EditorChanged() const { return editorChanged_; }
 
     // The key rules for typed characters, and the same cleaning for text that
@@ -60,7 +57,7 @@ class ListingEditor : public QDialog {
 
     BackupList& doc_;
     Host& host_;
-    const qint16 editIndex_;
+    const int editIndex_;
     bool editorChanged_ = false;
     bool closed_ = false;
 

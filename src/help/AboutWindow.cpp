@@ -1,9 +1,11 @@
 #include "help/AboutWindow.h"
 
 #include <QEvent>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QTimer>
 
 #include "app/Twips.h"
@@ -61,6 +63,11 @@ AboutWindow::AboutWindow(QWidget* parent) : QDialog(parent) {
     ok->setFixedWidth(Twips(this, 1035));
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
     // Esc already rejects a dialog, which closes it like OK.
+
+    // Centred on the screen, not on the owner; a placed dialog keeps its place.
+    const QScreen* screen = parent ? parent->screen() : QGuiApplication::primaryScreen();
+    if (screen)
+        move(screen->availableGeometry().center() - rect().center());
 }
 
 bool AboutWindow::eventFilter(QObject* watched, QEvent* event) {

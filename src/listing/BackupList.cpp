@@ -8,7 +8,9 @@ namespace zandrel {
 namespace {
 constexpr int kDisplayField[BackupList::ColumnCount] = {FieldAction, FieldSourceFolder,
                                                         FieldDestinationFolder, FieldDescription};
-}
+// More than a row or a tooltip can show, and little enough to paint at once.
+constexpr qsizetype kShownFieldLength = 1024;
+}  // namespace
 
 BackupList::BackupList(QObject* parent) : QAbstractTableModel(parent) {}
 
@@ -23,7 +25,7 @@ int BackupList::columnCount(const QModelIndex& parent) const {
 QVariant BackupList::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= count()) return {};
     if (role != Qt::DisplayRole && role != Qt::ToolTipRole) return {};
-    return fieldAt(index.row(), kDisplayField[index.column()]);
+    return ShownListingField(lineAt(index.row()), kDisplayField[index.column()], kShownFieldLength);
 }
 
 QVariant BackupList::headerData(int section, Qt::Orientation orientation, int role) const {

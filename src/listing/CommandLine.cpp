@@ -37,6 +37,10 @@ CommandLineRequest ParseCommandLine(QString c, const QString& programFolder,
     return request;
 }
 
-QString JoinArguments(const QStringList& arguments) { return arguments.join(u' '); }
+QString CommandLineText(int argc, const char* const* argv) {
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i) arguments.append(DecodePath(QByteArray(argv[i])));
+    return arguments.join(u' ');
+}
 
 }  // namespace zandrel

@@ -20,7 +20,9 @@ struct CommandLineRequest {
 CommandLineRequest ParseCommandLine(QString text, const QString& programFolder,
                                     const std::function<bool(const QString&)>& pathExists);
 
-// The arguments as the platform split them, joined with single blanks.
-QString JoinArguments(const QStringList& arguments);
+// The arguments after the program's name as the platform split them, each
+// decoded as a file name (any bytes come back unchanged when encoded again),
+// joined with single blanks.
+QString CommandLineText(int argc, const char* const* argv);
 
 }  // namespace zandrel

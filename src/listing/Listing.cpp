@@ -56,10 +56,22 @@ int CountFieldSeparators(const QString& line) {
     return static_cast<int>(line.count(kFieldSeparator));
 }
 
-DisplayRow DeriveDisplayRow(const QString& line) {
-    auto field = [&](int n) { return ReadListingField(line, n).value_or(QString()); };
-    return {field(FieldAction), field(FieldSourceFolder), field(FieldDestinationFolder),
-            field(FieldDescription)};
+QString ShownListingField(const QString& line, int n, qsizetype maxLength) {
+    qsizetype start = 0;
+    for (int piece = 0; piece < n; ++piece) {
+        const qsizetype at = line.indexOf(kFieldSeparator, start);
+        if (at < 0)
+            return {};
+        start = at + 1;
+    }
+    // Looks no further than one character past the bound for the field's end.
+    const QStringView head = QStringView(line).mid(start, maxLength + 1);
+    const qsizetype end = head.indexOf(kFieldSeparator);
+    if (end >= 0)
+        return head.left(end).toString();
+    if (head.size() <= maxLength)
+        return head.toString();
+    return head.left(maxLength).toString() + QStringLiteral("...");
 }
 
 }  // namespace zandrel

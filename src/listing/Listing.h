@@ -53,10 +53,9 @@ QString FilterTextOf(const QString& line);
 // How many "<" a line holds; a valid line holds exactly seven.
 int CountFieldSeparators(const QString& line);
 
-// The four texts a visible row shows: fields 0, 1, 2 and 6.
-struct DisplayRow {
-    QString action, source, destination, description;
-};
-DisplayRow DeriveDisplayRow(const QString& line);
+// Field n (0 to 6) as a row or tooltip shows it: at most maxLength characters
+// of it, "..." after a cut one. A line may hold a field of many megabytes, and
+// only its beginning can ever be seen.
+QString ShownListingField(const QString& line, int n, qsizetype maxLength);
 
 }  // namespace zandrel

@@ -22,6 +22,7 @@ namespace zandrel {
 
 namespace {
 
+const QString kRegistryEditor = QStringLiteral("regedit.exe");
 constexpr qint32 kPickerFlags = 65;  // file-system folders only, resizable, "new folder" button
 const QString kCrLf = QStringLiteral("\r\n");
 
@@ -30,11 +31,6 @@ QString quoted(const QString& text) {
 }
 
 }  // namespace
-
-void ShowRegistryExport(Host& host, QWidget* owner) {
-    RegistryExport window(host, owner);
-    window.exec();
-}
 
 RegistryExport::RegistryExport(Host& host, QWidget* parent) : QDialog(parent), host_(host) {
     setObjectName(QStringLiteral("registryfrm"));
@@ -56,6 +52,7 @@ RegistryExport::RegistryExport(Host& host, QWidget* parent) : QDialog(parent), h
 
     parts_ = new QComboBox(this);
     parts_->setObjectName(QStringLiteral("Combo1"));
+    parts_->setAccessibleName(QStringLiteral("Part of the registry"));
     parts_->addItems({QStringLiteral("HKEY_CLASSES_ROOT"), QStringLiteral("HKEY_CURRENT_USER"),
                       QStringLiteral("HKEY_LOCAL_MACHINE"), QStringLiteral("HKEY_USERS"),
                       QStringLiteral("HKEY_CURRENT_CONFIG"), QStringLiteral("All of the above!")});
@@ -86,8 +83,12 @@ QString RegistryExport::ExportFileOf(const QString& folder, const QString& part)
 }
 
 QString RegistryExport::CommandLineOf(const QString& folder, const QString& part) {
-    return QStringLiteral("regedit.exe /e ") + quoted(ExportFileOf(folder, part)) + u' ' +
+    return kRegistryEditor + QStringLiteral(" /e ") + quoted(ExportFileOf(folder, part)) + u' ' +
            quoted(part);
+}
+
+QStringList RegistryExport::ArgumentsOf(const QString& folder, const QString& part) {
+    return {QStringLiteral("/e"), ExportFileOf(folder, part), part};
 }
 
 void RegistryExport::exportSelected() {
@@ -105,7 +106,7 @@ void RegistryExport::exportSelected() {
     QString failure;
     if (parts_->currentIndex() != kAllEntry) {
         const QString part = parts_->currentText();
-        failure = startDetached(CommandLineOf(folder, part));
+        failure = startDetached(ArgumentsOf(folder, part));
         if (failure.isEmpty())
             exportList_ += ExportFileOf(folder, part) + kCrLf;
     } else {
@@ -114,7 +115,7 @@ void RegistryExport::exportSelected() {
             host_.yield();
             const QString part = parts_->itemText(entry);
             exportList_ += ExportFileOf(folder, part) + kCrLf;
-            failure = startDetached(CommandLineOf(folder, part));
+            failure = startDetached(ArgumentsOf(folder, part));
         }
     }
     setStarting(false);
@@ -128,11 +129,8 @@ void RegistryExport::exportSelected() {
                   QStringLiteral("Exported successfully!") + kCrLf + exportList_);
 }
 
-QString RegistryExport::startDetached(const QString& commandLine) {
-    QStringList arguments = QProcess::splitCommand(commandLine);
-    if (arguments.isEmpty())
-        return QStringLiteral("The command line is empty.");
-    const QString name = arguments.takeFirst();
+QString RegistryExport::startDetached(const QStringList& arguments) {
+    const QString& name = kRegistryEditor;
     const QString program = QStandardPaths::findExecutable(name);
     if (program.isEmpty())
         return name + QStringLiteral(" was not found on the PATH.");

@@ -1,7 +1,7 @@
 #pragma once
 // The registry export window (registryfrm): starts the system's registry
 // editor once per chosen part, each writing a ".reg" file into a folder the
-// user picks. Open it with ShowRegistryExport.
+// user picks. A modal dialog.
 
 #include <QDialog>
 #include <QString>
@@ -15,9 +15,6 @@ namespace zandrel {
 
 class Host;
 
-// Modal; returns when the window has closed.
-void ShowRegistryExport(Host& host, QWidget* owner = nullptr);
-
 class RegistryExport : public QDialog {
     Q_OBJECT
   public:
@@ -27,8 +24,11 @@ class RegistryExport : public QDialog {
     // folder + "/" + part + ".reg"; the folder is used as given, so the root
     // gives a doubled separator.
     static QString ExportFileOf(const QString& folder, const QString& part);
-    // regedit.exe /e "<file>" "<part>"
+    // regedit.exe /e "<file>" "<part>": the command as documented and shown.
     static QString CommandLineOf(const QString& folder, const QString& part);
+    // The same command's arguments, as the registry editor is started with
+    // them: a list, so that no character of a folder name can split them.
+    static QStringList ArgumentsOf(const QString& folder, const QString& part);
 
     // The files of the last export, one per line, each followed by CR LF.
     QString ExportList() const { return exportList_; }
@@ -43,9 +43,9 @@ class RegistryExport : public QDialog {
 
   private:
     void exportSelected();
-    // Starts one command line without waiting; returns the failure's
+    // Starts the registry editor without waiting; returns the failure's
     // description, or the empty text.
-    QString startDetached(const QString& commandLine);
+    QString startDetached(const QStringList& arguments);
     void setStarting(bool starting);
 
     Host& host_;

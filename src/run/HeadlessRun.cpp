@@ -77,6 +77,8 @@ QString OnOneLine(QString text) {
 // with their default answers.
 class HeadlessHost : public Host {
   public:
+    void setDriver(RunDriver* driver) { driver_ = driver; }
+
     Answer message(Icon, const QString& title, const QString& text, Buttons,
                    Answer defaultButton) override {
         PrintLine(stderr, (title + QStringLiteral(": ") + OnOneLine(text)).toUtf8());
@@ -87,26 +89,29 @@ class HeadlessHost : public Host {
     QString chooseFolder(const QString&, const QString&) override { return {}; }
 
     void yield() override {
-        if (gStopRequested) {
-            if (caption_ == kCaptionRunning)
-                caption_ = kCaptionAborting;
-            // Kept until a run is there to be stopped.
-            if (caption_ != kCaptionIdle)
+        if (gStopRequested && driver_) {
+            // Kept until a run is there to be stopped; then it is the Cancel
+            // button's click.
+            if (driver_->phase() != RunPhase::Idle) {
                 gStopRequested = 0;
+                driver_->Command3_Click();
+            }
         }
         if (!sinceEvents_.isValid() || sinceEvents_.elapsed() >= 10) {
             QCoreApplication::processEvents();
             sinceEvents_.start();
         }
     }
-    QString startCaption() const override { return caption_; }
-    void setStartCaption(const QString& caption) override { caption_ = caption; }
+    void setStartCaption(const QString&) override {}
+    bool abortRequested() const override {
+        return driver_ && driver_->phase() == RunPhase::Aborting;
+    }
     void setStatusText(const QString&) override {}
     void clearReports() override {}
     void appendReport(const QString& entry) override { PrintLine(stdout, entry.toUtf8()); }
 
   private:
-    QString caption_ = kCaptionIdle;
+    RunDriver* driver_ = nullptr;
     QElapsedTimer sinceEvents_;
 };
 
@@ -151,8 +156,12 @@ int PreviewAll(const BackupList& doc, HeadlessHost& host, HeadlessView& view) {
     flags.CommandLineRun = true;  // no questions, as in an unattended run
     RunProgress progress;
     RunState state;
-    host.setStartCaption(kCaptionRunning);
-    ListingTransfer transfer(RunContext{doc, host, view, flags, progress, state});
+    RunPhaseValue phase(host);
+    phase.set(RunPhase::Running);
+    // Nothing is changed, so a stop signal may simply end it.
+    ::signal(SIGINT, SIG_DFL);
+    ::signal(SIGTERM, SIG_DFL);
+    ListingTransfer transfer(RunContext{doc, host, view, flags, progress, state, phase});
     QMap<FileDecision, int> counts;
     transfer.setPreview([&](FileDecision d, const QByteArray& source, const QByteArray& destination) {
         ++counts[d];
@@ -179,8 +188,8 @@ int PreviewAll(const BackupList& doc, HeadlessHost& host, HeadlessView& view) {
 
 }  // namespace
 
-bool IsPreviewRequest(const QStringList& arguments) {
-    return JoinArguments(arguments).endsWith(QLatin1String(" -n"));
+bool IsPreviewRequest(const QString& commandLine) {
+    return commandLine.endsWith(QLatin1String(" -n"));
 }
 
 int ExitStatusOf(const RunResult& result) {
@@ -203,16 +212,37 @@ bool NoDisplayAvailable() {
     return qgetenv("DISPLAY").isEmpty() && qgetenv("WAYLAND_DISPLAY").isEmpty();
 }
 
-int RunHeadless(const QStringList& arguments) {
+QByteArray UsageText() {
+    return "Usage:\n"
+           "  zandrel                  open the window with an empty list\n"
+           "  zandrel LIST.bak         open the window with that list\n"
+           "  zandrel LIST -r          run every listing of LIST at once, then quit\n"
+           "  zandrel LIST -rp         the same, with a 3-second pause before quitting\n"
+           "  zandrel --help           show this text\n"
+           "  zandrel --version        show the version\n"
+           "\n"
+           "A run from the command line writes log.txt and errors.txt beside the program,\n"
+           "or in ~/.local/share/Zandrel/Zandrel/ when the program's folder cannot be\n"
+           "written. Without a display it shows no window and exits with:\n"
+           "  0  finished, no failures\n"
+           "  1  finished with failures (also when an abort came during the last file)\n"
+           "  2  list not loaded, or no run asked for\n"
+           "  3  a check ended the run early\n"
+           "  4  aborted (Ctrl+C, SIGTERM)\n";
+}
+
+int RunHeadless(const QString& commandLine, const QString& displayNotOpened) {
     const StopSignals stopSignals;
     const CommandLineRequest request =
-        ParseCommandLine(JoinArguments(arguments), QCoreApplication::applicationDirPath(),
+        ParseCommandLine(commandLine, QCoreApplication::applicationDirPath(),
                          [](const QString& path) { return PathExists(path); });
     if (request.kind != CommandLineRequest::Kind::Run &&
         request.kind != CommandLineRequest::Kind::Preview) {
-        PrintLine(stderr,
-                  "Zandrel needs a display to show its window; without one it only runs a list: "
-                  "zandrel LIST -r (or -rp).");
+        const QByteArray why = displayNotOpened.isEmpty()
+                                   ? QByteArray("Zandrel needs a display to show its window")
+                                   : "Zandrel cannot open the display " +
+                                         displayNotOpened.toLocal8Bit() + " to show its window";
+        PrintLine(stderr, why + "; without one it only runs a list: zandrel LIST -r (or -rp).");
         return ExitListNotLoaded;
     }
 
@@ -239,8 +269,14 @@ int RunHeadless(const QStringList& arguments) {
     flags.CommandLineRun = true;
     flags.PauseBeforeExit = request.pauseBeforeExit;
     RunDriver driver(doc, host, view, flags, progress);
-    driver.setLogFolder(DefaultLogFolder());
-    return ExitStatusOf(driver.Command3_Click());
+    host.setDriver(&driver);
+    const QString logFolder = DefaultLogFolder();
+    driver.setLogFolder(logFolder);
+    const RunResult result = driver.Command3_Click();
+    if (result.logFailed)
+        PrintLine(stderr, "Zandrel could not write log.txt and errors.txt in " +
+                              EncodePath(logFolder) + ".");
+    return ExitStatusOf(result);
 }
 
 }  // namespace zandrel

@@ -25,10 +25,14 @@ int ExitStatusOf(const RunResult& result);
 bool NoDisplayAvailable();
 
 // Whether the command line asks for a preview, which never opens a window.
-bool IsPreviewRequest(const QStringList& arguments);
+bool IsPreviewRequest(const QString& commandLine);
 
-// Handles the whole command line headless (arguments without the program
-// name) and returns the exit status. Needs a QCoreApplication.
-int RunHeadless(const QStringList& arguments);
+// What "zandrel --help" prints: the command-line forms and exit statuses.
+QByteArray UsageText();
+
+// Handles the whole command line headless and returns the exit status. Needs
+// a QCoreApplication. displayNotOpened names a display that is set but could
+// not be opened; empty when there is none at all.
+int RunHeadless(const QString& commandLine, const QString& displayNotOpened = {});
 
 }  // namespace zandrel

@@ -65,17 +65,16 @@ bool RunDriver::checksAndConfirmation() {
 }
 
 RunResult RunDriver::Command3_Click() {
-    const QString caption = host_.startCaption();
-    if (caption == kCaptionRunning) {
-        host_.setStartCaption(kCaptionAborting);
+    if (phase_.get() == RunPhase::Running) {
+        phase_.set(RunPhase::Aborting);
         return {};
     }
-    if (caption == kCaptionAborting)
+    if (phase_.get() == RunPhase::Aborting)
         return {};
     if (!checksAndConfirmation())
         return {};
 
-    host_.setStartCaption(kCaptionRunning);
+    phase_.set(RunPhase::Running);
     state_ = RunState{};
     state_.MultipleDestinations = multipleDestinations_;
     progress_.RunBytesCopied = 0;
@@ -83,7 +82,7 @@ RunResult RunDriver::Command3_Click() {
     view_.LockForRun();
     host_.clearReports();
 
-    ListingTransfer transfer(RunContext{doc_, host_, view_, flags_, progress_, state_});
+    ListingTransfer transfer(RunContext{doc_, host_, view_, flags_, progress_, state_, phase_});
     const int rows = doc_.count();
     const QList<bool> selected = view_.selectedRows();
     for (int row = 0; row < rows; ++row) {
@@ -117,8 +116,10 @@ RunResult RunDriver::finish(bool aborted) {
                 : QStringLiteral("Destination folder: ") + last.destinationFolder;
         view_.ShowSummary(state_.ErrorList, state_.CopiedCount, destination);
     }
+    bool logFailed = false;
     if (flags_.CommandLineRun)
-        WriteLogFiles(logFolder_.isEmpty() ? DefaultLogFolder() : logFolder_, state_, host_);
+        logFailed =
+            !WriteLogFiles(logFolder_.isEmpty() ? DefaultLogFolder() : logFolder_, state_, host_);
 
     if (state_.AbortedByUser)
         AppendReportEntry(host_, QStringLiteral(" : Aborted by user (") + last.description + u')');
@@ -129,10 +130,10 @@ RunResult RunDriver::finish(bool aborted) {
                                  QStringLiteral(" files copied....") +
                                  QString::number(state_.ErrorList.size()) +
                                  QStringLiteral(" errors."));
-    host_.setStartCaption(kCaptionIdle);
+    phase_.set(RunPhase::Idle);
 
     const RunResult result{aborted ? RunOutcome::Aborted : RunOutcome::Finished, state_.CopiedCount,
-                           static_cast<int>(state_.ErrorList.size())};
+                           static_cast<int>(state_.ErrorList.size()), logFailed};
     if (flags_.CommandLineRun) {
         if (flags_.PauseBeforeExit) {
             view_.DisableStartButton();

@@ -1,11 +1,11 @@
 #pragma once
 // The Start button's command: starts a run over the selected Listings, or,
-// while one runs, turns into the abort request. The caption in the Host is
-// the run's state: "&Start now -->" idle, "&Cancel" running, "Aborting..."
-// abort requested.
+// while one runs, turns into the abort request. The driver holds the run's
+// phase (idle, running, aborting); the Start button's caption follows it.
 
 #include <QString>
 
+#include "common/Host.h"
 #include "run/RunState.h"
 
 namespace zandrel {
@@ -27,6 +27,23 @@ struct RunResult {
     RunOutcome outcome = RunOutcome::NotStarted;
     int copiedCount = 0;
     int errorCount = 0;
+    bool logFailed = false;  // a command-line run's log files could not be written
+};
+
+// The run's phase with the host's caption kept in step: every change is
+// shown at once.
+class RunPhaseValue {
+  public:
+    explicit RunPhaseValue(Host& host) : host_(host) {}
+    RunPhase get() const { return phase_; }
+    void set(RunPhase phase) {
+        phase_ = phase;
+        host_.setStartCaption(StartCaptionFor(phase));
+    }
+
+  private:
+    Host& host_;
+    RunPhase phase_ = RunPhase::Idle;
 };
 
 // Waits seconds of elapsed time, yielding all the while.
@@ -36,13 +53,15 @@ class RunDriver {
   public:
     RunDriver(const BackupList& doc, Host& host, RunView& view, SessionFlags& flags,
               RunProgress& progress)
-        : doc_(doc), host_(host), view_(view), flags_(flags), progress_(progress) {}
+        : doc_(doc), host_(host), view_(view), flags_(flags), progress_(progress), phase_(host) {}
 
     // Where a command-line run writes log.txt and errors.txt; empty (the
     // default) means DefaultLogFolder().
     void setLogFolder(const QString& folder) { logFolder_ = folder; }
 
     RunResult Command3_Click();
+
+    RunPhase phase() const { return phase_.get(); }
 
     // The record of the latest run started, kept after it ended.
     const RunState& state() const { return state_; }
@@ -57,6 +76,7 @@ class RunDriver {
     SessionFlags& flags_;
     RunProgress& progress_;
     QString logFolder_;
+    RunPhaseValue phase_;
     RunState state_;
     QString confirmation_;
     bool multipleDestinations_ = false;

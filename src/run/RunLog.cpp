@@ -46,18 +46,22 @@ class LogFile {
         : fd_(::open(EncodePath(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC,
                      0644)) {}
     void write(const QByteArray& line) {
-        for (qsizetype done = 0; fd_.valid() && done < line.size();) {
+        for (qsizetype done = 0; ok() && done < line.size();) {
             const ssize_t n = ::write(fd_.get(), line.constData() + done, line.size() - done);
             if (n < 0 && errno == EINTR)
                 continue;
-            if (n <= 0)
+            if (n <= 0) {
+                failed_ = true;
                 return;
+            }
             done += n;
         }
     }
+    bool ok() const { return fd_.valid() && !failed_; }
 
   private:
     UniqueFd fd_;
+    bool failed_ = false;
 };
 
 }  // namespace
@@ -71,7 +75,7 @@ QString DefaultLogFolder() {
     return own;
 }
 
-void WriteLogFiles(const QString& folder, const RunState& state, Host& host) {
+bool WriteLogFiles(const QString& folder, const RunState& state, Host& host) {
     const QString logPath = JoinPath(folder, kLogFileName);
     const QString errorsPath = JoinPath(folder, kErrorsFileName);
     ::unlink(EncodePath(logPath).constData());
@@ -80,7 +84,7 @@ void WriteLogFiles(const QString& folder, const RunState& state, Host& host) {
     LogFile log(logPath);
     if (state.ErrorList.isEmpty()) {
         log.write(SummaryLine("-->", state));
-        return;
+        return log.ok();
     }
     for (const QByteArray& entry : state.ErrorList) {
         host.yield();
@@ -88,6 +92,7 @@ void WriteLogFiles(const QString& folder, const RunState& state, Host& host) {
     }
     LogFile errors(errorsPath);
     errors.write(SummaryLine("----->", state));
+    return log.ok() && errors.ok();
 }
 
 }  // namespace zandrel

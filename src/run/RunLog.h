@@ -18,7 +18,8 @@ QString DefaultLogFolder();
 
 // Replaces the two files in folder: log.txt holds the summary line, or one
 // line per error entry; errors.txt, only with errors, the summary line.
-// Failures are not reported: nobody is there to read them.
-void WriteLogFiles(const QString& folder, const RunState& state, Host& host);
+// Returns false when a file could not be written whole; the caller decides
+// whether anybody is there to be told.
+bool WriteLogFiles(const QString& folder, const RunState& state, Host& host);
 
 }  // namespace zandrel

@@ -7,6 +7,7 @@
 #include "common/SessionFlags.h"
 #include "listing/BackupList.h"
 #include "run/FileOps.h"
+#include "run/RunDriver.h"
 #include "run/RunState.h"
 #include "run/RunTexts.h"
 #include "run/RunView.h"
@@ -43,7 +44,7 @@ bool SameFolder(const QString& a, const QString& b) {
 
 }  // namespace
 
-bool ConfirmAbort(Host& host, SessionFlags& flags, RunState& state) {
+bool ConfirmAbort(Host& host, RunPhaseValue& phase, SessionFlags& flags, RunState& state) {
     const Answer answer = host.message(Icon::Question, QStringLiteral("Confirm"),
                                        QStringLiteral("Abort process?"), Buttons::YesNo);
     if (answer == Answer::Yes) {
@@ -51,12 +52,12 @@ bool ConfirmAbort(Host& host, SessionFlags& flags, RunState& state) {
         flags.CommandLineRun = false;
         return true;
     }
-    host.setStartCaption(kCaptionRunning);
+    phase.set(RunPhase::Running);
     return false;
 }
 
-void GiveBackIdleState(Host& host, RunView& view, SessionFlags& flags) {
-    host.setStartCaption(kCaptionIdle);
+void GiveBackIdleState(RunPhaseValue& phase, RunView& view, SessionFlags& flags) {
+    phase.set(RunPhase::Idle);
     view.RestoreAfterRun();
     flags.CommandLineRun = false;
 }
@@ -101,7 +102,7 @@ bool ListingTransfer::prepare() {
             host.message(Icon::Exclamation, QStringLiteral("Error notice"), message);
         if (!entry.isEmpty())
             AppendReportEntry(host, entry);
-        GiveBackIdleState(host, c_.view, c_.flags);
+        GiveBackIdleState(c_.phase, c_.view, c_.flags);
         return false;
     };
 
@@ -154,7 +155,7 @@ bool ListingTransfer::buildFileList() {
         ListFiles(FolderList{source}, searchPatterns_, kFoldersAndAll, result_, host);
         if (!host.abortRequested())
             break;
-        if (ConfirmAbort(host, c_.flags, c_.state))
+        if (ConfirmAbort(host, c_.phase, c_.flags, c_.state))
             return false;
     }
     // Files in a folder that could not be read were never listed: the run
@@ -212,7 +213,7 @@ quint32 ListingTransfer::mirroredPermissions(const QByteArray& source, qsizetype
 bool ListingTransfer::transferFile(const QByteArray& source, int i, int count) {
     Host& host = c_.host;
     host.yield();
-    if (host.abortRequested() && ConfirmAbort(host, c_.flags, c_.state))
+    if (host.abortRequested() && ConfirmAbort(host, c_.phase, c_.flags, c_.state))
         return false;
     c_.view.ShowOverallProgress(i, count);
 

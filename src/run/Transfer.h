@@ -20,6 +20,7 @@ namespace zandrel {
 
 class BackupList;
 class Host;
+class RunPhaseValue;
 class RunView;
 struct RunProgress;
 struct RunState;
@@ -39,15 +40,16 @@ struct RunContext {
     SessionFlags& flags;
     RunProgress& progress;
     RunState& state;
+    RunPhaseValue& phase;
 };
 
 // "Abort process?": Yes marks the run aborted and ends a command-line run's
 // unattended mode; No puts the "&Cancel" caption back.
-bool ConfirmAbort(Host& host, SessionFlags& flags, RunState& state);
+bool ConfirmAbort(Host& host, RunPhaseValue& phase, SessionFlags& flags, RunState& state);
 
 // Gives the window back its idle state: caption, controls, panel, and the end
 // of a command-line run's unattended mode.
-void GiveBackIdleState(Host& host, RunView& view, SessionFlags& flags);
+void GiveBackIdleState(RunPhaseValue& phase, RunView& view, SessionFlags& flags);
 
 // Lives for one run: the file list and the working values of a Listing are
 // reused from one Listing to the next, as is the existing-file rule.

@@ -75,7 +75,8 @@ FilterEvaluation EvaluateFilter(const QString& filterText) {
 QStringList PatternsToSearch(const QString& searchPatterns) {
     QStringList pieces;
     SplitList(searchPatterns, pieces);
-    // The used record is the handled keys, each an upper-cased piece and ";".
+    // The used record is the handled keys, each a piece folded as the matcher
+    // folds names, and ";".
     // As a key holds no other ";", it occurs in the record exactly when its
     // piece is the tail of a handled piece (the empty piece: of any). The
     // handled pieces are kept reversed and sorted, so that test is a prefix
@@ -85,9 +86,9 @@ QStringList PatternsToSearch(const QString& searchPatterns) {
     QStringList patterns;
     for (const QString& raw : pieces) {
         const QString piece = trimBlanks(raw);
-        const QString upper = piece.toUpper();
-        std::u16string reversed(reinterpret_cast<const char16_t*>(upper.utf16()),
-                                static_cast<std::size_t>(upper.size()));
+        const QString key = FoldForMatching(piece);
+        std::u16string reversed(reinterpret_cast<const char16_t*>(key.utf16()),
+                                static_cast<std::size_t>(key.size()));
         std::reverse(reversed.begin(), reversed.end());
         const auto next = usedReversed.lower_bound(reversed);
         if (next != usedReversed.end() && next->starts_with(reversed))

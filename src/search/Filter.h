@@ -22,7 +22,8 @@ struct FilterEvaluation {
 FilterEvaluation EvaluateFilter(const QString& filterText);
 
 // The patterns a folder is searched with: split, blanks trimmed, repeated
-// keys (upper case + ";", substring test on the used record) passed over.
+// keys (folded as the matcher folds names + ";", substring test on the used
+// record) passed over.
 QStringList PatternsToSearch(const QString& searchPatterns);
 
 // "*" any run, "?" one character, case-insensitive, "*.*" every name, the

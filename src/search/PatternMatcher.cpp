@@ -7,7 +7,7 @@ namespace zandrel {
 namespace {
 
 void foldInto(const QString& text, std::u32string& out) {
-    const QList<uint> units = text.toCaseFolded().toUcs4();
+    const QList<uint> units = FoldForMatching(text).toUcs4();
     out.assign(units.begin(), units.end());
 }
 
@@ -42,6 +42,10 @@ bool onlyStars(const std::u32string& p, std::size_t n) {
 }
 
 }  // namespace
+
+QString FoldForMatching(const QString& text) {
+    return text.toCaseFolded();
+}
 
 PatternMatcher::PatternMatcher(const QString& pattern) {
     foldInto(pattern, pattern_);

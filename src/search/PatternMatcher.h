@@ -9,6 +9,10 @@
 
 namespace zandrel {
 
+// The case folding the matcher compares names with: two patterns with the
+// same folded text match the same names.
+QString FoldForMatching(const QString& text);
+
 class PatternMatcher {
   public:
     explicit PatternMatcher(const QString& pattern);

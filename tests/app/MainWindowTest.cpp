@@ -180,7 +180,10 @@ TEST_F(MainWindowFixture, ReportPopupAndCopyPutTheLineOnTheClipboard) {
 
 TEST_F(MainWindowFixture, EditListingOnAnEmptyListShowsItsNote) {
     QTest::mouseClick(button("Command2"), Qt::LeftButton);
-    ASSERT_EQ(dialogs.messages.size(), 1);
+    // A double click on the empty list acts the same.
+    QTest::mouseDClick(list()->viewport(), Qt::LeftButton, {}, QPoint(20, 20));
+    ASSERT_EQ(dialogs.messages.size(), 2);
+    EXPECT_EQ(dialogs.messages[1].text, dialogs.messages[0].text);
     EXPECT_EQ(dialogs.messages[0].text, QStringLiteral("No listings available to edit.\r\n\r\n"));
     EXPECT_EQ(dialogs.messages[0].title, QStringLiteral("Note"));
 }
@@ -262,7 +265,8 @@ namespace {
 
 struct OpenCase {
     const char* name;
-    bool doubleClick;
+    enum { DoubleClickRow, DoubleClickBlank, EditButton, NewButton } how;
+    int rows, current;
     const char* caption;
     const char* source;
 };
@@ -270,35 +274,54 @@ struct OpenCase {
 class EditorOpening : public MainWindowFixture, public ::testing::WithParamInterface<OpenCase> {};
 
 TEST_P(EditorOpening, OpensModallyOnTheRightListing) {
+    const OpenCase& c = GetParam();
     window->show();
-    addRows(3);
-    select({1}, 1);
-    QString caption, source;
+    addRows(c.rows);
+    select({c.current}, c.current);
+    QString caption, source, focus;
     onModal([&](QWidget* modal) {
         caption = modal->windowTitle();
         source = modal->findChild<QLineEdit*>(QStringLiteral("Text1"))->text();
+        focus = modal->focusWidget() ? modal->focusWidget()->objectName() : QString();
         modal->close();
     });
-    if (GetParam().doubleClick) {
-        QCoreApplication::processEvents();
-        const QRect rect = list()->visualRect(list()->model()->index(1, 0));
-        ASSERT_TRUE(rect.isValid());
-        // A double click is a click followed by the double-click press.
-        QTest::mouseClick(list()->viewport(), Qt::LeftButton, {}, rect.center());
-        QTest::mouseDClick(list()->viewport(), Qt::LeftButton, {}, rect.center());
-    } else {
-        QTest::mouseClick(button("Command1"), Qt::LeftButton);
+    QCoreApplication::processEvents();
+    const QRect row = list()->visualRect(list()->model()->index(c.current, 0));
+    switch (c.how) {
+        case OpenCase::DoubleClickRow:
+            ASSERT_TRUE(row.isValid());
+            // A double click is a click followed by the double-click press.
+            QTest::mouseClick(list()->viewport(), Qt::LeftButton, {}, row.center());
+            QTest::mouseDClick(list()->viewport(), Qt::LeftButton, {}, row.center());
+            break;
+        case OpenCase::DoubleClickBlank: {
+            const QPoint blank(20, list()->viewport()->height() - 5);
+            ASSERT_FALSE(list()->indexAt(blank).isValid());
+            QTest::mouseDClick(list()->viewport(), Qt::LeftButton, {}, blank);
+            break;
+        }
+        case OpenCase::EditButton:
+            QTest::mouseClick(button("Command2"), Qt::LeftButton);
+            break;
+        case OpenCase::NewButton:
+            QTest::mouseClick(button("Command1"), Qt::LeftButton);
+            break;
     }
-    EXPECT_EQ(caption.toStdString(), GetParam().caption);
-    EXPECT_EQ(source.toStdString(), GetParam().source);
-    EXPECT_EQ(window->document().count(), 3);
-    EXPECT_EQ(window->statusText(), QStringLiteral("3 tasks"));
+    EXPECT_EQ(caption.toStdString(), c.caption);
+    EXPECT_EQ(source.toStdString(), c.source);
+    EXPECT_EQ(focus, QStringLiteral("Text1"));
+    EXPECT_EQ(window->document().count(), c.rows);
 }
 
-INSTANTIATE_TEST_SUITE_P(Ways, EditorOpening,
-                         ::testing::Values(OpenCase{"double_click", true, "Edit listing", "/src2"},
-                                           OpenCase{"new_listing", false, "New listing", ""}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Ways, EditorOpening,
+    ::testing::Values(
+        OpenCase{"double_click", OpenCase::DoubleClickRow, 3, 1, "Edit listing", "/src2"},
+        OpenCase{"double_click_blank", OpenCase::DoubleClickBlank, 3, 1, "Edit listing", "/src2"},
+        OpenCase{"new_listing", OpenCase::NewButton, 3, 1, "New listing", ""},
+        // Beyond what a 16-bit row number holds.
+        OpenCase{"row_32769", OpenCase::EditButton, 32770, 32768, "Edit listing", "/src32769"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(MainWindowFixture, ExportRegistryOpensItsWindowModally) {
     window->show();
@@ -313,8 +336,11 @@ TEST_F(MainWindowFixture, ExportRegistryOpensItsWindowModally) {
 
 TEST_F(MainWindowFixture, AboutShowsNameAndVersion) {
     window->show();
+    window->move(0, 0);
     QStringList texts;
+    QPoint centre;
     onModal([&](QWidget* modal) {
+        centre = modal->geometry().center();
         texts << modal->windowTitle() << modal->findChild<QLabel*>(QStringLiteral("Label1"))->text()
               << modal->findChild<QLabel*>(QStringLiteral("Label2"))->text();
         auto* contact = modal->findChild<QLineEdit*>(QStringLiteral("Text1"));
@@ -331,6 +357,9 @@ TEST_F(MainWindowFixture, AboutShowsNameAndVersion) {
     EXPECT_EQ(texts[1], QStringLiteral("Zandrel"));
     EXPECT_EQ(texts[2], QStringLiteral("Version: 1.0 build #9"));
     EXPECT_FALSE(texts[3].isEmpty());
+    // On the screen's centre, not on the main window's.
+    const QPoint screen = window->screen()->availableGeometry().center();
+    EXPECT_LE((centre - screen).manhattanLength(), 4) << centre.x() << "," << centre.y();
 }
 
 }  // namespace

@@ -31,7 +31,7 @@ const QString kErrorNotice = QStringLiteral("Error notice");
 
 class EditorTest : public ::testing::Test {
   protected:
-    std::unique_ptr<ListingEditor> open(qint16 editIndex) {
+    std::unique_ptr<ListingEditor> open(int editIndex) {
         auto editor = std::make_unique<ListingEditor>(doc, host, editIndex);
         editor->show();
         return editor;
@@ -848,7 +848,7 @@ TEST_F(EditorTest, EntryPointRunsModallyUntilTheWindowCloses) {
             w->close();
     });
     guard.start(10000);
-    ShowListingEditor(doc, host, -1, nullptr);
+    ListingEditor(doc, host, -1).exec();
     EXPECT_TRUE(acted);
     ASSERT_EQ(doc.count(), 1);
     EXPECT_EQ(doc.fieldAt(0, FieldSourceFolder), s);

@@ -2,6 +2,7 @@
 
 #include <QSet>
 
+#include "common/Paths.h"
 #include "listing/CommandLine.h"
 
 using namespace zandrel;
@@ -55,10 +56,11 @@ INSTANTIATE_TEST_SUITE_P(
         CommandLineCase{"lone_quote", "\"", Kind::Empty, "", false}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(CommandLineJoin, ArgumentsAreJoinedWithSingleBlanks) {
-    EXPECT_EQ(JoinArguments({QStringLiteral("/my lists/daily.bak"), QStringLiteral("-r")}),
-              QStringLiteral("/my lists/daily.bak -r"));
-    EXPECT_EQ(JoinArguments({}), QString());
+TEST(CommandLineJoin, ArgumentsAreJoinedWithSingleBlanksAndKeepTheirBytes) {
+    const char* argv[] = {"zandrel", "/my lists/d\xe9.bak", "-r"};
+    const QString text = CommandLineText(3, argv);
+    EXPECT_EQ(EncodePath(text), QByteArray("/my lists/d\xe9.bak -r"));
+    EXPECT_EQ(CommandLineText(1, argv), QString());
 }
 
 }  // namespace

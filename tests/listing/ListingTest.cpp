@@ -91,6 +91,19 @@ TEST(BackupListModel, VisibleRowsDeriveFromTheLines) {
     EXPECT_EQ(doc.title(), QStringLiteral("Zandrel - Untitled.bak"));
     doc.setCurrentListPath(QStringLiteral("/x/daily.bak"));
     EXPECT_EQ(doc.title(), QStringLiteral("Zandrel - daily.bak"));
+
+    // A huge description is shown and tooltipped by its beginning; the line
+    // keeps all of it.
+    const QString huge(5'000'000, u'x');
+    doc.replaceLine(0, QStringLiteral("Copy</a</b<Subfolders<CopyFoldersAndFiles<Overwrite<") +
+                           huge + QStringLiteral("<:Specific|Types:*.*"));
+    for (const int role : {int(Qt::DisplayRole), int(Qt::ToolTipRole)}) {
+        const QString shown = doc.data(doc.index(0, 3), role).toString();
+        EXPECT_LT(shown.size(), 2000);
+        EXPECT_TRUE(shown.startsWith(QStringLiteral("xxx")) &&
+                    shown.endsWith(QStringLiteral("...")));
+    }
+    EXPECT_EQ(doc.fieldAt(0, 6), huge);
 }
 
 }  // namespace

@@ -153,7 +153,10 @@ INSTANTIATE_TEST_SUITE_P(
         LineCase{"Blanks", QStringLiteral("/my data"), QStringLiteral("HKEY_CLASSES_ROOT"),
                  QStringLiteral("/my data/HKEY_CLASSES_ROOT.reg"),
                  QStringLiteral("regedit.exe /e \"/my data/HKEY_CLASSES_ROOT.reg\" "
-                                "\"HKEY_CLASSES_ROOT\"")}),
+                                "\"HKEY_CLASSES_ROOT\"")},
+        LineCase{"Quote", QStringLiteral("/a\" b"), QStringLiteral("HKEY_USERS"),
+                 QStringLiteral("/a\" b/HKEY_USERS.reg"),
+                 QStringLiteral("regedit.exe /e \"/a\" b/HKEY_USERS.reg\" \"HKEY_USERS\"")}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct PartCase {
@@ -166,8 +169,9 @@ class OnePart : public RegistryExportTest, public ::testing::WithParamInterface<
 
 TEST_P(OnePart, StartsOneProcessWithTheExactArguments) {
     installLoggingStandIn();
-    const QString folder = tree.path(QStringLiteral("out/my exports"));
-    tree.mkdir(QStringLiteral("out/my exports"));
+    // Blanks and a double quote in the folder reach the editor unsplit.
+    const QString folder = tree.path(QStringLiteral("out/my \"exports"));
+    tree.mkdir(QStringLiteral("out/my \"exports"));
     const QString part = QString::fromLatin1(GetParam().part);
     host.folderAnswers = {folder + u'/'};
     auto window = open();
@@ -337,7 +341,7 @@ TEST_F(RegistryExportTest, EntryPointRunsModallyAndClosesWhenIdle) {
             w->close();
     });
     guard.start(10000);
-    ShowRegistryExport(host, nullptr);
+    RegistryExport(host).exec();
     EXPECT_TRUE(closed);
     EXPECT_TRUE(host.messages.isEmpty());
 }

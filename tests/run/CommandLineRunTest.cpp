@@ -10,6 +10,7 @@
 #include <QLocale>
 #include <QProcess>
 #include <QRegularExpression>
+#include <functional>
 
 #include "common/Paths.h"
 #include "listing/Listing.h"
@@ -45,6 +46,8 @@ class CommandLineRunTest : public ::testing::Test {
         env.remove(QStringLiteral("DISPLAY"));
         env.remove(QStringLiteral("WAYLAND_DISPLAY"));
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        if (adjustEnvironment)
+            adjustEnvironment(env);
         process->setProcessEnvironment(env);
         process->setWorkingDirectory(workingFolder.isEmpty() ? t.root() : workingFolder);
         process->start(programToRun.isEmpty() ? program : programToRun, arguments);
@@ -116,6 +119,7 @@ class CommandLineRunTest : public ::testing::Test {
     TempTree t;
     QString program;
     QString programToRun;  // another path to the program, when set
+    std::function<void(QProcessEnvironment&)> adjustEnvironment;
     std::unique_ptr<QProcess> process;
 };
 
@@ -192,6 +196,76 @@ INSTANTIATE_TEST_SUITE_P(
         NotLoadedCase{"NoSwitch", {"%T/list.bak"}, "", "needs a display"},
         NotLoadedCase{"Nothing", {}, nullptr, "needs a display"},
         NotLoadedCase{"UpperCaseSwitch", {"%T/list.bak", "-R"}, "", "needs a display"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Start-up cases: a display that is set but not there, a list name that is
+// not UTF-8, and the two information switches.
+struct StartUpCase {
+    const char* name;
+    const char* display;                 // DISPLAY with no platform chosen; nullptr: no display
+    std::vector<const char*> arguments;  // "%L": the list's path, "%B": its path in non-UTF-8 bytes
+    int status;
+    bool copies;
+    const char* out;  // what standard output begins with, or nullptr
+    const char* err;  // standard error exactly, or nullptr for anything
+};
+
+class StartUpTest : public CommandLineRunTest, public ::testing::WithParamInterface<StartUpCase> {};
+
+TEST_P(StartUpTest, EndsAsTheCommandLineAsks) {
+    const StartUpCase c = GetParam();
+    t.write(QStringLiteral("src/a.txt"), "a");
+    writeList(QStringLiteral("daily.bak"),
+              {listing(QStringLiteral("src"), QStringLiteral("dst"), QStringLiteral("Daily"))});
+    const QByteArray bytesName = EncodePath(t.root()) + "/d\xe9ja.bak";
+    ASSERT_EQ(::rename(EncodePath(t.path(QStringLiteral("daily.bak"))).constData(),
+                       bytesName.constData()),
+              0);
+    if (c.display)
+        adjustEnvironment = [&c](QProcessEnvironment& env) {
+            env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+            env.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(c.display));
+        };
+    QStringList arguments;
+    for (const char* a : c.arguments) {
+        // Only a shell can hand the program bytes that are not UTF-8.
+        if (QByteArray(a) == "%B")
+            arguments << QStringLiteral("$(printf '%s/d\\351ja.bak' \"$1\")");
+        else
+            arguments << (QByteArray(a) == "%L" ? QStringLiteral("$1/d*ja.bak")
+                                                : QString::fromLatin1(a));
+    }
+    programToRun = QStringLiteral("/bin/sh");
+    const Outcome o =
+        runProgram({QStringLiteral("-c"), QStringLiteral("exec \"$0\" ") + arguments.join(u' '),
+                    program, t.root()});
+
+    EXPECT_EQ(o.status, c.status) << o.err.toStdString();
+    EXPECT_EQ(t.exists(QStringLiteral("dst/a.txt")), c.copies);
+    if (c.out) {
+        EXPECT_TRUE(o.out.startsWith(c.out)) << o.out.toStdString();
+    }
+    if (c.err) {
+        EXPECT_EQ(o.err, c.err);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, StartUpTest,
+    ::testing::Values(
+        StartUpCase{"StaleDisplayRunsHeadless", ":99", {"%L", "-r"}, 0, true, nullptr, nullptr},
+        StartUpCase{"StaleDisplayWithoutSwitch",
+                    ":99",
+                    {"%L"},
+                    2,
+                    false,
+                    "",
+                    "Zandrel cannot open the display :99 to show its window; without one it only "
+                    "runs a list: zandrel LIST -r (or -rp).\n"},
+        StartUpCase{"NonUtf8ListName", nullptr, {"%B", "-r"}, 0, true, nullptr, ""},
+        StartUpCase{"Help", ":99", {"--help"}, 0, false, "Usage:\n  zandrel ", ""},
+        StartUpCase{"Version", ":99", {"--version"}, 0, false, "zandrel 1.", ""},
+        StartUpCase{"HelpIsTheWholeLineOnly", nullptr, {"--help", "-r"}, 2, false, "", nullptr}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(CommandLineRunTest, TheMissingListMessageNamesThePathTried) {

@@ -153,7 +153,11 @@ INSTANTIATE_TEST_SUITE_P(
                       // Only blanks are trimmed; TAB splits before trimming.
                       UseCase{" a\t b ", "a|b", 2},
                       // Upper case beyond ASCII: é and É share a key.
-                      UseCase{"\xC3\xA9*;\xC3\x89*", "\xC3\xA9*", 1}));
+                      UseCase{"\xC3\xA9*;\xC3\x89*", "\xC3\xA9*", 1},
+                      // Keys fold as the matcher does: dotless i and i, sharp s
+                      // and SS match different names, so both are searched.
+                      UseCase{"\xC4\xB1*;i*", "\xC4\xB1*|i*", 2},
+                      UseCase{"stra\u00DFe*;STRASSE*", "stra\u00DFe*|STRASSE*", 2}));
 
 // --- Exclusion test -------------------------------------------------------
 

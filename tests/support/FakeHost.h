@@ -27,8 +27,9 @@ public:
     QString fileDialog(const FileDialogRequest& request) override;
     QString chooseFolder(const QString& title, const QString& startFolder) override;
     void yield() override;
-    QString startCaption() const override { return caption; }
     void setStartCaption(const QString& text) override { caption = text; }
+    // Scripted: a test asks for the abort by showing the Aborting caption.
+    bool abortRequested() const override { return caption == kCaptionAborting; }
     void setStatusText(const QString& text) override { statusText = text; }
     void clearReports() override { reports.clear(); }
     void appendReport(const QString& entry) override { reports.append(entry); }

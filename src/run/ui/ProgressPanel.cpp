@@ -17,9 +17,10 @@ QLabel* makeLabel(QWidget* parent, const char* objectName, const QString& text) 
     return label;
 }
 
-QProgressBar* makeBar(QWidget* parent, const char* objectName) {
+QProgressBar* makeBar(QWidget* parent, const char* objectName, const QString& accessibleName) {
     auto* bar = new QProgressBar(parent);
     bar->setObjectName(QLatin1String(objectName));
+    bar->setAccessibleName(accessibleName);
     bar->setRange(0, 100);
     bar->setValue(0);
     bar->setTextVisible(false);
@@ -41,8 +42,8 @@ ProgressPanel::ProgressPanel(QWidget* parent) : QFrame(parent) {
     lblpath_ = makeLabel(this, "lblpath", QStringLiteral("Current file"));
     // Texts that change per file or block must not relayout the panel.
     lblpath_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
-    fileBar_ = makeBar(this, "ProgressBar2");
-    overallBar_ = makeBar(this, "ProgressBar1");
+    fileBar_ = makeBar(this, "ProgressBar2", QStringLiteral("Current file progress"));
+    overallBar_ = makeBar(this, "ProgressBar1", QStringLiteral("Overall progress"));
     lblpercent_ = makeLabel(this, "lblpercent", QStringLiteral("0"));
     lblsofar_ = makeLabel(this, "lblsofar", QStringLiteral("0 bytes"));
     lblspeed_ = makeLabel(this, "lblspeed", QStringLiteral("0 bytes/sec"));

@@ -24,6 +24,7 @@ SummaryWindow::SummaryWindow(Host& host, QWidget* parent) : QWidget(parent, Qt::
     label1_->setObjectName(QStringLiteral("Label1"));
     list_ = new QListWidget(this);
     list_->setObjectName(QStringLiteral("ListView1"));
+    list_->setAccessibleName(QStringLiteral("Errors"));
     auto* ok = new QPushButton(QStringLiteral("OK"), this);
     ok->setObjectName(QStringLiteral("Command1"));
     auto* saveAs = new QPushButton(QStringLiteral("&Save As..."), this);
