@@ -24,7 +24,7 @@ class RegistryExport : public QDialog {
     // folder + "/" + part + ".reg"; the folder is used as given, so the root
     // gives a doubled separator.
     static QString ExportFileOf(const QString& folder, const QString& part);
-    // regedit.exe /e "<file>" "<part>": the command as documented and shown.
+    // regedit.exe /e "<file>" "<part>": the command as a person reads it.
     static QString CommandLineOf(const QString& folder, const QString& part);
     // The same command's arguments, as the registry editor is started with
     // them: a list, so that no character of a folder name can split them.
