@@ -82,4 +82,23 @@ TEST(ListFile, FailedWriteKeepsThePreviousList) {
     EXPECT_EQ(t.read(QStringLiteral("sub/keep.bak")), kLine + "\r\n");
 }
 
+// The file is read in blocks of 1 MiB: a CR LF split between two blocks is
+// one line end, and a Windows-1252 byte far behind the first block still
+// decodes the whole list as Windows-1252.
+TEST(ListFile, LinesAcrossReadBlocksDecodeAsTheWholeFile) {
+    const qsizetype block = qsizetype{1} << 20;
+    QByteArray first = "\xEF\xBB\xBF" + kLine;
+    first += QByteArray(block - 1 - first.size(), 'x');
+    const QByteArray bytes = first + "\r\n" + kLine + "\xE9\r" + kLine + "\r\n";
+    TempTree t;
+    t.write(QStringLiteral("l.bak"), bytes);
+    FakeHost host;
+    const auto lines = ReadListFile(t.path(QStringLiteral("l.bak")), host);
+    ASSERT_TRUE(lines.has_value());
+    ASSERT_EQ(lines->size(), 3);
+    EXPECT_EQ(lines->at(0), QString::fromLatin1(first.sliced(3)));
+    EXPECT_EQ(lines->at(1), QString::fromUtf8(kLine) + u'\u00e9');
+    EXPECT_EQ(lines, ParseListBytes(bytes, host));
+}
+
 }  // namespace
