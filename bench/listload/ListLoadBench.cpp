@@ -47,7 +47,7 @@ public:
             since_.start();
         }
     }
-    QString startCaption() const override { return zandrel::kCaptionIdle; }
+    bool abortRequested() const override { return false; }
     void setStartCaption(const QString&) override {}
     void setStatusText(const QString&) override {}
     void clearReports() override {}
