@@ -71,6 +71,9 @@ INSTANTIATE_TEST_SUITE_P(Examples, OrderLongestFirstTest,
                                                      {"/A/B/C", "/A/BB", "/A/B", "/A"}},
                                            OrderCase{{"/A/X", "/A/Y"}, {"/A/Y", "/A/X"}},
                                            OrderCase{{}, {}}, OrderCase{{"one"}, {"one"}},
+                                           // Characters, not bytes: "é" is one.
+                                           OrderCase{{"/d/\xc3\xa9\xc3\xa9", "/d/abc"},
+                                                     {"/d/abc", "/d/\xc3\xa9\xc3\xa9"}},
                                            OrderCase{{"/d/B", "/d/B/C", "/d/E", "/d/B", "/d/E"},
                                                      {"/d/B/C", "/d/E", "/d/B", "/d/E", "/d/B"}}));
 

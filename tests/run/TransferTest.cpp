@@ -506,3 +506,16 @@ TEST_F(TransferTest, ARuleThatCannotBeReadInTheFirstListingFailsItsFiles) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(TransferTest, FoldersDifferingOnlyInCaseAreTwoFolders) {
+    t.write(QStringLiteral("src/a.txt"), "a");
+    Listing l = listing(QStringLiteral("src"), QStringLiteral("SRC"));
+    l.CopyJustFiles = true;
+    add(l);
+    EXPECT_EQ(run().outcome, RunOutcome::Finished);
+    EXPECT_EQ(t.read(QStringLiteral("SRC/a.txt")), "a");
+}
+
+}  // namespace
