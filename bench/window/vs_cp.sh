@@ -1,15 +1,19 @@
 #!/usr/bin/env bash
 # A command-line run with a display (the real window under Xvfb) side by side
-# with cp -r, five alternating runs each, medians:
-#   (a) one 1 GiB file, (b) 20,000 files of 4 KiB in 400 folders.
-# Target: at most 1.5x cp -r on each. Every run writes into a folder of its
-# own, removed only after all runs (ext4 is slow to create files right after
-# many were deleted).
-# Usage: bench/window/vs_cp.sh [BUILD_DIR] [WORK_DIR]
+# with the same run headless and with cp -r, alternating runs (the order of the
+# tools turns every round), medians:
+#   (a) one 1 GiB file, (b) 20,000 files of 4 KiB in 400 folders,
+#   (c) a Listing whose source folder is empty: what the window itself costs.
+# Targets: (a) at most 1.5x cp -r; (b) at most 1.3x cp -r; (c) the window at
+# most 50 ms longer than headless. Every run writes into a folder of its own,
+# removed only after all runs (ext4 is slow to create files right after many
+# were deleted).
+# Usage: bench/window/vs_cp.sh [BUILD_DIR] [WORK_DIR]   RUNS=5 LOADS="a b c"
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/../.." && pwd)
 build=${1:-$repo/build}
 runs=${RUNS:-5}
+loads=${LOADS:-a b c}
 command -v Xvfb >/dev/null || apt-get install -y -qq xvfb >/dev/null
 cmake --build "$build" --target zandrel -j2 >/dev/null
 
@@ -21,36 +25,59 @@ Xvfb "$display" -screen 0 1024x768x24 >/dev/null 2>&1 &
 xvfb=$!
 trap 'kill $xvfb 2>/dev/null; rm -rf "$work"' EXIT
 sleep 1
-export DISPLAY=$display
 unset QT_QPA_PLATFORM WAYLAND_DISPLAY
 
-mkdir -p "$work/a" "$work/b"
-head -c $((1 << 30)) /dev/urandom >"$work/a/big.bin"
-for d in $(seq -w 0 399); do
-    mkdir "$work/b/d$d"
-    for f in $(seq -w 0 49); do head -c 4096 /dev/urandom >"$work/b/d$d/f$f.dat"; done
-done
+mkdir -p "$work/a" "$work/b" "$work/c"
+[[ $loads == *a* ]] && head -c $((1 << 30)) /dev/urandom >"$work/a/big.bin"
+if [[ $loads == *b* ]]; then
+    for d in $(seq -w 0 399); do
+        mkdir "$work/b/d$d"
+        for f in $(seq -w 0 49); do head -c 4096 /dev/urandom >"$work/b/d$d/f$f.dat"; done
+    done
+fi
 
 now() { echo "${EPOCHREALTIME/./}"; }
 median() { tr ' ' '\n' | grep . | sort -n | awk '{v[NR]=$1} END {print v[int((NR+1)/2)]}'; }
+rotated() {
+    local n=$1; shift
+    local tools=("$@") k=$#
+    for j in $(seq 0 $((k - 1))); do echo "${tools[$(((j + n) % k))]}"; done
+}
 declare -A times
-for load in a b; do
+for load in $loads; do
     for i in $(seq 1 "$runs"); do
-        out="$work/out-$load-cp-$i"; mkdir -p "$out"
-        sync; t0=$(now); cp -r "$work/$load" "$out/"; t1=$(now)
-        times[$load-cp]+="$((t1 - t0)) "
-        out="$work/out-$load-z-$i"; mkdir -p "$out"
-        printf 'Copy<%s<%s<Subfolders<CopyJustFiles<Overwrite<bench<:Specific|Types:*.*\r\n' \
-            "$work/$load" "$out" >"$work/l.bak"
-        [ "$load" = b ] && sed -i 's/CopyJustFiles/CopyFoldersAndFiles/' "$work/l.bak"
-        sync; t0=$(now); "$work/bin/zandrel" "$work/l.bak" -r >/dev/null 2>&1; t1=$(now)
-        times[$load-z]+="$((t1 - t0)) "
+        for tool in $(rotated "$i" cp window headless); do
+            out="$work/out-$load-$tool-$i"; mkdir -p "$out"
+            if [ "$tool" = cp ]; then
+                sync; t0=$(now); cp -r "$work/$load" "$out/"; t1=$(now)
+            else
+                structure=$([ "$load" = a ] && echo CopyJustFiles || echo CopyFoldersAndFiles)
+                printf 'Copy<%s<%s<Subfolders<%s<Overwrite<bench<:Specific|Types:*.*\r\n' \
+                    "$work/$load" "$out" "$structure" >"$work/l.bak"
+                sync
+                if [ "$tool" = window ]; then
+                    t0=$(now); DISPLAY=$display "$work/bin/zandrel" "$work/l.bak" -r >/dev/null 2>&1; t1=$(now)
+                else
+                    t0=$(now); env -u DISPLAY "$work/bin/zandrel" "$work/l.bak" -r >/dev/null 2>&1; t1=$(now)
+                fi
+            fi
+            times[$load-$tool]+="$((t1 - t0)) "
+        done
     done
     rm -rf "$work"/out-$load-*
 done
-printf '%-34s %10s %10s %7s\n' workload "cp -r ms" "window ms" ratio
-for load in a b; do
-    cp_ms=$(echo "${times[$load-cp]}" | median); z_ms=$(echo "${times[$load-z]}" | median)
-    name=$([ $load = a ] && echo "(a) one 1 GiB file" || echo "(b) 20,000 files of 4 KiB")
-    awk -v n="$name" -v c="$cp_ms" -v z="$z_ms" 'BEGIN {printf "%-34s %10.0f %10.0f %7.2f\n", n, c/1000, z/1000, z/c}'
+printf '%-30s %10s %12s %10s %9s %12s\n' workload "cp -r ms" "headless ms" "window ms" "window/cp" "window-head"
+for load in $loads; do
+    cp_ms=$(echo "${times[$load-cp]}" | median)
+    w_ms=$(echo "${times[$load-window]}" | median)
+    h_ms=$(echo "${times[$load-headless]}" | median)
+    case $load in
+        a) name="(a) one 1 GiB file" ;;
+        b) name="(b) 20,000 files of 4 KiB" ;;
+        c) name="(c) an empty source folder" ;;
+    esac
+    awk -v n="$name" -v c="$cp_ms" -v w="$w_ms" -v h="$h_ms" \
+        'BEGIN {printf "%-30s %10.1f %12.1f %10.1f %9.2f %+12.1f\n", n, c/1000, h/1000, w/1000, w/c, (w-h)/1000}'
 done
+echo "targets: (a) window/cp <= 1.50, (b) window/cp <= 1.30, (c) window-head <= +50 ms"
+for k in "${!times[@]}"; do echo "  $k: ${times[$k]}(us)"; done | sort
