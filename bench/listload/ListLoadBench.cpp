@@ -23,7 +23,7 @@
 namespace {
 
 class SilentDialogs : public zandrel::Dialogs {
-public:
+  public:
     zandrel::Answer message(zandrel::Icon, const QString&, const QString&, zandrel::Buttons,
                             zandrel::Answer d) override {
         return d;
@@ -33,7 +33,7 @@ public:
 };
 
 class QuietHost : public zandrel::Host {
-public:
+  public:
     zandrel::Answer message(zandrel::Icon, const QString&, const QString&, zandrel::Buttons,
                             zandrel::Answer d) override {
         return d;
@@ -53,21 +53,23 @@ public:
     void clearReports() override {}
     void appendReport(const QString&) override {}
 
-private:
+  private:
     QElapsedTimer since_;
 };
 
 int make(const QString& path) {
     QFile f(path);
-    if (!f.open(QIODevice::WriteOnly)) return 1;
+    if (!f.open(QIODevice::WriteOnly))
+        return 1;
     qint64 written = 0;
     for (int i = 0;; ++i) {
-        const QByteArray line =
-            QStringLiteral("Copy</data/dir%1</backup/dir%1<Subfolders<CopyFoldersAndFiles<"
-                           "Overwrite<task %1<:Specific|Types:*.*\r\n")
-                .arg(i)
-                .toUtf8();
-        if (written + line.size() > zandrel::kMaxListFileBytes) break;
+        const QByteArray line = QStringLiteral(
+                                    "Copy</data/dir%1</backup/dir%1<Subfolders<CopyFoldersAndFiles<"
+                                    "Overwrite<task %1<:Specific|Types:*.*\r\n")
+                                    .arg(i)
+                                    .toUtf8();
+        if (written + line.size() > zandrel::kMaxListFileBytes)
+            break;
         f.write(line);
         written += line.size();
     }
@@ -88,7 +90,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     const QString path = QString::fromLocal8Bit(argv[2]);
-    if (std::strcmp(argv[1], "make") == 0) return make(path);
+    if (std::strcmp(argv[1], "make") == 0)
+        return make(path);
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QElapsedTimer t;
     int rows = 0;
@@ -99,7 +102,8 @@ int main(int argc, char** argv) {
         zandrel::SessionFlags flags;
         zandrel::ListCommands commands(doc, host, flags);
         t.start();
-        if (commands.LoadBackupList(path) != zandrel::LoadResult::Loaded) return 3;
+        if (commands.LoadBackupList(path) != zandrel::LoadResult::Loaded)
+            return 3;
         rows = doc.count();
     } else {
         QApplication app(argc, argv);
@@ -108,7 +112,8 @@ int main(int argc, char** argv) {
         window.show();
         QCoreApplication::processEvents();
         t.start();
-        if (window.listCommands().LoadBackupList(path) != zandrel::LoadResult::Loaded) return 3;
+        if (window.listCommands().LoadBackupList(path) != zandrel::LoadResult::Loaded)
+            return 3;
         // The rows on screen are painted before the clock stops.
         window.repaint();
         QCoreApplication::processEvents();

@@ -18,7 +18,7 @@
 namespace {
 
 class SilentDialogs : public zandrel::Dialogs {
-public:
+  public:
     zandrel::Answer message(zandrel::Icon, const QString&, const QString&, zandrel::Buttons,
                             zandrel::Answer d) override {
         return d;
@@ -42,10 +42,12 @@ int main(int argc, char** argv) {
     const QString path = dir.path() + QStringLiteral("/big.bak");
     {
         QFile f(path);
-        if (!f.open(QIODevice::WriteOnly)) return 1;
+        if (!f.open(QIODevice::WriteOnly))
+            return 1;
         for (int i = 0; i < rows; ++i)
-            f.write(QStringLiteral("Copy</data/folder%1</backup/folder%1<Subfolders<CopyFoldersAndFiles<"
-                                   "Overwrite<task number %1<:Specific|Types:*.*\r\n")
+            f.write(QStringLiteral(
+                        "Copy</data/folder%1</backup/folder%1<Subfolders<CopyFoldersAndFiles<"
+                        "Overwrite<task number %1<:Specific|Types:*.*\r\n")
                         .arg(i)
                         .toUtf8());
     }
@@ -59,7 +61,8 @@ int main(int argc, char** argv) {
         const auto result = window.listCommands().LoadBackupList(path);
         QCoreApplication::processEvents();
         open.push_back(t.nsecsElapsed() / 1e6);
-        if (result != zandrel::LoadResult::Loaded || window.document().count() != rows) return 2;
+        if (result != zandrel::LoadResult::Loaded || window.document().count() != rows)
+            return 2;
         t.restart();
         window.SelectAll();
         QCoreApplication::processEvents();
@@ -67,7 +70,9 @@ int main(int argc, char** argv) {
     }
     struct rusage usage {};
     getrusage(RUSAGE_SELF, &usage);
-    std::printf("list of %d Listings: open median %.1f ms, select all median %.1f ms, peak memory %.1f MB\n",
-                rows, median(open), median(selectAll), usage.ru_maxrss / 1024.0);
+    std::printf(
+        "list of %d Listings: open median %.1f ms, select all median %.1f ms, peak memory %.1f "
+        "MB\n",
+        rows, median(open), median(selectAll), usage.ru_maxrss / 1024.0);
     return 0;
 }

@@ -18,7 +18,7 @@
 namespace {
 
 class AnswerDefaults : public zandrel::Dialogs {
-public:
+  public:
     zandrel::Answer message(zandrel::Icon, const QString&, const QString& text, zandrel::Buttons,
                             zandrel::Answer d) override {
         // Keep copying after the timed click.
@@ -39,7 +39,8 @@ Measure runOnce(const QString& src, const QString& dst) {
     zandrel::MainWindow window(dialogs);
     window.show();
     window.document().appendLine(
-        QStringLiteral("Copy<%1<%2<Subfolders<CopyFoldersAndFiles<Overwrite<bench<:Specific|Types:*.*")
+        QStringLiteral(
+            "Copy<%1<%2<Subfolders<CopyFoldersAndFiles<Overwrite<bench<:Specific|Types:*.*")
             .arg(src, dst));
     Measure m;
     QElapsedTimer sinceTick;
@@ -56,15 +57,18 @@ Measure runOnce(const QString& src, const QString& dst) {
     clicker.setSingleShot(true);
     clicker.setInterval(300);
     QObject::connect(&clicker, &QTimer::timeout, [&] {
-        if (start->text() != zandrel::kCaptionRunning) return;
+        if (start->text() != zandrel::kCaptionRunning)
+            return;
         clickClock.start();
         start->click();
-        if (start->text() == zandrel::kCaptionAborting) m.clickToAbortingMs = clickClock.nsecsElapsed() / 1e6;
+        if (start->text() == zandrel::kCaptionAborting)
+            m.clickToAbortingMs = clickClock.nsecsElapsed() / 1e6;
     });
     // The click is measured from the moment the timer was due.
     QElapsedTimer due;
     QObject::connect(&clicker, &QTimer::timeout, [&] {
-        if (m.clickToAbortingMs >= 0) m.clickToAbortingMs = std::max(0.0, due.nsecsElapsed() / 1e6 - 300);
+        if (m.clickToAbortingMs >= 0)
+            m.clickToAbortingMs = std::max(0.0, due.nsecsElapsed() / 1e6 - 300);
     });
     QTimer::singleShot(0, [&] {
         ticker.start();
@@ -96,7 +100,8 @@ int main(int argc, char** argv) {
     QDir().mkpath(big);
     {
         QFile f(big + QStringLiteral("/one.bin"));
-        if (!f.open(QIODevice::WriteOnly)) return 1;
+        if (!f.open(QIODevice::WriteOnly))
+            return 1;
         const QByteArray block(1 << 20, 'b');
         for (int i = 0; i < 1024; ++i) f.write(block);
     }
@@ -106,15 +111,19 @@ int main(int argc, char** argv) {
         QDir().mkpath(folder);
         for (int i = 0; i < 50; ++i) {
             QFile f(folder + QStringLiteral("/f%1.txt").arg(i));
-            if (!f.open(QIODevice::WriteOnly)) return 1;
+            if (!f.open(QIODevice::WriteOnly))
+                return 1;
             f.write(content);
         }
     }
-    for (const auto& [name, src] : {std::pair{"1 GiB file", big}, std::pair{"20,000 files of 4 KiB", small}}) {
+    for (const auto& [name, src] :
+         {std::pair{"1 GiB file", big}, std::pair{"20,000 files of 4 KiB", small}}) {
         QDir(dir.path() + QStringLiteral("/out")).removeRecursively();
         const Measure m = runOnce(src, dir.path() + QStringLiteral("/out"));
-        std::printf("%-22s run %.0f ms, longest event-loop gap %.1f ms (target < 50), Cancel to \"Aborting...\" %.1f ms (target < 100)\n",
-                    name, m.runMs, m.maxGapMs, m.clickToAbortingMs);
+        std::printf(
+            "%-22s run %.0f ms, longest event-loop gap %.1f ms (target < 50), Cancel to "
+            "\"Aborting...\" %.1f ms (target < 100)\n",
+            name, m.runMs, m.maxGapMs, m.clickToAbortingMs);
     }
     return 0;
 }

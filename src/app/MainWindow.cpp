@@ -1,7 +1,6 @@
 #include "app/MainWindow.h"
 
 #include <QApplication>
-#include <algorithm>
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -16,15 +15,16 @@
 #include <QTimer>
 #include <QTreeView>
 #include <QTreeWidget>
+#include <algorithm>
 
 #include "app/Twips.h"
 #include "common/FormatSize.h"
 #include "common/Paths.h"
 #include "editor/ListingEditor.h"
 #include "help/AboutWindow.h"
-#include "regexport/RegistryExport.h"
 #include "listing/BackupList.h"
 #include "listing/CommandLine.h"
+#include "regexport/RegistryExport.h"
 #include "run/HeadlessRun.h"
 #include "run/RunDriver.h"
 #include "run/ui/ProgressPanel.h"
@@ -39,14 +39,15 @@ namespace {
 // Adds the small icon in front of each row; the rows themselves come from
 // the document.
 class RowIconModel : public QIdentityProxyModel {
-public:
+  public:
     using QIdentityProxyModel::QIdentityProxyModel;
     QVariant data(const QModelIndex& index, int role) const override {
-        if (role == Qt::DecorationRole && index.column() == 0) return icon_;
+        if (role == Qt::DecorationRole && index.column() == 0)
+            return icon_;
         return QIdentityProxyModel::data(index, role);
     }
 
-private:
+  private:
     QIcon icon_{QStringLiteral(":/row.png")};
 };
 
@@ -108,14 +109,16 @@ void MainWindow::buildMenus() {
     action(fileMenu_, "savemnu", QStringLiteral("&Save"), [this] { commands_.Save(); });
     action(fileMenu_, "saveasmnu", QStringLiteral("Save &As..."), [this] { commands_.SaveAs(); });
     fileMenu_->addSeparator()->setObjectName(QStringLiteral("sepmnu2"));
-    action(fileMenu_, "exportregmnu", QStringLiteral("Export registry..."), [this] { ExportRegistry(); });
+    action(fileMenu_, "exportregmnu", QStringLiteral("Export registry..."),
+           [this] { ExportRegistry(); });
     fileMenu_->addSeparator()->setObjectName(QStringLiteral("sepmnu"));
     action(fileMenu_, "exitmnu", QStringLiteral("E&xit"), [this] { close(); });
 
     selectionMenu_ = menuBar()->addMenu(QStringLiteral("&Rearrange"));
     selectionMenu_->setObjectName(QStringLiteral("selectionmnu"));
     action(selectionMenu_, "moveupmnu", QStringLiteral("Move up"), [this] { MoveListingUp(); });
-    action(selectionMenu_, "movedownmnu", QStringLiteral("Move down"), [this] { MoveListingDown(); });
+    action(selectionMenu_, "movedownmnu", QStringLiteral("Move down"),
+           [this] { MoveListingDown(); });
 
     QMenu* helpMenu = menuBar()->addMenu(QStringLiteral("&Help"));
     helpMenu->setObjectName(QStringLiteral("helpmnu"));
@@ -137,7 +140,8 @@ void MainWindow::buildControls() {
     central->setObjectName(QStringLiteral("client"));
     setCentralWidget(central);
     auto place = [this](QWidget* w, int left, int top, int width, int height) {
-        w->setGeometry(Twips(this, left), Twips(this, top), Twips(this, width), Twips(this, height));
+        w->setGeometry(Twips(this, left), Twips(this, top), Twips(this, width),
+                       Twips(this, height));
     };
 
     listView1_ = new QTreeView(central);
@@ -228,7 +232,9 @@ void MainWindow::setWindowHeightTwips(int contentBottomTwips) {
     setFixedSize(Twips(this, kClientWidth), height);
 }
 
-bool MainWindow::detailsShown() const { return command4_->text() != kDetailsHiddenCaption; }
+bool MainWindow::detailsShown() const {
+    return command4_->text() != kDetailsHiddenCaption;
+}
 
 void MainWindow::ToggleDetails() {
     if (command4_->text() != kDetailsHiddenCaption) {
@@ -244,7 +250,9 @@ void MainWindow::ToggleDetails() {
     }
 }
 
-QString MainWindow::statusText() const { return statusLabel_->text(); }
+QString MainWindow::statusText() const {
+    return statusLabel_->text();
+}
 
 // ---- Host ----
 
@@ -253,14 +261,17 @@ Answer MainWindow::message(Icon icon, const QString& title, const QString& text,
     return dialogs_.message(icon, title, text, buttons, defaultButton);
 }
 
-QString MainWindow::fileDialog(const FileDialogRequest& request) { return dialogs_.fileDialog(request); }
+QString MainWindow::fileDialog(const FileDialogRequest& request) {
+    return dialogs_.fileDialog(request);
+}
 
 QString MainWindow::chooseFolder(const QString& title, const QString& startFolder) {
     return dialogs_.chooseFolder(title, startFolder);
 }
 
 void MainWindow::yield() {
-    if (sinceYield_.elapsed() < kYieldIntervalMs) return;
+    if (sinceYield_.elapsed() < kYieldIntervalMs)
+        return;
     sinceYield_.restart();
     QCoreApplication::processEvents();
 }
@@ -271,12 +282,17 @@ bool MainWindow::abortRequested() const {
 
 void MainWindow::setStartCaption(const QString& caption) {
     command3_->setText(caption);
-    if (isVisible()) command3_->repaint();
+    if (isVisible())
+        command3_->repaint();
 }
 
-void MainWindow::setStatusText(const QString& text) { statusLabel_->setText(text); }
+void MainWindow::setStatusText(const QString& text) {
+    statusLabel_->setText(text);
+}
 
-void MainWindow::clearReports() { listView3_->clear(); }
+void MainWindow::clearReports() {
+    listView3_->clear();
+}
 
 void MainWindow::appendReport(const QString& entry) {
     static const QIcon icon(QStringLiteral(":/report.png"));
@@ -295,7 +311,8 @@ int MainWindow::currentRow() const {
 QList<bool> MainWindow::selectedRows() const {
     QList<bool> selected(doc_->count(), false);
     for (const QModelIndex& index : listView1_->selectionModel()->selectedRows())
-        if (index.row() < selected.size()) selected[index.row()] = true;
+        if (index.row() < selected.size())
+            selected[index.row()] = true;
     return selected;
 }
 
@@ -319,17 +336,23 @@ void MainWindow::UnselectAll() {
     listView1_->setFocus();
 }
 
-void MainWindow::MoveListingUp() { moveListing(-1); }
-void MainWindow::MoveListingDown() { moveListing(+1); }
+void MainWindow::MoveListingUp() {
+    moveListing(-1);
+}
+void MainWindow::MoveListingDown() {
+    moveListing(+1);
+}
 
 void MainWindow::moveListing(int step) {
     const int rows = doc_->count();
-    if (rows == 0) return;
+    if (rows == 0)
+        return;
     const int i = currentRow();
     if (i < 0 || i >= rows) {
         message(Icon::Exclamation, QStringLiteral("Error"),
-                QStringLiteral("An unexpected error occurred while attempting to rearrange your "
-                               "listings.\r\n\r\nIt is recommended that you do not save this session."));
+                QStringLiteral(
+                    "An unexpected error occurred while attempting to rearrange your "
+                    "listings.\r\n\r\nIt is recommended that you do not save this session."));
         return;
     }
     if (step > 0 && i == rows - 1) {
@@ -346,24 +369,30 @@ void MainWindow::moveListing(int step) {
     doc_->swapLines(i, j);
     QItemSelectionModel* selection = listView1_->selectionModel();
     QAbstractItemModel* model = listView1_->model();
-    selection->select(model->index(i, 0), QItemSelectionModel::Deselect | QItemSelectionModel::Rows);
+    selection->select(model->index(i, 0),
+                      QItemSelectionModel::Deselect | QItemSelectionModel::Rows);
     selection->setCurrentIndex(model->index(j, 0),
                                QItemSelectionModel::Select | QItemSelectionModel::Rows);
     doc_->setListModified(true);
 }
 
 void MainWindow::CopyReportLine() {
-    if (listView3_->topLevelItemCount() == 0) return;
+    if (listView3_->topLevelItemCount() == 0)
+        return;
     QClipboard* clipboard = QGuiApplication::clipboard();
     clipboard->clear();
-    if (const QTreeWidgetItem* item = listView3_->currentItem()) clipboard->setText(item->text(0));
+    if (const QTreeWidgetItem* item = listView3_->currentItem())
+        clipboard->setText(item->text(0));
 }
 
 void MainWindow::DropPaths(const QStringList& paths) {
-    if (paths.isEmpty()) return;
+    if (paths.isEmpty())
+        return;
     const QString path = paths.first();
-    if (path.isEmpty() || FolderExists(path)) return;
-    if (commands_.LoadBackupList(path) == LoadResult::Refused) commands_.ReportRefused(path);
+    if (path.isEmpty() || FolderExists(path))
+        return;
+    if (commands_.LoadBackupList(path) == LoadResult::Refused)
+        commands_.ReportRefused(path);
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
@@ -371,7 +400,8 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
         switch (event->type()) {
             case QEvent::MouseButtonPress: {
                 auto* mouse = static_cast<QMouseEvent*>(event);
-                if (mouse->button() == Qt::RightButton && command5_->isEnabled() && doc_->count() > 1)
+                if (mouse->button() == Qt::RightButton && command5_->isEnabled() &&
+                    doc_->count() > 1)
                     listPopup_->popup(mouse->globalPosition().toPoint());
                 break;
             }
@@ -399,12 +429,14 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
                 auto* drop = static_cast<QDropEvent*>(event);
                 QStringList paths;
                 for (const QUrl& url : drop->mimeData()->urls())
-                    if (url.isLocalFile()) paths.append(url.toLocalFile());
+                    if (url.isLocalFile())
+                        paths.append(url.toLocalFile());
                 drop->acceptProposedAction();
                 DropPaths(paths);
                 return true;
             }
-            default: break;
+            default:
+                break;
         }
     } else if (watched == listView3_->viewport() && event->type() == QEvent::MouseButtonPress) {
         auto* mouse = static_cast<QMouseEvent*>(event);
@@ -416,7 +448,9 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
 
 // ---- Editor, About, registry export ----
 
-void MainWindow::NewListing() { openEditor(-1); }
+void MainWindow::NewListing() {
+    openEditor(-1);
+}
 
 void MainWindow::EditListing() {
     if (doc_->count() == 0) {
@@ -425,7 +459,8 @@ void MainWindow::EditListing() {
         return;
     }
     const int row = currentRow();
-    if (row < 0) return;  // rows but no current one: nothing to edit
+    if (row < 0)
+        return;  // rows but no current one: nothing to edit
     openEditor(row + 1);
 }
 
@@ -456,7 +491,8 @@ void MainWindow::StartClicked() {
     const bool commandLine = flags_.CommandLineRun;
     const RunResult result = driver_->Command3_Click();
     // A click during the run (the abort request) reports nothing of its own.
-    if (commandLine && result.outcome != RunOutcome::NotStarted) exitStatus_ = ExitStatusOf(result);
+    if (commandLine && result.outcome != RunOutcome::NotStarted)
+        exitStatus_ = ExitStatusOf(result);
 }
 
 void MainWindow::SpeedTick() {
@@ -469,23 +505,35 @@ void MainWindow::SpeedTick() {
     progress_.SpeedBaseline = progress_.RunBytesCopied;
 }
 
-void MainWindow::ShowOverallProgress(int i, int count) { panel_->ShowOverallProgress(i, count); }
+void MainWindow::ShowOverallProgress(int i, int count) {
+    panel_->ShowOverallProgress(i, count);
+}
 
 void MainWindow::ShowCurrentFile(const QByteArray& destinationPath, const QByteArray& sourceFile) {
     setStatusText(DecodePath(destinationPath));
     panel_->ShowCurrentFileName(DecodePath(GetFileName(sourceFile)));
 }
 
-void MainWindow::BeginFileProgress(qint64 length) { panel_->BeginFileProgress(length); }
+void MainWindow::BeginFileProgress(qint64 length) {
+    panel_->BeginFileProgress(length);
+}
 
 void MainWindow::ShowBlockProgress(qint64 position, qint64 length) {
     panel_->ShowBlockProgress(position, length, progress_.RunBytesCopied);
 }
 
-void MainWindow::EndFileProgress() { panel_->EndFileProgress(); }
-void MainWindow::ShowCopiedCount(int copied) { panel_->ShowCopiedCount(copied); }
-void MainWindow::ShowErrorCount(int errors) { panel_->ShowErrorCount(errors); }
-void MainWindow::AddSkipped() { panel_->AddSkipped(); }
+void MainWindow::EndFileProgress() {
+    panel_->EndFileProgress();
+}
+void MainWindow::ShowCopiedCount(int copied) {
+    panel_->ShowCopiedCount(copied);
+}
+void MainWindow::ShowErrorCount(int errors) {
+    panel_->ShowErrorCount(errors);
+}
+void MainWindow::AddSkipped() {
+    panel_->AddSkipped();
+}
 
 void MainWindow::setEditingEnabled(bool enabled) {
     command1_->setEnabled(enabled);
@@ -496,7 +544,9 @@ void MainWindow::setEditingEnabled(bool enabled) {
     listView1_->setEnabled(enabled);
 }
 
-void MainWindow::LockForRun() { setEditingEnabled(false); }
+void MainWindow::LockForRun() {
+    setEditingEnabled(false);
+}
 
 void MainWindow::RestoreAfterRun() {
     command3_->setEnabled(true);
@@ -505,10 +555,13 @@ void MainWindow::RestoreAfterRun() {
     panel_->Reset();
 }
 
-void MainWindow::DisableStartButton() { command3_->setEnabled(false); }
+void MainWindow::DisableStartButton() {
+    command3_->setEnabled(false);
+}
 
 void MainWindow::CloseSummary() {
-    if (summary_) summary_->close();
+    if (summary_)
+        summary_->close();
 }
 
 void MainWindow::ShowSummary(const QList<QByteArray>& errorEntries, int copiedCount,
@@ -519,15 +572,20 @@ void MainWindow::ShowSummary(const QList<QByteArray>& errorEntries, int copiedCo
         QPoint place = frameGeometry().topRight() + QPoint(8, 0);
         if (const QScreen* screen = this->screen()) {
             const QRect area = screen->availableGeometry();
-            place.setX(std::clamp(place.x(), area.left(), std::max(area.left(), area.right() - summary_->width())));
-            place.setY(std::clamp(place.y(), area.top(), std::max(area.top(), area.bottom() - summary_->height())));
+            place.setX(std::clamp(place.x(), area.left(),
+                                  std::max(area.left(), area.right() - summary_->width())));
+            place.setY(std::clamp(place.y(), area.top(),
+                                  std::max(area.top(), area.bottom() - summary_->height())));
         }
         summary_->move(place);
     }
-    static_cast<SummaryWindow*>(summary_.data())->ShowSummary(errorEntries, copiedCount, destinationText);
+    static_cast<SummaryWindow*>(summary_.data())
+        ->ShowSummary(errorEntries, copiedCount, destinationText);
 }
 
-void MainWindow::CloseMainWindow() { close(); }
+void MainWindow::CloseMainWindow() {
+    close();
+}
 
 // ---- Start-up and closing ----
 
@@ -538,12 +596,18 @@ bool MainWindow::StartUp(const QString& commandLine) {
                          [](const QString& p) { return PathExists(p); });
     flags_.PauseBeforeExit = request.pauseBeforeExit;
     switch (request.kind) {
-        case CommandLineRequest::Kind::Empty: return true;
-        case CommandLineRequest::Kind::Load: commands_.LoadBackupList(request.path); return true;
-        case CommandLineRequest::Kind::Run: break;
-        case CommandLineRequest::Kind::Preview: return true;  // handled before any window
+        case CommandLineRequest::Kind::Empty:
+            return true;
+        case CommandLineRequest::Kind::Load:
+            commands_.LoadBackupList(request.path);
+            return true;
+        case CommandLineRequest::Kind::Run:
+            break;
+        case CommandLineRequest::Kind::Preview:
+            return true;  // handled before any window
     }
-    if (commands_.LoadBackupList(request.path) != LoadResult::Loaded) return true;
+    if (commands_.LoadBackupList(request.path) != LoadResult::Loaded)
+        return true;
     flags_.CommandLineRun = true;
     show();
     repaint();
@@ -554,12 +618,14 @@ bool MainWindow::StartUp(const QString& commandLine) {
 
 void MainWindow::releaseOtherWindows() {
     for (QWidget* w : {about_.data(), summary_.data(), editor_.data(), registry_.data()})
-        if (w) w->close();
+        if (w)
+            w->close();
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
     event->ignore();
-    if (!command3_->isEnabled() && !flags_.ClosePermitted) return;
+    if (!command3_->isEnabled() && !flags_.ClosePermitted)
+        return;
     if (driver_->phase() != RunPhase::Idle) {
         StartClicked();
         return;
@@ -572,7 +638,8 @@ void MainWindow::closeEvent(QCloseEvent* event) {
         refused = true;
     }
     releaseOtherWindows();
-    if (!refused) event->accept();
+    if (!refused)
+        event->accept();
 }
 
 }  // namespace zandrel

@@ -30,7 +30,7 @@ class RunDriver;
 
 class MainWindow : public QMainWindow, public Host, public RunView {
     Q_OBJECT
-public:
+  public:
     // dialogs answers every message box and file dialog; tests pass a script.
     explicit MainWindow(Dialogs& dialogs, QWidget* parent = nullptr);
     ~MainWindow() override;
@@ -99,11 +99,11 @@ public:
     // The speed timer's tick.
     void SpeedTick();
 
-protected:
+  protected:
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-private:
+  private:
     void buildMenus();
     void buildControls();
     void setWindowHeightTwips(int twips);

@@ -15,27 +15,37 @@ namespace {
 // Boxes belong above whatever modal window is open (the editor, the export
 // window), else above the main window.
 QWidget* parentFor(QWidget* owner) {
-    if (QWidget* modal = QApplication::activeModalWidget()) return modal;
+    if (QWidget* modal = QApplication::activeModalWidget())
+        return modal;
     return owner;
 }
 
 QMessageBox::Icon toQtIcon(Icon icon) {
     switch (icon) {
-        case Icon::None: return QMessageBox::NoIcon;
-        case Icon::Information: return QMessageBox::Information;
-        case Icon::Exclamation: return QMessageBox::Warning;
-        case Icon::Question: return QMessageBox::Question;
-        case Icon::Critical: return QMessageBox::Critical;
+        case Icon::None:
+            return QMessageBox::NoIcon;
+        case Icon::Information:
+            return QMessageBox::Information;
+        case Icon::Exclamation:
+            return QMessageBox::Warning;
+        case Icon::Question:
+            return QMessageBox::Question;
+        case Icon::Critical:
+            return QMessageBox::Critical;
     }
     return QMessageBox::NoIcon;
 }
 
 QMessageBox::StandardButton toQtButton(Answer answer) {
     switch (answer) {
-        case Answer::Ok: return QMessageBox::Ok;
-        case Answer::Cancel: return QMessageBox::Cancel;
-        case Answer::Yes: return QMessageBox::Yes;
-        case Answer::No: return QMessageBox::No;
+        case Answer::Ok:
+            return QMessageBox::Ok;
+        case Answer::Cancel:
+            return QMessageBox::Cancel;
+        case Answer::Yes:
+            return QMessageBox::Yes;
+        case Answer::No:
+            return QMessageBox::No;
     }
     return QMessageBox::Ok;
 }
@@ -47,7 +57,8 @@ Answer QtDialogs::message(Icon icon, const QString& title, const QString& text, 
     QMessageBox::StandardButtons qtButtons = QMessageBox::Ok;
     QMessageBox::StandardButton escape = QMessageBox::Ok;
     switch (buttons) {
-        case Buttons::Ok: break;
+        case Buttons::Ok:
+            break;
         case Buttons::OkCancel:
             qtButtons = QMessageBox::Ok | QMessageBox::Cancel;
             escape = QMessageBox::Cancel;
@@ -69,10 +80,14 @@ Answer QtDialogs::message(Icon icon, const QString& title, const QString& text, 
     box.setEscapeButton(escape);
     const int result = box.exec();
     switch (result) {
-        case QMessageBox::Yes: return Answer::Yes;
-        case QMessageBox::No: return Answer::No;
-        case QMessageBox::Cancel: return Answer::Cancel;
-        default: return Answer::Ok;
+        case QMessageBox::Yes:
+            return Answer::Yes;
+        case QMessageBox::No:
+            return Answer::No;
+        case QMessageBox::Cancel:
+            return Answer::Cancel;
+        default:
+            return Answer::Ok;
     }
 }
 
@@ -94,7 +109,8 @@ QString QtDialogs::fileDialog(const FileDialogRequest& request) {
         dialog.setAcceptMode(QFileDialog::AcceptOpen);
         dialog.setFileMode(QFileDialog::ExistingFile);
     }
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return {};
     const QString path = dialog.selectedFiles().first();
     lastFolder_ = QFileInfo(path).absolutePath();
     return path;
@@ -103,7 +119,8 @@ QString QtDialogs::fileDialog(const FileDialogRequest& request) {
 QString QtDialogs::chooseFolder(const QString& title, const QString& startFolder) {
     const QString start = FolderExists(startFolder) ? startFolder : QString();
     const QString chosen = QFileDialog::getExistingDirectory(parentFor(owner_), title, start);
-    return chosen.isEmpty() ? QString() : RemoveTrailingSeparator(QFileInfo(chosen).absoluteFilePath());
+    return chosen.isEmpty() ? QString()
+                            : RemoveTrailingSeparator(QFileInfo(chosen).absoluteFilePath());
 }
 
 }  // namespace zandrel

@@ -9,7 +9,7 @@
 namespace zandrel {
 
 class QtDialogs : public Dialogs {
-public:
+  public:
     explicit QtDialogs(QWidget* owner = nullptr) : owner_(owner) {}
     void setOwner(QWidget* owner) { owner_ = owner; }
 
@@ -22,7 +22,7 @@ public:
     // "Backup list (*.bak)|*.bak" to Qt's "Backup list (*.bak)".
     static QString toQtFilter(const QString& filter);
 
-private:
+  private:
     QPointer<QWidget> owner_;
     QString lastFolder_;  // the one dialog's folder, shared by its uses
 };

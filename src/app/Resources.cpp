@@ -1,8 +1,12 @@
 #include <QtGlobal>
 
 // Resources linked from a static library must be registered by name.
-static void initZandrelResources() { Q_INIT_RESOURCE(zandrel); }
+static void initZandrelResources() {
+    Q_INIT_RESOURCE(zandrel);
+}
 
 namespace zandrel {
-void InitResources() { initZandrelResources(); }
+void InitResources() {
+    initZandrelResources();
+}
 }  // namespace zandrel

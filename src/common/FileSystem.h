@@ -24,8 +24,8 @@ enum class FileKind : quint8 { Missing, File, Folder, Link, Other };
 struct FileInfo {
     FileKind kind = FileKind::Missing;
     qint64 size = 0;
-    qint64 modified = 0;        // whole seconds
-    quint32 permissions = 0;    // read, write and execute for owner, group and others
+    qint64 modified = 0;      // whole seconds
+    quint32 permissions = 0;  // read, write and execute for owner, group and others
     bool ownerWritable = false;
     FileIdentity identity;
     bool exists() const { return kind != FileKind::Missing; }
@@ -155,8 +155,8 @@ enum class CopyResult {
 // A source file held open for copying, with what its name stood for.
 struct SourceFile {
     Handle handle;
-    FileInfo info;             // the opened file itself
-    FileIdentity nameIdentity; // the name: the file, or the link to it
+    FileInfo info;              // the opened file itself
+    FileIdentity nameIdentity;  // the name: the file, or the link to it
     bool throughLink = false;
 };
 

@@ -27,8 +27,10 @@ QString withDecimals(double rounded, int decimals) {
 double roundHalfEven(double y) {
     const double floor = std::floor(y);
     const double diff = y - floor;
-    if (diff > 0.5) return floor + 1;
-    if (diff < 0.5) return floor;
+    if (diff > 0.5)
+        return floor + 1;
+    if (diff < 0.5)
+        return floor;
     return std::fmod(floor, 2.0) == 0.0 ? floor : floor + 1;
 }
 
@@ -36,9 +38,12 @@ double roundHalfEven(double y) {
 
 QString FormatSizeNumber(double y) {
     // Beyond what an integer holds there is no defined text; keep it readable.
-    if (!std::isfinite(y) || std::fabs(y) > 1e15) return QString::number(y, 'g', 6);
-    if (y >= 100) return QString::number(static_cast<long long>(roundHalfEven(y)));
-    if (y >= 10) return withDecimals(std::round(y * 10), 1);
+    if (!std::isfinite(y) || std::fabs(y) > 1e15)
+        return QString::number(y, 'g', 6);
+    if (y >= 100)
+        return QString::number(static_cast<long long>(roundHalfEven(y)));
+    if (y >= 10)
+        return withDecimals(std::round(y * 10), 1);
     return withDecimals(std::round(y * 100), 2);
 }
 
@@ -46,16 +51,19 @@ QString FormatSize(double x) {
     static const std::array<const char*, 9> kUnits = {" bytes", " KB", " MB", " GB", " TB",
                                                       " PB",    " EB", " ZB", " YB"};
     if (!(x > 999)) {
-        if (std::isnan(x)) x = 0;
+        if (std::isnan(x))
+            x = 0;
         const double whole = std::round(x);
         // Below what an integer holds (down to minus infinity) keep it readable.
-        if (whole < -9.0e18) return QString::number(whole, 'g', 6) + QLatin1String(kUnits[0]);
+        if (whole < -9.0e18)
+            return QString::number(whole, 'g', 6) + QLatin1String(kUnits[0]);
         return QString::number(static_cast<long long>(whole)) + QLatin1String(kUnits[0]);
     }
     double divisor = 1;
     for (int k = 1; k <= 7; ++k) {
         divisor *= 1024;
-        if (x <= 999 * divisor) return FormatSizeNumber(x / divisor) + QLatin1String(kUnits[k]);
+        if (x <= 999 * divisor)
+            return FormatSizeNumber(x / divisor) + QLatin1String(kUnits[k]);
     }
     return FormatSizeNumber(x / (divisor * 1024)) + QLatin1String(kUnits[8]);
 }

@@ -4,10 +4,14 @@ namespace zandrel {
 
 Answer defaultAnswerFor(Buttons buttons) {
     switch (buttons) {
-        case Buttons::Ok: return Answer::Ok;
-        case Buttons::OkCancel: return Answer::Ok;
-        case Buttons::YesNo: return Answer::Yes;
-        case Buttons::YesNoCancel: return Answer::Yes;
+        case Buttons::Ok:
+            return Answer::Ok;
+        case Buttons::OkCancel:
+            return Answer::Ok;
+        case Buttons::YesNo:
+            return Answer::Yes;
+        case Buttons::YesNoCancel:
+            return Answer::Yes;
     }
     return Answer::Ok;
 }

@@ -35,7 +35,7 @@ QString StartCaptionFor(RunPhase phase);
 // Message boxes and file and folder dialogs: the windows show real ones,
 // tests answer from a script.
 class Dialogs {
-public:
+  public:
     virtual ~Dialogs() = default;
 
     virtual Answer message(Icon icon, const QString& title, const QString& text, Buttons buttons,
@@ -53,7 +53,7 @@ public:
 };
 
 class Host : public Dialogs {
-public:
+  public:
     // Lets the window repaint and react; may skip when called very often.
     virtual void yield() = 0;
 

@@ -21,13 +21,15 @@ auto sep() {
 
 template <typename Text>
 Text removeTrailing(const Text& path) {
-    if (path.size() > 1 && path.endsWith(sep<Text>())) return path.left(path.size() - 1);
+    if (path.size() > 1 && path.endsWith(sep<Text>()))
+        return path.left(path.size() - 1);
     return path;
 }
 
 template <typename Text>
 Text join(const Text& folder, const Text& name) {
-    if (folder.endsWith(sep<Text>())) return folder + name;
+    if (folder.endsWith(sep<Text>()))
+        return folder + name;
     Text result = folder;
     result += sep<Text>();
     result += name;
@@ -46,24 +48,48 @@ Text folderPart(const Text& path) {
 
 }  // namespace
 
-bool IsRootPath(const QString& path) { return path == kSeparatorText; }
+bool IsRootPath(const QString& path) {
+    return path == kSeparatorText;
+}
 
-QString RemoveTrailingSeparator(const QString& path) { return removeTrailing(path); }
-QByteArray RemoveTrailingSeparator(const QByteArray& path) { return removeTrailing(path); }
-QString JoinPath(const QString& folder, const QString& name) { return join(folder, name); }
-QByteArray JoinPath(const QByteArray& folder, const QByteArray& name) { return join(folder, name); }
-QString GetFileName(const QString& path) { return fileName(path); }
-QByteArray GetFileName(const QByteArray& path) { return fileName(path); }
-QString GetFolderPart(const QString& path) { return folderPart(path); }
-QByteArray GetFolderPart(const QByteArray& path) { return folderPart(path); }
+QString RemoveTrailingSeparator(const QString& path) {
+    return removeTrailing(path);
+}
+QByteArray RemoveTrailingSeparator(const QByteArray& path) {
+    return removeTrailing(path);
+}
+QString JoinPath(const QString& folder, const QString& name) {
+    return join(folder, name);
+}
+QByteArray JoinPath(const QByteArray& folder, const QByteArray& name) {
+    return join(folder, name);
+}
+QString GetFileName(const QString& path) {
+    return fileName(path);
+}
+QByteArray GetFileName(const QByteArray& path) {
+    return fileName(path);
+}
+QString GetFolderPart(const QString& path) {
+    return folderPart(path);
+}
+QByteArray GetFolderPart(const QByteArray& path) {
+    return folderPart(path);
+}
 
 bool FolderExists(const QByteArray& path) {
     return fs::InfoAt(path).kind == fs::FileKind::Folder;
 }
-bool FolderExists(const QString& path) { return FolderExists(EncodePath(path)); }
+bool FolderExists(const QString& path) {
+    return FolderExists(EncodePath(path));
+}
 
-bool PathExists(const QByteArray& path) { return fs::InfoAt(path).exists(); }
-bool PathExists(const QString& path) { return PathExists(EncodePath(path)); }
+bool PathExists(const QByteArray& path) {
+    return fs::InfoAt(path).exists();
+}
+bool PathExists(const QString& path) {
+    return PathExists(EncodePath(path));
+}
 
 bool CanWriteToFolder(const QString& folderText, Host& host) {
     const QString folder = RemoveTrailingSeparator(folderText);

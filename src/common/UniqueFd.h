@@ -7,14 +7,15 @@ namespace zandrel {
 
 // Owns one file descriptor and closes it exactly once.
 class UniqueFd {
-public:
+  public:
     UniqueFd() = default;
     explicit UniqueFd(int fd) : fd_(fd) {}
     UniqueFd(const UniqueFd&) = delete;
     UniqueFd& operator=(const UniqueFd&) = delete;
     UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
     UniqueFd& operator=(UniqueFd&& other) noexcept {
-        if (this != &other) reset(std::exchange(other.fd_, -1));
+        if (this != &other)
+            reset(std::exchange(other.fd_, -1));
         return *this;
     }
     ~UniqueFd() { reset(); }
@@ -22,13 +23,14 @@ public:
     int get() const { return fd_; }
     bool valid() const { return fd_ >= 0; }
     void reset(int fd = -1) {
-        if (fd_ >= 0) ::close(fd_);
+        if (fd_ >= 0)
+            ::close(fd_);
         fd_ = fd;
     }
     // Closes now and reports the result, which matters after writing.
     int close() { return ::close(std::exchange(fd_, -1)); }
 
-private:
+  private:
     int fd_ = -1;
 };
 

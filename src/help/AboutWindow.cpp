@@ -21,8 +21,9 @@ AboutWindow::AboutWindow(QWidget* parent) : QDialog(parent) {
 
     auto* image = new QLabel(this);
     image->setObjectName(QStringLiteral("Image1"));
-    image->setPixmap(QPixmap(QStringLiteral(":/zandrel.png")).scaled(
-        Twips(this, 720), Twips(this, 720), Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    image->setPixmap(QPixmap(QStringLiteral(":/zandrel.png"))
+                         .scaled(Twips(this, 720), Twips(this, 720), Qt::KeepAspectRatio,
+                                 Qt::SmoothTransformation));
     image->move(Twips(this, 120), Twips(this, 240));
 
     auto place = [this](QWidget* w, int left, int top, int width) {
@@ -74,7 +75,8 @@ bool AboutWindow::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::FocusIn) {
         if (auto* edit = qobject_cast<QLineEdit*>(watched)) {
             // After the focus change settles, or a mouse click would clear it.
-            QTimer::singleShot(0, edit, [edit] { edit->setSelection(0, static_cast<int>(edit->text().size())); });
+            QTimer::singleShot(
+                0, edit, [edit] { edit->setSelection(0, static_cast<int>(edit->text().size())); });
         }
     }
     return QDialog::eventFilter(watched, event);

@@ -6,10 +6,10 @@ namespace zandrel {
 // The About window: name, version and a contact line that selects itself.
 class AboutWindow : public QDialog {
     Q_OBJECT
-public:
+  public:
     explicit AboutWindow(QWidget* parent = nullptr);
 
-protected:
+  protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 };
 

@@ -7,7 +7,8 @@
 namespace zandrel {
 
 QString HelpModule::HelpPathFor(const QString& programFolder) {
-    if (programFolder.trimmed().endsWith(u'/')) return programFolder + QStringLiteral("Zandrel.html");
+    if (programFolder.trimmed().endsWith(u'/'))
+        return programFolder + QStringLiteral("Zandrel.html");
     return programFolder + QStringLiteral("/Zandrel.html");
 }
 
@@ -41,7 +42,8 @@ void HelpModule::ShowHelpTopic(int contextNumber) {
 }
 
 void HelpModule::CloseHelp() {
-    if (viewer_) viewer_->close();
+    if (viewer_)
+        viewer_->close();
 }
 
 }  // namespace zandrel

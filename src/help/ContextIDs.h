@@ -5,7 +5,6 @@
 #include <QPointer>
 #include <QString>
 
-
 #include <QTextBrowser>
 
 namespace zandrel {
@@ -13,7 +12,7 @@ namespace zandrel {
 inline constexpr int kHelpContents = 10;
 
 class HelpModule {
-public:
+  public:
     // Stores the owner and makes the document beside the program the help file.
     void InitHelp(QWidget* owner);
     void ShowHelpTopic(int contextNumber);
@@ -27,7 +26,7 @@ public:
     // The help file's path for a program folder.
     static QString HelpPathFor(const QString& programFolder);
 
-private:
+  private:
     QWidget* owner_ = nullptr;
     QString helpFile_;
     int lastContext_ = 0;

@@ -23,19 +23,27 @@ int BackupList::columnCount(const QModelIndex& parent) const {
 }
 
 QVariant BackupList::data(const QModelIndex& index, int role) const {
-    if (!index.isValid() || index.row() >= count()) return {};
-    if (role != Qt::DisplayRole && role != Qt::ToolTipRole) return {};
+    if (!index.isValid() || index.row() >= count())
+        return {};
+    if (role != Qt::DisplayRole && role != Qt::ToolTipRole)
+        return {};
     return ShownListingField(lineAt(index.row()), kDisplayField[index.column()], kShownFieldLength);
 }
 
 QVariant BackupList::headerData(int section, Qt::Orientation orientation, int role) const {
-    if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
+        return {};
     switch (section) {
-        case ColumnAction: return QStringLiteral("Action");
-        case ColumnSource: return QStringLiteral("Source directory");
-        case ColumnDestination: return QStringLiteral("Destination directory");
-        case ColumnDescription: return QStringLiteral("Description");
-        default: return {};
+        case ColumnAction:
+            return QStringLiteral("Action");
+        case ColumnSource:
+            return QStringLiteral("Source directory");
+        case ColumnDestination:
+            return QStringLiteral("Destination directory");
+        case ColumnDescription:
+            return QStringLiteral("Description");
+        default:
+            return {};
     }
 }
 
@@ -50,20 +58,23 @@ void BackupList::appendLine(const QString& line) {
 }
 
 void BackupList::replaceLine(int row, const QString& line) {
-    if (row < 0 || row >= count()) return;
+    if (row < 0 || row >= count())
+        return;
     lines_[row] = line;
     emit dataChanged(index(row, 0), index(row, ColumnCount - 1));
 }
 
 void BackupList::removeLine(int row) {
-    if (row < 0 || row >= count()) return;
+    if (row < 0 || row >= count())
+        return;
     beginRemoveRows({}, row, row);
     lines_.removeAt(row);
     endRemoveRows();
 }
 
 void BackupList::swapLines(int i, int j) {
-    if (i < 0 || j < 0 || i >= count() || j >= count() || i == j) return;
+    if (i < 0 || j < 0 || i >= count() || j >= count() || i == j)
+        return;
     lines_.swapItemsAt(i, j);
     emit dataChanged(index(std::min(i, j), 0), index(std::max(i, j), ColumnCount - 1));
 }
@@ -80,7 +91,8 @@ void BackupList::setCurrentListPath(const QString& path) {
 }
 
 void BackupList::setListModified(bool modified) {
-    if (listModified_ == modified) return;
+    if (listModified_ == modified)
+        return;
     listModified_ = modified;
     emit listModifiedChanged(modified);
 }
@@ -90,8 +102,12 @@ QString BackupList::documentName() const {
                                       : GetFileName(currentListPath_);
 }
 
-QString BackupList::title() const { return QStringLiteral("Zandrel - ") + documentName(); }
+QString BackupList::title() const {
+    return QStringLiteral("Zandrel - ") + documentName();
+}
 
-QString TasksText(int rows) { return QString::number(rows) + QStringLiteral(" tasks"); }
+QString TasksText(int rows) {
+    return QString::number(rows) + QStringLiteral(" tasks");
+}
 
 }  // namespace zandrel

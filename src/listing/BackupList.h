@@ -10,7 +10,7 @@ namespace zandrel {
 
 class BackupList : public QAbstractTableModel {
     Q_OBJECT
-public:
+  public:
     enum Column { ColumnAction, ColumnSource, ColumnDestination, ColumnDescription, ColumnCount };
 
     explicit BackupList(QObject* parent = nullptr);
@@ -42,11 +42,11 @@ public:
     // The name the save-changes prompt shows in its title.
     QString documentName() const;
 
-signals:
+  signals:
     void titleChanged(const QString& title);
     void listModifiedChanged(bool modified);
 
-private:
+  private:
     QStringList lines_;
     QString currentListPath_;
     bool listModified_ = false;

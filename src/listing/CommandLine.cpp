@@ -9,8 +9,10 @@ namespace zandrel {
 CommandLineRequest ParseCommandLine(QString c, const QString& programFolder,
                                     const std::function<bool(const QString&)>& pathExists) {
     CommandLineRequest request;
-    if (c.startsWith(u'"')) c.remove(0, 1);
-    if (c.endsWith(u'"')) c.chop(1);
+    if (c.startsWith(u'"'))
+        c.remove(0, 1);
+    if (c.endsWith(u'"'))
+        c.chop(1);
     // A preview finds its list as a run does.
     const bool preview = c.endsWith(QLatin1String(" -n"));
     if (preview)
@@ -22,7 +24,8 @@ CommandLineRequest ParseCommandLine(QString c, const QString& programFolder,
     if (c.endsWith(QLatin1String(" -r"))) {
         c.chop(3);
         if (!pathExists(c)) {
-            if (c.startsWith(kSeparatorText)) c.remove(0, 1);
+            if (c.startsWith(kSeparatorText))
+                c.remove(0, 1);
             c = JoinPath(programFolder, c);
         }
         request.kind = preview ? CommandLineRequest::Kind::Preview : CommandLineRequest::Kind::Run;

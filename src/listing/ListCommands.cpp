@@ -21,13 +21,16 @@ void WriteRememberedFolder(const QString& sectionAndKey, const QString& folder) 
 }
 
 bool ListCommands::SaveChangesPrompt() {
-    if (!doc_.listModified()) return true;
+    if (!doc_.listModified())
+        return true;
     const Answer answer = host_.message(
         Icon::Exclamation, doc_.documentName(),
         QStringLiteral("The listing has been modified.\r\n\r\nDo you want to save the changes?"),
         Buttons::YesNoCancel, Answer::Yes);
-    if (answer == Answer::Cancel) return false;
-    if (answer == Answer::Yes) return Save() != SaveOutcome::NotSaved;
+    if (answer == Answer::Cancel)
+        return false;
+    if (answer == Answer::Yes)
+        return Save() != SaveOutcome::NotSaved;
     return true;
 }
 
@@ -37,9 +40,11 @@ LoadResult ListCommands::LoadBackupList(const QString& path) {
                       QStringLiteral("File was not found\r\n\r\n") + path);
         return LoadResult::NotFound;
     }
-    if (!SaveChangesPrompt()) return LoadResult::Cancelled;
+    if (!SaveChangesPrompt())
+        return LoadResult::Cancelled;
     const auto lines = ReadListFile(path, host_);
-    if (!lines) return LoadResult::Refused;
+    if (!lines)
+        return LoadResult::Refused;
 
     host_.clearReports();
     host_.setStatusText(QString());
@@ -61,30 +66,42 @@ void ListCommands::Open() {
     request.startFolder = ReadRememberedFolder(kOpenLast);
     request.filter = kListFilter;
     const QString path = host_.fileDialog(request);
-    if (path.isEmpty()) return;
+    if (path.isEmpty())
+        return;
     switch (LoadBackupList(path)) {
-        case LoadResult::Refused: ReportRefused(path); break;
-        case LoadResult::Loaded: WriteRememberedFolder(kOpenLast, GetFolderPart(path)); break;
+        case LoadResult::Refused:
+            ReportRefused(path);
+            break;
+        case LoadResult::Loaded:
+            WriteRememberedFolder(kOpenLast, GetFolderPart(path));
+            break;
         case LoadResult::NotFound:
-        case LoadResult::Cancelled: break;
+        case LoadResult::Cancelled:
+            break;
     }
 }
 
 bool ListCommands::nothingToSave() {
-    if (doc_.count() > 0) return false;
-    host_.message(Icon::Information, QStringLiteral("Note"), QStringLiteral("Nothing to save!\r\n\r\n"));
+    if (doc_.count() > 0)
+        return false;
+    host_.message(Icon::Information, QStringLiteral("Note"),
+                  QStringLiteral("Nothing to save!\r\n\r\n"));
     return true;
 }
 
 bool ListCommands::writeTo(const QString& path) {
-    if (!CanWriteToFolder(GetFolderPart(path), host_)) return false;
+    if (!CanWriteToFolder(GetFolderPart(path), host_))
+        return false;
     return WriteListFile(path, doc_.lines(), host_);
 }
 
 SaveOutcome ListCommands::Save() {
-    if (doc_.currentListPath().isEmpty()) return SaveAs();
-    if (nothingToSave()) return SaveOutcome::NothingToSave;
-    if (!writeTo(doc_.currentListPath())) return SaveOutcome::NotSaved;
+    if (doc_.currentListPath().isEmpty())
+        return SaveAs();
+    if (nothingToSave())
+        return SaveOutcome::NothingToSave;
+    if (!writeTo(doc_.currentListPath()))
+        return SaveOutcome::NotSaved;
     doc_.setListModified(false);
     if (!flags_.ClosingDown)
         host_.message(Icon::Information, doc_.documentName(), QStringLiteral("Saved successfully"));
@@ -92,14 +109,17 @@ SaveOutcome ListCommands::Save() {
 }
 
 SaveOutcome ListCommands::SaveAs() {
-    if (nothingToSave()) return SaveOutcome::NothingToSave;
+    if (nothingToSave())
+        return SaveOutcome::NothingToSave;
     FileDialogRequest request;
     request.kind = FileDialogRequest::Kind::Save;
     request.startFolder = ReadRememberedFolder(kSaveAsLast);
     request.filter = kListFilter;
     const QString path = host_.fileDialog(request);
-    if (path.isEmpty()) return SaveOutcome::NotSaved;
-    if (!writeTo(path)) return SaveOutcome::NotSaved;
+    if (path.isEmpty())
+        return SaveOutcome::NotSaved;
+    if (!writeTo(path))
+        return SaveOutcome::NotSaved;
     doc_.setCurrentListPath(path);
     doc_.setListModified(false);
     if (!flags_.ClosingDown)

@@ -21,7 +21,7 @@ inline const QString kOpenLast = QStringLiteral("OpenLast");
 inline const QString kSaveAsLast = QStringLiteral("SaveAsLast");
 
 class ListCommands {
-public:
+  public:
     ListCommands(BackupList& doc, Host& host, SessionFlags& flags)
         : doc_(doc), host_(host), flags_(flags) {}
 
@@ -34,7 +34,7 @@ public:
     // Shows "Invalid or corrupt list" for a refused file.
     void ReportRefused(const QString& path);
 
-private:
+  private:
     bool writeTo(const QString& path);
     bool nothingToSave();
 

@@ -42,7 +42,7 @@ const QByteArrayView kByteOrderMark("\xEF\xBB\xBF");
 // text: CR and LF are single bytes in both encodings and never part of a
 // longer UTF-8 sequence.
 class LineSplitter {
-public:
+  public:
     // Calls onLine(QByteArrayView) for every line complete so far; false when
     // onLine stopped.
     template <typename OnLine>
@@ -67,20 +67,23 @@ public:
                 searched_ = (cr < 0 ? data.size() : cr) - pos;
                 break;
             }
-            if (!onLine(data.sliced(pos, cr - pos))) return false;
+            if (!onLine(data.sliced(pos, cr - pos)))
+                return false;
             pos = cr + 1;
-            if (pos < data.size() && data[pos] == '\n') ++pos;
+            if (pos < data.size() && data[pos] == '\n')
+                ++pos;
             searchFrom = pos;
         }
         if (end && pos < data.size()) {
-            if (!onLine(data.sliced(pos))) return false;
+            if (!onLine(data.sliced(pos)))
+                return false;
             pos = data.size();
         }
         pending_.remove(0, pos);
         return true;
     }
 
-private:
+  private:
     QByteArray pending_;
     qsizetype searched_ = 0;  // bytes at the front of pending_ known to hold no CR
     bool atStart_ = true;
@@ -109,7 +112,8 @@ PassResult parsePass(bool asUtf8, ReadBlock&& readBlock, Host& host, QStringList
             return true;
         }
         lines.append(utf8.decode(bytes));
-        if (!utf8.hasError()) return true;
+        if (!utf8.hasError())
+            return true;
         result = PassResult::NotUtf8;
         return false;
     };
@@ -117,9 +121,12 @@ PassResult parsePass(bool asUtf8, ReadBlock&& readBlock, Host& host, QStringList
     for (;;) {
         QByteArrayView block;
         bool end = false;
-        if (!readBlock(block, end)) return PassResult::Refused;
-        if (!splitter.feed(block, end, onLine)) return result;
-        if (end) return result;
+        if (!readBlock(block, end))
+            return PassResult::Refused;
+        if (!splitter.feed(block, end, onLine))
+            return result;
+        if (end)
+            return result;
     }
 }
 
@@ -128,12 +135,16 @@ PassResult parsePass(bool asUtf8, ReadBlock&& readBlock, Host& host, QStringList
 template <typename ReadBlock, typename Rewind>
 std::optional<QStringList> parseList(ReadBlock&& readBlock, Rewind&& rewind, Host& host) {
     for (const bool asUtf8 : {true, false}) {
-        if (!rewind()) return std::nullopt;
+        if (!rewind())
+            return std::nullopt;
         QStringList lines;
         switch (parsePass(asUtf8, readBlock, host, lines)) {
-            case PassResult::Lines: return lines;
-            case PassResult::Refused: return std::nullopt;
-            case PassResult::NotUtf8: break;
+            case PassResult::Lines:
+                return lines;
+            case PassResult::Refused:
+                return std::nullopt;
+            case PassResult::NotUtf8:
+                break;
         }
     }
     return std::nullopt;
@@ -148,7 +159,8 @@ QString DecodeListText(const QByteArray& bytes) {
     while (body.startsWith("\xEF\xBB\xBF")) body = body.sliced(3);
     QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     QString text = utf8.decode(body);
-    if (utf8.hasError()) return decodeCp1252(body);
+    if (utf8.hasError())
+        return decodeCp1252(body);
     return text;
 }
 
@@ -157,12 +169,15 @@ QStringList SplitListLines(const QString& text) {
     qsizetype start = 0;
     const qsizetype n = text.size();
     for (qsizetype i = 0; i < n; ++i) {
-        if (text[i] != u'\r') continue;
+        if (text[i] != u'\r')
+            continue;
         lines.append(text.mid(start, i - start));
-        if (i + 1 < n && text[i + 1] == u'\n') ++i;
+        if (i + 1 < n && text[i + 1] == u'\n')
+            ++i;
         start = i + 1;
     }
-    if (start < n) lines.append(text.mid(start));
+    if (start < n)
+        lines.append(text.mid(start));
     return lines;
 }
 
@@ -193,11 +208,14 @@ std::optional<QStringList> ReadListFile(const QString& path, Host& host) {
     auto readBlock = [&](QByteArrayView& block, bool& end) {
         for (;;) {
             const ssize_t n = ::read(fd.get(), buffer.data(), buffer.size());
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0) return false;
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0)
+                return false;
             total += n;
             // A file that grows while it is read is held to the same bound.
-            if (total > kMaxListFileBytes) return false;
+            if (total > kMaxListFileBytes)
+                return false;
             block = QByteArrayView(buffer.constData(), n);
             end = n == 0;
             return true;
@@ -213,7 +231,8 @@ std::optional<QStringList> ReadListFile(const QString& path, Host& host) {
 bool WriteListFile(const QString& path, const QStringList& lines, Host& host) {
     QSaveFile file(path);
     file.setDirectWriteFallback(false);
-    if (!file.open(QIODevice::WriteOnly)) return false;
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
     for (const QString& line : lines) {
         host.yield();
         const QByteArray bytes = line.toUtf8() + "\r\n";

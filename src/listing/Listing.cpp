@@ -10,16 +10,20 @@ QString ActionToken(ListingAction action) {
 
 QString RuleToken(ExistingFileRule rule) {
     switch (rule) {
-        case ExistingFileRule::Overwrite: return QStringLiteral("Overwrite");
-        case ExistingFileRule::SkipFile: return QStringLiteral("SkipFile");
-        case ExistingFileRule::CopyOnlyIfNewer: return QStringLiteral("CopyOnlyIfNewer");
+        case ExistingFileRule::Overwrite:
+            return QStringLiteral("Overwrite");
+        case ExistingFileRule::SkipFile:
+            return QStringLiteral("SkipFile");
+        case ExistingFileRule::CopyOnlyIfNewer:
+            return QStringLiteral("CopyOnlyIfNewer");
     }
     return QStringLiteral("Overwrite");
 }
 
 QString EncodeListingLine(const Listing& l) {
     QString filter = l.Filter;
-    if (filter.isEmpty() || filter == QLatin1String("-")) filter = QStringLiteral("*.*");
+    if (filter.isEmpty() || filter == QLatin1String("-"))
+        filter = QStringLiteral("*.*");
     const QString sep(kFieldSeparator);
     return ActionToken(l.Action) + sep + l.SourceFolder + sep + l.DestinationFolder + sep +
            (l.IncludeSubfolders ? QStringLiteral("Subfolders") : QStringLiteral("NoSubfolders")) +
@@ -35,7 +39,8 @@ std::optional<QString> ReadListingField(const QString& line, int n) {
         qsizetype start = 0;
         for (int piece = 0; piece < n; ++piece) {
             const qsizetype at = line.indexOf(kFieldSeparator, start);
-            if (at < 0) return std::nullopt;
+            if (at < 0)
+                return std::nullopt;
             start = at + 1;
         }
         const qsizetype end = line.indexOf(kFieldSeparator, start);

@@ -9,7 +9,8 @@ FileDecision DecideFile(const FileFacts& f, std::optional<ExistingFileRule> rule
     if (f.excluded)
         return FileDecision::Excluded;
     if (!rule)
-        return f.source.kind == FileKind::Folder ? FileDecision::PassOver : FileDecision::FailNoRule;
+        return f.source.kind == FileKind::Folder ? FileDecision::PassOver
+                                                 : FileDecision::FailNoRule;
 
     const bool exists = f.destination.exists();
     switch (*rule) {
@@ -42,18 +43,30 @@ FileDecision DecideFile(const FileFacts& f, std::optional<ExistingFileRule> rule
 
 QLatin1StringView DecisionToken(FileDecision decision) {
     switch (decision) {
-        case FileDecision::PassOver: return QLatin1StringView("pass");
-        case FileDecision::Copy: return QLatin1StringView("copy");
-        case FileDecision::Overwrite: return QLatin1StringView("overwrite");
-        case FileDecision::SkipExists: return QLatin1StringView("skip-exists");
-        case FileDecision::SkipNotNewer: return QLatin1StringView("skip-not-newer");
-        case FileDecision::Excluded: return QLatin1StringView("excluded");
-        case FileDecision::FailSameFile: return QLatin1StringView("fail-same-file");
-        case FileDecision::FailNotRegular: return QLatin1StringView("fail-not-regular");
-        case FileDecision::FailClash: return QLatin1StringView("fail-clash");
-        case FileDecision::FailNoRule: return QLatin1StringView("fail-no-rule");
-        case FileDecision::FailUnreachable: return QLatin1StringView("fail-unreachable");
-        case FileDecision::FailUnreadableFolder: return QLatin1StringView("fail-unreadable-folder");
+        case FileDecision::PassOver:
+            return QLatin1StringView("pass");
+        case FileDecision::Copy:
+            return QLatin1StringView("copy");
+        case FileDecision::Overwrite:
+            return QLatin1StringView("overwrite");
+        case FileDecision::SkipExists:
+            return QLatin1StringView("skip-exists");
+        case FileDecision::SkipNotNewer:
+            return QLatin1StringView("skip-not-newer");
+        case FileDecision::Excluded:
+            return QLatin1StringView("excluded");
+        case FileDecision::FailSameFile:
+            return QLatin1StringView("fail-same-file");
+        case FileDecision::FailNotRegular:
+            return QLatin1StringView("fail-not-regular");
+        case FileDecision::FailClash:
+            return QLatin1StringView("fail-clash");
+        case FileDecision::FailNoRule:
+            return QLatin1StringView("fail-no-rule");
+        case FileDecision::FailUnreachable:
+            return QLatin1StringView("fail-unreachable");
+        case FileDecision::FailUnreadableFolder:
+            return QLatin1StringView("fail-unreadable-folder");
     }
     return QLatin1StringView("pass");
 }

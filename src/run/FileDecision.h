@@ -20,19 +20,19 @@ enum class FileDecision {
     Excluded,      // an exclusion of the filter; counted as skipped
     FailSameFile,  // the destination is the source itself
     FailNotRegular,
-    FailClash,     // a Move would replace what it put in place from another source
-    FailNoRule,    // no existing-file rule in force
-    FailUnreachable,        // a link or a file stands in the destination's path
-    FailUnreadableFolder,   // a folder of the source that could not be listed
+    FailClash,             // a Move would replace what it put in place from another source
+    FailNoRule,            // no existing-file rule in force
+    FailUnreachable,       // a link or a file stands in the destination's path
+    FailUnreadableFolder,  // a folder of the source that could not be listed
 };
 
 struct FileFacts {
     bool move = false;
     bool alreadyMoved = false;  // this Move Listing moved this very path before
     bool excluded = false;
-    fs::FileInfo source;        // links followed; Missing when it cannot be examined
-    fs::FileInfo destination;   // the same
-    bool destinationReachable = true;  // its folder is there or can be made, without links
+    fs::FileInfo source;                   // links followed; Missing when it cannot be examined
+    fs::FileInfo destination;              // the same
+    bool destinationReachable = true;      // its folder is there or can be made, without links
     bool destinationPlacedByMove = false;  // put there by a Move of this run
 };
 

@@ -69,7 +69,6 @@ bool RemoveIfThere(const fs::Folder* parent, const QByteArray& name) {
     return there.kind == fs::FileKind::Folder && parent->removeFolder(name.constData());
 }
 
-
 }  // namespace
 
 void OrderLongestFirst(QList<QByteArray>& list, bool descending, int shortestStart) {
@@ -109,8 +108,8 @@ QList<QByteArray> RemoveMovedFolders(const QString& sourceFolder, bool includeSu
         const qsizetype cut = folder.lastIndexOf(kSeparator);
         const fs::Folder* parent =
             folder.startsWith(prefix) && cut >= prefix.size() - 1
-                ? below.reach(QByteArrayView(folder).sliced(prefix.size(),
-                                                            std::max<qsizetype>(0, cut - prefix.size())))
+                ? below.reach(QByteArrayView(folder).sliced(
+                      prefix.size(), std::max<qsizetype>(0, cut - prefix.size())))
                 : nullptr;
         if (!RemoveIfThere(parent, folder.mid(cut + 1)))
             failures.append(kDeleteFailed + folder);
@@ -119,8 +118,9 @@ QList<QByteArray> RemoveMovedFolders(const QString& sourceFolder, bool includeSu
     below.reset({});
     const QByteArray trimmed = RemoveTrailingSeparator(source);
     const QByteArray above = RemoveTrailingSeparator(GetFolderPart(trimmed));
-    const fs::Folder parent = fs::Folder::OpenAsNamed(
-        trimmed == "/" ? trimmed : above.isEmpty() ? QByteArrayLiteral(".") : above);
+    const fs::Folder parent = fs::Folder::OpenAsNamed(trimmed == "/"    ? trimmed
+                                                      : above.isEmpty() ? QByteArrayLiteral(".")
+                                                                        : above);
     const QByteArray name = trimmed == "/" ? QByteArrayLiteral(".") : GetFileName(trimmed);
     if (!RemoveIfThere(&parent, name))
         failures.append(kDeleteFailed + source);

@@ -148,7 +148,6 @@ class HeadlessView : public RunView {
     const BackupList& doc_;
 };
 
-
 // Every Listing decided file by file as a run would, printed as
 // "decision TAB source TAB destination", with the counts after each Listing.
 int PreviewAll(const BackupList& doc, HeadlessHost& host, HeadlessView& view) {
@@ -163,10 +162,12 @@ int PreviewAll(const BackupList& doc, HeadlessHost& host, HeadlessView& view) {
     ::signal(SIGTERM, SIG_DFL);
     ListingTransfer transfer(RunContext{doc, host, view, flags, progress, state, phase});
     QMap<FileDecision, int> counts;
-    transfer.setPreview([&](FileDecision d, const QByteArray& source, const QByteArray& destination) {
-        ++counts[d];
-        PrintLine(stdout, DecisionToken(d).toString().toUtf8() + '\t' + source + '\t' + destination);
-    });
+    transfer.setPreview(
+        [&](FileDecision d, const QByteArray& source, const QByteArray& destination) {
+            ++counts[d];
+            PrintLine(stdout,
+                      DecisionToken(d).toString().toUtf8() + '\t' + source + '\t' + destination);
+        });
     for (int row = 0; row < doc.count(); ++row) {
         counts.clear();
         switch (transfer.TransferListing(row)) {

@@ -311,9 +311,8 @@ void ListingTransfer::simulate(FileDecision decision, const QByteArray& source,
         moved_.insert(source);
 }
 
-void ListingTransfer::carryOut(FileDecision, const fs::Folder& sourceFolder,
-                               const QByteArray& name, const FileFacts& facts,
-                               const fs::Folder& destinationFolder,
+void ListingTransfer::carryOut(FileDecision, const fs::Folder& sourceFolder, const QByteArray& name,
+                               const FileFacts& facts, const fs::Folder& destinationFolder,
                                const QByteArray& destinationName, const QByteArray& source) {
     fs::SourceFile file;
     const bool opened = fs::OpenSource(sourceFolder, name.constData(), file);

@@ -11,8 +11,8 @@
 #include <optional>
 #include <unordered_set>
 
-#include "listing/Listing.h"
 #include "common/FileSystem.h"
+#include "listing/Listing.h"
 #include "run/FileDecision.h"
 #include "search/DirAndFileSearch.h"
 
@@ -105,8 +105,8 @@ class ListingTransfer {
     QStringList exclusionSuffixes_;
     QString searchPatterns_;
     SearchResult result_;
-    QByteArray sourcePrefix_;       // the source folder as listed paths begin
-    QByteArray destinationBytes_;   // the destination folder as a path
+    QByteArray sourcePrefix_;      // the source folder as listed paths begin
+    QByteArray destinationBytes_;  // the destination folder as a path
     fs::FolderCursor sources_;
     fs::FolderCursor destinations_;
     // A file listed twice (by two patterns) is moved only once.

@@ -12,8 +12,8 @@ namespace zandrel {
 class Host;
 
 struct SearchResult {
-    qint32 Count = 0;          // entries in Paths when the last listing completed
-    QList<QByteArray> Paths;   // full paths, in listing order
+    qint32 Count = 0;         // entries in Paths when the last listing completed
+    QList<QByteArray> Paths;  // full paths, in listing order
     // Folders that could not be read (each once, with its closing "/"), so
     // that files left out with them are not taken for a complete list.
     QList<QByteArray> UnreadableFolders;

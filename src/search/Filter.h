@@ -15,8 +15,8 @@ int SplitList(const QString& text, QStringList& pieces, const QString& separator
 
 struct FilterEvaluation {
     bool ExclusionMode = false;
-    QString SearchPatterns;          // a list in SplitList form for the walk
-    QStringList ExclusionSuffixes;   // in filter order; may hold the empty text
+    QString SearchPatterns;         // a list in SplitList form for the walk
+    QStringList ExclusionSuffixes;  // in filter order; may hold the empty text
 };
 
 FilterEvaluation EvaluateFilter(const QString& filterText);

@@ -2,13 +2,13 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QApplication>
 #include <QMenu>
 #include <QPushButton>
 #include <QSettings>
+#include <QTimer>
 #include <QTreeView>
 #include <QTreeWidget>
-#include <QApplication>
-#include <QTimer>
 #include <functional>
 #include <memory>
 
@@ -20,12 +20,13 @@
 namespace zandrel::test {
 
 inline QString lineFor(const QString& source, const QString& description = QString()) {
-    return QStringLiteral("Copy<") + source + QStringLiteral("</dest<Subfolders<CopyFoldersAndFiles<Overwrite<") +
-           description + QStringLiteral("<:Specific|Types:*.*");
+    return QStringLiteral("Copy<") + source +
+           QStringLiteral("</dest<Subfolders<CopyFoldersAndFiles<Overwrite<") + description +
+           QStringLiteral("<:Specific|Types:*.*");
 }
 
 class MainWindowFixture : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.root());
         window = std::make_unique<MainWindow>(dialogs);
@@ -51,7 +52,8 @@ protected:
         auto* sel = list()->selectionModel();
         sel->clearSelection();
         for (int r : rows)
-            sel->select(list()->model()->index(r, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+            sel->select(list()->model()->index(r, 0),
+                        QItemSelectionModel::Select | QItemSelectionModel::Rows);
         sel->setCurrentIndex(list()->model()->index(current, 0), QItemSelectionModel::NoUpdate);
     }
     // Runs fn once on the modal window as soon as one is open.
@@ -60,7 +62,8 @@ protected:
         timer->setInterval(5);
         QObject::connect(timer, &QTimer::timeout, window.get(), [timer, fn] {
             QWidget* modal = QApplication::activeModalWidget();
-            if (!modal) return;
+            if (!modal)
+                return;
             timer->stop();
             timer->deleteLater();
             fn(modal);
@@ -69,7 +72,8 @@ protected:
     }
     QStringList sources() {
         QStringList s;
-        for (int r = 0; r < window->document().count(); ++r) s.append(window->document().fieldAt(r, 1));
+        for (int r = 0; r < window->document().count(); ++r)
+            s.append(window->document().fieldAt(r, 1));
         return s;
     }
 

@@ -1,9 +1,9 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QMimeData>
-#include <QLineEdit>
 #include <QTest>
 #include <QTimer>
 
@@ -17,18 +17,22 @@ namespace {
 TEST_F(MainWindowFixture, StartsUntitledWithItsCaptions) {
     EXPECT_EQ(window->windowTitle(), QStringLiteral("Zandrel - Untitled.bak"));
     EXPECT_EQ(window->statusText(), QStringLiteral("0 tasks"));
-    const std::pair<const char*, const char*> captions[] = {
-        {"Command1", "&New listing"}, {"Command2", "&Edit listing"}, {"Command5", "Select &all"},
-        {"Command4", "<< &Details"},  {"Command3", "&Start now -->"}};
+    const std::pair<const char*, const char*> captions[] = {{"Command1", "&New listing"},
+                                                            {"Command2", "&Edit listing"},
+                                                            {"Command5", "Select &all"},
+                                                            {"Command4", "<< &Details"},
+                                                            {"Command3", "&Start now -->"}};
     for (const auto& [name, caption] : captions) {
         ASSERT_NE(button(name), nullptr) << name;
         EXPECT_EQ(button(name)->text().toStdString(), caption);
     }
     const std::pair<const char*, const char*> items[] = {
-        {"openmnu", "Open..."},       {"savemnu", "&Save"},          {"saveasmnu", "Save &As..."},
-        {"exportregmnu", "Export registry..."}, {"exitmnu", "E&xit"}, {"moveupmnu", "Move up"},
-        {"movedownmnu", "Move down"}, {"helptopicsmnu", "Help topics"}, {"aboutmnu", "About..."},
-        {"copymnu", "Copy"},          {"selectallmnu", "Select all"}, {"unselectmnu", "Unselect all"}};
+        {"openmnu", "Open..."},         {"savemnu", "&Save"},
+        {"saveasmnu", "Save &As..."},   {"exportregmnu", "Export registry..."},
+        {"exitmnu", "E&xit"},           {"moveupmnu", "Move up"},
+        {"movedownmnu", "Move down"},   {"helptopicsmnu", "Help topics"},
+        {"aboutmnu", "About..."},       {"copymnu", "Copy"},
+        {"selectallmnu", "Select all"}, {"unselectmnu", "Unselect all"}};
     for (const auto& [name, text] : items) {
         ASSERT_NE(action(name), nullptr) << name;
         EXPECT_EQ(action(name)->text().toStdString(), text);
@@ -36,12 +40,15 @@ TEST_F(MainWindowFixture, StartsUntitledWithItsCaptions) {
     }
     QStringList menus;
     for (QAction* a : window->menuBar()->actions()) menus.append(a->text());
-    EXPECT_EQ(menus, (QStringList{QStringLiteral("&File"), QStringLiteral("&Rearrange"), QStringLiteral("&Help")}));
+    EXPECT_EQ(menus, (QStringList{QStringLiteral("&File"), QStringLiteral("&Rearrange"),
+                                  QStringLiteral("&Help")}));
     auto* model = list()->model();
     QStringList headers;
-    for (int c = 0; c < model->columnCount(); ++c) headers.append(model->headerData(c, Qt::Horizontal).toString());
+    for (int c = 0; c < model->columnCount(); ++c)
+        headers.append(model->headerData(c, Qt::Horizontal).toString());
     EXPECT_EQ(headers, (QStringList{QStringLiteral("Action"), QStringLiteral("Source directory"),
-                                    QStringLiteral("Destination directory"), QStringLiteral("Description")}));
+                                    QStringLiteral("Destination directory"),
+                                    QStringLiteral("Description")}));
     EXPECT_EQ(reports()->headerItem()->text(0), QStringLiteral("Reports"));
 }
 
@@ -72,7 +79,7 @@ struct MoveCase {
     int rows;
     std::vector<int> selected;
     int current;
-    std::vector<int> moves;  // +1 down, -1 up
+    std::vector<int> moves;          // +1 down, -1 up
     std::vector<int> expectedOrder;  // original 1-based numbers, in new order
     std::vector<int> expectedSelected;
     int expectedCurrent;
@@ -85,17 +92,22 @@ class MoveCases : public MainWindowFixture, public ::testing::WithParamInterface
 TEST_P(MoveCases, ExchangeRowsInBothListsAndKeepTheSelection) {
     const MoveCase& c = GetParam();
     addRows(c.rows);
-    if (c.rows > 0) select(std::initializer_list<int>(), 0);
+    if (c.rows > 0)
+        select(std::initializer_list<int>(), 0);
     auto* sel = list()->selectionModel();
-    for (int r : c.selected) sel->select(list()->model()->index(r, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
-    if (c.current >= 0) sel->setCurrentIndex(list()->model()->index(c.current, 0), QItemSelectionModel::NoUpdate);
+    for (int r : c.selected)
+        sel->select(list()->model()->index(r, 0),
+                    QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    if (c.current >= 0)
+        sel->setCurrentIndex(list()->model()->index(c.current, 0), QItemSelectionModel::NoUpdate);
     for (int step : c.moves) (step > 0 ? action("movedownmnu") : action("moveupmnu"))->trigger();
 
     QStringList expected;
     for (int n : c.expectedOrder) expected.append(QStringLiteral("/src%1").arg(n));
     EXPECT_EQ(sources(), expected);
     for (int r = 0; r < c.rows; ++r) {
-        const bool want = std::find(c.expectedSelected.begin(), c.expectedSelected.end(), r) != c.expectedSelected.end();
+        const bool want = std::find(c.expectedSelected.begin(), c.expectedSelected.end(), r) !=
+                          c.expectedSelected.end();
         EXPECT_EQ(sel->isRowSelected(r, {}), want) << "row " << r;
         // The visible row shows the line of the same row.
         EXPECT_EQ(list()->model()->index(r, 1).data().toString(), window->document().fieldAt(r, 1));
@@ -116,9 +128,28 @@ INSTANTIATE_TEST_SUITE_P(
     Table, MoveCases,
     ::testing::Values(
         MoveCase{"down_twice_from_row1", 3, {0}, 0, {+1, +1}, {2, 3, 1}, {2}, 2, "", true},
-        MoveCase{"up_with_rows_1_and_3_selected", 4, {0, 2}, 2, {-1}, {1, 3, 2, 4}, {0, 1}, 1, "", true},
-        MoveCase{"down_on_last", 3, {2}, 2, {+1}, {1, 2, 3}, {2}, 2, "This is already the last item on the list.\r\n\r\n", false},
-        MoveCase{"up_on_first", 3, {0}, 0, {-1}, {1, 2, 3}, {0}, 0, "This is already the first item on the list.\r\n\r\n", false},
+        MoveCase{
+            "up_with_rows_1_and_3_selected", 4, {0, 2}, 2, {-1}, {1, 3, 2, 4}, {0, 1}, 1, "", true},
+        MoveCase{"down_on_last",
+                 3,
+                 {2},
+                 2,
+                 {+1},
+                 {1, 2, 3},
+                 {2},
+                 2,
+                 "This is already the last item on the list.\r\n\r\n",
+                 false},
+        MoveCase{"up_on_first",
+                 3,
+                 {0},
+                 0,
+                 {-1},
+                 {1, 2, 3},
+                 {0},
+                 0,
+                 "This is already the first item on the list.\r\n\r\n",
+                 false},
         MoveCase{"empty_list_is_silent", 0, {}, -1, {+1, -1}, {}, {}, -1, "", false}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -129,9 +160,11 @@ TEST_F(MainWindowFixture, MoveWithoutACurrentRowShowsTheErrorAndSetsNothing) {
     ASSERT_EQ(dialogs.messages.size(), 1);
     EXPECT_EQ(dialogs.messages[0].title, QStringLiteral("Error"));
     EXPECT_EQ(dialogs.messages[0].icon, Icon::Exclamation);
-    EXPECT_EQ(dialogs.messages[0].text,
-              QStringLiteral("An unexpected error occurred while attempting to rearrange your listings.\r\n\r\n"
-                             "It is recommended that you do not save this session."));
+    EXPECT_EQ(
+        dialogs.messages[0].text,
+        QStringLiteral(
+            "An unexpected error occurred while attempting to rearrange your listings.\r\n\r\n"
+            "It is recommended that you do not save this session."));
     EXPECT_FALSE(window->document().listModified());
 }
 
@@ -175,7 +208,8 @@ TEST_F(MainWindowFixture, ReportPopupAndCopyPutTheLineOnTheClipboard) {
     EXPECT_TRUE(popup->isVisible());
     popup->close();
     action("copymnu")->trigger();
-    EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("14:20:31 : Copy process initiated (Photos)"));
+    EXPECT_EQ(QApplication::clipboard()->text(),
+              QStringLiteral("14:20:31 : Copy process initiated (Photos)"));
 }
 
 TEST_F(MainWindowFixture, EditListingOnAnEmptyListShowsItsNote) {
@@ -194,7 +228,8 @@ TEST_F(MainWindowFixture, HelpTopicsAsksForTheContentsAndClosingQuitsTheViewer) 
     EXPECT_EQ(window->help().lastContext(), 10);
     ASSERT_NE(window->help().viewer(), nullptr);
     EXPECT_TRUE(window->help().viewer()->isVisible());
-    EXPECT_TRUE(window->help().helpFilePath().endsWith(QStringLiteral("/Zandrel.html"))) << window->help().helpFilePath().toStdString();
+    EXPECT_TRUE(window->help().helpFilePath().endsWith(QStringLiteral("/Zandrel.html")))
+        << window->help().helpFilePath().toStdString();
     window->close();
     EXPECT_TRUE(window->help().viewer() == nullptr || !window->help().viewer()->isVisible());
 }
@@ -214,8 +249,10 @@ TEST_P(DropCases, LoadByDrop) {
     const DropCase& c = GetParam();
     files.mkdir(QStringLiteral("folder"));
     files.write(QStringLiteral("notes.txt"), "just some text\r\n");
-    files.write(QStringLiteral("weekly.list"), (lineFor(QStringLiteral("/a")) + QStringLiteral("\r\n") +
-                                               lineFor(QStringLiteral("/b")) + QStringLiteral("\r\n")).toUtf8());
+    files.write(QStringLiteral("weekly.list"),
+                (lineFor(QStringLiteral("/a")) + QStringLiteral("\r\n") +
+                 lineFor(QStringLiteral("/b")) + QStringLiteral("\r\n"))
+                    .toUtf8());
     window->show();
     addRows(1);
     window->document().setListModified(c.modified);
@@ -223,7 +260,8 @@ TEST_P(DropCases, LoadByDrop) {
     auto mime = std::make_unique<QMimeData>();
     mime->setUrls({QUrl::fromLocalFile(files.path(QString::fromUtf8(c.dropped)))});
     // As a file manager does: the drag enters, then drops.
-    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, mime.get(), Qt::LeftButton, Qt::NoModifier);
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, mime.get(), Qt::LeftButton,
+                          Qt::NoModifier);
     QCoreApplication::sendEvent(list()->viewport(), &enter);
     ASSERT_TRUE(enter.isAccepted());
     QDropEvent drop(QPointF(10, 10), Qt::CopyAction, mime.get(), Qt::LeftButton, Qt::NoModifier);
@@ -234,17 +272,23 @@ TEST_P(DropCases, LoadByDrop) {
     EXPECT_EQ(texts, c.texts);
 }
 
-const QString kPrompt = QStringLiteral("The listing has been modified.\r\n\r\nDo you want to save the changes?");
+const QString kPrompt =
+    QStringLiteral("The listing has been modified.\r\n\r\nDo you want to save the changes?");
 
 INSTANTIATE_TEST_SUITE_P(
     Table, DropCases,
     ::testing::Values(
         DropCase{"folder_is_ignored", "folder", false, {}, 1, {}},
-        DropCase{"text_file_is_refused", "notes.txt", false, {}, 1,
+        DropCase{"text_file_is_refused",
+                 "notes.txt",
+                 false,
+                 {},
+                 1,
                  {QStringLiteral("Invalid or corrupt list\r\n\r\nnotes.txt")}},
         DropCase{"valid_list_of_any_name", "weekly.list", false, {}, 2, {}},
         DropCase{"modified_list_asks_first", "weekly.list", true, {Answer::No}, 2, {kPrompt}},
-        DropCase{"modified_list_cancel_keeps_it", "weekly.list", true, {Answer::Cancel}, 1, {kPrompt}}),
+        DropCase{
+            "modified_list_cancel_keeps_it", "weekly.list", true, {Answer::Cancel}, 1, {kPrompt}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(MainWindowFixture, SpeedTickShowsTheBytesOfTheLastSecond) {

@@ -1,11 +1,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QFile>
 #include <QLabel>
+#include <QListWidget>
 #include <QProgressBar>
 #include <QTest>
-#include <QFile>
-#include <QListWidget>
 #include <QTimer>
 #include <functional>
 
@@ -20,7 +20,7 @@ using namespace zandrel::test;
 namespace {
 
 class RunInWindow : public MainWindowFixture {
-protected:
+  protected:
     void SetUp() override {
         MainWindowFixture::SetUp();
         QLocale::setDefault(QLocale::c());
@@ -30,8 +30,10 @@ protected:
     QString listingFor(int n) {
         files.mkdir(QStringLiteral("src%1").arg(n));
         files.mkdir(QStringLiteral("dst%1").arg(n));
-        return QStringLiteral("Copy<%1<%2<Subfolders<CopyJustFiles<Overwrite<task %3<:Specific|Types:*.*")
-            .arg(files.path(QStringLiteral("src%1").arg(n)), files.path(QStringLiteral("dst%1").arg(n)))
+        return QStringLiteral(
+                   "Copy<%1<%2<Subfolders<CopyJustFiles<Overwrite<task %3<:Specific|Types:*.*")
+            .arg(files.path(QStringLiteral("src%1").arg(n)),
+                 files.path(QStringLiteral("dst%1").arg(n)))
             .arg(n);
     }
     void addListings(int n) {
@@ -47,13 +49,16 @@ protected:
         ASSERT_EQ(::mkfifo(QFile::encodeName(files.path(relative)).constData(), 0644), 0);
     }
     QString caption() { return button("Command3")->text(); }
-    SummaryWindow* summary() { return window->findChild<SummaryWindow*>(QStringLiteral("errorsfrm")); }
+    SummaryWindow* summary() {
+        return window->findChild<SummaryWindow*>(QStringLiteral("errorsfrm"));
+    }
     // Calls act once, at the first pass of the event loop while the run copies.
     void whileRunning(std::function<void()> act) {
         auto* timer = new QTimer(window.get());
         timer->setInterval(0);
         QObject::connect(timer, &QTimer::timeout, window.get(), [this, timer, act] {
-            if (caption() != kCaptionRunning || child<QLabel>("lblpath")->text() == QStringLiteral("Current file"))
+            if (caption() != kCaptionRunning ||
+                child<QLabel>("lblpath")->text() == QStringLiteral("Current file"))
                 return;
             timer->stop();
             timer->deleteLater();
@@ -85,8 +90,9 @@ TEST_F(RunInWindow, NoSelectionSelectsAllAndListsEverySource) {
     EXPECT_EQ(dialogs.messages[0].title, QStringLiteral("Confirm"));
     EXPECT_EQ(dialogs.messages[0].buttons, Buttons::OkCancel);
     EXPECT_EQ(dialogs.messages[0].text,
-              QStringLiteral("The following folders are selected:\r\n\r\n") + files.path(QStringLiteral("src1")) +
-                  QStringLiteral("\r\n") + files.path(QStringLiteral("src2")) + QStringLiteral("\r\n") +
+              QStringLiteral("The following folders are selected:\r\n\r\n") +
+                  files.path(QStringLiteral("src1")) + QStringLiteral("\r\n") +
+                  files.path(QStringLiteral("src2")) + QStringLiteral("\r\n") +
                   files.path(QStringLiteral("src3")) + QStringLiteral("\r\n"));
     EXPECT_EQ(window->selectedRows(), (QList<bool>{true, true, true}));
 }
@@ -108,9 +114,10 @@ TEST_F(RunInWindow, RowsTwoAndThreeSelectedNameMultipleDestinations) {
     files.write(QStringLiteral("src1/one.txt"), "1");
     select({1, 2}, 2);
     QTest::mouseClick(button("Command3"), Qt::LeftButton);
-    EXPECT_EQ(dialogs.messages[0].text, QStringLiteral("The following folders are selected:\r\n\r\n") +
-                                             files.path(QStringLiteral("src2")) + QStringLiteral("\r\n") +
-                                             files.path(QStringLiteral("src3")) + QStringLiteral("\r\n"));
+    EXPECT_EQ(dialogs.messages[0].text,
+              QStringLiteral("The following folders are selected:\r\n\r\n") +
+                  files.path(QStringLiteral("src2")) + QStringLiteral("\r\n") +
+                  files.path(QStringLiteral("src3")) + QStringLiteral("\r\n"));
     EXPECT_FALSE(files.exists(QStringLiteral("dst1/one.txt")));  // row 1 passed over
     ASSERT_NE(summary(), nullptr);
     EXPECT_EQ(summary()->findChild<QLabel*>(QStringLiteral("Label2"))->text(),
@@ -132,14 +139,17 @@ TEST_F(RunInWindow, OneFailureOpensTheSummaryWithItsDestination) {
               QStringLiteral("0 files copied, 1 errors found."));
     auto* items = summary()->findChild<QListWidget*>(QStringLiteral("ListView1"));
     ASSERT_EQ(items->count(), 1);
-    EXPECT_EQ(items->item(0)->text(), QStringLiteral("Copy failed: ") + files.path(QStringLiteral("src3/pipe")));
+    EXPECT_EQ(items->item(0)->text(),
+              QStringLiteral("Copy failed: ") + files.path(QStringLiteral("src3/pipe")));
     // Back to idle, with the two closing entries last.
     EXPECT_EQ(caption(), kCaptionIdle);
     EXPECT_TRUE(button("Command1")->isEnabled());
     const int n = reports()->topLevelItemCount();
     ASSERT_GE(n, 3);
-    EXPECT_TRUE(reports()->topLevelItem(n - 2)->text(0).endsWith(QStringLiteral(" : Finished Copy process (task 3)")));
-    EXPECT_TRUE(reports()->topLevelItem(n - 1)->text(0).endsWith(QStringLiteral(" : 0 files copied....1 errors.")));
+    EXPECT_TRUE(reports()->topLevelItem(n - 2)->text(0).endsWith(
+        QStringLiteral(" : Finished Copy process (task 3)")));
+    EXPECT_TRUE(reports()->topLevelItem(n - 1)->text(0).endsWith(
+        QStringLiteral(" : 0 files copied....1 errors.")));
     EXPECT_EQ(window->statusText(), QStringLiteral("3 tasks"));
 
     // The next run's start closes it.
@@ -155,8 +165,10 @@ TEST_F(RunInWindow, RunWithoutFailureOpensNoSummary) {
     QTest::mouseClick(button("Command3"), Qt::LeftButton);
     EXPECT_EQ(summary(), nullptr);
     EXPECT_EQ(files.read(QStringLiteral("dst1/a.txt")), QByteArray("abc"));
-    EXPECT_TRUE(reports()->topLevelItem(reports()->topLevelItemCount() - 1)->text(0).endsWith(
-        QStringLiteral(" : 1 files copied....0 errors.")));
+    EXPECT_TRUE(reports()
+                    ->topLevelItem(reports()->topLevelItemCount() - 1)
+                    ->text(0)
+                    .endsWith(QStringLiteral(" : 1 files copied....0 errors.")));
     // The panel is back at its idle values.
     EXPECT_EQ(child<QLabel>("lblcopied")->text(), QStringLiteral("0"));
     EXPECT_EQ(child<QLabel>("lblpath")->text(), QStringLiteral("Current file"));
@@ -188,8 +200,10 @@ TEST_F(RunInWindow, ClicksDuringARunAbortAndNoGoesOn) {
     };
     QTest::mouseClick(button("Command3"), Qt::LeftButton);
     EXPECT_EQ(seen, (QStringList{kCaptionRunning, kCaptionAborting, kCaptionAborting}));
-    EXPECT_TRUE(reports()->topLevelItem(reports()->topLevelItemCount() - 2)->text(0).endsWith(
-        QStringLiteral(" : Finished Copy process (task 1)")));
+    EXPECT_TRUE(reports()
+                    ->topLevelItem(reports()->topLevelItemCount() - 2)
+                    ->text(0)
+                    .endsWith(QStringLiteral(" : Finished Copy process (task 1)")));
     EXPECT_TRUE(messageTexts().contains(QStringLiteral("Abort process?")));
     // The interrupted file failed and its name holds nothing partial; the run went on.
     EXPECT_FALSE(files.exists(QStringLiteral("dst1/big.bin")));
@@ -210,13 +224,16 @@ TEST_F(RunInWindow, ClosingDuringARunAsksItToAbort) {
         EXPECT_EQ(caption(), kCaptionAborting);
     });
     dialogs.onMessage = [&](const RecordedMessage& m) {
-        if (m.text == QStringLiteral("Abort process?")) dialogs.answers.prepend(Answer::Yes);
+        if (m.text == QStringLiteral("Abort process?"))
+            dialogs.answers.prepend(Answer::Yes);
     };
     QTest::mouseClick(button("Command3"), Qt::LeftButton);
     EXPECT_TRUE(stillOpen);
     EXPECT_TRUE(window->isVisible());
-    EXPECT_TRUE(reports()->topLevelItem(reports()->topLevelItemCount() - 2)->text(0).endsWith(
-        QStringLiteral(" : Aborted by user (task 1)")));
+    EXPECT_TRUE(reports()
+                    ->topLevelItem(reports()->topLevelItemCount() - 2)
+                    ->text(0)
+                    .endsWith(QStringLiteral(" : Aborted by user (task 1)")));
 }
 
 TEST(ProgressPanelTest, PercentFollowsTheBlocksAndTheBarReturnsToZero) {
@@ -228,7 +245,8 @@ TEST(ProgressPanelTest, PercentFollowsTheBlocksAndTheBarReturnsToZero) {
         panel.ShowBlockProgress(pos, 10000, static_cast<double>(pos));
         shown.append(percent->text());
     }
-    EXPECT_EQ(shown, (QStringList{QStringLiteral("41"), QStringLiteral("82"), QStringLiteral("100")}));
+    EXPECT_EQ(shown,
+              (QStringList{QStringLiteral("41"), QStringLiteral("82"), QStringLiteral("100")}));
     EXPECT_EQ(panel.fileBarValue(), 10000);
     QCoreApplication::processEvents();
     EXPECT_EQ(panel.fileBar()->value(), 10000);
@@ -258,8 +276,9 @@ TEST(ProgressPanelTest, OverallBarPerFileAndSkippedCounter) {
 
 TEST_F(RunInWindow, SummarySaveAsReplacesAnExistingFileAndCancelWritesNothing) {
     SummaryWindow summaryWindow(*window);
-    summaryWindow.ShowSummary({QByteArray("Copy failed: /a/x.txt"), QByteArray("Delete failed: /a/\xff.txt")},
-                              3, QStringLiteral("Destination folder: /b"));
+    summaryWindow.ShowSummary(
+        {QByteArray("Copy failed: /a/x.txt"), QByteArray("Delete failed: /a/\xff.txt")}, 3,
+        QStringLiteral("Destination folder: /b"));
     files.write(QStringLiteral("errors.txt"), QByteArray(1000, 'o'));
     dialogs.fileDialogAnswers = {files.path(QStringLiteral("errors.txt")), QString()};
     summaryWindow.SaveAs();

@@ -14,13 +14,16 @@ using namespace zandrel::test;
 
 namespace {
 
-const QString kPrompt = QStringLiteral("The listing has been modified.\r\n\r\nDo you want to save the changes?");
+const QString kPrompt =
+    QStringLiteral("The listing has been modified.\r\n\r\nDo you want to save the changes?");
 
 class StartUpTest : public MainWindowFixture {
-protected:
+  protected:
     void SetUp() override {
         MainWindowFixture::SetUp();
-        files.write(QStringLiteral("daily.bak"), (lineFor(QStringLiteral("/a"), QStringLiteral("A")) + QStringLiteral("\r\n")).toUtf8());
+        files.write(
+            QStringLiteral("daily.bak"),
+            (lineFor(QStringLiteral("/a"), QStringLiteral("A")) + QStringLiteral("\r\n")).toUtf8());
         files.write(QStringLiteral("broken.bak"), "not a list\r\n");
     }
 };
@@ -35,7 +38,9 @@ TEST_F(StartUpTest, ListNamedOnTheCommandLineIsLoaded) {
 
 TEST_F(StartUpTest, QuotedPathWithBlanksIsLoaded) {
     files.write(QStringLiteral("my lists/daily.bak"), files.read(QStringLiteral("daily.bak")));
-    EXPECT_TRUE(window->StartUp(QStringLiteral("\"") + files.path(QStringLiteral("my lists/daily.bak")) + QStringLiteral("\"")));
+    EXPECT_TRUE(window->StartUp(QStringLiteral("\"") +
+                                files.path(QStringLiteral("my lists/daily.bak")) +
+                                QStringLiteral("\"")));
     EXPECT_EQ(window->document().count(), 1);
 }
 
@@ -49,7 +54,8 @@ TEST_F(StartUpTest, InvalidListStartsUntitledWithoutAMessage) {
 TEST_F(StartUpTest, MissingListIsReportedAndAnUpperCaseExtensionIgnored) {
     EXPECT_TRUE(window->StartUp(files.path(QStringLiteral("nope.bak"))));
     ASSERT_EQ(dialogs.messages.size(), 1);
-    EXPECT_EQ(dialogs.messages[0].text, QStringLiteral("File was not found\r\n\r\n") + files.path(QStringLiteral("nope.bak")));
+    EXPECT_EQ(dialogs.messages[0].text, QStringLiteral("File was not found\r\n\r\n") +
+                                            files.path(QStringLiteral("nope.bak")));
     dialogs.messages.clear();
     EXPECT_TRUE(window->StartUp(files.path(QStringLiteral("DAILY.BAK"))));
     EXPECT_TRUE(dialogs.messages.isEmpty());
@@ -79,16 +85,19 @@ TEST_P(ClosingCases, SaveChangesPromptDecides) {
     const CloseCase& c = GetParam();
     addRows(1);
     const QString path = files.path(QStringLiteral("list.bak"));
-    if (c.titled) window->document().setCurrentListPath(path);
+    if (c.titled)
+        window->document().setCurrentListPath(path);
     window->document().setListModified(true);
     dialogs.answers = c.answers;
-    for (const QString& s : c.saveAs) dialogs.fileDialogAnswers.append(s.isEmpty() ? s : files.path(s));
+    for (const QString& s : c.saveAs)
+        dialogs.fileDialogAnswers.append(s.isEmpty() ? s : files.path(s));
     window->show();
     window->close();
     EXPECT_EQ(!window->isVisible(), c.closes);
     ASSERT_FALSE(dialogs.messages.isEmpty());
     EXPECT_EQ(dialogs.messages[0].text, kPrompt);
-    EXPECT_EQ(dialogs.messages[0].title, c.titled ? QStringLiteral("list.bak") : QStringLiteral("Untitled.bak"));
+    EXPECT_EQ(dialogs.messages[0].title,
+              c.titled ? QStringLiteral("list.bak") : QStringLiteral("Untitled.bak"));
     EXPECT_EQ(QFile::exists(path), c.written);
     // A save made while closing shows no "Saved successfully" note.
     EXPECT_EQ(dialogs.messages.size(), 1);
@@ -97,11 +106,18 @@ TEST_P(ClosingCases, SaveChangesPromptDecides) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, ClosingCases,
-    ::testing::Values(CloseCase{"cancel_keeps_it_open", true, {Answer::Cancel}, {}, false, false},
-                      CloseCase{"no_closes_without_writing", true, {Answer::No}, {}, true, false},
-                      CloseCase{"yes_saves_and_closes", true, {Answer::Yes}, {}, true, true},
-                      CloseCase{"untitled_yes_then_cancel_save_as", false, {Answer::Yes}, {QString()}, false, false},
-                      CloseCase{"untitled_yes_then_save_as", false, {Answer::Yes}, {QStringLiteral("list.bak")}, true, true}),
+    ::testing::Values(
+        CloseCase{"cancel_keeps_it_open", true, {Answer::Cancel}, {}, false, false},
+        CloseCase{"no_closes_without_writing", true, {Answer::No}, {}, true, false},
+        CloseCase{"yes_saves_and_closes", true, {Answer::Yes}, {}, true, true},
+        CloseCase{
+            "untitled_yes_then_cancel_save_as", false, {Answer::Yes}, {QString()}, false, false},
+        CloseCase{"untitled_yes_then_save_as",
+                  false,
+                  {Answer::Yes},
+                  {QStringLiteral("list.bak")},
+                  true,
+                  true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(MainWindowFixture, DisabledStartButtonRefusesTheCloseUnlessPermitted) {
@@ -134,12 +150,16 @@ TEST_P(CommandLineRunInWindow, RunsEverythingWritesTheLogsAndCloses) {
     files.write(QStringLiteral("src/a.txt"), "aaa");
     files.mkdir(QStringLiteral("dst"));
     if (c.withFailure) {
-        ASSERT_EQ(::mkfifo(QFile::encodeName(files.path(QStringLiteral("src/pipe"))).constData(), 0644), 0);
+        ASSERT_EQ(
+            ::mkfifo(QFile::encodeName(files.path(QStringLiteral("src/pipe"))).constData(), 0644),
+            0);
     }
     // Two Listings, neither selected: a command-line run takes them all.
-    const QString line = QStringLiteral("Copy<%1<%2<Subfolders<CopyJustFiles<Overwrite<cli<:Specific|Types:*.*")
-                             .arg(files.path(QStringLiteral("src")), files.path(QStringLiteral("dst")));
-    files.write(QStringLiteral("run.bak"), (line + QStringLiteral("\r\n") + line + QStringLiteral("\r\n")).toUtf8());
+    const QString line =
+        QStringLiteral("Copy<%1<%2<Subfolders<CopyJustFiles<Overwrite<cli<:Specific|Types:*.*")
+            .arg(files.path(QStringLiteral("src")), files.path(QStringLiteral("dst")));
+    files.write(QStringLiteral("run.bak"),
+                (line + QStringLiteral("\r\n") + line + QStringLiteral("\r\n")).toUtf8());
     files.mkdir(QStringLiteral("logs"));
     window->runDriver().setLogFolder(files.path(QStringLiteral("logs")));
     QElapsedTimer clock;
@@ -147,10 +167,12 @@ TEST_P(CommandLineRunInWindow, RunsEverythingWritesTheLogsAndCloses) {
     bool startDisabledDuringPause = false;
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
-        if (!button("Command3")->isEnabled()) startDisabledDuringPause = true;
+        if (!button("Command3")->isEnabled())
+            startDisabledDuringPause = true;
     });
     poll.start(50);
-    const bool stillOpen = window->StartUp(files.path(QStringLiteral("run.bak")) + QString::fromUtf8(c.switchText));
+    const bool stillOpen =
+        window->StartUp(files.path(QStringLiteral("run.bak")) + QString::fromUtf8(c.switchText));
     EXPECT_FALSE(stillOpen);
     EXPECT_FALSE(window->isVisible());
     EXPECT_EQ(window->exitStatus(), c.exitStatus);
@@ -164,11 +186,10 @@ TEST_P(CommandLineRunInWindow, RunsEverythingWritesTheLogsAndCloses) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, CommandLineRunInWindow,
-    ::testing::Values(CommandLineRunCase{"clean", false, " -r", 0, false},
-                      CommandLineRunCase{"with_errors", true, " -r", 1, true},
-                      CommandLineRunCase{"pause", false, " -rp", 0, false}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Table, CommandLineRunInWindow,
+                         ::testing::Values(CommandLineRunCase{"clean", false, " -r", 0, false},
+                                           CommandLineRunCase{"with_errors", true, " -r", 1, true},
+                                           CommandLineRunCase{"pause", false, " -rp", 0, false}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -66,7 +66,8 @@ TEST(WriteTest, LeavesNothingBehindAndShowsNothing) {
     FakeHost host;
     EXPECT_TRUE(CanWriteToFolder(t.root() + u'/', host));
     EXPECT_TRUE(host.messages.isEmpty());
-    EXPECT_TRUE(QDir(t.root()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::Hidden).isEmpty());
+    EXPECT_TRUE(
+        QDir(t.root()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::Hidden).isEmpty());
 }
 
 TEST(WriteTest, NeverTouchesAnExistingProbeName) {
@@ -93,7 +94,8 @@ TEST(WriteTest, MissingFolderFailsWithTheMessage) {
 TEST(WriteTest, ReadOnlyFolderFails) {
     TempTree t;
     auto mount = ScopedMount::Tmpfs(t.path(QStringLiteral("ro")), 64, true);
-    if (!mount.ok()) GTEST_SKIP() << mount.why().toStdString();
+    if (!mount.ok())
+        GTEST_SKIP() << mount.why().toStdString();
     FakeHost host;
     EXPECT_FALSE(CanWriteToFolder(t.path(QStringLiteral("ro")), host));
     ASSERT_EQ(host.messages.size(), 1);
@@ -104,7 +106,8 @@ TEST(WriteTest, FullDiskFailsAndRemovesItsProbe) {
     TempTree t;
     const QString full = t.path(QStringLiteral("full"));
     auto mount = ScopedMount::Tmpfs(full, 4);
-    if (!mount.ok()) GTEST_SKIP() << mount.why().toStdString();
+    if (!mount.ok())
+        GTEST_SKIP() << mount.why().toStdString();
     {
         QFile filler(full + QStringLiteral("/filler"));
         ASSERT_TRUE(filler.open(QIODevice::WriteOnly));

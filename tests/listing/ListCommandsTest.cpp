@@ -15,15 +15,18 @@ using zandrel::test::TempTree;
 
 namespace {
 
-const QString kLineA = QStringLiteral("Copy</a</b<Subfolders<CopyFoldersAndFiles<Overwrite<A<:Specific|Types:*.*");
-const QString kLineB = QStringLiteral("Move</c</d<Subfolders<CopyFoldersAndFiles<Overwrite<B<:Specific|Types:*.*");
+const QString kLineA =
+    QStringLiteral("Copy</a</b<Subfolders<CopyFoldersAndFiles<Overwrite<A<:Specific|Types:*.*");
+const QString kLineB =
+    QStringLiteral("Move</c</d<Subfolders<CopyFoldersAndFiles<Overwrite<B<:Specific|Types:*.*");
 
 class ListCommandsTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir.root());
         QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsDir.root());
-        t.write(QStringLiteral("good.bak"), (kLineA + QStringLiteral("\r\n") + kLineB + QStringLiteral("\r\n")).toUtf8());
+        t.write(QStringLiteral("good.bak"),
+                (kLineA + QStringLiteral("\r\n") + kLineB + QStringLiteral("\r\n")).toUtf8());
         t.write(QStringLiteral("bad.txt"), "hello\r\n");
         host.reports = {QStringLiteral("old report")};
         host.statusText = QStringLiteral("0 tasks");
@@ -59,7 +62,8 @@ TEST_F(ListCommandsTest, MissingFileIsReportedAndChangesNothing) {
     ASSERT_EQ(host.messages.size(), 1);
     EXPECT_EQ(host.messages[0].icon, Icon::Exclamation);
     EXPECT_EQ(host.messages[0].title, QStringLiteral("Error notice"));
-    EXPECT_EQ(host.messages[0].text, QStringLiteral("File was not found\r\n\r\n") + path("missing.bak"));
+    EXPECT_EQ(host.messages[0].text,
+              QStringLiteral("File was not found\r\n\r\n") + path("missing.bak"));
     EXPECT_EQ(doc.count(), 1);
     EXPECT_TRUE(doc.listModified());
 }
@@ -106,7 +110,9 @@ TEST_P(PromptFlows, BeforeALoad) {
     EXPECT_EQ(prompt.icon, Icon::Exclamation);
     EXPECT_EQ(prompt.buttons, Buttons::YesNoCancel);
     EXPECT_EQ(prompt.defaultButton, Answer::Yes);
-    EXPECT_EQ(prompt.text, QStringLiteral("The listing has been modified.\r\n\r\nDo you want to save the changes?"));
+    EXPECT_EQ(
+        prompt.text,
+        QStringLiteral("The listing has been modified.\r\n\r\nDo you want to save the changes?"));
     EXPECT_EQ(t.exists(QStringLiteral("saved.bak")), GetParam().saved);
     if (GetParam().result == LoadResult::Cancelled) {
         EXPECT_EQ(doc.count(), 1);
@@ -116,10 +122,16 @@ TEST_P(PromptFlows, BeforeALoad) {
 
 INSTANTIATE_TEST_SUITE_P(
     Answers, PromptFlows,
-    ::testing::Values(PromptCase{"cancel", {Answer::Cancel}, {}, LoadResult::Cancelled, false},
-                      PromptCase{"no", {Answer::No}, {}, LoadResult::Loaded, false},
-                      PromptCase{"yes_then_cancel_save_as", {Answer::Yes}, {QString()}, LoadResult::Cancelled, false},
-                      PromptCase{"yes_then_save_as", {Answer::Yes, Answer::Ok}, {QStringLiteral("saved.bak")}, LoadResult::Loaded, true}),
+    ::testing::Values(
+        PromptCase{"cancel", {Answer::Cancel}, {}, LoadResult::Cancelled, false},
+        PromptCase{"no", {Answer::No}, {}, LoadResult::Loaded, false},
+        PromptCase{
+            "yes_then_cancel_save_as", {Answer::Yes}, {QString()}, LoadResult::Cancelled, false},
+        PromptCase{"yes_then_save_as",
+                   {Answer::Yes, Answer::Ok},
+                   {QStringLiteral("saved.bak")},
+                   LoadResult::Loaded,
+                   true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ListCommandsTest, SaveOfAnEmptyListIsNothingToSave) {

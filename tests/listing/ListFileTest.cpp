@@ -10,7 +10,8 @@ using zandrel::test::TempTree;
 
 namespace {
 
-const QByteArray kLine = "Copy</a</b<Subfolders<CopyFoldersAndFiles<Overwrite<d<:Specific|Types:*.*";
+const QByteArray kLine =
+    "Copy</a</b<Subfolders<CopyFoldersAndFiles<Overwrite<d<:Specific|Types:*.*";
 
 struct ValidityCase {
     const char* name;
@@ -39,19 +40,27 @@ INSTANTIATE_TEST_SUITE_P(
         ValidityCase{"two_lines", kLine + "\r\n" + kLine + "\r\n", 2},
         ValidityCase{"last_line_without_end", kLine + "\r\n" + kLine, 2},
         ValidityCase{"empty_file", "", 0},
-        ValidityCase{"six_separators", "Copy</a</b<Subfolders<CopyFoldersAndFiles<Overwrite:Specific|Types:*.*\r\n", -1},
-        ValidityCase{"eight_separators", "Copy</a</b<Subfolders<CopyFoldersAndFiles<Overwrite<d<e<:Specific|Types:*.*\r\n", -1},
+        ValidityCase{"six_separators",
+                     "Copy</a</b<Subfolders<CopyFoldersAndFiles<Overwrite:Specific|Types:*.*\r\n",
+                     -1},
+        ValidityCase{
+            "eight_separators",
+            "Copy</a</b<Subfolders<CopyFoldersAndFiles<Overwrite<d<e<:Specific|Types:*.*\r\n", -1},
         ValidityCase{"blank_line", kLine + "\r\n\r\n" + kLine + "\r\n", -1},
         ValidityCase{"extra_crlf_at_end", kLine + "\r\n\r\n", -1},
         ValidityCase{"lone_cr_ends_a_line", kLine + "\r" + kLine + "\r\n", 2},
-        ValidityCase{"lf_inside_a_line", "Copy</a</b<Subfolders\n<CopyFoldersAndFiles<Overwrite<d<:Specific|Types:*.*\r\n", 1},
+        ValidityCase{
+            "lf_inside_a_line",
+            "Copy</a</b<Subfolders\n<CopyFoldersAndFiles<Overwrite<d<:Specific|Types:*.*\r\n", 1},
         ValidityCase{"lf_joins_two_lines", kLine + "\n" + kLine + "\r\n", -1},
-        ValidityCase{"nul_bytes", QByteArray("Copy</a") + '\0' + "</b<S<C<O<d<:Specific|Types:*.*\r\n", 1}),
+        ValidityCase{"nul_bytes",
+                     QByteArray("Copy</a") + '\0' + "</b<S<C<O<d<:Specific|Types:*.*\r\n", 1}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ListFile, DecodesUtf8AndFallsBackToWindows1252) {
     EXPECT_EQ(DecodeListText(QByteArray("caf\xc3\xa9")), QStringLiteral("caf\u00e9"));
-    EXPECT_EQ(DecodeListText(QByteArray("caf\xe9 \x80 \x96")), QStringLiteral("caf\u00e9 \u20ac \u2013"));
+    EXPECT_EQ(DecodeListText(QByteArray("caf\xe9 \x80 \x96")),
+              QStringLiteral("caf\u00e9 \u20ac \u2013"));
 }
 
 TEST(ListFile, MissingFileAndFolderAreRefused) {
@@ -64,8 +73,10 @@ TEST(ListFile, MissingFileAndFolderAreRefused) {
 TEST(ListFile, WriteThenReadGivesTheSameBytesAndLines) {
     TempTree t;
     FakeHost host;
-    const QStringList lines = {QString::fromUtf8(kLine),
-                               QStringLiteral("Move</\u00fcber</b<NoSubfolders<CopyJustFiles<SkipFile<<:Specific|Types:-*.bmp")};
+    const QStringList lines = {
+        QString::fromUtf8(kLine),
+        QStringLiteral(
+            "Move</\u00fcber</b<NoSubfolders<CopyJustFiles<SkipFile<<:Specific|Types:-*.bmp")};
     const QString path = t.path(QStringLiteral("out.bak"));
     ASSERT_TRUE(WriteListFile(path, lines, host));
     const QByteArray bytes = t.read(QStringLiteral("out.bak"));

@@ -48,15 +48,16 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         EncodeCase{ListingAction::Move, false, true, ExistingFileRule::SkipFile, "", "",
                    "Move</s</d<NoSubfolders<CopyJustFiles<SkipFile<<:Specific|Types:*.*"},
-        EncodeCase{ListingAction::Copy, true, false, ExistingFileRule::CopyOnlyIfNewer, "x", "-",
-                   "Copy</s</d<Subfolders<CopyFoldersAndFiles<CopyOnlyIfNewer<x<:Specific|Types:*.*"},
-        EncodeCase{ListingAction::Copy, true, false, ExistingFileRule::Overwrite, "",
-                   "-*.bmp;-*.exe",
-                   "Copy</s</d<Subfolders<CopyFoldersAndFiles<Overwrite<<:Specific|Types:-*.bmp;-*.exe"}));
+        EncodeCase{
+            ListingAction::Copy, true, false, ExistingFileRule::CopyOnlyIfNewer, "x", "-",
+            "Copy</s</d<Subfolders<CopyFoldersAndFiles<CopyOnlyIfNewer<x<:Specific|Types:*.*"},
+        EncodeCase{
+            ListingAction::Copy, true, false, ExistingFileRule::Overwrite, "", "-*.bmp;-*.exe",
+            "Copy</s</d<Subfolders<CopyFoldersAndFiles<Overwrite<<:Specific|Types:-*.bmp;-*.exe"}));
 
 TEST(ReadListingField, PiecesMarkerAndAbsentFields) {
-    const QString line = QStringLiteral(
-        "Move</s</d<NoSubfolders<CopyJustFiles<SkipFile<<:Specific|Types:*.jpg<x");
+    const QString line =
+        QStringLiteral("Move</s</d<NoSubfolders<CopyJustFiles<SkipFile<<:Specific|Types:*.jpg<x");
     EXPECT_EQ(ReadListingField(line, 0), QStringLiteral("Move"));
     EXPECT_EQ(ReadListingField(line, 1), QStringLiteral("/s"));
     EXPECT_EQ(ReadListingField(line, 5), QStringLiteral("SkipFile"));
@@ -76,8 +77,10 @@ TEST(ReadListingField, PiecesMarkerAndAbsentFields) {
 
 TEST(BackupListModel, VisibleRowsDeriveFromTheLines) {
     BackupList doc;
-    doc.appendLine(QStringLiteral("Copy</a</b<Subfolders<CopyFoldersAndFiles<Overwrite<desc<:Specific|Types:*.*"));
-    doc.appendLine(QStringLiteral("move</c</d<Subfolders<CopyFoldersAndFiles<Overwrite<<:Specific|Types:*.*"));
+    doc.appendLine(QStringLiteral(
+        "Copy</a</b<Subfolders<CopyFoldersAndFiles<Overwrite<desc<:Specific|Types:*.*"));
+    doc.appendLine(
+        QStringLiteral("move</c</d<Subfolders<CopyFoldersAndFiles<Overwrite<<:Specific|Types:*.*"));
     ASSERT_EQ(doc.rowCount(), 2);
     EXPECT_EQ(doc.data(doc.index(0, 0), Qt::DisplayRole).toString(), QStringLiteral("Copy"));
     EXPECT_EQ(doc.data(doc.index(0, 1), Qt::DisplayRole).toString(), QStringLiteral("/a"));

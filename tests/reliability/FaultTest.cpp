@@ -40,7 +40,6 @@ QString Lines(const QStringList& lines) {
 
 class FaultTest : public ::testing::Test, public FaultTree {
   protected:
-
     void addListing(ListingAction action, ExistingFileRule rule = ExistingFileRule::Overwrite) {
         Listing l;
         l.Action = action;

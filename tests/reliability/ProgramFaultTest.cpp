@@ -35,7 +35,6 @@ class ProgramFaultTest : public ::testing::Test, public FaultTree {
         ASSERT_FALSE(program.isEmpty()) << "ZANDREL_BINARY is not set or cannot be copied";
     }
 
-
     void writeMoveList() {
         Listing l;
         l.Action = ListingAction::Move;

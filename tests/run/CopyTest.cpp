@@ -124,8 +124,9 @@ TEST_F(CopyFileTest, ReadsToTheEndOfAFileThatGrewAfterItWasOpened) {
     ASSERT_TRUE(WriteBytes(path(QStringLiteral("in")), QByteArray(9000, 'y')));
     fs::CopyRequest request{&folder, "out", {}, 0644};
     qint64 last = 0;
-    EXPECT_EQ(fs::CopyFileBlocks(source, request, [&](qint64 done, qint64) { return (last = done); }),
-              fs::CopyResult::Copied);
+    EXPECT_EQ(
+        fs::CopyFileBlocks(source, request, [&](qint64 done, qint64) { return (last = done); }),
+        fs::CopyResult::Copied);
     EXPECT_EQ(t.read(QStringLiteral("out")), QByteArray(9000, 'y'));
     EXPECT_EQ(last, 9000);
 }

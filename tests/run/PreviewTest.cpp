@@ -31,8 +31,11 @@ QStringList Manifest(const QString& root) {
         if (S_ISREG(st.st_mode))
             hash = QCryptographicHash::hash(ReadBytes(EncodePath(path)), QCryptographicHash::Sha256)
                        .toHex();
-        lines << QStringLiteral("%1 %2 %3 %4").arg(path).arg(st.st_mode, 0, 8).arg(st.st_mtime).arg(
-                     QString::fromLatin1(hash));
+        lines << QStringLiteral("%1 %2 %3 %4")
+                     .arg(path)
+                     .arg(st.st_mode, 0, 8)
+                     .arg(st.st_mtime)
+                     .arg(QString::fromLatin1(hash));
     }
     lines.sort();
     return lines;
@@ -116,7 +119,8 @@ TEST_P(PreviewTest, ChangesNothingAndForetellsTheRun) {
     QMap<QString, QString> was, is;
     for (const QString& line : before) was[line.section(u' ', 0, 0)] = line;
     for (const QString& line : Manifest(root)) is[line.section(u' ', 0, 0)] = line;
-    const QByteArray errors = ReadBytes(EncodePath(GetFolderPart(program) + QStringLiteral("log.txt")));
+    const QByteArray errors =
+        ReadBytes(EncodePath(GetFolderPart(program) + QStringLiteral("log.txt")));
     int copies = 0;
     bool counted = false;
     for (const QByteArray& line : preview.lines) {
@@ -157,16 +161,24 @@ TEST_P(PreviewTest, ChangesNothingAndForetellsTheRun) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, PreviewTest,
-    ::testing::Values(
-        PreviewCase{"overwrite", ListingAction::Copy, ExistingFileRule::Overwrite, false, "*.*", "dst"},
-        PreviewCase{"skip", ListingAction::Copy, ExistingFileRule::SkipFile, false, "*.*", "dst"},
-        PreviewCase{"newer", ListingAction::Move, ExistingFileRule::CopyOnlyIfNewer, false, "*.*", "dst"},
-        PreviewCase{"exclusion", ListingAction::Copy, ExistingFileRule::Overwrite, false, "*.*;-*.tmp", "dst"},
-        PreviewCase{"flat_copy", ListingAction::Copy, ExistingFileRule::Overwrite, true, "*.*", "dst"},
-        PreviewCase{"flat_move", ListingAction::Move, ExistingFileRule::Overwrite, true, "*.*", "dst"},
-        PreviewCase{"twice_listed", ListingAction::Move, ExistingFileRule::Overwrite, false, "*.*;*.txt", "dst"},
-        PreviewCase{"missing_destination", ListingAction::Copy, ExistingFileRule::SkipFile, false, "*.*", "new/dst"},
-        PreviewCase{"same_file", ListingAction::Copy, ExistingFileRule::Overwrite, false, "*.txt", "/FIRST"}),
+    ::testing::Values(PreviewCase{"overwrite", ListingAction::Copy, ExistingFileRule::Overwrite,
+                                  false, "*.*", "dst"},
+                      PreviewCase{"skip", ListingAction::Copy, ExistingFileRule::SkipFile, false,
+                                  "*.*", "dst"},
+                      PreviewCase{"newer", ListingAction::Move, ExistingFileRule::CopyOnlyIfNewer,
+                                  false, "*.*", "dst"},
+                      PreviewCase{"exclusion", ListingAction::Copy, ExistingFileRule::Overwrite,
+                                  false, "*.*;-*.tmp", "dst"},
+                      PreviewCase{"flat_copy", ListingAction::Copy, ExistingFileRule::Overwrite,
+                                  true, "*.*", "dst"},
+                      PreviewCase{"flat_move", ListingAction::Move, ExistingFileRule::Overwrite,
+                                  true, "*.*", "dst"},
+                      PreviewCase{"twice_listed", ListingAction::Move, ExistingFileRule::Overwrite,
+                                  false, "*.*;*.txt", "dst"},
+                      PreviewCase{"missing_destination", ListingAction::Copy,
+                                  ExistingFileRule::SkipFile, false, "*.*", "new/dst"},
+                      PreviewCase{"same_file", ListingAction::Copy, ExistingFileRule::Overwrite,
+                                  false, "*.txt", "/FIRST"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

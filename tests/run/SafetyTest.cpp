@@ -42,12 +42,12 @@ class AsNobody {
   private:
     static void own(const QByteArray& path) {
         [[maybe_unused]] const int r = ::lchown(path.constData(), kNobody, kNobody);
-        QDirIterator it(QFile::decodeName(path), QDir::AllEntries | QDir::Hidden | QDir::System |
-                                                     QDir::NoDotAndDotDot,
+        QDirIterator it(QFile::decodeName(path),
+                        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
                         QDirIterator::Subdirectories);
         while (it.hasNext())
-            [[maybe_unused]] const int s = ::lchown(EncodePath(it.next()).constData(), kNobody,
-                                                    kNobody);
+            [[maybe_unused]] const int s =
+                ::lchown(EncodePath(it.next()).constData(), kNobody, kNobody);
     }
     bool active_ = false;
 };
@@ -78,8 +78,8 @@ struct ModeCase {
 
 TEST_F(SafetyTest, CopiesAndTheFoldersMadeForThemKeepTheirSourcesPermissions) {
     const ModeCase cases[] = {
-        {"key.pem", 0600},      {"script.sh", 0750}, {"setuid", 04755}, {"readonly", 0444},
-        {"private/", 0700},     {"shared/", 0755},   {"sticky/", 01777}, {"closed/", 0555},
+        {"key.pem", 0600},       {"script.sh", 0750},  {"setuid", 04755},   {"readonly", 0444},
+        {"private/", 0700},      {"shared/", 0755},    {"sticky/", 01777},  {"closed/", 0555},
         {"closed/inside", 0640}, {"private/in", 0644}, {"shared/in", 0664}, {"sticky/in", 0604},
     };
     for (const ModeCase& c : cases) {
@@ -126,8 +126,8 @@ TEST_P(LinkTest, NothingOutsideTheFoldersNamedIsTouched) {
         case LinkPlace::BelowDestination:
             t.write(QStringLiteral("src/sub/f.txt"), "new");
             QDir().mkpath(GetFolderPart(dstOf(QStringLiteral("src/x"))));
-            ASSERT_TRUE(QFile::link(t.path(QStringLiteral("outside")),
-                                    dstOf(QStringLiteral("src/sub"))));
+            ASSERT_TRUE(
+                QFile::link(t.path(QStringLiteral("outside")), dstOf(QStringLiteral("src/sub"))));
             break;
         case LinkPlace::AtDestinationName:
             t.write(QStringLiteral("src/f.txt"), "new");
@@ -144,8 +144,7 @@ TEST_P(LinkTest, NothingOutsideTheFoldersNamedIsTouched) {
         case LinkPlace::DestinationIsLink:
             t.write(QStringLiteral("src/f.txt"), "new");
             t.mkdir(QStringLiteral("real"));
-            ASSERT_TRUE(
-                QFile::link(t.path(QStringLiteral("real")), t.path(QStringLiteral("dst"))));
+            ASSERT_TRUE(QFile::link(t.path(QStringLiteral("real")), t.path(QStringLiteral("dst"))));
             l.CopyJustFiles = true;
             break;
     }
@@ -184,10 +183,10 @@ TEST_F(SafetyTest, AMoveDeletesOnlyTheFileItCopiedWhenItsFolderIsSwapped) {
         if (swapped)
             return;
         swapped = true;
-        ASSERT_TRUE(QFile::rename(t.path(QStringLiteral("src/sub")),
-                                  t.path(QStringLiteral("src/moved"))));
-        ASSERT_TRUE(QFile::link(t.path(QStringLiteral("elsewhere")),
-                                t.path(QStringLiteral("src/sub"))));
+        ASSERT_TRUE(
+            QFile::rename(t.path(QStringLiteral("src/sub")), t.path(QStringLiteral("src/moved"))));
+        ASSERT_TRUE(
+            QFile::link(t.path(QStringLiteral("elsewhere")), t.path(QStringLiteral("src/sub"))));
     };
     run();
     ASSERT_TRUE(swapped);
@@ -235,11 +234,16 @@ TEST_P(MoveTest, EveryFileIsAtItsDestinationOrInItsSource) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, MoveTest,
     ::testing::Values(
-        MoveCase{"flat move", ListingAction::Move, "*.*", 1,
+        MoveCase{"flat move",
+                 ListingAction::Move,
+                 "*.*",
+                 1,
                  {QStringLiteral("src/Y/n.txt"), QStringLiteral("src/n.txt")},
                  {QStringLiteral("src/Y/n.txt"), QStringLiteral("src/n.txt")}},
         MoveCase{"flat copy", ListingAction::Copy, "*.*", 3, {}, {QStringLiteral("src/X/n.txt")}}),
-    [](const auto& info) { return QString::fromLatin1(info.param.name).replace(u' ', u'_').toStdString(); });
+    [](const auto& info) {
+        return QString::fromLatin1(info.param.name).replace(u' ', u'_').toStdString();
+    });
 
 TEST_F(SafetyTest, AFileListedTwiceIsMovedOnceWithoutAnError) {
     t.write(QStringLiteral("src/a.txt"), "a");

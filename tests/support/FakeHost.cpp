@@ -6,7 +6,8 @@ Answer FakeHost::message(Icon icon, const QString& title, const QString& text, B
                          Answer defaultButton) {
     const RecordedMessage m{icon, title, text, buttons, defaultButton};
     messages.append(m);
-    if (onMessage) onMessage(m);
+    if (onMessage)
+        onMessage(m);
     return answers.isEmpty() ? defaultButton : answers.takeFirst();
 }
 
@@ -22,7 +23,8 @@ QString FakeHost::chooseFolder(const QString& title, const QString&) {
 
 void FakeHost::yield() {
     ++yields;
-    if (onYield) onYield();
+    if (onYield)
+        onYield();
 }
 
 }  // namespace zandrel::test

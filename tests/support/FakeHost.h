@@ -20,7 +20,7 @@ struct RecordedMessage {
 };
 
 class FakeHost : public Host {
-public:
+  public:
     Answer message(Icon icon, const QString& title, const QString& text, Buttons buttons,
                    Answer defaultButton) override;
     using Host::message;
@@ -35,10 +35,10 @@ public:
     void appendReport(const QString& entry) override { reports.append(entry); }
 
     // Script.
-    QList<Answer> answers;             // taken in order by message()
-    QStringList fileDialogAnswers;     // "" stands for Cancel
-    QStringList folderAnswers;         // "" stands for Cancel
-    std::function<void()> onYield;     // e.g. to press the Start button mid-run
+    QList<Answer> answers;          // taken in order by message()
+    QStringList fileDialogAnswers;  // "" stands for Cancel
+    QStringList folderAnswers;      // "" stands for Cancel
+    std::function<void()> onYield;  // e.g. to press the Start button mid-run
     std::function<void(const RecordedMessage&)> onMessage;
 
     // Record.

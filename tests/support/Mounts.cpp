@@ -12,7 +12,9 @@ bool run(const QStringList& args, QString* why) {
     p.setProcessChannelMode(QProcess::MergedChannels);
     p.start(QStringLiteral("mount"), args);
     if (!p.waitForFinished(20000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
-        if (why) *why = QStringLiteral("mount refused: ") + QString::fromLocal8Bit(p.readAll()).trimmed();
+        if (why)
+            *why =
+                QStringLiteral("mount refused: ") + QString::fromLocal8Bit(p.readAll()).trimmed();
         return false;
     }
     return true;
@@ -24,7 +26,8 @@ ScopedMount ScopedMount::Tmpfs(const QString& folder, int sizeKiB, bool readOnly
     ScopedMount m;
     QDir().mkpath(folder);
     QString options = QStringLiteral("size=%1k").arg(sizeKiB);
-    if (readOnly) options += QStringLiteral(",ro");
+    if (readOnly)
+        options += QStringLiteral(",ro");
     if (run({QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"), options,
              QStringLiteral("tmpfs"), folder},
             &m.why_))
@@ -35,7 +38,8 @@ ScopedMount ScopedMount::Tmpfs(const QString& folder, int sizeKiB, bool readOnly
 ScopedMount ScopedMount::ReadOnlyBind(const QString& folder, const QString& target) {
     ScopedMount m;
     QDir().mkpath(target);
-    if (!run({QStringLiteral("--bind"), folder, target}, &m.why_)) return m;
+    if (!run({QStringLiteral("--bind"), folder, target}, &m.why_))
+        return m;
     m.target_ = target;
     if (!run({QStringLiteral("-o"), QStringLiteral("remount,bind,ro"), target}, &m.why_)) {
         QProcess::execute(QStringLiteral("umount"), {QStringLiteral("-l"), target});
@@ -45,7 +49,8 @@ ScopedMount ScopedMount::ReadOnlyBind(const QString& folder, const QString& targ
 }
 
 bool ScopedMount::remount(bool readOnly) {
-    if (!ok()) return false;
+    if (!ok())
+        return false;
     return run({QStringLiteral("-o"),
                 readOnly ? QStringLiteral("remount,ro") : QStringLiteral("remount,rw"), target_},
                &why_);

@@ -8,7 +8,7 @@
 namespace zandrel::test {
 
 class ScopedMount {
-public:
+  public:
     // A tmpfs of the given size in KiB at folder (made when missing).
     static ScopedMount Tmpfs(const QString& folder, int sizeKiB, bool readOnly = false);
     // folder seen read-only at target (a bind mount).
@@ -25,7 +25,7 @@ public:
     // Makes a mounted tmpfs read-only (or writable) again in place.
     bool remount(bool readOnly);
 
-private:
+  private:
     ScopedMount() = default;
     QString target_;
     QString why_;

@@ -11,7 +11,8 @@
 namespace zandrel::test {
 
 TempTree::TempTree() {
-    if (!dir_.isValid()) throw std::runtime_error("cannot create a temporary folder");
+    if (!dir_.isValid())
+        throw std::runtime_error("cannot create a temporary folder");
 }
 
 QString TempTree::path(const QString& relative) const {
@@ -26,22 +27,29 @@ void TempTree::write(const QString& relative, const QByteArray& bytes) const {
         throw std::runtime_error("cannot write test file");
 }
 
-void TempTree::mkdir(const QString& relative) const { QDir().mkpath(path(relative)); }
+void TempTree::mkdir(const QString& relative) const {
+    QDir().mkpath(path(relative));
+}
 
 QByteArray TempTree::read(const QString& relative) const {
     QFile f(path(relative));
-    if (!f.open(QIODevice::ReadOnly)) return {};
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
     return f.readAll();
 }
 
-bool TempTree::exists(const QString& relative) const { return QFileInfo::exists(path(relative)); }
+bool TempTree::exists(const QString& relative) const {
+    return QFileInfo::exists(path(relative));
+}
 
 QString TempTree::copyProgram() const {
     const QString binary = qEnvironmentVariable("ZANDREL_BINARY");
-    if (binary.isEmpty()) return {};
+    if (binary.isEmpty())
+        return {};
     mkdir(QStringLiteral("bin"));
     const QString program = path(QStringLiteral("bin/zandrel"));
-    if (!QFile::copy(binary, program)) return {};
+    if (!QFile::copy(binary, program))
+        return {};
     QFile::setPermissions(program, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     return program;
 }

@@ -8,7 +8,7 @@
 namespace zandrel::test {
 
 class TempTree {
-public:
+  public:
     TempTree();
     QString root() const { return dir_.path(); }
     QString path(const QString& relative) const;
@@ -24,7 +24,7 @@ public:
     // Sets the modification time, in whole seconds since the epoch.
     void setMtime(const QString& relative, qint64 seconds) const;
 
-private:
+  private:
     QTemporaryDir dir_;
 };
 

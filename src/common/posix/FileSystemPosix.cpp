@@ -85,7 +85,8 @@ QByteArray FreshTemporaryName(const char* name) {
     std::snprintf(random, sizeof random, ".%08x%04llx", ::arc4random(),
                   static_cast<unsigned long long>(n & 0xffff));
     constexpr qsizetype kNameMax = 255;
-    const qsizetype extra = 1 + qsizetype(std::strlen(random)) + qsizetype(sizeof kTemporarySuffix) - 1;
+    const qsizetype extra =
+        1 + qsizetype(std::strlen(random)) + qsizetype(sizeof kTemporarySuffix) - 1;
     QByteArray base(name);
     if (base.size() + extra > kNameMax)
         base.truncate(kNameMax - extra);
@@ -657,8 +658,8 @@ bool ProbeWrite(const QByteArray& folder, const std::function<void()>& beforeRem
     for (int attempt = 0; attempt < 100 && !fd.valid(); ++attempt) {
         probe = prefix + (attempt == 0 ? QByteArrayLiteral("writetest.dat")
                                        : "writetest" + QByteArray::number(attempt) + ".dat");
-        fd.reset(::open(probe.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
-                        0600));
+        fd.reset(
+            ::open(probe.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
         if (!fd.valid() && errno != EEXIST)
             break;
     }
@@ -695,7 +696,9 @@ bool LooksWritable(const QByteArray& path) {
         if (errno != ENOENT)
             return false;
         const qsizetype cut = folder.lastIndexOf('/');
-        QByteArray up = cut < 0 ? QByteArrayLiteral(".") : cut == 0 ? QByteArrayLiteral("/") : folder.left(cut);
+        QByteArray up = cut < 0    ? QByteArrayLiteral(".")
+                        : cut == 0 ? QByteArrayLiteral("/")
+                                   : folder.left(cut);
         if (up == folder)
             return false;
         folder = std::move(up);

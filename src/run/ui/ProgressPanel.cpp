@@ -13,7 +13,8 @@ namespace {
 
 QLabel* makeLabel(QWidget* parent, const char* objectName, const QString& text) {
     auto* label = new QLabel(text, parent);
-    if (objectName) label->setObjectName(QLatin1String(objectName));
+    if (objectName)
+        label->setObjectName(QLatin1String(objectName));
     return label;
 }
 
@@ -59,8 +60,8 @@ ProgressPanel::ProgressPanel(QWidget* parent) : QFrame(parent) {
         const char* caption;
         QLabel* value;
         int row, column;
-    } pairs[] = {{"%:", lblpercent_, 4, 0},      {"So far:", lblsofar_, 5, 0},
-                 {"Speed:", lblspeed_, 6, 0},    {"Copied:", lblcopied_, 4, 2},
+    } pairs[] = {{"%:", lblpercent_, 4, 0},       {"So far:", lblsofar_, 5, 0},
+                 {"Speed:", lblspeed_, 6, 0},     {"Copied:", lblcopied_, 4, 2},
                  {"Skipped:", lblskipped_, 5, 2}, {"Errors:", lblerrors_, 6, 2}};
     for (const auto& p : pairs) {
         grid->addWidget(makeLabel(this, nullptr, QLatin1String(p.caption)), p.row, p.column);
@@ -78,10 +79,12 @@ ProgressPanel::ProgressPanel(QWidget* parent) : QFrame(parent) {
 }
 
 void ProgressPanel::setBars(int fileValue, int overallValue) {
-    if (fileValue == fileValue_ && overallValue == overallValue_) return;
+    if (fileValue == fileValue_ && overallValue == overallValue_)
+        return;
     fileValue_ = fileValue;
     overallValue_ = overallValue;
-    if (!applyTimer_->isActive()) applyTimer_->start();
+    if (!applyTimer_->isActive())
+        applyTimer_->start();
 }
 
 void ProgressPanel::applyBars() {
@@ -90,7 +93,8 @@ void ProgressPanel::applyBars() {
 }
 
 void ProgressPanel::setLabel(QLabel* label, const QString& text) {
-    if (label->text() == text) return;
+    if (label->text() == text)
+        return;
     label->setText(text);
     flush();
 }
@@ -98,10 +102,12 @@ void ProgressPanel::setLabel(QLabel* label, const QString& text) {
 void ProgressPanel::flush() {
     // The copy runs between yields; show current values without repainting
     // on every block.
-    if (sinceRepaint_.elapsed() < kRepaintIntervalMs) return;
+    if (sinceRepaint_.elapsed() < kRepaintIntervalMs)
+        return;
     sinceRepaint_.restart();
     applyBars();
-    if (isVisible()) repaint();
+    if (isVisible())
+        repaint();
 }
 
 void ProgressPanel::ShowOverallProgress(int i, int count) {
@@ -109,7 +115,9 @@ void ProgressPanel::ShowOverallProgress(int i, int count) {
     setBars(fileValue_, static_cast<int>(share));
 }
 
-void ProgressPanel::ShowCurrentFileName(const QString& name) { setLabel(lblpath_, name); }
+void ProgressPanel::ShowCurrentFileName(const QString& name) {
+    setLabel(lblpath_, name);
+}
 
 void ProgressPanel::BeginFileProgress(qint64 length) {
     fileLength_ = length;
@@ -121,23 +129,33 @@ void ProgressPanel::BeginFileProgress(qint64 length) {
 
 void ProgressPanel::ShowBlockProgress(qint64 position, qint64 length, double runBytesCopied) {
     setBars(static_cast<int>(position / fileScale_), overallValue_);
-    const double p = length > 0 ? static_cast<double>(position) / static_cast<double>(length) * 100.0 : 0;
+    const double p =
+        length > 0 ? static_cast<double>(position) / static_cast<double>(length) * 100.0 : 0;
     const double rounded = std::nearbyint(p);  // halves to the even neighbour
     setLabel(lblpercent_, QString::number(static_cast<long long>(rounded)));
     setLabel(lblsofar_, FormatSize(runBytesCopied));
 }
 
-void ProgressPanel::EndFileProgress() { setBars(0, overallValue_); }
+void ProgressPanel::EndFileProgress() {
+    setBars(0, overallValue_);
+}
 
-void ProgressPanel::ShowCopiedCount(int copied) { setLabel(lblcopied_, QString::number(copied)); }
+void ProgressPanel::ShowCopiedCount(int copied) {
+    setLabel(lblcopied_, QString::number(copied));
+}
 
-void ProgressPanel::ShowErrorCount(int errors) { setLabel(lblerrors_, QString::number(errors)); }
+void ProgressPanel::ShowErrorCount(int errors) {
+    setLabel(lblerrors_, QString::number(errors));
+}
 
-void ProgressPanel::AddSkipped() { setLabel(lblskipped_, QString::number(lblskipped_->text().toInt() + 1)); }
+void ProgressPanel::AddSkipped() {
+    setLabel(lblskipped_, QString::number(lblskipped_->text().toInt() + 1));
+}
 
 void ProgressPanel::ShowSpeed(const QString& text) {
     lblspeed_->setText(text);
-    if (isVisible()) lblspeed_->repaint();
+    if (isVisible())
+        lblspeed_->repaint();
 }
 
 void ProgressPanel::Reset() {

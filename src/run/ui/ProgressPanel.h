@@ -15,7 +15,7 @@ namespace zandrel {
 
 class ProgressPanel : public QFrame {
     Q_OBJECT
-public:
+  public:
     explicit ProgressPanel(QWidget* parent = nullptr);
 
     void ShowOverallProgress(int i, int count);
@@ -37,7 +37,7 @@ public:
     int fileBarValue() const { return fileValue_; }
     int overallBarValue() const { return overallValue_; }
 
-private:
+  private:
     void setLabel(QLabel* label, const QString& text);
     void flush();
     void setBars(int fileValue, int overallValue);

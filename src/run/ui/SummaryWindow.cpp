@@ -12,7 +12,8 @@
 
 namespace zandrel {
 
-SummaryWindow::SummaryWindow(Host& host, QWidget* parent) : QWidget(parent, Qt::Window), host_(host) {
+SummaryWindow::SummaryWindow(Host& host, QWidget* parent)
+    : QWidget(parent, Qt::Window), host_(host) {
     setObjectName(QStringLiteral("errorsfrm"));
     setWindowTitle(QStringLiteral("Summary"));
     setAttribute(Qt::WA_DeleteOnClose);
@@ -63,14 +64,17 @@ void SummaryWindow::SaveAs() {
     request.kind = FileDialogRequest::Kind::Save;
     request.filter = QStringLiteral("Text file (*.txt)|*.txt");
     const QString path = host_.fileDialog(request);
-    if (path.isEmpty()) return;
+    if (path.isEmpty())
+        return;
     // Written whole and renamed into place, so it replaces an existing file
     // entirely and a failure leaves that file as it was.
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) return;
+    if (!file.open(QIODevice::WriteOnly))
+        return;
     for (const QByteArray& entry : std::as_const(entries_)) {
         host_.yield();
-        if (file.write(entry + "\r\n") != entry.size() + 2) return;
+        if (file.write(entry + "\r\n") != entry.size() + 2)
+            return;
     }
     file.commit();
 }

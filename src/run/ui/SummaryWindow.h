@@ -15,7 +15,7 @@ class Host;
 
 class SummaryWindow : public QWidget {
     Q_OBJECT
-public:
+  public:
     SummaryWindow(Host& host, QWidget* parent = nullptr);
 
     // Appends the entries (yielding per entry) and sets both labels.
@@ -25,7 +25,7 @@ public:
     // Cancel included, ends it silently.
     void SaveAs();
 
-private:
+  private:
     Host& host_;
     QLabel* label1_;
     QLabel* label2_;
