@@ -1,6 +1,10 @@
 # One place for the flags that apply to our own code only.
+option(ZANDREL_WERROR "Treat compiler warnings as errors (CI and ./test turn it on)" OFF)
 add_library(zandrel_warnings INTERFACE)
-target_compile_options(zandrel_warnings INTERFACE -Wall -Wextra -Werror)
+target_compile_options(zandrel_warnings INTERFACE -Wall -Wextra -Wshadow)
+if(ZANDREL_WERROR)
+  target_compile_options(zandrel_warnings INTERFACE -Werror)
+endif()
 target_compile_definitions(zandrel_warnings INTERFACE
   QT_NO_CAST_FROM_ASCII QT_NO_CAST_TO_ASCII QT_NO_NARROWING_CONVERSIONS_IN_CONNECT
   _FILE_OFFSET_BITS=64)

@@ -6,6 +6,7 @@
 #include "app/QtDialogs.h"
 #include "listing/CommandLine.h"
 #include "run/HeadlessRun.h"
+#include "zandrel/Version.h"
 
 namespace {
 
@@ -39,13 +40,13 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
-        std::printf("zandrel %s\n", ZANDREL_PROJECT_VERSION);
+        std::printf("zandrel %s\n", ZANDREL_VERSION);
         return 0;
     }
     // Before the paths part, so that both use one settings and data folder.
     QCoreApplication::setApplicationName(QStringLiteral("Zandrel"));
     QCoreApplication::setOrganizationName(QStringLiteral("Zandrel"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(ZANDREL_PROJECT_VERSION));
+    QCoreApplication::setApplicationVersion(QStringLiteral(ZANDREL_VERSION));
 
     if (zandrel::NoDisplayAvailable() ||
         zandrel::IsPreviewRequest(zandrel::CommandLineText(argc, argv))) {

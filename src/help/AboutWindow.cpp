@@ -9,6 +9,7 @@
 #include <QTimer>
 
 #include "app/Twips.h"
+#include "zandrel/Version.h"
 
 namespace zandrel {
 
@@ -37,7 +38,9 @@ AboutWindow::AboutWindow(QWidget* parent) : QDialog(parent) {
     name->setFont(bold);
     place(name, 960, 240, 2600);
 
-    auto* version = new QLabel(QStringLiteral("Version: 1.0 build #9"), this);
+    auto* version = new QLabel(
+        QStringLiteral("Version: " ZANDREL_VERSION_MAJOR_MINOR " build #" ZANDREL_BUILD_NUMBER),
+        this);
     version->setObjectName(QStringLiteral("Label2"));
     place(version, 960, 480, 2600);
 

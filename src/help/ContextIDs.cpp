@@ -1,6 +1,8 @@
 #include "help/ContextIDs.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QTextBrowser>
 #include <QUrl>
 
@@ -12,9 +14,21 @@ QString HelpModule::HelpPathFor(const QString& programFolder) {
     return programFolder + QStringLiteral("/Zandrel.html");
 }
 
+QString HelpModule::locateHelpFile(const QString& programFolder, const QString& dataFolder) {
+    const QString beside = HelpPathFor(programFolder);
+    const QString candidates[] = {
+        beside, QDir::cleanPath(programFolder + QStringLiteral("/../share/zandrel/Zandrel.html")),
+        dataFolder + QStringLiteral("/Zandrel.html")};
+    for (const QString& path : candidates)
+        if (QFileInfo::exists(path))
+            return path;
+    return beside;
+}
+
 void HelpModule::InitHelp(QWidget* owner) {
     owner_ = owner;
-    helpFile_ = HelpPathFor(QCoreApplication::applicationDirPath());
+    helpFile_ =
+        locateHelpFile(QCoreApplication::applicationDirPath(), QStringLiteral(ZANDREL_DATA_DIR));
 }
 
 void HelpModule::ShowHelpTopic(int contextNumber) {

@@ -25,6 +25,10 @@ class HelpModule {
 
     // The help file's path for a program folder.
     static QString HelpPathFor(const QString& programFolder);
+    // The help file beside the program, else in the installed data folder
+    // (../share/zandrel from the program, then dataFolder); when none is
+    // there, the path beside the program, so the viewer names that.
+    static QString locateHelpFile(const QString& programFolder, const QString& dataFolder);
 
   private:
     QWidget* owner_ = nullptr;

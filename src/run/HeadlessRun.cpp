@@ -219,6 +219,7 @@ QByteArray UsageText() {
            "  zandrel LIST.bak         open the window with that list\n"
            "  zandrel LIST -r          run every listing of LIST at once, then quit\n"
            "  zandrel LIST -rp         the same, with a 3-second pause before quitting\n"
+           "  zandrel LIST -n          print what a run would do to each file, change nothing\n"
            "  zandrel --help           show this text\n"
            "  zandrel --version        show the version\n"
            "\n"
@@ -229,7 +230,9 @@ QByteArray UsageText() {
            "  1  finished with failures (also when an abort came during the last file)\n"
            "  2  list not loaded, or no run asked for\n"
            "  3  a check ended the run early\n"
-           "  4  aborted (Ctrl+C, SIGTERM)\n";
+           "  4  aborted (Ctrl+C, SIGTERM)\n"
+           "A preview (-n) always runs without a window and exits with 3 where the run\n"
+           "would end early, otherwise 0.\n";
 }
 
 int RunHeadless(const QString& commandLine, const QString& displayNotOpened) {

@@ -151,7 +151,7 @@ INSTANTIATE_TEST_SUITE_P(
                  "This is already the first item on the list.\r\n\r\n",
                  false},
         MoveCase{"empty_list_is_silent", 0, {}, -1, {+1, -1}, {}, {}, -1, "", false}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& p) { return std::string(p.param.name); });
 
 TEST_F(MainWindowFixture, MoveWithoutACurrentRowShowsTheErrorAndSetsNothing) {
     addRows(2);
@@ -289,7 +289,7 @@ INSTANTIATE_TEST_SUITE_P(
         DropCase{"modified_list_asks_first", "weekly.list", true, {Answer::No}, 2, {kPrompt}},
         DropCase{
             "modified_list_cancel_keeps_it", "weekly.list", true, {Answer::Cancel}, 1, {kPrompt}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& p) { return std::string(p.param.name); });
 
 TEST_F(MainWindowFixture, SpeedTickShowsTheBytesOfTheLastSecond) {
     QLocale::setDefault(QLocale::c());
@@ -365,7 +365,7 @@ INSTANTIATE_TEST_SUITE_P(
         OpenCase{"new_listing", OpenCase::NewButton, 3, 1, "New listing", ""},
         // Beyond what a 16-bit row number holds.
         OpenCase{"row_32769", OpenCase::EditButton, 32770, 32768, "Edit listing", "/src32769"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& p) { return std::string(p.param.name); });
 
 TEST_F(MainWindowFixture, ExportRegistryOpensItsWindowModally) {
     window->show();

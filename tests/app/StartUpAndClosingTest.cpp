@@ -118,7 +118,7 @@ INSTANTIATE_TEST_SUITE_P(
                   {QStringLiteral("list.bak")},
                   true,
                   true}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& p) { return std::string(p.param.name); });
 
 TEST_F(MainWindowFixture, DisabledStartButtonRefusesTheCloseUnlessPermitted) {
     window->show();
@@ -190,6 +190,6 @@ INSTANTIATE_TEST_SUITE_P(Table, CommandLineRunInWindow,
                          ::testing::Values(CommandLineRunCase{"clean", false, " -r", 0, false},
                                            CommandLineRunCase{"with_errors", true, " -r", 1, true},
                                            CommandLineRunCase{"pause", false, " -rp", 0, false}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& p) { return std::string(p.param.name); });
 
 }  // namespace

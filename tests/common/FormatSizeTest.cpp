@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QLocale>
+#include <limits>
 
 #include "common/FormatSize.h"
 
@@ -70,6 +71,38 @@ TEST(FormatSizeLocale, UsesTheLocalesDecimalPoint) {
 TEST(FormatSizeOdd, NonFiniteValuesDoNotCrash) {
     EXPECT_FALSE(FormatSize(std::numeric_limits<double>::infinity()).isEmpty());
     EXPECT_EQ(FormatSize(std::numeric_limits<double>::quiet_NaN()).toStdString(), "0 bytes");
+}
+
+// Found by fuzzing: a number far below zero was cast to an integer that
+// cannot hold it (undefined behaviour, caught by UBSan).
+struct ExtremeCase {
+    double bytes;
+    const char* text;
+};
+
+class FormatSizeExtremes : public CLocale, public ::testing::WithParamInterface<ExtremeCase> {};
+
+TEST_P(FormatSizeExtremes, HaveADefinedText) {
+    EXPECT_EQ(FormatSize(GetParam().bytes), QString::fromLatin1(GetParam().text));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, FormatSizeExtremes,
+    ::testing::Values(ExtremeCase{-8.91495e+303, "-8.91495e+303 bytes"},
+                      ExtremeCase{-std::numeric_limits<double>::infinity(), "-inf bytes"},
+                      ExtremeCase{std::numeric_limits<double>::quiet_NaN(), "0 bytes"},
+                      ExtremeCase{-9.5e18, "-9.5e+18 bytes"},
+                      ExtremeCase{-4.0e18, "-4000000000000000000 bytes"},
+                      ExtremeCase{-5, "-5 bytes"}, ExtremeCase{-0.4, "0 bytes"}));
+
+// FormatSizeNumber wrote a negative value's fraction with its own sign.
+using FormatSizeNumberSign = CLocale;
+
+TEST_F(FormatSizeNumberSign, NegativeScaledNumbersKeepOneSignInFront) {
+    EXPECT_EQ(FormatSizeNumber(-0.05), QStringLiteral("-0.05"));
+    EXPECT_EQ(FormatSizeNumber(-12.5), QStringLiteral("-12.50"));
+    EXPECT_EQ(FormatSizeNumber(-250), QStringLiteral("-250.00"));
+    EXPECT_EQ(FormatSizeNumber(0.05), QStringLiteral("0.05"));
 }
 
 }  // namespace

@@ -120,4 +120,16 @@ TEST(WriteTest, FullDiskFailsAndRemovesItsProbe) {
     EXPECT_EQ(QDir(full).entryList(QDir::Files).size(), 1);
 }
 
+// Found by fuzzing: a NUL byte ends a path for the system, so a folder
+// field holding one was found under the text before it.
+TEST(Existence, APathHoldingANulByteNamesNothing) {
+    TempTree t;
+    t.mkdir(QStringLiteral("real"));
+    const QString withNul = t.path(QStringLiteral("real")) + QChar(u'\0') + QStringLiteral("x");
+    EXPECT_TRUE(FolderExists(t.path(QStringLiteral("real"))));
+    EXPECT_FALSE(FolderExists(withNul));
+    EXPECT_FALSE(PathExists(withNul));
+    EXPECT_FALSE(PathExists(EncodePath(t.path(QStringLiteral("real"))) + '\0'));
+}
+
 }  // namespace

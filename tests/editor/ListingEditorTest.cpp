@@ -132,7 +132,7 @@ INSTANTIATE_TEST_SUITE_P(
         ControlCase{"Command3", "QPushButton", "&OK", -1, "", false},
         ControlCase{"Command4", "QPushButton", "Cancel", -1, "", false},
         ControlCase{"Command5", "QPushButton", "&Delete item", -1, "", false}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& p) { return std::string(p.param.name); });
 
 TEST_F(EditorTest, NewWindowShowsItsTabsLabelsAndHints) {
     auto editor = open(-1);
@@ -288,7 +288,7 @@ INSTANTIATE_TEST_SUITE_P(
                 QStringLiteral("Copy<%1<%2<Subfolders<CopyFoldersAndFiles<Overwrite<<"
                                ":Specific|Types:-*.bmp;-*.exe"),
                 QStringLiteral("-*.bmp;-*.exe")}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& p) { return std::string(p.param.name); });
 
 // ---- Editing an existing Listing ------------------------------------------------
 
@@ -366,7 +366,7 @@ INSTANTIATE_TEST_SUITE_P(
                  QString(),
                  QStringLiteral("Copy<%1<%2<Subfolders<CopyFoldersAndFiles<Overwrite<b<"
                                 ":Specific|Types:*.*")}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& p) { return std::string(p.param.name); });
 
 TEST_F(EditorTest, ShortLineLeavesTheMissingFieldsAtTheirInitialValues) {
     doc.appendLine(QStringLiteral("Move</from"));
@@ -468,7 +468,7 @@ INSTANTIATE_TEST_SUITE_P(Table, BadFolderPath,
                                            BadPathCase{"BarInSource", "a|b", true},
                                            BadPathCase{"LessThanInDestination", "c<d", false},
                                            BadPathCase{"BarInDestination", "c|d", false}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& p) { return std::string(p.param.name); });
 
 TEST_F(EditorTest, MissingDestinationAnsweredNoCreatesNothing) {
     const QString destination = tree.path(QStringLiteral("new/deeper"));
@@ -607,7 +607,7 @@ INSTANTIATE_TEST_SUITE_P(
                                QStringLiteral("a/"), QStringLiteral("b"), true},
                       TrimCase{"RootStays", QStringLiteral("/"), QStringLiteral("b/"),
                                QStringLiteral("/"), QStringLiteral("b"), true}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& p) { return std::string(p.param.name); });
 
 TEST_F(EditorTest, EnterDoesNotConfirm) {
     auto editor = open(-1);
@@ -654,7 +654,7 @@ INSTANTIATE_TEST_SUITE_P(
                       KeyCase{"DescriptionLessThanBarSemicolon", "Text5",
                               QStringLiteral("my; <docs> | x"), QStringLiteral("my docs>  x")},
                       KeyCase{"DescriptionLimit", "Text5", QString(120, u'a'), QString(100, u'a')}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& p) { return std::string(p.param.name); });
 
 TEST_F(EditorTest, FilterSemicolonIsRefusedWhereverTheCaretStands) {
     auto editor = open(-1);
@@ -766,7 +766,7 @@ INSTANTIATE_TEST_SUITE_P(
                       CloseCase{"CloseBoxWithoutChanges", Way::CloseBox, false, false, false},
                       CloseCase{"DeleteWithoutChanges", Way::Delete, false, false, true},
                       CloseCase{"DeleteAfterChanges", Way::Delete, true, false, true}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& p) { return std::string(p.param.name); });
 
 TEST_F(EditorTest, TypingMarksTheWindowChanged) {
     doc.appendLine(

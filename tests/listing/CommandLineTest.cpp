@@ -60,7 +60,7 @@ INSTANTIATE_TEST_SUITE_P(
                         false},
         CommandLineCase{"switch_without_blank", "/lists/daily.bak-r", Kind::Empty, "", false},
         CommandLineCase{"lone_quote", "\"", Kind::Empty, "", false}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& p) { return std::string(p.param.name); });
 
 TEST(CommandLineJoin, ArgumentsAreJoinedWithSingleBlanksAndKeepTheirBytes) {
     const char* argv[] = {"zandrel", "/my lists/d\xe9.bak", "-r"};

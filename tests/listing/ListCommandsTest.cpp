@@ -132,7 +132,7 @@ INSTANTIATE_TEST_SUITE_P(
                    {QStringLiteral("saved.bak")},
                    LoadResult::Loaded,
                    true}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& p) { return std::string(p.param.name); });
 
 TEST_F(ListCommandsTest, SaveOfAnEmptyListIsNothingToSave) {
     EXPECT_EQ(commands.Save(), SaveOutcome::NothingToSave);

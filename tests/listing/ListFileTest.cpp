@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <QFile>
+
 #include "listing/ListFile.h"
 #include "support/FakeHost.h"
 #include "support/TempTree.h"
@@ -55,7 +57,7 @@ INSTANTIATE_TEST_SUITE_P(
         ValidityCase{"lf_joins_two_lines", kLine + "\n" + kLine + "\r\n", -1},
         ValidityCase{"nul_bytes",
                      QByteArray("Copy</a") + '\0' + "</b<S<C<O<d<:Specific|Types:*.*\r\n", 1}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& p) { return std::string(p.param.name); });
 
 TEST(ListFile, DecodesUtf8AndFallsBackToWindows1252) {
     EXPECT_EQ(DecodeListText(QByteArray("caf\xc3\xa9")), QStringLiteral("caf\u00e9"));
@@ -110,6 +112,51 @@ TEST(ListFile, LinesAcrossReadBlocksDecodeAsTheWholeFile) {
     EXPECT_EQ(lines->at(0), QString::fromLatin1(first.sliced(3)));
     EXPECT_EQ(lines->at(1), QString::fromUtf8(kLine) + u'\u00e9');
     EXPECT_EQ(lines, ParseListBytes(bytes, host));
+}
+
+// Found by fuzzing: two byte order marks in front. The second one stayed in
+// the first Action ("Move" no longer moved) and Save wrote it as a BOM that
+// the next load dropped, so the list changed by being saved.
+const QByteArray kMoveLine =
+    "Move</a</b<Subfolders<CopyFoldersAndFiles<Overwrite<d<:Specific|Types:*.*";
+
+TEST(ListFile, ByteOrderMarksInFrontAreNoText) {
+    FakeHost host;
+    for (const QByteArray& bom :
+         {QByteArray("\xEF\xBB\xBF"), QByteArray("\xEF\xBB\xBF\xEF\xBB\xBF"),
+          QByteArray("\xEF\xBB\xBF\xEF\xBB\xBF\xEF\xBB\xBF")}) {
+        const auto lines = ParseListBytes(bom + kMoveLine + "\r\n", host);
+        ASSERT_TRUE(lines.has_value());
+        ASSERT_EQ(lines->size(), 1);
+        EXPECT_EQ(lines->first(), QString::fromUtf8(kMoveLine));
+
+        TempTree t;
+        ASSERT_TRUE(WriteListFile(t.path(QStringLiteral("l.bak")), *lines, host));
+        EXPECT_EQ(ReadListFile(t.path(QStringLiteral("l.bak")), host), lines);
+    }
+}
+
+TEST(ListFile, AByteOrderMarkInsideTheTextStays) {
+    EXPECT_EQ(DecodeListText("a\xEF\xBB\xBF"
+                             "b"),
+              QStringLiteral("a\uFEFFb"));
+    // A Windows-1252 list that starts with those bytes loses only them.
+    EXPECT_EQ(DecodeListText("\xEF\xBB\xBF"
+                             "caf\xE9"),
+              QStringLiteral("caf\u00E9"));
+}
+
+// A list file is held whole in memory: one too large for any list is
+// refused rather than read.
+TEST(ListFile, AListFileLargerThanAnyListIsRefused) {
+    TempTree t;
+    t.write(QStringLiteral("huge.bak"), kMoveLine + "\r\n");
+    QFile f(t.path(QStringLiteral("huge.bak")));
+    ASSERT_TRUE(f.resize(kMaxListFileBytes + 1));  // sparse: nothing is written
+    FakeHost host;
+    EXPECT_FALSE(ReadListFile(t.path(QStringLiteral("huge.bak")), host).has_value());
+    ASSERT_TRUE(f.resize(kMoveLine.size() + 2));
+    EXPECT_TRUE(ReadListFile(t.path(QStringLiteral("huge.bak")), host).has_value());
 }
 
 }  // namespace

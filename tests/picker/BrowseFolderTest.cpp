@@ -68,7 +68,7 @@ INSTANTIATE_TEST_SUITE_P(
         AnswerCase{"OnlyBlanks", QStringLiteral("   "), QString()},
         AnswerCase{"Relative", QStringLiteral("sub"),
                    QDir::currentPath() + QStringLiteral("/sub")}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& p) { return std::string(p.param.name); });
 
 TEST(BrowseFolder, StartsInAnExistingFolder) {
     TempTree t;

@@ -157,7 +157,7 @@ INSTANTIATE_TEST_SUITE_P(
         LineCase{"Quote", QStringLiteral("/a\" b"), QStringLiteral("HKEY_USERS"),
                  QStringLiteral("/a\" b/HKEY_USERS.reg"),
                  QStringLiteral("regedit.exe /e \"/a\" b/HKEY_USERS.reg\" \"HKEY_USERS\"")}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& p) { return std::string(p.param.name); });
 
 struct PartCase {
     int entry;
@@ -198,7 +198,7 @@ INSTANTIATE_TEST_SUITE_P(Table, OnePart,
                                            PartCase{2, "HKEY_LOCAL_MACHINE"},
                                            PartCase{3, "HKEY_USERS"},
                                            PartCase{4, "HKEY_CURRENT_CONFIG"}),
-                         [](const auto& info) { return std::string(info.param.part); });
+                         [](const auto& p) { return std::string(p.param.part); });
 
 TEST_F(RegistryExportTest, AllOfTheAboveStartsFiveInOrderAndReportsFiveLines) {
     installLoggingStandIn();

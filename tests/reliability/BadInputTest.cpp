@@ -95,7 +95,7 @@ INSTANTIATE_TEST_SUITE_P(
         ListCase{"ByteOrderMarkAlone", "\xEF\xBB\xBF", 0},
         ListCase{"ManyLines", kGood.repeated(1) + QByteArray("\r\n" + kGood).repeated(20000),
                  20001}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& p) { return std::string(p.param.name); });
 
 TEST(OddListFiles, InvalidUtf8IsReadAsWindows1252) {
     FakeHost host;
@@ -252,6 +252,6 @@ INSTANTIATE_TEST_SUITE_P(
         ProgramCase{"NulInTheSource", Line("Copy", QByteArray("%T/src\0", 7), "%T/dst") + "\r\n", 3,
                     "Error notice: Source folder was not found"},
         ProgramCase{"EmptyFields", "<<<<<<<\r\n", 3, "Error notice: Source folder was not found"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& p) { return std::string(p.param.name); });
 
 }  // namespace

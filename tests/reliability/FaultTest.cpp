@@ -189,7 +189,7 @@ INSTANTIATE_TEST_SUITE_P(
                      },
                      // An entry that is a folder is passed over uncounted.
                      Then::PassedOver}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& p) { return std::string(p.param.name); });
 
 TEST_F(FaultTest, SourceShrinkingWhileItIsCopiedIsNotPassedOffAsCopied) {
     file(src("big.bin"), Pattern(4 * 1024 * 1024, 'b'));
@@ -421,6 +421,6 @@ INSTANTIATE_TEST_SUITE_P(
                       AbortCase{"DeclinedGoesOn", "m.bin", Answer::No, RunOutcome::Finished, 2, 1},
                       AbortCase{"InTheLastFileNoQuestion", "z.bin", Answer::Yes,
                                 RunOutcome::Finished, 2, 0}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& p) { return std::string(p.param.name); });
 
 }  // namespace

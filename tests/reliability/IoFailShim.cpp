@@ -39,7 +39,7 @@ struct Config {
 };
 
 const Config& config() {
-    static const Config c = [] {
+    static const Config loaded = [] {
         Config c;
         c.match = std::getenv("ZANDREL_FAIL_MATCH");
         if (const char* op = std::getenv("ZANDREL_FAIL_OP")) {
@@ -55,7 +55,7 @@ const Config& config() {
         c.noCopyFileRange = std::getenv("ZANDREL_NO_COPY_FILE_RANGE") != nullptr;
         return c;
     }();
-    return c;
+    return loaded;
 }
 
 std::atomic<long> gReads{0};

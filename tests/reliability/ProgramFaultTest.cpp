@@ -175,7 +175,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, IoErrors,
                                            IoFault{"WriteMidFile", "write", 2, false},
                                            IoFault{"KernelCopyReadMidFile", "read", 2, true},
                                            IoFault{"KernelCopyWriteMidFile", "write", 2, true}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& p) { return std::string(p.param.name); });
 
 TEST_F(ProgramFaultTest, KilledInTheMiddleOfALargeFileThenRunAgain) {
     constexpr qint64 kBig = 48 * 1024 * 1024;

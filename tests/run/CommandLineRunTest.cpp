@@ -196,7 +196,7 @@ INSTANTIATE_TEST_SUITE_P(
         NotLoadedCase{"NoSwitch", {"%T/list.bak"}, "", "needs a display"},
         NotLoadedCase{"Nothing", {}, nullptr, "needs a display"},
         NotLoadedCase{"UpperCaseSwitch", {"%T/list.bak", "-R"}, "", "needs a display"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& p) { return std::string(p.param.name); });
 
 // Start-up cases: a display that is set but not there, a list name that is
 // not UTF-8, and the two information switches.
@@ -266,7 +266,7 @@ INSTANTIATE_TEST_SUITE_P(
         StartUpCase{"Help", ":99", {"--help"}, 0, false, "Usage:\n  zandrel ", ""},
         StartUpCase{"Version", ":99", {"--version"}, 0, false, "zandrel 1.", ""},
         StartUpCase{"HelpIsTheWholeLineOnly", nullptr, {"--help", "-r"}, 2, false, "", nullptr}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& p) { return std::string(p.param.name); });
 
 TEST_F(CommandLineRunTest, TheMissingListMessageNamesThePathTried) {
     const Outcome o = runProgram({t.path(QStringLiteral("none.bak")), QStringLiteral("-r")});
@@ -404,8 +404,8 @@ TEST_P(StopSignalTest, AbortsAsTheCancelButtonDoesAndExitsFour) {
 }
 
 INSTANTIATE_TEST_SUITE_P(IntAndTerm, StopSignalTest, ::testing::Values(SIGINT, SIGTERM),
-                         [](const auto& info) {
-                             return std::string(info.param == SIGINT ? "SIGINT" : "SIGTERM");
+                         [](const auto& p) {
+                             return std::string(p.param == SIGINT ? "SIGINT" : "SIGTERM");
                          });
 
 }  // namespace

@@ -179,6 +179,6 @@ INSTANTIATE_TEST_SUITE_P(
                                   ExistingFileRule::SkipFile, false, "*.*", "new/dst"},
                       PreviewCase{"same_file", ListingAction::Copy, ExistingFileRule::Overwrite,
                                   false, "*.txt", "/FIRST"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& p) { return std::string(p.param.name); });
 
 }  // namespace

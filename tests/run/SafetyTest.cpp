@@ -241,8 +241,8 @@ INSTANTIATE_TEST_SUITE_P(
                  {QStringLiteral("src/Y/n.txt"), QStringLiteral("src/n.txt")},
                  {QStringLiteral("src/Y/n.txt"), QStringLiteral("src/n.txt")}},
         MoveCase{"flat copy", ListingAction::Copy, "*.*", 3, {}, {QStringLiteral("src/X/n.txt")}}),
-    [](const auto& info) {
-        return QString::fromLatin1(info.param.name).replace(u' ', u'_').toStdString();
+    [](const auto& p) {
+        return QString::fromLatin1(p.param.name).replace(u' ', u'_').toStdString();
     });
 
 TEST_F(SafetyTest, AFileListedTwiceIsMovedOnceWithoutAnError) {

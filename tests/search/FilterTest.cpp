@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "SearchTestSupport.h"
 #include "common/Paths.h"
 #include "search/DirAndFileSearch.h"
@@ -255,5 +257,36 @@ INSTANTIATE_TEST_SUITE_P(
         FilterCase{"NOEXT", "noext", "noext"}, FilterCase{"?.jpg", "a.jpg", "a.jpg"}));
 
 #undef ALL
+
+// PatternsToSearch looks keys up instead of searching the used record;
+// these are the shapes where the two could part.
+struct UsedRecordCase {
+    const char* name;
+    const char* filter;
+    std::vector<const char*> patterns;
+};
+
+class UsedRecordCases : public ::testing::TestWithParam<UsedRecordCase> {};
+
+TEST_P(UsedRecordCases, PassOverWhatTheRecordHolds) {
+    QStringList expected;
+    for (const char* p : GetParam().patterns) expected << QString::fromUtf8(p);
+    EXPECT_EQ(PatternsToSearch(QString::fromUtf8(GetParam().filter)), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Filters, UsedRecordCases,
+    ::testing::Values(UsedRecordCase{"TailOfAnEarlierKey", "x*.jpg;*.jpg;jpg;g", {"x*.jpg"}},
+                      UsedRecordCase{"LongerAfterShorter", "*.jpg;x*.jpg", {"*.jpg", "x*.jpg"}},
+                      UsedRecordCase{"CaseIgnored", "*.JPG;*.jpg;*.Jpg", {"*.JPG"}},
+                      UsedRecordCase{"EmptyFirstThenAnyEmptyPassedOver", ";*.gif;;", {"", "*.gif"}},
+                      UsedRecordCase{"EmptyAfterAPattern", "a;;b", {"a", "b"}},
+                      UsedRecordCase{"BlanksTrimmed", " a ; a;b", {"a", "b"}},
+                      UsedRecordCase{"WholeKeyNotAcrossSeparators", "ab;b;a", {"ab", "a"}},
+                      UsedRecordCase{"FoldedAsTheMatcherFolds",
+                                     "stra\u00DFe;STRASSE;asse",
+                                     {"stra\u00DFe", "STRASSE"}},
+                      UsedRecordCase{"OtherSeparators", "a\tb\nc\rab", {"a", "b", "c", "ab"}}),
+    [](const auto& p) { return std::string(p.param.name); });
 
 }  // namespace
