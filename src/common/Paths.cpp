@@ -48,10 +48,6 @@ Text folderPart(const Text& path) {
 
 }  // namespace
 
-bool IsRootPath(const QString& path) {
-    return path == kSeparatorText;
-}
-
 QString RemoveTrailingSeparator(const QString& path) {
     return removeTrailing(path);
 }

@@ -12,7 +12,6 @@ class Host;
 inline constexpr char kSeparator = '/';
 inline const QString kSeparatorText = QStringLiteral("/");
 
-bool IsRootPath(const QString& path);
 // Removes one trailing separator; the root stays as it is.
 QString RemoveTrailingSeparator(const QString& path);
 QByteArray RemoveTrailingSeparator(const QByteArray& path);
