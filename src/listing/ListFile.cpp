@@ -25,7 +25,7 @@ constexpr char16_t kCp1252High[32] = {
     0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
-QString decodeCp1252(QByteArrayView bytes) {
+QString DecodeCp1252(QByteArrayView bytes) {
     QString text;
     text.reserve(bytes.size());
     for (const char c : bytes) {
@@ -96,7 +96,7 @@ enum class PassResult { Lines, Refused, NotUtf8 };
 // other character. readBlock(block, end) gives the next block; false: the
 // bytes cannot be read.
 template <typename ReadBlock>
-PassResult parsePass(bool asUtf8, ReadBlock&& readBlock, Host& host, QStringList& lines) {
+PassResult ParsePass(bool asUtf8, ReadBlock&& readBlock, Host& host, QStringList& lines) {
     // Marks after the first text are characters like any other.
     QStringDecoder utf8(QStringDecoder::Utf8,
                         QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
@@ -108,7 +108,7 @@ PassResult parsePass(bool asUtf8, ReadBlock&& readBlock, Host& host, QStringList
             return false;
         }
         if (!asUtf8) {
-            lines.append(decodeCp1252(bytes));
+            lines.append(DecodeCp1252(bytes));
             return true;
         }
         lines.append(utf8.decode(bytes));
@@ -133,12 +133,12 @@ PassResult parsePass(bool asUtf8, ReadBlock&& readBlock, Host& host, QStringList
 // UTF-8 when every line is, otherwise Windows-1252 for the whole list.
 // rewind() starts the bytes again from the beginning.
 template <typename ReadBlock, typename Rewind>
-std::optional<QStringList> parseList(ReadBlock&& readBlock, Rewind&& rewind, Host& host) {
+std::optional<QStringList> ParseList(ReadBlock&& readBlock, Rewind&& rewind, Host& host) {
     for (const bool asUtf8 : {true, false}) {
         if (!rewind())
             return std::nullopt;
         QStringList lines;
-        switch (parsePass(asUtf8, readBlock, host, lines)) {
+        switch (ParsePass(asUtf8, readBlock, host, lines)) {
             case PassResult::Lines:
                 return lines;
             case PassResult::Refused:
@@ -160,7 +160,7 @@ QString DecodeListText(const QByteArray& bytes) {
     QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     QString text = utf8.decode(body);
     if (utf8.hasError())
-        return decodeCp1252(body);
+        return DecodeCp1252(body);
     return text;
 }
 
@@ -192,7 +192,7 @@ std::optional<QStringList> ParseListBytes(const QByteArray& bytes, Host& host) {
         given = false;
         return true;
     };
-    return parseList(readBlock, rewind, host);
+    return ParseList(readBlock, rewind, host);
 }
 
 std::optional<QStringList> ReadListFile(const QString& path, Host& host) {
@@ -225,7 +225,7 @@ std::optional<QStringList> ReadListFile(const QString& path, Host& host) {
         total = 0;
         return ::lseek(fd.get(), 0, SEEK_SET) == 0;
     };
-    return parseList(readBlock, rewind, host);
+    return ParseList(readBlock, rewind, host);
 }
 
 bool WriteListFile(const QString& path, const QStringList& lines, Host& host) {

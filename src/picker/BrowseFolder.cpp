@@ -10,7 +10,7 @@ namespace zandrel {
 namespace {
 
 // Blanks only, as the folder text is otherwise taken as it is.
-QString trimBlanks(const QString& text) {
+QString TrimBlanks(const QString& text) {
     qsizetype begin = 0;
     qsizetype end = text.size();
     while (begin < end && text.at(begin) == u' ') ++begin;
@@ -18,8 +18,8 @@ QString trimBlanks(const QString& text) {
     return text.mid(begin, end - begin);
 }
 
-QString normalisedFolder(const QString& answer) {
-    QString folder = trimBlanks(answer);
+QString NormalisedFolder(const QString& answer) {
+    QString folder = TrimBlanks(answer);
     if (folder.isEmpty())
         return {};
     if (QDir::isRelativePath(folder))
@@ -41,7 +41,7 @@ QString cBrowseFolder::ShowBrowse(std::optional<QWidget*> owner, std::optional<Q
 
     // A start folder that is not there opens the dialog without a preselection.
     const QString start = FolderExists(sFolder) ? sFolder : QString();
-    sFolder = normalisedFolder(dialogs_.chooseFolder(sTitle, start));
+    sFolder = NormalisedFolder(dialogs_.chooseFolder(sTitle, start));
     if (sFolder.isEmpty()) {
         bCancelled = true;
         return {};

@@ -15,7 +15,7 @@ namespace {
 
 // A folder of a folder list as it is searched: with a closing "/". An empty
 // entry names no folder (it must not turn into the root).
-QByteArray searchFolder(const QByteArray& folder) {
+QByteArray SearchFolder(const QByteArray& folder) {
     if (folder.isEmpty() || folder.endsWith('/'))
         return folder;
     QByteArray result(folder.size() + 1, Qt::Uninitialized);
@@ -24,7 +24,7 @@ QByteArray searchFolder(const QByteArray& folder) {
     return result;
 }
 
-QByteArray joined(const QByteArray& folder, const char* name, std::size_t size) {
+QByteArray Joined(const QByteArray& folder, const char* name, std::size_t size) {
     const auto folderSize = static_cast<std::size_t>(folder.size());
     QByteArray path(static_cast<qsizetype>(folderSize + size), Qt::Uninitialized);
     std::memcpy(path.data(), folder.constData(), folderSize);
@@ -32,11 +32,11 @@ QByteArray joined(const QByteArray& folder, const char* name, std::size_t size) 
     return path;
 }
 
-bool isDotOrDotDot(const char* name, std::size_t size) {
+bool IsDotOrDotDot(const char* name, std::size_t size) {
     return name[0] == '.' && (size == 1 || (size == 2 && name[1] == '.'));
 }
 
-void setCount(SearchResult& result) {
+void SetCount(SearchResult& result) {
     result.Count = static_cast<qint32>(result.Paths.size());
 }
 
@@ -52,7 +52,7 @@ class Walk {
         for (const QByteArray& piece : folders) {
             if (AbortRequested(host_))
                 return false;
-            const QByteArray folder = searchFolder(piece);
+            const QByteArray folder = SearchFolder(piece);
             if (folder.isEmpty() || used.contains(folder))
                 continue;
             used.insert(folder);
@@ -69,7 +69,7 @@ class Walk {
               std::vector<DirectoryListing>* listings = nullptr) {
         if (AbortRequested(host_))
             return false;
-        const QByteArray folder = searchFolder(root);
+        const QByteArray folder = SearchFolder(root);
         if (folder.isEmpty())
             return true;
         struct Level {
@@ -90,7 +90,7 @@ class Walk {
             const QByteArray path = std::move(level.subfolders[level.next++]);
             out.append(path);
             Level child;
-            subfoldersOf(searchFolder(path), attributes, listing, child.subfolders);
+            subfoldersOf(SearchFolder(path), attributes, listing, child.subfolders);
             if (listings)
                 listings->push_back(std::move(listing));
             stack.push_back(std::move(child));
@@ -110,7 +110,7 @@ class Walk {
         for (qsizetype i = 0; i < folders.size(); ++i) {
             if (AbortRequested(host_))
                 return false;
-            const QByteArray folder = searchFolder(folders.at(i));
+            const QByteArray folder = SearchFolder(folders.at(i));
             if (folder.isEmpty() || used.contains(folder))
                 continue;
             used.insert(folder);
@@ -126,7 +126,7 @@ class Walk {
                 host_.yield();
                 listing->search(pattern, attributes,
                                 [&](const char* name, std::size_t size, std::uint16_t) {
-                                    out.append(joined(folder, name, size));
+                                    out.append(Joined(folder, name, size));
                                 });
             }
             if (listing == &own && !own.readable())
@@ -156,10 +156,10 @@ class Walk {
         listing.search(everything_, attributes,
                        [&](const char* name, std::size_t size, std::uint16_t props) {
                            host_.yield();
-                           if (isDotOrDotDot(name, size))
+                           if (IsDotOrDotDot(name, size))
                                return;
                            if ((props & PropFolder) && !(props & PropLink))
-                               out.append(joined(folder, name, size));
+                               out.append(Joined(folder, name, size));
                        });
     }
 
@@ -178,18 +178,18 @@ bool AbortRequested(const Host& host) {
 
 void ListSubfolders(const FolderList& folders, int attributes, SearchResult& result, Host& host) {
     if (Walk(host, result.UnreadableFolders).subfolders(folders, attributes, result.Paths))
-        setCount(result);
+        SetCount(result);
 }
 
 void ListFolderTree(const QByteArray& folder, int attributes, SearchResult& result, Host& host) {
     if (Walk(host, result.UnreadableFolders).tree(folder, attributes, result.Paths))
-        setCount(result);
+        SetCount(result);
 }
 
 void ListFiles(const FolderList& folders, const QString& patterns, int attributes,
                SearchResult& result, Host& host) {
     if (Walk(host, result.UnreadableFolders).files(folders, patterns, attributes, result.Paths))
-        setCount(result);
+        SetCount(result);
 }
 
 void ListFilesBelow(const QByteArray& folder, const QString& patterns, int folderAttributes,
@@ -207,7 +207,7 @@ void ListFilesBelow(const QByteArray& folder, const QString& patterns, int folde
     if (!folders.isEmpty() && AbortRequested(host))
         return;
     if (walk.files(folders, patterns, fileAttributes, result.Paths, &listings))
-        setCount(result);
+        SetCount(result);
 }
 
 }  // namespace zandrel

@@ -18,7 +18,7 @@ namespace {
 
 constexpr std::size_t kBufferSize = 64 * 1024;
 
-std::uint16_t propsOfMode(mode_t mode) {
+std::uint16_t PropsOfMode(mode_t mode) {
     if (S_ISDIR(mode))
         return PropFolder;
     if (S_ISREG(mode))
@@ -117,7 +117,7 @@ bool DirectoryReader::read(const QByteArray& folder, bool resolveLinks, Director
                     continue;
                 type = S_ISLNK(st.st_mode) ? DT_LNK : DT_REG;
                 if (!S_ISLNK(st.st_mode))
-                    props |= propsOfMode(st.st_mode);
+                    props |= PropsOfMode(st.st_mode);
             } else if (type == DT_DIR) {
                 props |= PropFolder;
             } else if (type != DT_REG && type != DT_LNK) {
@@ -127,7 +127,7 @@ bool DirectoryReader::read(const QByteArray& folder, bool resolveLinks, Director
                 props |= PropLink;
                 if (resolveLinks) {
                     // A dangling link is neither a file nor a folder.
-                    props |= ::fstatat(fd.get(), name, &st, 0) == 0 ? propsOfMode(st.st_mode)
+                    props |= ::fstatat(fd.get(), name, &st, 0) == 0 ? PropsOfMode(st.st_mode)
                                                                     : std::uint16_t(PropSystem);
                 }
             }

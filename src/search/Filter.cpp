@@ -11,7 +11,7 @@ namespace zandrel {
 namespace {
 
 // Blanks are the space character only; other white space separates pieces.
-QString trimBlanks(const QString& text) {
+QString TrimBlanks(const QString& text) {
     qsizetype begin = 0, end = text.size();
     while (begin < end && text.at(begin) == u' ') ++begin;
     while (end > begin && text.at(end - 1) == u' ') --end;
@@ -85,7 +85,7 @@ QStringList PatternsToSearch(const QString& searchPatterns) {
     std::set<std::u16string> usedReversed;
     QStringList patterns;
     for (const QString& raw : pieces) {
-        const QString piece = trimBlanks(raw);
+        const QString piece = TrimBlanks(raw);
         const QString key = FoldForMatching(piece);
         std::u16string reversed(reinterpret_cast<const char16_t*>(key.utf16()),
                                 static_cast<std::size_t>(key.size()));

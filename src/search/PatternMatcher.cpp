@@ -6,14 +6,14 @@ namespace zandrel {
 
 namespace {
 
-void foldInto(const QString& text, std::u32string& out) {
+void FoldInto(const QString& text, std::u32string& out) {
     const QList<uint> units = FoldForMatching(text).toUcs4();
     out.assign(units.begin(), units.end());
 }
 
 // Greedy matching with one backtrack point (the last "*"): at most
 // pattern length times name length steps, never exponential.
-bool wildMatch(const char32_t* p, std::size_t pn, const char32_t* s, std::size_t sn) {
+bool WildMatch(const char32_t* p, std::size_t pn, const char32_t* s, std::size_t sn) {
     constexpr std::size_t kNone = static_cast<std::size_t>(-1);
     std::size_t pi = 0, si = 0, starP = kNone, starS = 0;
     while (si < sn) {
@@ -34,7 +34,7 @@ bool wildMatch(const char32_t* p, std::size_t pn, const char32_t* s, std::size_t
     return pi == pn;
 }
 
-bool onlyStars(const std::u32string& p, std::size_t n) {
+bool OnlyStars(const std::u32string& p, std::size_t n) {
     for (std::size_t i = 0; i < n; ++i)
         if (p[i] != U'*')
             return false;
@@ -48,24 +48,24 @@ QString FoldForMatching(const QString& text) {
 }
 
 PatternMatcher::PatternMatcher(const QString& pattern) {
-    foldInto(pattern, pattern_);
+    FoldInto(pattern, pattern_);
     const std::size_t n = pattern_.size();
     dotStarOptional_ = n >= 2 && pattern_[n - 2] == U'.' && pattern_[n - 1] == U'*';
     everything_ =
-        onlyStars(pattern_, n) || (dotStarOptional_ && n > 2 && onlyStars(pattern_, n - 2));
+        OnlyStars(pattern_, n) || (dotStarOptional_ && n > 2 && OnlyStars(pattern_, n - 2));
 }
 
 bool PatternMatcher::matchFolded(const std::u32string& name) const {
     const char32_t* p = pattern_.data();
-    if (wildMatch(p, pattern_.size(), name.data(), name.size()))
+    if (WildMatch(p, pattern_.size(), name.data(), name.size()))
         return true;
-    return dotStarOptional_ && wildMatch(p, pattern_.size() - 2, name.data(), name.size());
+    return dotStarOptional_ && WildMatch(p, pattern_.size() - 2, name.data(), name.size());
 }
 
 bool PatternMatcher::matches(const QString& name) const {
     if (everything_)
         return true;
-    foldInto(name, name_);
+    FoldInto(name, name_);
     return matchFolded(name_);
 }
 
@@ -77,7 +77,7 @@ bool PatternMatcher::matches(const char* name, std::size_t size) const {
         const auto c = static_cast<unsigned char>(name[i]);
         if (c >= 0x80) {
             // Not plain ASCII: decode and fold the whole name the Unicode way.
-            foldInto(QString::fromUtf8(name, static_cast<qsizetype>(size)), name_);
+            FoldInto(QString::fromUtf8(name, static_cast<qsizetype>(size)), name_);
             return matchFolded(name_);
         }
         name_[i] = (c >= 'A' && c <= 'Z') ? char32_t(c - 'A' + 'a') : char32_t(c);
