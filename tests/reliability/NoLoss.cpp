@@ -1,15 +1,13 @@
 #include "reliability/NoLoss.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "common/UniqueFd.h"
+#include "support/TempTree.h"
 
 namespace zandrel::test {
-
-namespace {}  // namespace
 
 QByteArray ReadFileBytes(const QByteArray& path) {
     UniqueFd fd(::open(path.constData(), O_RDONLY | O_CLOEXEC));
@@ -23,17 +21,7 @@ QByteArray ReadFileBytes(const QByteArray& path) {
 namespace {
 
 void Walk(const QByteArray& folder, const std::function<void(const QByteArray&)>& onFile) {
-    DIR* dir = ::opendir(folder.constData());
-    if (!dir)
-        return;
-    QList<QByteArray> names;
-    while (const dirent* e = ::readdir(dir)) {
-        const QByteArray name(e->d_name);
-        if (name != "." && name != "..")
-            names << name;
-    }
-    ::closedir(dir);
-    for (const QByteArray& name : names) {
+    for (const QByteArray& name : EntryNames(folder)) {
         const QByteArray path = folder + '/' + name;
         struct stat st {};
         if (::lstat(path.constData(), &st) != 0)

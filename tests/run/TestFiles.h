@@ -2,7 +2,6 @@
 // Small file-system helpers for the run's tests: byte paths, nanosecond
 // times, and the search for temporary copies left behind.
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,6 +12,7 @@
 #include <ostream>
 
 #include "common/UniqueFd.h"
+#include "support/TempTree.h"
 
 // Readable failure messages for Qt's texts.
 QT_BEGIN_NAMESPACE
@@ -57,13 +57,7 @@ inline qint64 MtimeSeconds(const QString& path) {
 // Every name below folder that ends in the temporary suffix.
 inline QList<QByteArray> TemporaryLeftovers(const QByteArray& folder) {
     QList<QByteArray> found;
-    DIR* dir = ::opendir(folder.constData());
-    if (!dir)
-        return found;
-    while (const dirent* e = ::readdir(dir)) {
-        const QByteArray name(e->d_name);
-        if (name == "." || name == "..")
-            continue;
+    for (const QByteArray& name : EntryNames(folder)) {
         const QByteArray path = folder + '/' + name;
         if (name.endsWith(".zandrel-part"))
             found << path;
@@ -71,24 +65,13 @@ inline QList<QByteArray> TemporaryLeftovers(const QByteArray& folder) {
         if (::lstat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode))
             found += TemporaryLeftovers(path);
     }
-    ::closedir(dir);
     return found;
 }
 
 // Removes everything below folder by byte names, never following a link;
 // Qt's own removal cannot name entries that are not valid UTF-8.
 inline void RemoveTreeContents(const QByteArray& folder) {
-    DIR* dir = ::opendir(folder.constData());
-    if (!dir)
-        return;
-    QList<QByteArray> names;
-    while (const dirent* e = ::readdir(dir)) {
-        const QByteArray name(e->d_name);
-        if (name != "." && name != "..")
-            names << name;
-    }
-    ::closedir(dir);
-    for (const QByteArray& name : names) {
+    for (const QByteArray& name : EntryNames(folder)) {
         const QByteArray path = folder + '/' + name;
         struct stat st {};
         if (::lstat(path.constData(), &st) != 0)

@@ -1,5 +1,6 @@
 #include "support/TempTree.h"
 
+#include <dirent.h>
 #include <sys/stat.h>
 #include <utime.h>
 
@@ -9,6 +10,20 @@
 #include <stdexcept>
 
 namespace zandrel::test {
+
+QList<QByteArray> EntryNames(const QByteArray& folder) {
+    QList<QByteArray> names;
+    DIR* dir = ::opendir(folder.constData());
+    if (!dir)
+        return names;
+    while (const dirent* e = ::readdir(dir)) {
+        const QByteArray name(e->d_name);
+        if (name != "." && name != "..")
+            names << name;
+    }
+    ::closedir(dir);
+    return names;
+}
 
 TempTree::TempTree() {
     if (!dir_.isValid())

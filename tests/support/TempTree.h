@@ -2,10 +2,15 @@
 // A temporary folder with helpers to lay out and read back real files.
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QTemporaryDir>
 
 namespace zandrel::test {
+
+// The names in a folder as bytes, without "." and ".."; none when it cannot
+// be read. Byte names reach entries that are not valid UTF-8.
+QList<QByteArray> EntryNames(const QByteArray& folder);
 
 class TempTree {
   public:
