@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "app/MainWindow.h"
+#include "app/MainWindowHost.h"
 #include "listing/BackupList.h"
 #include "support/FakeHost.h"
 #include "support/TempTree.h"
@@ -44,6 +45,8 @@ class MainWindowFixture : public ::testing::Test {
     T* child(const char* name) {
         return window->findChild<T*>(QLatin1String(name));
     }
+    // The window as the run and the list commands see it.
+    MainWindowHost& host() { return *window->findChild<MainWindowHost*>(); }
     QTreeView* list() { return child<QTreeView>("ListView1"); }
     QTreeWidget* reports() { return child<QTreeWidget>("ListView3"); }
     QPushButton* button(const char* name) { return child<QPushButton>(name); }

@@ -112,7 +112,7 @@ TEST_P(MoveCases, ExchangeRowsInBothListsAndKeepTheSelection) {
         // The visible row shows the line of the same row.
         EXPECT_EQ(list()->model()->index(r, 1).data().toString(), window->document().fieldAt(r, 1));
     }
-    EXPECT_EQ(window->currentRow(), c.expectedCurrent);
+    EXPECT_EQ(host().currentRow(), c.expectedCurrent);
     if (*c.note) {
         ASSERT_EQ(dialogs.messages.size(), 1);
         EXPECT_EQ(dialogs.messages[0].text.toStdString(), c.note);
@@ -171,11 +171,11 @@ TEST_F(MainWindowFixture, MoveWithoutACurrentRowShowsTheErrorAndSetsNothing) {
 TEST_F(MainWindowFixture, SelectAllAndUnselectAll) {
     addRows(4);
     QTest::mouseClick(button("Command5"), Qt::LeftButton);
-    EXPECT_EQ(window->selectedRows(), (QList<bool>{true, true, true, true}));
+    EXPECT_EQ(host().selectedRows(), (QList<bool>{true, true, true, true}));
     action("unselectmnu")->trigger();
-    EXPECT_EQ(window->selectedRows(), (QList<bool>{false, false, false, false}));
+    EXPECT_EQ(host().selectedRows(), (QList<bool>{false, false, false, false}));
     action("selectallmnu")->trigger();
-    EXPECT_EQ(window->selectedRows(), (QList<bool>{true, true, true, true}));
+    EXPECT_EQ(host().selectedRows(), (QList<bool>{true, true, true, true}));
 }
 
 TEST_F(MainWindowFixture, ListPopupNeedsTwoRowsAndNoRun) {
@@ -190,10 +190,10 @@ TEST_F(MainWindowFixture, ListPopupNeedsTwoRowsAndNoRun) {
     QTest::mouseClick(list()->viewport(), Qt::RightButton, {}, inside);
     EXPECT_TRUE(popup->isVisible());
     popup->close();
-    window->LockForRun();
+    host().LockForRun();
     QTest::mouseClick(list()->viewport(), Qt::RightButton, {}, inside);
     EXPECT_FALSE(popup->isVisible());
-    window->RestoreAfterRun();
+    host().RestoreAfterRun();
 }
 
 TEST_F(MainWindowFixture, ReportPopupAndCopyPutTheLineOnTheClipboard) {
@@ -201,8 +201,8 @@ TEST_F(MainWindowFixture, ReportPopupAndCopyPutTheLineOnTheClipboard) {
     auto* popup = child<QMenu>("rightclickmnu");
     QTest::mouseClick(reports()->viewport(), Qt::RightButton, {}, QPoint(20, 5));
     EXPECT_FALSE(popup->isVisible());
-    window->appendReport(QStringLiteral("14:20:31 : Copy process initiated (Photos)"));
-    window->appendReport(QStringLiteral("14:20:32 : 1 files copied....0 errors."));
+    host().appendReport(QStringLiteral("14:20:31 : Copy process initiated (Photos)"));
+    host().appendReport(QStringLiteral("14:20:32 : 1 files copied....0 errors."));
     reports()->setCurrentItem(reports()->topLevelItem(0));
     QTest::mouseClick(reports()->viewport(), Qt::RightButton, {}, QPoint(20, 5));
     EXPECT_TRUE(popup->isVisible());
@@ -294,12 +294,12 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(MainWindowFixture, SpeedTickShowsTheBytesOfTheLastSecond) {
     QLocale::setDefault(QLocale::c());
     auto* speed = child<QLabel>("lblspeed");
-    window->SpeedTick();
+    host().SpeedTick();
     EXPECT_EQ(speed->text(), QStringLiteral("0 bytes/sec"));
-    window->runProgress().RunBytesCopied = 1048576;
-    window->SpeedTick();
+    host().progress().RunBytesCopied = 1048576;
+    host().SpeedTick();
     EXPECT_EQ(speed->text(), QStringLiteral("1.00 MB/sec"));
-    window->SpeedTick();
+    host().SpeedTick();
     EXPECT_EQ(speed->text(), QStringLiteral("0 bytes/sec"));
 }
 

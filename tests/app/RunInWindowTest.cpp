@@ -94,12 +94,12 @@ TEST_F(RunInWindow, NoSelectionSelectsAllAndListsEverySource) {
                   files.path(QStringLiteral("src1")) + QStringLiteral("\r\n") +
                   files.path(QStringLiteral("src2")) + QStringLiteral("\r\n") +
                   files.path(QStringLiteral("src3")) + QStringLiteral("\r\n"));
-    EXPECT_EQ(window->selectedRows(), (QList<bool>{true, true, true}));
+    EXPECT_EQ(host().selectedRows(), (QList<bool>{true, true, true}));
 }
 
 TEST_F(RunInWindow, CancelInTheConfirmationKeepsTheReportsAndTheWindowUnlocked) {
     addListings(1);
-    window->appendReport(QStringLiteral("earlier entry"));
+    host().appendReport(QStringLiteral("earlier entry"));
     dialogs.answers = {Answer::Cancel};
     QTest::mouseClick(button("Command3"), Qt::LeftButton);
     EXPECT_EQ(reports()->topLevelItemCount(), 1);
@@ -275,7 +275,7 @@ TEST(ProgressPanelTest, OverallBarPerFileAndSkippedCounter) {
 }
 
 TEST_F(RunInWindow, SummarySaveAsReplacesAnExistingFileAndCancelWritesNothing) {
-    SummaryWindow summaryWindow(*window);
+    SummaryWindow summaryWindow(host());
     summaryWindow.ShowSummary(
         {QByteArray("Copy failed: /a/x.txt"), QByteArray("Delete failed: /a/\xff.txt")}, 3,
         QStringLiteral("Destination folder: /b"));

@@ -122,7 +122,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(MainWindowFixture, DisabledStartButtonRefusesTheCloseUnlessPermitted) {
     window->show();
-    window->DisableStartButton();
+    host().DisableStartButton();
     window->close();
     EXPECT_TRUE(window->isVisible());
     window->flags().ClosePermitted = true;
