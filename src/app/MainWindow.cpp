@@ -225,10 +225,6 @@ void MainWindow::setWindowHeightTwips(int contentBottomTwips) {
     setFixedSize(Twips(this, kClientWidth), height);
 }
 
-bool MainWindow::detailsShown() const {
-    return command4_->text() != kDetailsHiddenCaption;
-}
-
 void MainWindow::ToggleDetails() {
     if (command4_->text() != kDetailsHiddenCaption) {
         command4_->setText(kDetailsHiddenCaption);
@@ -241,10 +237,6 @@ void MainWindow::ToggleDetails() {
         listView3_->show();
         panel_->show();
     }
-}
-
-QString MainWindow::statusText() const {
-    return statusLabel_->text();
 }
 
 // ---- Selection and rearranging ----

@@ -38,15 +38,6 @@ class MainWindow : public QMainWindow {
     // The exit status after a command-line run, 0 otherwise.
     int exitStatus() const { return exitStatus_; }
 
-    BackupList& document() { return *doc_; }
-    SessionFlags& flags() { return flags_; }
-    ListCommands& listCommands() { return *commands_; }
-    HelpModule& help() { return help_; }
-    RunDriver& runDriver() { return *driver_; }
-    QString statusText() const;
-    bool detailsShown() const;
-    void StartClicked();
-
   protected:
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -63,6 +54,7 @@ class MainWindow : public QMainWindow {
     void moveListing(int step);
     void CopyReportLine();
     void ToggleDetails();
+    void StartClicked();
     void ShowAbout();
     void ExportRegistry();
     // Drops the paths on the Listing list, as a file manager would.
