@@ -13,6 +13,7 @@
 #include <cstdio>
 
 #include "app/MainWindow.h"
+#include "common/Host.h"
 #include "listing/BackupList.h"
 
 namespace {
@@ -38,7 +39,8 @@ Measure runOnce(const QString& src, const QString& dst) {
     AnswerDefaults dialogs;
     zandrel::MainWindow window(dialogs);
     window.show();
-    window.document().appendLine(
+    auto& doc = *window.findChild<zandrel::BackupList*>();
+    doc.appendLine(
         QStringLiteral(
             "Copy<%1<%2<Subfolders<CopyFoldersAndFiles<Overwrite<bench<:Specific|Types:*.*")
             .arg(src, dst));
@@ -79,12 +81,12 @@ Measure runOnce(const QString& src, const QString& dst) {
     QTimer::singleShot(1, [&] {
         sinceTick.restart();
         run.start();
-        window.StartClicked();
+        start->click();
         m.runMs = run.nsecsElapsed() / 1e6;
         QCoreApplication::quit();
     });
     QCoreApplication::exec();
-    window.document().setListModified(false);
+    doc.setListModified(false);
     return m;
 }
 

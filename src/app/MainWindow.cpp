@@ -12,23 +12,22 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QStatusBar>
-#include <QTimer>
 #include <QTreeView>
 #include <QTreeWidget>
-#include <algorithm>
+#include <memory>
 
+#include "app/MainWindowHost.h"
 #include "app/Twips.h"
-#include "common/FormatSize.h"
 #include "common/Paths.h"
 #include "editor/ListingEditor.h"
 #include "help/AboutWindow.h"
 #include "listing/BackupList.h"
 #include "listing/CommandLine.h"
+#include "listing/ListCommands.h"
 #include "regexport/RegistryExport.h"
 #include "run/HeadlessRun.h"
 #include "run/RunDriver.h"
 #include "run/ui/ProgressPanel.h"
-#include "run/ui/SummaryWindow.h"
 
 namespace zandrel {
 
@@ -57,7 +56,6 @@ constexpr int kClientWidth = 9135;
 // bar and status bar.
 constexpr int kContentBottomShown = 6330;
 constexpr int kContentBottomHidden = 3900;
-constexpr int kYieldIntervalMs = 10;
 
 const QString kDetailsShownCaption = QStringLiteral("<< &Details");
 const QString kDetailsHiddenCaption = QStringLiteral("&Details >>");
@@ -65,11 +63,7 @@ const QString kDetailsHiddenCaption = QStringLiteral("&Details >>");
 }  // namespace
 
 MainWindow::MainWindow(Dialogs& dialogs, QWidget* parent)
-    : QMainWindow(parent),
-      dialogs_(dialogs),
-      doc_(new BackupList(this)),
-      commands_(*doc_, *this, flags_),
-      driver_(std::make_unique<RunDriver>(*doc_, *this, *this, flags_, progress_)) {
+    : QMainWindow(parent), doc_(new BackupList(this)) {
     InitResources();
     setObjectName(QStringLiteral("mainfrm"));
     setWindowIcon(QIcon(QStringLiteral(":/zandrel.png")));
@@ -77,15 +71,15 @@ MainWindow::MainWindow(Dialogs& dialogs, QWidget* parent)
     connect(doc_, &BackupList::titleChanged, this, &QWidget::setWindowTitle);
     buildMenus();
     buildControls();
-    setStatusText(TasksText(0));
+    host_ = new MainWindowHost(dialogs, *doc_, flags_,
+                               {this, listView1_, listView3_, panel_, statusLabel_, command1_,
+                                command2_, command3_, command5_, fileMenu_, selectionMenu_});
+    commands_ = std::make_unique<ListCommands>(*doc_, *host_, flags_);
+    driver_ = std::make_unique<RunDriver>(*doc_, *host_, *host_, flags_, host_->progress());
+    host_->followRun(*driver_);
+    connect(command5_, &QPushButton::clicked, host_, &MainWindowHost::SelectAll);
+    host_->setStatusText(TasksText(0));
     help_.InitHelp(this);
-
-    timer1_ = new QTimer(this);
-    timer1_->setObjectName(QStringLiteral("Timer1"));
-    timer1_->setInterval(1000);
-    connect(timer1_, &QTimer::timeout, this, &MainWindow::SpeedTick);
-    timer1_->start();
-    sinceYield_.start();
 
     setWindowHeightTwips(kContentBottomShown);
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
@@ -105,9 +99,9 @@ void MainWindow::buildMenus() {
     };
     fileMenu_ = menuBar()->addMenu(QStringLiteral("&File"));
     fileMenu_->setObjectName(QStringLiteral("filemnu"));
-    action(fileMenu_, "openmnu", QStringLiteral("Open..."), [this] { commands_.Open(); });
-    action(fileMenu_, "savemnu", QStringLiteral("&Save"), [this] { commands_.Save(); });
-    action(fileMenu_, "saveasmnu", QStringLiteral("Save &As..."), [this] { commands_.SaveAs(); });
+    action(fileMenu_, "openmnu", QStringLiteral("Open..."), [this] { commands_->Open(); });
+    action(fileMenu_, "savemnu", QStringLiteral("&Save"), [this] { commands_->Save(); });
+    action(fileMenu_, "saveasmnu", QStringLiteral("Save &As..."), [this] { commands_->SaveAs(); });
     fileMenu_->addSeparator()->setObjectName(QStringLiteral("sepmnu2"));
     action(fileMenu_, "exportregmnu", QStringLiteral("Export registry..."),
            [this] { ExportRegistry(); });
@@ -116,9 +110,8 @@ void MainWindow::buildMenus() {
 
     selectionMenu_ = menuBar()->addMenu(QStringLiteral("&Rearrange"));
     selectionMenu_->setObjectName(QStringLiteral("selectionmnu"));
-    action(selectionMenu_, "moveupmnu", QStringLiteral("Move up"), [this] { MoveListingUp(); });
-    action(selectionMenu_, "movedownmnu", QStringLiteral("Move down"),
-           [this] { MoveListingDown(); });
+    action(selectionMenu_, "moveupmnu", QStringLiteral("Move up"), [this] { moveListing(-1); });
+    action(selectionMenu_, "movedownmnu", QStringLiteral("Move down"), [this] { moveListing(+1); });
 
     QMenu* helpMenu = menuBar()->addMenu(QStringLiteral("&Help"));
     helpMenu->setObjectName(QStringLiteral("helpmnu"));
@@ -131,7 +124,8 @@ void MainWindow::buildMenus() {
     action(reportPopup_, "copymnu", QStringLiteral("Copy"), [this] { CopyReportLine(); });
     listPopup_ = new QMenu(this);
     listPopup_->setObjectName(QStringLiteral("rightclickmnu2"));
-    action(listPopup_, "selectallmnu", QStringLiteral("Select all"), [this] { SelectAll(); });
+    action(listPopup_, "selectallmnu", QStringLiteral("Select all"),
+           [this] { host_->SelectAll(); });
     action(listPopup_, "unselectmnu", QStringLiteral("Unselect all"), [this] { UnselectAll(); });
 }
 
@@ -194,7 +188,6 @@ void MainWindow::buildControls() {
         "QPushButton#Command3 { background-color: rgb(224,224,224); color: black; }"));
     connect(command1_, &QPushButton::clicked, this, &MainWindow::NewListing);
     connect(command2_, &QPushButton::clicked, this, &MainWindow::EditListing);
-    connect(command5_, &QPushButton::clicked, this, &MainWindow::SelectAll);
     connect(command4_, &QPushButton::clicked, this, &MainWindow::ToggleDetails);
     connect(command3_, &QPushButton::clicked, this, &MainWindow::StartClicked);
     setTabOrder(command1_, command2_);
@@ -232,10 +225,6 @@ void MainWindow::setWindowHeightTwips(int contentBottomTwips) {
     setFixedSize(Twips(this, kClientWidth), height);
 }
 
-bool MainWindow::detailsShown() const {
-    return command4_->text() != kDetailsHiddenCaption;
-}
-
 void MainWindow::ToggleDetails() {
     if (command4_->text() != kDetailsHiddenCaption) {
         command4_->setText(kDetailsHiddenCaption);
@@ -250,119 +239,35 @@ void MainWindow::ToggleDetails() {
     }
 }
 
-QString MainWindow::statusText() const {
-    return statusLabel_->text();
-}
-
-// ---- Host ----
-
-Answer MainWindow::message(Icon icon, const QString& title, const QString& text, Buttons buttons,
-                           Answer defaultButton) {
-    return dialogs_.message(icon, title, text, buttons, defaultButton);
-}
-
-QString MainWindow::fileDialog(const FileDialogRequest& request) {
-    return dialogs_.fileDialog(request);
-}
-
-QString MainWindow::chooseFolder(const QString& title, const QString& startFolder) {
-    return dialogs_.chooseFolder(title, startFolder);
-}
-
-void MainWindow::yield() {
-    if (sinceYield_.elapsed() < kYieldIntervalMs)
-        return;
-    sinceYield_.restart();
-    QCoreApplication::processEvents();
-}
-
-bool MainWindow::abortRequested() const {
-    return driver_->phase() == RunPhase::Aborting;
-}
-
-void MainWindow::setStartCaption(const QString& caption) {
-    command3_->setText(caption);
-    if (isVisible())
-        command3_->repaint();
-}
-
-void MainWindow::setStatusText(const QString& text) {
-    statusLabel_->setText(text);
-}
-
-void MainWindow::clearReports() {
-    listView3_->clear();
-}
-
-void MainWindow::appendReport(const QString& entry) {
-    static const QIcon icon(QStringLiteral(":/report.png"));
-    auto* item = new QTreeWidgetItem(listView3_, QStringList{entry});
-    item->setIcon(0, icon);
-    listView3_->scrollToItem(item);
-}
-
 // ---- Selection and rearranging ----
 
-int MainWindow::currentRow() const {
-    const QModelIndex current = listView1_->currentIndex();
-    return current.isValid() ? current.row() : -1;
-}
-
-QList<bool> MainWindow::selectedRows() const {
-    QList<bool> selected(doc_->count(), false);
-    for (const QModelIndex& index : listView1_->selectionModel()->selectedRows())
-        if (index.row() < selected.size())
-            selected[index.row()] = true;
-    return selected;
-}
-
-void MainWindow::SelectAll() {
-    // One range for the whole list: selecting row by row is quadratic in the
-    // selection model.
-    yield();
-    const int rows = doc_->count();
-    if (rows > 0) {
-        QAbstractItemModel* model = listView1_->model();
-        listView1_->selectionModel()->select(
-            QItemSelection(model->index(0, 0), model->index(rows - 1, 3)),
-            QItemSelectionModel::Select | QItemSelectionModel::Rows);
-    }
-    listView1_->setFocus();
-}
-
 void MainWindow::UnselectAll() {
-    yield();
+    host_->yield();
     listView1_->selectionModel()->clearSelection();
     listView1_->setFocus();
-}
-
-void MainWindow::MoveListingUp() {
-    moveListing(-1);
-}
-void MainWindow::MoveListingDown() {
-    moveListing(+1);
 }
 
 void MainWindow::moveListing(int step) {
     const int rows = doc_->count();
     if (rows == 0)
         return;
-    const int i = currentRow();
+    const int i = host_->currentRow();
     if (i < 0 || i >= rows) {
-        message(Icon::Exclamation, QStringLiteral("Error"),
-                QStringLiteral(
-                    "An unexpected error occurred while attempting to rearrange your "
-                    "listings.\r\n\r\nIt is recommended that you do not save this session."));
+        host_->message(
+            Icon::Exclamation, QStringLiteral("Error"),
+            QStringLiteral(
+                "An unexpected error occurred while attempting to rearrange your "
+                "listings.\r\n\r\nIt is recommended that you do not save this session."));
         return;
     }
     if (step > 0 && i == rows - 1) {
-        message(Icon::Information, QStringLiteral("Note"),
-                QStringLiteral("This is already the last item on the list.\r\n\r\n"));
+        host_->message(Icon::Information, QStringLiteral("Note"),
+                       QStringLiteral("This is already the last item on the list.\r\n\r\n"));
         return;
     }
     if (step < 0 && i == 0) {
-        message(Icon::Information, QStringLiteral("Note"),
-                QStringLiteral("This is already the first item on the list.\r\n\r\n"));
+        host_->message(Icon::Information, QStringLiteral("Note"),
+                       QStringLiteral("This is already the first item on the list.\r\n\r\n"));
         return;
     }
     const int j = i + step;
@@ -391,8 +296,8 @@ void MainWindow::DropPaths(const QStringList& paths) {
     const QString path = paths.first();
     if (path.isEmpty() || FolderExists(path))
         return;
-    if (commands_.LoadBackupList(path) == LoadResult::Refused)
-        commands_.ReportRefused(path);
+    if (commands_->LoadBackupList(path) == LoadResult::Refused)
+        commands_->ReportRefused(path);
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
@@ -454,18 +359,18 @@ void MainWindow::NewListing() {
 
 void MainWindow::EditListing() {
     if (doc_->count() == 0) {
-        message(Icon::Information, QStringLiteral("Note"),
-                QStringLiteral("No listings available to edit.\r\n\r\n"));
+        host_->message(Icon::Information, QStringLiteral("Note"),
+                       QStringLiteral("No listings available to edit.\r\n\r\n"));
         return;
     }
-    const int row = currentRow();
+    const int row = host_->currentRow();
     if (row < 0)
         return;  // rows but no current one: nothing to edit
     openEditor(row + 1);
 }
 
 void MainWindow::openEditor(int editIndex) {
-    auto* editor = new ListingEditor(*doc_, *this, editIndex, this);
+    auto* editor = new ListingEditor(*doc_, *host_, editIndex, this);
     editor->setAttribute(Qt::WA_DeleteOnClose);
     editor_ = editor;
     editor->exec();
@@ -479,7 +384,7 @@ void MainWindow::ShowAbout() {
 }
 
 void MainWindow::ExportRegistry() {
-    auto* window = new RegistryExport(*this, this);
+    auto* window = new RegistryExport(*host_, this);
     window->setAttribute(Qt::WA_DeleteOnClose);
     registry_ = window;
     window->exec();
@@ -495,98 +400,6 @@ void MainWindow::StartClicked() {
         exitStatus_ = ExitStatusOf(result);
 }
 
-void MainWindow::SpeedTick() {
-    const double d = progress_.RunBytesCopied - progress_.SpeedBaseline;
-    if (!std::isfinite(d)) {
-        panel_->ShowSpeed(QStringLiteral("0 bytes/sec"));
-        return;
-    }
-    panel_->ShowSpeed(FormatSize(d) + QStringLiteral("/sec"));
-    progress_.SpeedBaseline = progress_.RunBytesCopied;
-}
-
-void MainWindow::ShowOverallProgress(int i, int count) {
-    panel_->ShowOverallProgress(i, count);
-}
-
-void MainWindow::ShowCurrentFile(const QByteArray& destinationPath, const QByteArray& sourceFile) {
-    setStatusText(DecodePath(destinationPath));
-    panel_->ShowCurrentFileName(DecodePath(GetFileName(sourceFile)));
-}
-
-void MainWindow::BeginFileProgress(qint64 length) {
-    panel_->BeginFileProgress(length);
-}
-
-void MainWindow::ShowBlockProgress(qint64 position, qint64 length) {
-    panel_->ShowBlockProgress(position, length, progress_.RunBytesCopied);
-}
-
-void MainWindow::EndFileProgress() {
-    panel_->EndFileProgress();
-}
-void MainWindow::ShowCopiedCount(int copied) {
-    panel_->ShowCopiedCount(copied);
-}
-void MainWindow::ShowErrorCount(int errors) {
-    panel_->ShowErrorCount(errors);
-}
-void MainWindow::AddSkipped() {
-    panel_->AddSkipped();
-}
-
-void MainWindow::setEditingEnabled(bool enabled) {
-    command1_->setEnabled(enabled);
-    command2_->setEnabled(enabled);
-    command5_->setEnabled(enabled);
-    selectionMenu_->menuAction()->setEnabled(enabled);
-    fileMenu_->menuAction()->setEnabled(enabled);
-    listView1_->setEnabled(enabled);
-}
-
-void MainWindow::LockForRun() {
-    setEditingEnabled(false);
-}
-
-void MainWindow::RestoreAfterRun() {
-    command3_->setEnabled(true);
-    setEditingEnabled(true);
-    flags_.CommandLineRun = false;
-    panel_->Reset();
-}
-
-void MainWindow::DisableStartButton() {
-    command3_->setEnabled(false);
-}
-
-void MainWindow::CloseSummary() {
-    if (summary_)
-        summary_->close();
-}
-
-void MainWindow::ShowSummary(const QList<QByteArray>& errorEntries, int copiedCount,
-                             const QString& destinationText) {
-    if (!summary_) {
-        summary_ = new SummaryWindow(*this, this);
-        // Beside the main window, but never off the screen.
-        QPoint place = frameGeometry().topRight() + QPoint(8, 0);
-        if (const QScreen* screen = this->screen()) {
-            const QRect area = screen->availableGeometry();
-            place.setX(std::clamp(place.x(), area.left(),
-                                  std::max(area.left(), area.right() - summary_->width())));
-            place.setY(std::clamp(place.y(), area.top(),
-                                  std::max(area.top(), area.bottom() - summary_->height())));
-        }
-        summary_->move(place);
-    }
-    static_cast<SummaryWindow*>(summary_.data())
-        ->ShowSummary(errorEntries, copiedCount, destinationText);
-}
-
-void MainWindow::CloseMainWindow() {
-    close();
-}
-
 // ---- Start-up and closing ----
 
 bool MainWindow::StartUp(const QString& commandLine) {
@@ -599,14 +412,14 @@ bool MainWindow::StartUp(const QString& commandLine) {
         case CommandLineRequest::Kind::Empty:
             return true;
         case CommandLineRequest::Kind::Load:
-            commands_.LoadBackupList(request.path);
+            commands_->LoadBackupList(request.path);
             return true;
         case CommandLineRequest::Kind::Run:
             break;
         case CommandLineRequest::Kind::Preview:
             return true;  // handled before any window
     }
-    if (commands_.LoadBackupList(request.path) != LoadResult::Loaded)
+    if (commands_->LoadBackupList(request.path) != LoadResult::Loaded)
         return true;
     flags_.CommandLineRun = true;
     show();
@@ -617,7 +430,8 @@ bool MainWindow::StartUp(const QString& commandLine) {
 }
 
 void MainWindow::releaseOtherWindows() {
-    for (QWidget* w : {about_.data(), summary_.data(), editor_.data(), registry_.data()})
+    host_->CloseSummary();
+    for (QWidget* w : {about_.data(), editor_.data(), registry_.data()})
         if (w)
             w->close();
 }
@@ -633,7 +447,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     help_.CloseHelp();
     flags_.ClosingDown = true;
     bool refused = false;
-    if (doc_->listModified() && !commands_.SaveChangesPrompt()) {
+    if (doc_->listModified() && !commands_->SaveChangesPrompt()) {
         flags_.ClosingDown = false;
         refused = true;
     }

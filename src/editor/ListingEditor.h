@@ -24,8 +24,6 @@ class ListingEditor : public QDialog {
     // row of the list, however long).
     ListingEditor(BackupList& doc, Host& host, int editIndex, QWidget* parent = nullptr);
 
-    bool EditorChanged() const { return editorChanged_; }
-
     // The key rules for typed characters, and the same cleaning for text that
     // arrives by pasting or dropping.
     static bool IsAcceptedFilterKey(const QString& currentText, QChar typed);

@@ -26,10 +26,6 @@ const QString kRegistryEditor = QStringLiteral("regedit.exe");
 constexpr qint32 kPickerFlags = 65;  // file-system folders only, resizable, "new folder" button
 const QString kCrLf = QStringLiteral("\r\n");
 
-QString quoted(const QString& text) {
-    return u'"' + text + u'"';
-}
-
 }  // namespace
 
 RegistryExport::RegistryExport(Host& host, QWidget* parent) : QDialog(parent), host_(host) {
@@ -80,11 +76,6 @@ RegistryExport::RegistryExport(Host& host, QWidget* parent) : QDialog(parent), h
 
 QString RegistryExport::ExportFileOf(const QString& folder, const QString& part) {
     return folder + kSeparatorText + part + QStringLiteral(".reg");
-}
-
-QString RegistryExport::CommandLineOf(const QString& folder, const QString& part) {
-    return kRegistryEditor + QStringLiteral(" /e ") + quoted(ExportFileOf(folder, part)) + u' ' +
-           quoted(part);
 }
 
 QStringList RegistryExport::ArgumentsOf(const QString& folder, const QString& part) {

@@ -24,16 +24,9 @@ class RegistryExport : public QDialog {
     // folder + "/" + part + ".reg"; the folder is used as given, so the root
     // gives a doubled separator.
     static QString ExportFileOf(const QString& folder, const QString& part);
-    // regedit.exe /e "<file>" "<part>": the command as a person reads it.
-    static QString CommandLineOf(const QString& folder, const QString& part);
-    // The same command's arguments, as the registry editor is started with
-    // them: a list, so that no character of a folder name can split them.
+    // The registry editor's arguments: /e, the file, the part. A list, so that
+    // no character of a folder name can split them.
     static QStringList ArgumentsOf(const QString& folder, const QString& part);
-
-    // The files of the last export, one per line, each followed by CR LF.
-    QString ExportList() const { return exportList_; }
-    // True from the moment the controls are disabled until they come back.
-    bool isStarting() const { return starting_; }
 
   public slots:
     void done(int result) override;
@@ -49,8 +42,8 @@ class RegistryExport : public QDialog {
     void setStarting(bool starting);
 
     Host& host_;
-    QString exportList_;
-    bool starting_ = false;
+    QString exportList_;     // the files of the last export, each followed by CR LF
+    bool starting_ = false;  // from the controls' disabling until they come back
 
     QGroupBox* frame_ = nullptr;     // Frame1
     QLabel* note_ = nullptr;         // Label3

@@ -3,6 +3,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QLabel>
 #include <QMenu>
 #include <QPushButton>
 #include <QSettings>
@@ -13,6 +14,7 @@
 #include <memory>
 
 #include "app/MainWindow.h"
+#include "app/MainWindowHost.h"
 #include "listing/BackupList.h"
 #include "support/FakeHost.h"
 #include "support/TempTree.h"
@@ -33,17 +35,21 @@ class MainWindowFixture : public ::testing::Test {
     }
     void TearDown() override {
         // Let the window go without prompts.
-        window->document().setListModified(false);
+        doc().setListModified(false);
         window.reset();
     }
     void addRows(int n) {
-        for (int i = 1; i <= n; ++i)
-            window->document().appendLine(lineFor(QStringLiteral("/src%1").arg(i)));
+        for (int i = 1; i <= n; ++i) doc().appendLine(lineFor(QStringLiteral("/src%1").arg(i)));
     }
     template <typename T>
     T* child(const char* name) {
         return window->findChild<T*>(QLatin1String(name));
     }
+    // The window as the run and the list commands see it.
+    // The document the window owns and shows.
+    BackupList& doc() { return *window->findChild<BackupList*>(); }
+    QString statusText() { return child<QLabel>("StatusBar1Text")->text(); }
+    MainWindowHost& host() { return *window->findChild<MainWindowHost*>(); }
     QTreeView* list() { return child<QTreeView>("ListView1"); }
     QTreeWidget* reports() { return child<QTreeWidget>("ListView3"); }
     QPushButton* button(const char* name) { return child<QPushButton>(name); }
@@ -72,8 +78,7 @@ class MainWindowFixture : public ::testing::Test {
     }
     QStringList sources() {
         QStringList s;
-        for (int r = 0; r < window->document().count(); ++r)
-            s.append(window->document().fieldAt(r, 1));
+        for (int r = 0; r < doc().count(); ++r) s.append(doc().fieldAt(r, 1));
         return s;
     }
 

@@ -37,7 +37,7 @@ class RunInWindow : public MainWindowFixture {
             .arg(n);
     }
     void addListings(int n) {
-        for (int i = 1; i <= n; ++i) window->document().appendLine(listingFor(i));
+        for (int i = 1; i <= n; ++i) doc().appendLine(listingFor(i));
     }
     // Long to copy in blocks yet small on disk: the run is surely under way
     // when the event loop first passes.
@@ -94,12 +94,12 @@ TEST_F(RunInWindow, NoSelectionSelectsAllAndListsEverySource) {
                   files.path(QStringLiteral("src1")) + QStringLiteral("\r\n") +
                   files.path(QStringLiteral("src2")) + QStringLiteral("\r\n") +
                   files.path(QStringLiteral("src3")) + QStringLiteral("\r\n"));
-    EXPECT_EQ(window->selectedRows(), (QList<bool>{true, true, true}));
+    EXPECT_EQ(host().selectedRows(), (QList<bool>{true, true, true}));
 }
 
 TEST_F(RunInWindow, CancelInTheConfirmationKeepsTheReportsAndTheWindowUnlocked) {
     addListings(1);
-    window->appendReport(QStringLiteral("earlier entry"));
+    host().appendReport(QStringLiteral("earlier entry"));
     dialogs.answers = {Answer::Cancel};
     QTest::mouseClick(button("Command3"), Qt::LeftButton);
     EXPECT_EQ(reports()->topLevelItemCount(), 1);
@@ -150,7 +150,7 @@ TEST_F(RunInWindow, OneFailureOpensTheSummaryWithItsDestination) {
         QStringLiteral(" : Finished Copy process (task 3)")));
     EXPECT_TRUE(reports()->topLevelItem(n - 1)->text(0).endsWith(
         QStringLiteral(" : 0 files copied....1 errors.")));
-    EXPECT_EQ(window->statusText(), QStringLiteral("3 tasks"));
+    EXPECT_EQ(statusText(), QStringLiteral("3 tasks"));
 
     // The next run's start closes it.
     dialogs.answers = {Answer::Cancel};
@@ -247,35 +247,37 @@ TEST(ProgressPanelTest, PercentFollowsTheBlocksAndTheBarReturnsToZero) {
     }
     EXPECT_EQ(shown,
               (QStringList{QStringLiteral("41"), QStringLiteral("82"), QStringLiteral("100")}));
-    EXPECT_EQ(panel.fileBarValue(), 10000);
+    auto* bar = panel.findChild<QProgressBar*>(QStringLiteral("ProgressBar2"));
     QCoreApplication::processEvents();
-    EXPECT_EQ(panel.fileBar()->value(), 10000);
+    EXPECT_EQ(bar->value(), 10000);
     panel.EndFileProgress();
     QCoreApplication::processEvents();
-    EXPECT_EQ(panel.fileBar()->value(), 0);
+    EXPECT_EQ(bar->value(), 0);
 }
 
 TEST(ProgressPanelTest, OverallBarPerFileAndSkippedCounter) {
     ProgressPanel panel;
+    auto* bar = panel.findChild<QProgressBar*>(QStringLiteral("ProgressBar1"));
     QList<int> values;
     for (int i = 1; i <= 4; ++i) {
         panel.ShowOverallProgress(i, 4);
         QCoreApplication::processEvents();
-        values.append(panel.overallBar()->value());
+        values.append(bar->value());
     }
     EXPECT_EQ(values, (QList<int>{25, 50, 75, 100}));
     panel.ShowOverallProgress(1, 3);
-    EXPECT_EQ(panel.overallBarValue(), 33);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(bar->value(), 33);
     panel.AddSkipped();
     panel.AddSkipped();
     EXPECT_EQ(panel.findChild<QLabel*>(QStringLiteral("lblskipped"))->text(), QStringLiteral("2"));
     panel.Reset();
     EXPECT_EQ(panel.findChild<QLabel*>(QStringLiteral("lblskipped"))->text(), QStringLiteral("0"));
-    EXPECT_EQ(panel.overallBar()->value(), 0);
+    EXPECT_EQ(bar->value(), 0);
 }
 
 TEST_F(RunInWindow, SummarySaveAsReplacesAnExistingFileAndCancelWritesNothing) {
-    SummaryWindow summaryWindow(*window);
+    SummaryWindow summaryWindow(host());
     summaryWindow.ShowSummary(
         {QByteArray("Copy failed: /a/x.txt"), QByteArray("Delete failed: /a/\xff.txt")}, 3,
         QStringLiteral("Destination folder: /b"));

@@ -30,13 +30,6 @@ class ProgressPanel : public QFrame {
     // Every element but the speed back to its idle value.
     void Reset();
 
-    QProgressBar* fileBar() const { return fileBar_; }
-    QProgressBar* overallBar() const { return overallBar_; }
-    // The bars' values as the run last set them; the bars show them at the
-    // next pass of the event loop.
-    int fileBarValue() const { return fileValue_; }
-    int overallBarValue() const { return overallValue_; }
-
   private:
     void setLabel(QLabel* label, const QString& text);
     void flush();

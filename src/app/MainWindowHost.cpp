@@ -1,0 +1,213 @@
+#include "app/MainWindowHost.h"
+
+#include <QCoreApplication>
+#include <QLabel>
+#include <QMainWindow>
+#include <QMenu>
+#include <QPushButton>
+#include <QScreen>
+#include <QTimer>
+#include <QTreeView>
+#include <QTreeWidget>
+#include <algorithm>
+#include <cmath>
+
+#include "common/FormatSize.h"
+#include "common/Paths.h"
+#include "common/SessionFlags.h"
+#include "listing/BackupList.h"
+#include "run/RunDriver.h"
+#include "run/ui/ProgressPanel.h"
+#include "run/ui/SummaryWindow.h"
+
+namespace zandrel {
+
+namespace {
+constexpr int kYieldIntervalMs = 10;
+}  // namespace
+
+MainWindowHost::MainWindowHost(Dialogs& dialogs, const BackupList& doc, SessionFlags& flags,
+                               const Controls& controls)
+    : QObject(controls.window), dialogs_(dialogs), doc_(doc), flags_(flags), c_(controls) {
+    timer1_ = new QTimer(this);
+    timer1_->setObjectName(QStringLiteral("Timer1"));
+    timer1_->setInterval(1000);
+    connect(timer1_, &QTimer::timeout, this, &MainWindowHost::SpeedTick);
+    timer1_->start();
+    sinceYield_.start();
+}
+
+// ---- Host ----
+
+Answer MainWindowHost::message(Icon icon, const QString& title, const QString& text,
+                               Buttons buttons, Answer defaultButton) {
+    return dialogs_.message(icon, title, text, buttons, defaultButton);
+}
+
+QString MainWindowHost::fileDialog(const FileDialogRequest& request) {
+    return dialogs_.fileDialog(request);
+}
+
+QString MainWindowHost::chooseFolder(const QString& title, const QString& startFolder) {
+    return dialogs_.chooseFolder(title, startFolder);
+}
+
+void MainWindowHost::yield() {
+    if (sinceYield_.elapsed() < kYieldIntervalMs)
+        return;
+    sinceYield_.restart();
+    QCoreApplication::processEvents();
+}
+
+bool MainWindowHost::abortRequested() const {
+    return driver_ && driver_->phase() == RunPhase::Aborting;
+}
+
+void MainWindowHost::setStartCaption(const QString& caption) {
+    c_.command3->setText(caption);
+    if (c_.window->isVisible())
+        c_.command3->repaint();
+}
+
+void MainWindowHost::setStatusText(const QString& text) {
+    c_.statusText->setText(text);
+}
+
+void MainWindowHost::clearReports() {
+    c_.listView3->clear();
+}
+
+void MainWindowHost::appendReport(const QString& entry) {
+    static const QIcon icon(QStringLiteral(":/report.png"));
+    auto* item = new QTreeWidgetItem(c_.listView3, QStringList{entry});
+    item->setIcon(0, icon);
+    c_.listView3->scrollToItem(item);
+}
+
+// ---- Selection ----
+
+int MainWindowHost::currentRow() const {
+    const QModelIndex current = c_.listView1->currentIndex();
+    return current.isValid() ? current.row() : -1;
+}
+
+QList<bool> MainWindowHost::selectedRows() const {
+    QList<bool> selected(doc_.count(), false);
+    for (const QModelIndex& index : c_.listView1->selectionModel()->selectedRows())
+        if (index.row() < selected.size())
+            selected[index.row()] = true;
+    return selected;
+}
+
+void MainWindowHost::SelectAll() {
+    // One range for the whole list: selecting row by row is quadratic in the
+    // selection model.
+    yield();
+    const int rows = doc_.count();
+    if (rows > 0) {
+        QAbstractItemModel* model = c_.listView1->model();
+        c_.listView1->selectionModel()->select(
+            QItemSelection(model->index(0, 0), model->index(rows - 1, 3)),
+            QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    }
+    c_.listView1->setFocus();
+}
+
+// ---- Progress ----
+
+void MainWindowHost::SpeedTick() {
+    const double d = progress_.RunBytesCopied - progress_.SpeedBaseline;
+    if (!std::isfinite(d)) {
+        c_.panel->ShowSpeed(QStringLiteral("0 bytes/sec"));
+        return;
+    }
+    c_.panel->ShowSpeed(FormatSize(d) + QStringLiteral("/sec"));
+    progress_.SpeedBaseline = progress_.RunBytesCopied;
+}
+
+void MainWindowHost::ShowOverallProgress(int i, int count) {
+    c_.panel->ShowOverallProgress(i, count);
+}
+
+void MainWindowHost::ShowCurrentFile(const QByteArray& destinationPath,
+                                     const QByteArray& sourceFile) {
+    setStatusText(DecodePath(destinationPath));
+    c_.panel->ShowCurrentFileName(DecodePath(GetFileName(sourceFile)));
+}
+
+void MainWindowHost::BeginFileProgress(qint64 length) {
+    c_.panel->BeginFileProgress(length);
+}
+
+void MainWindowHost::ShowBlockProgress(qint64 position, qint64 length) {
+    c_.panel->ShowBlockProgress(position, length, progress_.RunBytesCopied);
+}
+
+void MainWindowHost::EndFileProgress() {
+    c_.panel->EndFileProgress();
+}
+void MainWindowHost::ShowCopiedCount(int copied) {
+    c_.panel->ShowCopiedCount(copied);
+}
+void MainWindowHost::ShowErrorCount(int errors) {
+    c_.panel->ShowErrorCount(errors);
+}
+void MainWindowHost::AddSkipped() {
+    c_.panel->AddSkipped();
+}
+
+// ---- The window's state around a run ----
+
+void MainWindowHost::setEditingEnabled(bool enabled) {
+    c_.command1->setEnabled(enabled);
+    c_.command2->setEnabled(enabled);
+    c_.command5->setEnabled(enabled);
+    c_.selectionMenu->menuAction()->setEnabled(enabled);
+    c_.fileMenu->menuAction()->setEnabled(enabled);
+    c_.listView1->setEnabled(enabled);
+}
+
+void MainWindowHost::LockForRun() {
+    setEditingEnabled(false);
+}
+
+void MainWindowHost::RestoreAfterRun() {
+    c_.command3->setEnabled(true);
+    setEditingEnabled(true);
+    flags_.CommandLineRun = false;
+    c_.panel->Reset();
+}
+
+void MainWindowHost::DisableStartButton() {
+    c_.command3->setEnabled(false);
+}
+
+void MainWindowHost::CloseSummary() {
+    if (summary_)
+        summary_->close();
+}
+
+void MainWindowHost::ShowSummary(const QList<QByteArray>& errorEntries, int copiedCount,
+                                 const QString& destinationText) {
+    if (!summary_) {
+        summary_ = new SummaryWindow(*this, c_.window);
+        // Beside the main window, but never off the screen.
+        QPoint place = c_.window->frameGeometry().topRight() + QPoint(8, 0);
+        if (const QScreen* screen = c_.window->screen()) {
+            const QRect area = screen->availableGeometry();
+            place.setX(std::clamp(place.x(), area.left(),
+                                  std::max(area.left(), area.right() - summary_->width())));
+            place.setY(std::clamp(place.y(), area.top(),
+                                  std::max(area.top(), area.bottom() - summary_->height())));
+        }
+        summary_->move(place);
+    }
+    static_cast<SummaryWindow*>(summary_.data())
+        ->ShowSummary(errorEntries, copiedCount, destinationText);
+}
+
+void MainWindowHost::CloseMainWindow() {
+    c_.window->close();
+}
+
+}  // namespace zandrel
