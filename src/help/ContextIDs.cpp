@@ -31,8 +31,7 @@ void HelpModule::InitHelp(QWidget* owner) {
         locateHelpFile(QCoreApplication::applicationDirPath(), QStringLiteral(ZANDREL_DATA_DIR));
 }
 
-void HelpModule::ShowHelpTopic(int contextNumber) {
-    lastContext_ = contextNumber;
+void HelpModule::ShowHelpTopic(int /*contextNumber*/) {
     if (!viewer_) {
         // A top-level window of its own, like a help viewer, but closed with
         // the program.

@@ -19,10 +19,6 @@ class HelpModule {
     // Quits the viewer.
     void CloseHelp();
 
-    QString helpFilePath() const { return helpFile_; }
-    int lastContext() const { return lastContext_; }
-    QTextBrowser* viewer() const { return viewer_; }
-
     // The help file's path for a program folder.
     static QString HelpPathFor(const QString& programFolder);
     // The help file beside the program, else in the installed data folder
@@ -33,7 +29,6 @@ class HelpModule {
   private:
     QWidget* owner_ = nullptr;
     QString helpFile_;
-    int lastContext_ = 0;
     QPointer<QTextBrowser> viewer_;
 };
 

@@ -17,10 +17,6 @@ class PatternMatcher {
   public:
     explicit PatternMatcher(const QString& pattern);
 
-    // True when every name matches (the empty pattern, "*", "*.*"), so
-    // callers can skip decoding names.
-    bool matchesEverything() const { return everything_; }
-
     bool matches(const QString& name) const;
     // A file name as bytes; names that are not valid UTF-8 are decoded with
     // replacement characters, which cannot fail.

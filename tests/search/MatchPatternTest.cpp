@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "search/Filter.h"
 #include "search/PatternMatcher.h"
 
@@ -83,11 +85,16 @@ TEST(MatchPattern, InvalidUtf8NamesMatchThroughReplacementCharacters) {
     EXPECT_FALSE(PatternMatcher(QStringLiteral("ab.txt")).matches(name, size));
 }
 
-TEST(MatchPattern, EverythingIsKnownWithoutLookingAtNames) {
+// Patterns taken as "every name" must really take every name, bytes that
+// are not UTF-8 included, and the near misses must not be taken for them.
+TEST(MatchPattern, EverythingPatternsTakeEveryNameAndNearMissesDoNot) {
+    const char* const names[] = {"x", "a.b", ".hidden", "\xff\xfe"};
     for (const char* p : {"", "*", "**", "*.*", "**.*"})
-        EXPECT_TRUE(PatternMatcher(QString::fromUtf8(p)).matchesEverything()) << p;
+        for (const char* name : names)
+            EXPECT_TRUE(PatternMatcher(QString::fromUtf8(p)).matches(name, std::strlen(name)))
+                << p << " ~ " << name;
     for (const char* p : {".*", "*.", "*.txt", "?", "a*"})
-        EXPECT_FALSE(PatternMatcher(QString::fromUtf8(p)).matchesEverything()) << p;
+        EXPECT_FALSE(PatternMatcher(QString::fromUtf8(p)).matches("xy", 2)) << p;
 }
 
 // Patterns that make naive backtracking take exponential time: a
