@@ -55,8 +55,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto filterField = ReadListingField(raw, FieldFilter);
     FUZZ_CHECK(filterField.has_value(), Quoted(raw));
     FUZZ_CHECK(FilterTextOf(raw) == filterField->mid(kFilterMarker.size()), Quoted(raw));
-    const DisplayRow row = DeriveDisplayRow(raw);
-    FUZZ_CHECK(row.source == ExpectedField(raw, 1).value_or(QString()), Quoted(raw));
+    // Shown whole when the bound allows it, else cut to the bound plus "...".
+    const QString source = ExpectedField(raw, 1).value_or(QString());
+    FUZZ_CHECK(ShownListingField(raw, 1, raw.size()) == source, Quoted(raw));
+    FUZZ_CHECK(ShownListingField(raw, 1, 8) ==
+                   (source.size() > 8 ? source.left(8) + QStringLiteral("...") : source),
+               Quoted(raw));
 
     // An encoded Listing: seven "<", every field back as it went in.
     const QString line = EncodeListingLine(l);
