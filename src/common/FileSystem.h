@@ -166,7 +166,8 @@ struct SourceFile {
 };
 
 // Opens name in folder for reading without ever blocking (a FIFO or device
-// is not read). A link is followed to its file and remembered as the name.
+// is not read). A link is followed only to a regular file, and remembered as
+// the name.
 bool OpenSource(const Folder& folder, const char* name, SourceFile& source);
 // "Attributes to normal" for an open source, unless it was reached through a
 // link.

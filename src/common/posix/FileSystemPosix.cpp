@@ -545,6 +545,10 @@ bool OpenSource(const Folder& folder, const char* name, SourceFile& source) {
         struct stat link {};
         if (::fstatat(dir, name, &link, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISLNK(link.st_mode))
             return false;
+        // Nor is a device opened through a link.
+        struct stat target {};
+        if (::fstatat(dir, name, &target, 0) != 0 || !S_ISREG(target.st_mode))
+            return false;
         source.handle.reset(::openat(dir, name, kFlags));
         struct stat again {};
         if (!source.handle.valid() || ::fstatat(dir, name, &again, AT_SYMLINK_NOFOLLOW) != 0 ||
