@@ -85,6 +85,19 @@ TEST_F(CopyFileTest, AFifoIsNeverOpenedAndFails) {
     EXPECT_FALSE(t.exists(QStringLiteral("out")));
 }
 
+TEST_F(CopyFileTest, ALinkIsOpenedOnlyWhenItLeadsToARegularFile) {
+    t.write(QStringLiteral("file"), "data");
+    ASSERT_EQ(::mkfifo(path(QStringLiteral("fifo")).constData(), 0644), 0);
+    const fs::Folder folder = fs::Folder::OpenAsNamed(path(QString()));
+    for (const char* target : {"file", "fifo", "missing"}) {
+        const QByteArray link = QByteArray("to-") + target;
+        ASSERT_EQ(::symlink(target, (path(QString()) + '/' + link).constData()), 0);
+        fs::SourceFile source;
+        EXPECT_EQ(fs::OpenSource(folder, link.constData(), source), target == QByteArray("file"))
+            << target;
+    }
+}
+
 TEST_F(CopyFileTest, ReplacesTheDestinationWholeAndLeavesNoTemporaryFile) {
     t.write(QStringLiteral("in"), "short");
     t.write(QStringLiteral("out"), "a much longer previous destination");
