@@ -71,13 +71,19 @@ rotated() {
 }
 
 median() { printf '%s\n' $1 | sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+# The disk has slow spells of seconds (new files right after many were
+# deleted, by us or by anyone else), so beside the ratio of the medians the
+# median of each round's own ratio is printed: the two tools of one round run
+# back to back and mostly meet the same spell.
 row() {  # row LABEL ZANDREL REFERENCE REF_NAME
-    local z r
+    local z r p
     z=$(median "${times[$2]}"); r=$(median "${times[$3]}")
-    awk -v n="$1" -v z="$z" -v r="$r" -v t="$4" \
-        'BEGIN { printf "%-40s %10.0f %10.0f %-30s %6.2f\n", n, z / 1000, r / 1000, t, z / r }'
+    p=$(median "$(paste <(printf '%s\n' ${times[$2]}) <(printf '%s\n' ${times[$3]}) |
+        awk '{ printf "%.4f\n", $1 / $2 }')")
+    awk -v n="$1" -v z="$z" -v r="$r" -v t="$4" -v p="$p" \
+        'BEGIN { printf "%-40s %10.0f %10.0f %-30s %6.2f %6.2f\n", n, z / 1000, r / 1000, t, z / r, p }'
 }
-printf '\n%-40s %10s %10s %-30s %6s\n' case "zandrel ms" "ref ms" reference ratio
+printf '\n%-40s %10s %10s %-30s %6s %6s\n' case "zandrel ms" "ref ms" reference ratio paired
 
 # Copy: the master tree is only read.
 if [[ $phases == *copy* ]]; then

@@ -158,14 +158,20 @@ struct SourceFile {
     FileInfo info;              // the opened file itself
     FileIdentity nameIdentity;  // the name: the file, or the link to it
     bool throughLink = false;
+    // As found when opened, so the copy can tell that it was written to
+    // meanwhile without looking again first.
+    qint64 modifiedNs = 0;
+    qint64 changedNs = 0;
+    qint64 allocated = 0;  // bytes of storage; fewer than size means holes
 };
 
 // Opens name in folder for reading without ever blocking (a FIFO or device
-// is not read). A link is followed to its file and remembered as the name.
+// is not read). A link is followed only to a regular file, and remembered as
+// the name.
 bool OpenSource(const Folder& folder, const char* name, SourceFile& source);
 // "Attributes to normal" for an open source, unless it was reached through a
 // link.
-void AddOwnerWrite(const SourceFile& source);
+void AddOwnerWrite(SourceFile& source);
 
 // Called once per block of this size with the bytes done and the total;
 // returning false stops the copy.

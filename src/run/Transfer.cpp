@@ -252,15 +252,16 @@ bool ListingTransfer::transferFile(const QByteArray& source, int i, int count) {
     // The source below its folder, reached the same way.
     const fs::Folder* sourceFolder = nullptr;
     QByteArray sourceName;
+    bool belowTopLevel = false;
     if (source.startsWith(sourcePrefix_)) {
         const qsizetype nameAt = source.lastIndexOf(kSeparator) + 1;
         sourceName = source.mid(nameAt);
+        belowTopLevel = nameAt > sourcePrefix_.size();
         sourceFolder = sources_.reach(QByteArrayView(source).sliced(
             sourcePrefix_.size(), std::max<qsizetype>(0, nameAt - 1 - sourcePrefix_.size())));
     }
+    fs::SourceFile file;
     if (!facts.alreadyMoved && !facts.excluded) {
-        if (sourceFolder)
-            facts.source = sourceFolder->info(sourceName.constData(), true);
         facts.destinationReachable = destinationReachable;
         if (destinationFolder)
             facts.destination = destinationFolder->info(destinationName.constData(), true);
@@ -271,6 +272,16 @@ bool ListingTransfer::transferFile(const QByteArray& source, int i, int count) {
                 move_ && facts.destination.exists() &&
                 placedByMove_.find(facts.destination.identity) != placedByMove_.end();
         }
+        // Below the source folder the walk lists only files, so the source
+        // is opened at once and examined through the open file; one at the
+        // top may be a device, which is never opened. A file that cannot be
+        // opened is examined by name, as is one the rule skips anyway.
+        const bool skipped = w_.rule == ExistingFileRule::SkipFile && facts.destination.exists();
+        if (sourceFolder && belowTopLevel && !preview_ && !skipped &&
+            fs::OpenSource(*sourceFolder, sourceName.constData(), file))
+            facts.source = file.info;
+        else if (sourceFolder)
+            facts.source = sourceFolder->info(sourceName.constData(), true);
     }
 
     const FileDecision decision = DecideFile(facts, w_.rule);
@@ -288,7 +299,7 @@ bool ListingTransfer::transferFile(const QByteArray& source, int i, int count) {
         addError(kCopyFailed, source);
         return true;
     }
-    carryOut(decision, *sourceFolder, sourceName, facts, *destinationFolder, destinationName,
+    carryOut(decision, *sourceFolder, sourceName, file, facts, *destinationFolder, destinationName,
              source);
     return true;
 }
@@ -312,10 +323,10 @@ void ListingTransfer::simulate(FileDecision decision, const QByteArray& source,
 }
 
 void ListingTransfer::carryOut(FileDecision, const fs::Folder& sourceFolder, const QByteArray& name,
-                               const FileFacts& facts, const fs::Folder& destinationFolder,
+                               fs::SourceFile& file, const FileFacts& facts,
+                               const fs::Folder& destinationFolder,
                                const QByteArray& destinationName, const QByteArray& source) {
-    fs::SourceFile file;
-    const bool opened = fs::OpenSource(sourceFolder, name.constData(), file);
+    const bool opened = file.handle.valid() || fs::OpenSource(sourceFolder, name.constData(), file);
     // Attributes to normal, never through a link.
     fs::AddOwnerWrite(file);
     destinationFolder.addOwnerWrite(destinationName.constData(), &facts.destination);

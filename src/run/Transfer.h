@@ -90,7 +90,7 @@ class ListingTransfer {
     void openRoots();
     bool transferFile(const QByteArray& source, int i, int count);
     void carryOut(FileDecision decision, const fs::Folder& sourceFolder, const QByteArray& name,
-                  const FileFacts& facts, const fs::Folder& destinationFolder,
+                  fs::SourceFile& file, const FileFacts& facts, const fs::Folder& destinationFolder,
                   const QByteArray& destinationName, const QByteArray& source);
     quint32 mirroredPermissions(const QByteArray& source, qsizetype belowStart,
                                 QByteArrayView destinationFolder);

@@ -85,6 +85,19 @@ TEST_F(CopyFileTest, AFifoIsNeverOpenedAndFails) {
     EXPECT_FALSE(t.exists(QStringLiteral("out")));
 }
 
+TEST_F(CopyFileTest, ALinkIsOpenedOnlyWhenItLeadsToARegularFile) {
+    t.write(QStringLiteral("file"), "data");
+    ASSERT_EQ(::mkfifo(path(QStringLiteral("fifo")).constData(), 0644), 0);
+    const fs::Folder folder = fs::Folder::OpenAsNamed(path(QString()));
+    for (const char* target : {"file", "fifo", "missing"}) {
+        const QByteArray link = QByteArray("to-") + target;
+        ASSERT_EQ(::symlink(target, (path(QString()) + '/' + link).constData()), 0);
+        fs::SourceFile source;
+        EXPECT_EQ(fs::OpenSource(folder, link.constData(), source), target == QByteArray("file"))
+            << target;
+    }
+}
+
 TEST_F(CopyFileTest, ReplacesTheDestinationWholeAndLeavesNoTemporaryFile) {
     t.write(QStringLiteral("in"), "short");
     t.write(QStringLiteral("out"), "a much longer previous destination");
@@ -116,19 +129,25 @@ TEST_F(CopyFileTest, TheLongestNamesCopyAndReplace) {
     EXPECT_TRUE(TemporaryLeftovers(path(QString())).isEmpty());
 }
 
-TEST_F(CopyFileTest, ReadsToTheEndOfAFileThatGrewAfterItWasOpened) {
-    t.write(QStringLiteral("in"), QByteArray(5000, 'x'));
+TEST_F(CopyFileTest, ReadsToTheEndAndNeverPlacesACopyOfAFileWrittenMeanwhile) {
+    t.write(QStringLiteral("in"), QByteArray(9000, 'y'));
     const fs::Folder folder = fs::Folder::OpenAsNamed(path(QString()));
     fs::SourceFile source;
     ASSERT_TRUE(fs::OpenSource(folder, "in", source));
-    ASSERT_TRUE(WriteBytes(path(QStringLiteral("in")), QByteArray(9000, 'y')));
+    source.info.size = 5000;  // a length taken before the file grew
     fs::CopyRequest request{&folder, "out", {}, 0644};
     qint64 last = 0;
-    EXPECT_EQ(
-        fs::CopyFileBlocks(source, request, [&](qint64 done, qint64) { return (last = done); }),
-        fs::CopyResult::Copied);
+    const auto progress = [&](qint64 done, qint64) { return (last = done); };
+    EXPECT_EQ(fs::CopyFileBlocks(source, request, progress), fs::CopyResult::Copied);
     EXPECT_EQ(t.read(QStringLiteral("out")), QByteArray(9000, 'y'));
     EXPECT_EQ(last, 9000);
+
+    // Written after it was opened: the copy would be neither old nor new.
+    ASSERT_TRUE(fs::OpenSource(folder, "in", source));
+    ASSERT_TRUE(WriteBytes(path(QStringLiteral("in")), QByteArray(12000, 'z')));
+    request.name = "out2";
+    EXPECT_EQ(fs::CopyFileBlocks(source, request, progress), fs::CopyResult::SourceChanged);
+    EXPECT_FALSE(t.exists(QStringLiteral("out2")));
 }
 
 TEST_F(CopyFileTest, AFileIsNeverCopiedOntoItself) {

@@ -50,6 +50,16 @@ FileIdentity IdentityOf(const struct stat& st) {
     return {static_cast<quint64>(st.st_dev), static_cast<quint64>(st.st_ino)};
 }
 
+qint64 Nanoseconds(const struct timespec& t) {
+    return qint64(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
+void Stamp(const struct stat& st, SourceFile& source) {
+    source.modifiedNs = Nanoseconds(st.st_mtim);
+    source.changedNs = Nanoseconds(st.st_ctim);
+    source.allocated = qint64(st.st_blocks) * 512;
+}
+
 // openat2 resolves a whole path without links in one call; kernels before
 // 5.6 (or a filter that forbids it) get the walk one name at a time.
 std::atomic<bool> g_haveOpenat2{true};
@@ -109,6 +119,7 @@ class Temporary {
 
     bool create(quint32 permissions);
     int fd() const { return fd_.native(); }
+    const FileIdentity& identity() const { return identity_; }
     // Puts the file in place at the name; whatever is there is replaced
     // unless it is the source itself.
     CopyResult commit(const FileIdentity* source);
@@ -232,7 +243,7 @@ class ChunkMover {
     static constexpr ssize_t kWriteFailed = -2;
 
     ChunkMover(int in, int out, qint64 lengthAtOpen)
-        : in_(in), out_(out), lengthAtOpen_(lengthAtOpen) {}
+        : in_(in), out_(out), lengthAtOpen_(lengthAtOpen), kernelCopy_(lengthAtOpen > kSmallFile) {}
 
     ssize_t move(off_t offset, size_t len) {
         if (kernelCopy_) {
@@ -258,19 +269,22 @@ class ChunkMover {
             // Reading tells a true end of file from a kernel that declined.
             kernelCopy_ = false;
         }
-        if (!buffer_)
-            buffer_ = std::make_unique<char[]>(kBufferSize);
+        // One buffer for all copies of the thread: most files are small and
+        // would otherwise each pay for one.
+        thread_local std::unique_ptr<char[]> buffer;
+        if (!buffer)
+            buffer = std::make_unique<char[]>(kBufferSize);
         const size_t want = std::min(len, kBufferSize);
         ssize_t got;
         do {
-            got = ::pread(in_, buffer_.get(), want, offset);
+            got = ::pread(in_, buffer.get(), want, offset);
         } while (got < 0 && errno == EINTR);
         if (got < 0)
             return kReadFailed;
         if (got == 0)
             return 0;
         for (ssize_t put = 0; put < got;) {
-            const ssize_t n = ::pwrite(out_, buffer_.get() + put, got - put, offset + put);
+            const ssize_t n = ::pwrite(out_, buffer.get() + put, got - put, offset + put);
             if (n < 0 && errno == EINTR)
                 continue;
             if (n <= 0)
@@ -281,12 +295,14 @@ class ChunkMover {
     }
 
   private:
+    // Up to this size one read and one write cost less than the kernel's
+    // copy, which goes through a pipe for every call.
+    static constexpr qint64 kSmallFile = 64 * 1024;
     static constexpr size_t kBufferSize = 1 << 20;
     int in_;
     int out_;
     qint64 lengthAtOpen_;
-    bool kernelCopy_ = true;
-    std::unique_ptr<char[]> buffer_;
+    bool kernelCopy_;
 };
 
 mode_t CurrentMask() {
@@ -529,6 +545,10 @@ bool OpenSource(const Folder& folder, const char* name, SourceFile& source) {
         struct stat link {};
         if (::fstatat(dir, name, &link, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISLNK(link.st_mode))
             return false;
+        // Nor is a device opened through a link.
+        struct stat target {};
+        if (::fstatat(dir, name, &target, 0) != 0 || !S_ISREG(target.st_mode))
+            return false;
         source.handle.reset(::openat(dir, name, kFlags));
         struct stat again {};
         if (!source.handle.valid() || ::fstatat(dir, name, &again, AT_SYMLINK_NOFOLLOW) != 0 ||
@@ -542,13 +562,18 @@ bool OpenSource(const Folder& folder, const char* name, SourceFile& source) {
     source.info = InfoOf(st);
     if (!source.throughLink)
         source.nameIdentity = source.info.identity;
+    Stamp(st, source);
     return true;
 }
 
-void AddOwnerWrite(const SourceFile& source) {
+void AddOwnerWrite(SourceFile& source) {
     if (source.throughLink || source.info.ownerWritable || !source.handle.valid())
         return;
-    ::fchmod(source.handle.native(), source.info.permissions | S_IWUSR);
+    const int fd = source.handle.native();
+    // The change of mode is no change of the contents.
+    struct stat st {};
+    if (::fchmod(fd, source.info.permissions | S_IWUSR) == 0 && ::fstat(fd, &st) == 0)
+        Stamp(st, source);
 }
 
 CopyResult CopyFileBlocks(SourceFile& source, const CopyRequest& request,
@@ -560,16 +585,12 @@ CopyResult CopyFileBlocks(SourceFile& source, const CopyRequest& request,
     if (request.seen.exists() && request.seen.identity == source.info.identity)
         return CopyResult::SameFile;
     const int in = source.handle.native();
-    struct stat opened {};
-    if (::fstat(in, &opened) != 0)
-        return CopyResult::ReadFailed;
-
     Temporary out(*request.destination, request.name);
     if (!out.create(request.permissions))
         return CopyResult::WriteFailed;
 
     // The caller sees blocks of kBlockSize whatever size the chunks have.
-    const qint64 length = opened.st_size;
+    const qint64 length = source.info.size;
     qint64 shown = 0;
     const auto showBlocks = [&](qint64 upTo, bool final) {
         while (upTo - shown >= kBlockSize || (final && upTo > shown)) {
@@ -584,8 +605,8 @@ CopyResult CopyFileBlocks(SourceFile& source, const CopyRequest& request,
     ChunkMover mover(in, out.fd(), length);
     qint64 position = 0;  // bytes of the source dealt with
     qint64 dataEnd = 0;   // end of the last bytes written
-    // Only a file with fewer blocks than its length can have holes.
-    bool seekData = static_cast<qint64>(opened.st_blocks) * 512 < length;
+    // Only a file with less storage than its length can have holes.
+    bool seekData = source.allocated < length;
     for (;;) {
         // Holes are passed over and stay holes, so sparse files stay small.
         if (seekData) {
@@ -602,7 +623,12 @@ CopyResult CopyFileBlocks(SourceFile& source, const CopyRequest& request,
             if (!showBlocks(position, false))
                 return CopyResult::Aborted;
         }
-        const ssize_t moved = mover.move(position, kChunk);
+        // One byte more than is left: a shorter answer ending at the length
+        // is the end of the file, without another call to find it (a file
+        // grown meanwhile fails the check below).
+        const size_t ask =
+            position < length ? size_t(std::min<qint64>(kChunk, length - position + 1)) : kChunk;
+        const ssize_t moved = mover.move(position, ask);
         if (moved == ChunkMover::kReadFailed)
             return CopyResult::ReadFailed;
         if (moved == ChunkMover::kWriteFailed)
@@ -613,6 +639,8 @@ CopyResult CopyFileBlocks(SourceFile& source, const CopyRequest& request,
         dataEnd = position;
         if (!showBlocks(position, false))
             return CopyResult::Aborted;
+        if (size_t(moved) < ask && position == length)
+            break;
     }
     if (!showBlocks(position, true))
         return CopyResult::Aborted;
@@ -620,16 +648,13 @@ CopyResult CopyFileBlocks(SourceFile& source, const CopyRequest& request,
     // old file nor the new one: fail it, so a Move keeps the source.
     struct stat after {};
     if (::fstat(in, &after) != 0 || after.st_size != position ||
-        after.st_mtim.tv_sec != opened.st_mtim.tv_sec ||
-        after.st_mtim.tv_nsec != opened.st_mtim.tv_nsec ||
-        after.st_ctim.tv_sec != opened.st_ctim.tv_sec ||
-        after.st_ctim.tv_nsec != opened.st_ctim.tv_nsec)
+        Nanoseconds(after.st_mtim) != source.modifiedNs ||
+        Nanoseconds(after.st_ctim) != source.changedNs)
         return CopyResult::SourceChanged;
     if (dataEnd < position && ::ftruncate(out.fd(), position) != 0)
         return CopyResult::WriteFailed;
-    struct stat made {};
-    if (placed && ::fstat(out.fd(), &made) == 0)
-        *placed = IdentityOf(made);
+    if (placed)
+        *placed = out.identity();
     return out.commit(&source.info.identity);
 }
 
@@ -639,9 +664,8 @@ bool PutEmptyFile(const CopyRequest& request, const FileIdentity* source, FileId
     Temporary out(*request.destination, request.name);
     if (!out.create(request.permissions))
         return false;
-    struct stat made {};
-    if (placed && ::fstat(out.fd(), &made) == 0)
-        *placed = IdentityOf(made);
+    if (placed)
+        *placed = out.identity();
     return out.commit(source) == CopyResult::Copied;
 }
 
