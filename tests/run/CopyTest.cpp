@@ -137,8 +137,8 @@ TEST_F(CopyFileTest, ReadsToTheEndAndNeverPlacesACopyOfAFileWrittenMeanwhile) {
     source.info.size = 5000;  // a length taken before the file grew
     fs::CopyRequest request{&folder, "out", {}, 0644};
     qint64 last = 0;
-    const auto progress = [&](qint64 done, qint64) { return (last = done); };
-    EXPECT_EQ(fs::CopyFileBlocks(source, request, progress), fs::CopyResult::Copied);
+    const auto onBlock = [&](qint64 done, qint64) { return (last = done); };
+    EXPECT_EQ(fs::CopyFileBlocks(source, request, onBlock), fs::CopyResult::Copied);
     EXPECT_EQ(t.read(QStringLiteral("out")), QByteArray(9000, 'y'));
     EXPECT_EQ(last, 9000);
 
@@ -146,7 +146,7 @@ TEST_F(CopyFileTest, ReadsToTheEndAndNeverPlacesACopyOfAFileWrittenMeanwhile) {
     ASSERT_TRUE(fs::OpenSource(folder, "in", source));
     ASSERT_TRUE(WriteBytes(path(QStringLiteral("in")), QByteArray(12000, 'z')));
     request.name = "out2";
-    EXPECT_EQ(fs::CopyFileBlocks(source, request, progress), fs::CopyResult::SourceChanged);
+    EXPECT_EQ(fs::CopyFileBlocks(source, request, onBlock), fs::CopyResult::SourceChanged);
     EXPECT_FALSE(t.exists(QStringLiteral("out2")));
 }
 
