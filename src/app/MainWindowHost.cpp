@@ -1,7 +1,6 @@
 #include "app/MainWindowHost.h"
 
 #include <QCoreApplication>
-#include <QLabel>
 #include <QMainWindow>
 #include <QMenu>
 #include <QPushButton>
@@ -41,6 +40,8 @@ MainWindowHost::MainWindowHost(Dialogs& dialogs, const BackupList& doc, SessionF
 
 Answer MainWindowHost::message(Icon icon, const QString& title, const QString& text,
                                Buttons buttons, Answer defaultButton) {
+    // The panel behind the box shows where the run stands.
+    c_.panel->Refresh();
     return dialogs_.message(icon, title, text, buttons, defaultButton);
 }
 
@@ -70,7 +71,7 @@ void MainWindowHost::setStartCaption(const QString& caption) {
 }
 
 void MainWindowHost::setStatusText(const QString& text) {
-    c_.statusText->setText(text);
+    c_.panel->ShowStatusText(text);
 }
 
 void MainWindowHost::clearReports() {
@@ -131,8 +132,7 @@ void MainWindowHost::ShowOverallProgress(int i, int count) {
 
 void MainWindowHost::ShowCurrentFile(const QByteArray& destinationPath,
                                      const QByteArray& sourceFile) {
-    setStatusText(DecodePath(destinationPath));
-    c_.panel->ShowCurrentFileName(DecodePath(GetFileName(sourceFile)));
+    c_.panel->ShowCurrentFile(DecodePath(GetFileName(sourceFile)), DecodePath(destinationPath));
 }
 
 void MainWindowHost::BeginFileProgress(qint64 length) {

@@ -3,18 +3,26 @@
 #include <QGridLayout>
 #include <QLabel>
 #include <QProgressBar>
+#include <QTimer>
 #include <cmath>
+#include <limits>
 
 #include "common/FormatSize.h"
+#include "run/ui/ValueLabel.h"
 
 namespace zandrel {
 
 namespace {
 
-QLabel* makeLabel(QWidget* parent, const char* objectName, const QString& text) {
-    auto* label = new QLabel(text, parent);
-    if (objectName)
-        label->setObjectName(QLatin1String(objectName));
+QLabel* makeCaption(QWidget* parent, const QString& text) {
+    return new QLabel(text, parent);
+}
+
+QLabel* makeValue(QWidget* parent, const char* objectName, const QString& text) {
+    auto* label = new ValueLabel(text, parent);
+    label->setObjectName(QLatin1String(objectName));
+    // Texts that change per file or block must not relayout the panel.
+    label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
     return label;
 }
 
@@ -29,144 +37,173 @@ QProgressBar* makeBar(QWidget* parent, const char* objectName, const QString& ac
     return bar;
 }
 
-constexpr int kRepaintIntervalMs = 33;
+constexpr int kRefreshIntervalMs = 33;
+
+const QString kIdlePath = QStringLiteral("Current file");
+const QString kIdleCount = QStringLiteral("0");
+const QString kIdleSoFar = QStringLiteral("0 bytes");
 
 }  // namespace
 
-ProgressPanel::ProgressPanel(QWidget* parent) : QFrame(parent) {
+ProgressPanel::ProgressPanel(QWidget* parent, QLabel* statusText) : QFrame(parent) {
     setObjectName(QStringLiteral("Picture1"));
     setFrameShape(QFrame::StyledPanel);
     auto* grid = new QGridLayout(this);
     grid->setContentsMargins(8, 6, 8, 6);
     grid->setVerticalSpacing(2);
 
-    lblpath_ = makeLabel(this, "lblpath", QStringLiteral("Current file"));
-    // Texts that change per file or block must not relayout the panel.
-    lblpath_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    path_ = {makeValue(this, "lblpath", kIdlePath), kIdlePath};
     fileBar_ = makeBar(this, "ProgressBar2", QStringLiteral("Current file progress"));
     overallBar_ = makeBar(this, "ProgressBar1", QStringLiteral("Overall progress"));
-    lblpercent_ = makeLabel(this, "lblpercent", QStringLiteral("0"));
-    lblsofar_ = makeLabel(this, "lblsofar", QStringLiteral("0 bytes"));
-    lblspeed_ = makeLabel(this, "lblspeed", QStringLiteral("0 bytes/sec"));
-    lblcopied_ = makeLabel(this, "lblcopied", QStringLiteral("0"));
-    lblskipped_ = makeLabel(this, "lblskipped", QStringLiteral("0"));
-    lblerrors_ = makeLabel(this, "lblerrors", QStringLiteral("0"));
+    percent_ = {makeValue(this, "lblpercent", kIdleCount), kIdleCount};
+    sofar_ = {makeValue(this, "lblsofar", kIdleSoFar), kIdleSoFar};
+    lblspeed_ = makeValue(this, "lblspeed", QStringLiteral("0 bytes/sec"));
+    copied_ = {makeValue(this, "lblcopied", kIdleCount), kIdleCount};
+    skipped_ = {makeValue(this, "lblskipped", kIdleCount), kIdleCount};
+    errors_ = {makeValue(this, "lblerrors", kIdleCount), kIdleCount};
+    if (statusText)
+        status_ = {statusText, statusText->text()};
 
-    grid->addWidget(lblpath_, 0, 0, 1, 4);
+    grid->addWidget(path_.label, 0, 0, 1, 4);
     grid->addWidget(fileBar_, 1, 0, 1, 4);
-    grid->addWidget(makeLabel(this, nullptr, QStringLiteral("Overall")), 2, 0, 1, 4);
+    grid->addWidget(makeCaption(this, QStringLiteral("Overall")), 2, 0, 1, 4);
     grid->addWidget(overallBar_, 3, 0, 1, 4);
     const struct {
         const char* caption;
         QLabel* value;
         int row, column;
-    } pairs[] = {{"%:", lblpercent_, 4, 0},       {"So far:", lblsofar_, 5, 0},
-                 {"Speed:", lblspeed_, 6, 0},     {"Copied:", lblcopied_, 4, 2},
-                 {"Skipped:", lblskipped_, 5, 2}, {"Errors:", lblerrors_, 6, 2}};
+    } pairs[] = {{"%:", percent_.label, 4, 0},       {"So far:", sofar_.label, 5, 0},
+                 {"Speed:", lblspeed_, 6, 0},        {"Copied:", copied_.label, 4, 2},
+                 {"Skipped:", skipped_.label, 5, 2}, {"Errors:", errors_.label, 6, 2}};
     for (const auto& p : pairs) {
-        grid->addWidget(makeLabel(this, nullptr, QLatin1String(p.caption)), p.row, p.column);
-        p.value->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+        grid->addWidget(makeCaption(this, QLatin1String(p.caption)), p.row, p.column);
         grid->addWidget(p.value, p.row, p.column + 1);
     }
     grid->setColumnStretch(1, 3);
     grid->setColumnStretch(3, 2);
     grid->setRowStretch(7, 1);
-    sinceRepaint_.start();
-    applyTimer_ = new QTimer(this);
-    applyTimer_->setSingleShot(true);
-    applyTimer_->setInterval(0);
-    connect(applyTimer_, &QTimer::timeout, this, &ProgressPanel::applyBars);
+    sinceRefresh_.start();
+    refreshTimer_ = new QTimer(this);
+    refreshTimer_->setSingleShot(true);
+    connect(refreshTimer_, &QTimer::timeout, this, &ProgressPanel::Refresh);
 }
 
-void ProgressPanel::setBars(int fileValue, int overallValue) {
-    if (fileValue == fileValue_ && overallValue == overallValue_)
+void ProgressPanel::set(Shown& shown, const QString& text) {
+    if (!shown.label || shown.text == text)
         return;
-    fileValue_ = fileValue;
-    overallValue_ = overallValue;
-    if (!applyTimer_->isActive())
-        applyTimer_->start();
+    shown.text = text;
+    changed();
 }
 
-void ProgressPanel::applyBars() {
+void ProgressPanel::changed() {
+    const qint64 since = sinceRefresh_.elapsed();
+    if (since >= kRefreshIntervalMs)
+        Refresh();
+    else if (!refreshTimer_->isActive())
+        refreshTimer_->start(static_cast<int>(kRefreshIntervalMs - since));
+}
+
+void ProgressPanel::Refresh() {
+    refreshTimer_->stop();
+    sinceRefresh_.restart();
+    if (sofarPending_) {
+        sofar_.text = FormatSize(sofarBytes_);
+        sofarPending_ = false;
+    }
+    // A progress bar repaints itself at once on a visible change, and every
+    // repaint waits for the display server. With updates held, the panel is
+    // painted once, with everything else, at the run's next yield.
+    const bool holding = updatesEnabled();
+    setUpdatesEnabled(false);
+    for (Shown* s : {&path_, &percent_, &sofar_, &copied_, &skipped_, &errors_, &status_})
+        if (s->label && s->label->text() != s->text)
+            s->label->setText(s->text);
+    if (fileBar_->maximum() != fileMaximum_)
+        fileBar_->setRange(0, fileMaximum_);
     fileBar_->setValue(fileValue_);
     overallBar_->setValue(overallValue_);
-}
-
-void ProgressPanel::setLabel(QLabel* label, const QString& text) {
-    if (label->text() == text)
-        return;
-    label->setText(text);
-    flush();
-}
-
-void ProgressPanel::flush() {
-    // The copy runs between yields; show current values without repainting
-    // on every block.
-    if (sinceRepaint_.elapsed() < kRepaintIntervalMs)
-        return;
-    sinceRepaint_.restart();
-    applyBars();
-    if (isVisible())
-        repaint();
+    setUpdatesEnabled(holding);
 }
 
 void ProgressPanel::ShowOverallProgress(int i, int count) {
     const double share = count > 0 ? static_cast<float>(i) / static_cast<float>(count) * 100.0f : 0;
-    setBars(fileValue_, static_cast<int>(share));
+    if (overallValue_ == static_cast<int>(share))
+        return;
+    overallValue_ = static_cast<int>(share);
+    changed();
 }
 
-void ProgressPanel::ShowCurrentFileName(const QString& name) {
-    setLabel(lblpath_, name);
+void ProgressPanel::ShowCurrentFile(const QString& name, const QString& destination) {
+    set(path_, name);
+    set(status_, destination);
 }
 
 void ProgressPanel::BeginFileProgress(qint64 length) {
-    fileLength_ = length;
     fileScale_ = 1;
     while (length / fileScale_ > std::numeric_limits<int>::max()) fileScale_ *= 2;
-    fileBar_->setRange(0, static_cast<int>(length / fileScale_));
-    setBars(0, overallValue_);
+    fileMaximum_ = static_cast<int>(length / fileScale_);
+    fileValue_ = 0;
+    changed();
 }
 
 void ProgressPanel::ShowBlockProgress(qint64 position, qint64 length, double runBytesCopied) {
-    setBars(static_cast<int>(position / fileScale_), overallValue_);
+    const int value = static_cast<int>(position / fileScale_);
+    if (value != fileValue_) {
+        fileValue_ = value;
+        changed();
+    }
     const double p =
         length > 0 ? static_cast<double>(position) / static_cast<double>(length) * 100.0 : 0;
     const double rounded = std::nearbyint(p);  // halves to the even neighbour
-    setLabel(lblpercent_, QString::number(static_cast<long long>(rounded)));
-    setLabel(lblsofar_, FormatSize(runBytesCopied));
+    set(percent_, QString::number(static_cast<long long>(rounded)));
+    // Formatted when shown: most blocks go by between two refreshes.
+    if (runBytesCopied != sofarBytes_) {
+        sofarBytes_ = runBytesCopied;
+        sofarPending_ = true;
+        changed();
+    }
 }
 
 void ProgressPanel::EndFileProgress() {
-    setBars(0, overallValue_);
+    fileValue_ = 0;
+    changed();
 }
 
 void ProgressPanel::ShowCopiedCount(int copied) {
-    setLabel(lblcopied_, QString::number(copied));
+    set(copied_, QString::number(copied));
 }
 
 void ProgressPanel::ShowErrorCount(int errors) {
-    setLabel(lblerrors_, QString::number(errors));
+    set(errors_, QString::number(errors));
 }
 
 void ProgressPanel::AddSkipped() {
-    setLabel(lblskipped_, QString::number(lblskipped_->text().toInt() + 1));
+    set(skipped_, QString::number(skipped_.text.toInt() + 1));
 }
 
 void ProgressPanel::ShowSpeed(const QString& text) {
     lblspeed_->setText(text);
-    if (isVisible())
-        lblspeed_->repaint();
+}
+
+void ProgressPanel::ShowStatusText(const QString& text) {
+    if (!status_.label)
+        return;
+    status_.text = text;
+    status_.label->setText(text);
 }
 
 void ProgressPanel::Reset() {
-    lblpath_->setText(QStringLiteral("Current file"));
-    lblpercent_->setText(QStringLiteral("0"));
-    lblcopied_->setText(QStringLiteral("0"));
-    lblskipped_->setText(QStringLiteral("0"));
-    lblerrors_->setText(QStringLiteral("0"));
-    lblsofar_->setText(QStringLiteral("0 bytes"));
-    setBars(0, 0);
-    applyBars();
+    path_.text = kIdlePath;
+    percent_.text = kIdleCount;
+    copied_.text = kIdleCount;
+    skipped_.text = kIdleCount;
+    errors_.text = kIdleCount;
+    sofar_.text = kIdleSoFar;
+    sofarBytes_ = 0;
+    sofarPending_ = false;
+    fileValue_ = 0;
+    overallValue_ = 0;
+    Refresh();
 }
 
 }  // namespace zandrel
