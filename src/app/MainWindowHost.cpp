@@ -12,7 +12,6 @@
 #include <cmath>
 
 #include "common/FormatSize.h"
-#include "common/Paths.h"
 #include "common/SessionFlags.h"
 #include "listing/BackupList.h"
 #include "run/RunDriver.h"
@@ -132,7 +131,7 @@ void MainWindowHost::ShowOverallProgress(int i, int count) {
 
 void MainWindowHost::ShowCurrentFile(const QByteArray& destinationPath,
                                      const QByteArray& sourceFile) {
-    c_.panel->ShowCurrentFile(DecodePath(GetFileName(sourceFile)), DecodePath(destinationPath));
+    c_.panel->ShowCurrentFile(sourceFile, destinationPath);
 }
 
 void MainWindowHost::BeginFileProgress(qint64 length) {

@@ -40,8 +40,10 @@ class RunInWindow : public MainWindowFixture {
     void addListings(int n) {
         for (int i = 1; i <= n; ++i) doc().appendLine(listingFor(i));
     }
-    // Long to copy in blocks yet small on disk: the run is surely under way
-    // when the event loop first passes.
+    // Long to copy in blocks yet small on disk: its blocks are reported for
+    // far longer than the panel takes to show the file, whose name tells
+    // whileRunning that the copy is under way.
+    static constexpr qint64 kLongToCopy = qint64(64) << 30;
     void makeSparse(const QString& relative, qint64 size) {
         files.write(relative, "x");
         ASSERT_EQ(::truncate(QFile::encodeName(files.path(relative)).constData(), size), 0);
@@ -178,7 +180,7 @@ TEST_F(RunInWindow, RunWithoutFailureOpensNoSummary) {
 
 TEST_F(RunInWindow, ClicksDuringARunAbortAndNoGoesOn) {
     addListings(1);
-    makeSparse(QStringLiteral("src1/big.bin"), qint64(2) << 30);
+    makeSparse(QStringLiteral("src1/big.bin"), kLongToCopy);
     files.write(QStringLiteral("src1/small.txt"), "s");
     QStringList seen;
     whileRunning([&] {
@@ -214,7 +216,7 @@ TEST_F(RunInWindow, ClicksDuringARunAbortAndNoGoesOn) {
 
 TEST_F(RunInWindow, ClosingDuringARunAsksItToAbort) {
     addListings(1);
-    makeSparse(QStringLiteral("src1/big.bin"), qint64(2) << 30);
+    makeSparse(QStringLiteral("src1/big.bin"), kLongToCopy);
     files.write(QStringLiteral("src1/small.txt"), "s");
     bool stillOpen = false;
     whileRunning([&] {

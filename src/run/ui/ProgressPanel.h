@@ -6,6 +6,7 @@
 // the window paints at that rate however fast the files go by, and the
 // per-block work of a copy stays a comparison.
 
+#include <QByteArray>
 #include <QElapsedTimer>
 #include <QFrame>
 #include <QString>
@@ -23,7 +24,8 @@ class ProgressPanel : public QFrame {
     explicit ProgressPanel(QWidget* parent = nullptr, QLabel* statusText = nullptr);
 
     void ShowOverallProgress(int i, int count);
-    void ShowCurrentFile(const QString& name, const QString& destination);
+    // sourceFile and destination as the file system names them.
+    void ShowCurrentFile(const QByteArray& sourceFile, const QByteArray& destination);
     void BeginFileProgress(qint64 length);
     void ShowBlockProgress(qint64 position, qint64 length, double runBytesCopied);
     void EndFileProgress();
@@ -39,30 +41,35 @@ class ProgressPanel : public QFrame {
     void Refresh();
 
   private:
-    // A label and the text it is to show.
-    struct Shown {
-        QLabel* label = nullptr;
-        QString text;
-    };
-    void set(Shown& shown, const QString& text);
     void changed();
 
-    Shown path_;     // lblpath
-    Shown percent_;  // lblpercent
-    Shown sofar_;    // lblsofar
-    double sofarBytes_ = 0;
-    bool sofarPending_ = false;  // sofarBytes_ is not formatted into sofar_ yet
-    Shown copied_;               // lblcopied
-    Shown skipped_;              // lblskipped
-    Shown errors_;               // lblerrors
-    Shown status_;               // the status bar
+    // What the controls are to show; texts are made only when shown.
+    struct Values {
+        QByteArray sourceFile;  // null: no file yet
+        QByteArray destination;
+        bool destinationWaiting = false;  // not yet in the status bar
+        long long percent = 0;
+        double runBytesCopied = 0;
+        int copied = 0;
+        int skipped = 0;
+        int errors = 0;
+        int fileMaximum = 100;
+        int fileValue = 0;
+        int overallValue = 0;
+    };
+    Values v_;
+
+    QLabel* lblpath_;
+    QLabel* lblpercent_;
+    QLabel* lblsofar_;
     QLabel* lblspeed_;
+    QLabel* lblcopied_;
+    QLabel* lblskipped_;
+    QLabel* lblerrors_;
+    QLabel* statusText_;
     QProgressBar* fileBar_;     // ProgressBar2
     QProgressBar* overallBar_;  // ProgressBar1
     int fileScale_ = 1;         // the bar's range is an int; long files are scaled down
-    int fileMaximum_ = 100;
-    int fileValue_ = 0;
-    int overallValue_ = 0;
     QElapsedTimer sinceRefresh_;
     QTimer* refreshTimer_;  // shows the last changes once the run goes quiet
 };
