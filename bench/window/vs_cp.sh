@@ -9,17 +9,19 @@
 # removed only after all runs (ext4 is slow to create files right after many
 # were deleted).
 # Usage: bench/window/vs_cp.sh [BUILD_DIR] [WORK_DIR]   RUNS=5 LOADS="a b c"
+#        ZANDREL=path/to/zandrel measures that program instead of BUILD_DIR's
+#        (for a before-and-after comparison).
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/../.." && pwd)
 build=${1:-$repo/build}
 runs=${RUNS:-5}
 loads=${LOADS:-a b c}
 command -v Xvfb >/dev/null || apt-get install -y -qq xvfb >/dev/null
-cmake --build "$build" --target zandrel -j2 >/dev/null
+[ -n "${ZANDREL:-}" ] || cmake --build "$build" --target zandrel -j2 >/dev/null
 
 work=${2:-$(mktemp -d)}
 mkdir -p "$work/bin"
-cp "$build/zandrel" "$work/bin/zandrel"
+cp "${ZANDREL:-$build/zandrel}" "$work/bin/zandrel"
 display=:$((90 + RANDOM % 9))
 Xvfb "$display" -screen 0 1024x768x24 >/dev/null 2>&1 &
 xvfb=$!
@@ -32,7 +34,9 @@ mkdir -p "$work/a" "$work/b" "$work/c"
 if [[ $loads == *b* ]]; then
     for d in $(seq -w 0 399); do
         mkdir "$work/b/d$d"
-        for f in $(seq -w 0 49); do head -c 4096 /dev/urandom >"$work/b/d$d/f$f.dat"; done
+        # f00.dat to f49.dat, one process pair per folder instead of one per file.
+        head -c $((50 * 4096)) /dev/urandom |
+            split -b 4096 -d -a 2 --additional-suffix=.dat - "$work/b/d$d/f"
     done
 fi
 

@@ -28,6 +28,7 @@
 #include "run/HeadlessRun.h"
 #include "run/RunDriver.h"
 #include "run/ui/ProgressPanel.h"
+#include "run/ui/ValueLabel.h"
 
 namespace zandrel {
 
@@ -72,8 +73,8 @@ MainWindow::MainWindow(Dialogs& dialogs, QWidget* parent)
     buildMenus();
     buildControls();
     host_ = new MainWindowHost(dialogs, *doc_, flags_,
-                               {this, listView1_, listView3_, panel_, statusLabel_, command1_,
-                                command2_, command3_, command5_, fileMenu_, selectionMenu_});
+                               {this, listView1_, listView3_, panel_, command1_, command2_,
+                                command3_, command5_, fileMenu_, selectionMenu_});
     commands_ = std::make_unique<ListCommands>(*doc_, *host_, flags_);
     driver_ = std::make_unique<RunDriver>(*doc_, *host_, *host_, flags_, host_->progress());
     host_->followRun(*driver_);
@@ -205,16 +206,17 @@ void MainWindow::buildControls() {
     listView3_->viewport()->installEventFilter(this);
     place(listView3_, 0, 3960, 4545, 2325);
 
-    panel_ = new ProgressPanel(central);
-    place(panel_, 4560, 3975, 4545, 2295);
-
     statusBar()->setObjectName(QStringLiteral("StatusBar1"));
     statusBar()->setSizeGripEnabled(false);
-    statusLabel_ = new QLabel(statusBar());
-    statusLabel_->setObjectName(QStringLiteral("StatusBar1Text"));
+    auto* statusLabel = new ValueLabel(statusBar());
+    statusLabel->setObjectName(QStringLiteral("StatusBar1Text"));
     // A path per file must not relayout the window.
-    statusLabel_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
-    statusBar()->addWidget(statusLabel_, 1);
+    statusLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    statusBar()->addWidget(statusLabel, 1);
+
+    // The panel sets the status text too: a run shows each file's destination there.
+    panel_ = new ProgressPanel(central, statusLabel);
+    place(panel_, 4560, 3975, 4545, 2295);
 }
 
 void MainWindow::setWindowHeightTwips(int contentBottomTwips) {

@@ -10,7 +10,6 @@
 #include "common/SessionFlags.h"
 #include "help/ContextIDs.h"
 
-class QLabel;
 class QMenu;
 class QPushButton;
 class QTreeView;
@@ -74,7 +73,6 @@ class MainWindow : public QMainWindow {
     QTreeView* listView1_ = nullptr;
     QTreeWidget* listView3_ = nullptr;
     ProgressPanel* panel_ = nullptr;
-    QLabel* statusLabel_ = nullptr;
     QPushButton* command1_ = nullptr;
     QPushButton* command2_ = nullptr;
     QPushButton* command3_ = nullptr;

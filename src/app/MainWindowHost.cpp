@@ -1,7 +1,6 @@
 #include "app/MainWindowHost.h"
 
 #include <QCoreApplication>
-#include <QLabel>
 #include <QMainWindow>
 #include <QMenu>
 #include <QPushButton>
@@ -13,7 +12,6 @@
 #include <cmath>
 
 #include "common/FormatSize.h"
-#include "common/Paths.h"
 #include "common/SessionFlags.h"
 #include "listing/BackupList.h"
 #include "run/RunDriver.h"
@@ -41,6 +39,8 @@ MainWindowHost::MainWindowHost(Dialogs& dialogs, const BackupList& doc, SessionF
 
 Answer MainWindowHost::message(Icon icon, const QString& title, const QString& text,
                                Buttons buttons, Answer defaultButton) {
+    // The panel behind the box shows where the run stands.
+    c_.panel->Refresh();
     return dialogs_.message(icon, title, text, buttons, defaultButton);
 }
 
@@ -70,7 +70,7 @@ void MainWindowHost::setStartCaption(const QString& caption) {
 }
 
 void MainWindowHost::setStatusText(const QString& text) {
-    c_.statusText->setText(text);
+    c_.panel->ShowStatusText(text);
 }
 
 void MainWindowHost::clearReports() {
@@ -131,8 +131,7 @@ void MainWindowHost::ShowOverallProgress(int i, int count) {
 
 void MainWindowHost::ShowCurrentFile(const QByteArray& destinationPath,
                                      const QByteArray& sourceFile) {
-    setStatusText(DecodePath(destinationPath));
-    c_.panel->ShowCurrentFileName(DecodePath(GetFileName(sourceFile)));
+    c_.panel->ShowCurrentFile(sourceFile, destinationPath);
 }
 
 void MainWindowHost::BeginFileProgress(qint64 length) {

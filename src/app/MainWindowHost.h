@@ -13,7 +13,6 @@
 #include "common/Host.h"
 #include "run/RunView.h"
 
-class QLabel;
 class QMainWindow;
 class QMenu;
 class QPushButton;
@@ -37,7 +36,6 @@ class MainWindowHost : public QObject, public Host, public RunView {
         QTreeView* listView1 = nullptr;
         QTreeWidget* listView3 = nullptr;
         ProgressPanel* panel = nullptr;
-        QLabel* statusText = nullptr;
         QPushButton* command1 = nullptr;
         QPushButton* command2 = nullptr;
         QPushButton* command3 = nullptr;

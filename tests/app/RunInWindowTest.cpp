@@ -1,6 +1,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QListWidget>
@@ -39,8 +40,10 @@ class RunInWindow : public MainWindowFixture {
     void addListings(int n) {
         for (int i = 1; i <= n; ++i) doc().appendLine(listingFor(i));
     }
-    // Long to copy in blocks yet small on disk: the run is surely under way
-    // when the event loop first passes.
+    // Long to copy in blocks yet small on disk: its blocks are reported for
+    // far longer than the panel takes to show the file, whose name tells
+    // whileRunning that the copy is under way.
+    static constexpr qint64 kLongToCopy = qint64(64) << 30;
     void makeSparse(const QString& relative, qint64 size) {
         files.write(relative, "x");
         ASSERT_EQ(::truncate(QFile::encodeName(files.path(relative)).constData(), size), 0);
@@ -177,7 +180,7 @@ TEST_F(RunInWindow, RunWithoutFailureOpensNoSummary) {
 
 TEST_F(RunInWindow, ClicksDuringARunAbortAndNoGoesOn) {
     addListings(1);
-    makeSparse(QStringLiteral("src1/big.bin"), qint64(2) << 30);
+    makeSparse(QStringLiteral("src1/big.bin"), kLongToCopy);
     files.write(QStringLiteral("src1/small.txt"), "s");
     QStringList seen;
     whileRunning([&] {
@@ -213,7 +216,7 @@ TEST_F(RunInWindow, ClicksDuringARunAbortAndNoGoesOn) {
 
 TEST_F(RunInWindow, ClosingDuringARunAsksItToAbort) {
     addListings(1);
-    makeSparse(QStringLiteral("src1/big.bin"), qint64(2) << 30);
+    makeSparse(QStringLiteral("src1/big.bin"), kLongToCopy);
     files.write(QStringLiteral("src1/small.txt"), "s");
     bool stillOpen = false;
     whileRunning([&] {
@@ -239,40 +242,55 @@ TEST_F(RunInWindow, ClosingDuringARunAsksItToAbort) {
 TEST(ProgressPanelTest, PercentFollowsTheBlocksAndTheBarReturnsToZero) {
     ProgressPanel panel;
     auto* percent = panel.findChild<QLabel*>(QStringLiteral("lblpercent"));
+    auto* bar = panel.findChild<QProgressBar*>(QStringLiteral("ProgressBar2"));
     panel.BeginFileProgress(10000);
     QStringList shown;
     for (qint64 pos : {4096, 8192, 10000}) {
+        const QString before = percent->text();
         panel.ShowBlockProgress(pos, 10000, static_cast<double>(pos));
+        // Each value shows within a refresh interval, with no further call.
+        EXPECT_TRUE(QTest::qWaitFor([&] { return percent->text() != before; }, 1000));
         shown.append(percent->text());
     }
     EXPECT_EQ(shown,
               (QStringList{QStringLiteral("41"), QStringLiteral("82"), QStringLiteral("100")}));
-    auto* bar = panel.findChild<QProgressBar*>(QStringLiteral("ProgressBar2"));
-    QCoreApplication::processEvents();
     EXPECT_EQ(bar->value(), 10000);
     panel.EndFileProgress();
-    QCoreApplication::processEvents();
-    EXPECT_EQ(bar->value(), 0);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return bar->value() == 0; }, 1000));
+}
+
+TEST(ProgressPanelTest, ABurstOfUpdatesIsShownOnceWithItsLastValue) {
+    ProgressPanel panel;
+    auto* copied = panel.findChild<QLabel*>(QStringLiteral("lblcopied"));
+    panel.Refresh();  // a refresh interval starts now
+    QElapsedTimer burst;
+    burst.start();
+    for (int i = 1; i <= 1000; ++i) panel.ShowCopiedCount(i);
+    if (burst.elapsed() < 30) {
+        EXPECT_EQ(copied->text(), QStringLiteral("0"));
+    }
+    EXPECT_TRUE(QTest::qWaitFor([&] { return copied->text() == QStringLiteral("1000"); }, 1000));
 }
 
 TEST(ProgressPanelTest, OverallBarPerFileAndSkippedCounter) {
     ProgressPanel panel;
     auto* bar = panel.findChild<QProgressBar*>(QStringLiteral("ProgressBar1"));
+    auto* skipped = panel.findChild<QLabel*>(QStringLiteral("lblskipped"));
     QList<int> values;
     for (int i = 1; i <= 4; ++i) {
         panel.ShowOverallProgress(i, 4);
-        QCoreApplication::processEvents();
+        panel.Refresh();
         values.append(bar->value());
     }
     EXPECT_EQ(values, (QList<int>{25, 50, 75, 100}));
     panel.ShowOverallProgress(1, 3);
-    QCoreApplication::processEvents();
+    panel.AddSkipped();
+    panel.AddSkipped();
+    panel.Refresh();
     EXPECT_EQ(bar->value(), 33);
-    panel.AddSkipped();
-    panel.AddSkipped();
-    EXPECT_EQ(panel.findChild<QLabel*>(QStringLiteral("lblskipped"))->text(), QStringLiteral("2"));
+    EXPECT_EQ(skipped->text(), QStringLiteral("2"));
     panel.Reset();
-    EXPECT_EQ(panel.findChild<QLabel*>(QStringLiteral("lblskipped"))->text(), QStringLiteral("0"));
+    EXPECT_EQ(skipped->text(), QStringLiteral("0"));
     EXPECT_EQ(bar->value(), 0);
 }
 

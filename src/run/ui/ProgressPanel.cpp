@@ -3,18 +3,27 @@
 #include <QGridLayout>
 #include <QLabel>
 #include <QProgressBar>
+#include <QTimer>
 #include <cmath>
+#include <limits>
 
 #include "common/FormatSize.h"
+#include "common/Paths.h"
+#include "run/ui/ValueLabel.h"
 
 namespace zandrel {
 
 namespace {
 
-QLabel* makeLabel(QWidget* parent, const char* objectName, const QString& text) {
-    auto* label = new QLabel(text, parent);
-    if (objectName)
-        label->setObjectName(QLatin1String(objectName));
+QLabel* makeCaption(QWidget* parent, const QString& text) {
+    return new QLabel(text, parent);
+}
+
+QLabel* makeValue(QWidget* parent, const char* objectName, const QString& text) {
+    auto* label = new ValueLabel(text, parent);
+    label->setObjectName(QLatin1String(objectName));
+    // Texts that change per file or block must not relayout the panel.
+    label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
     return label;
 }
 
@@ -29,32 +38,39 @@ QProgressBar* makeBar(QWidget* parent, const char* objectName, const QString& ac
     return bar;
 }
 
-constexpr int kRepaintIntervalMs = 33;
+constexpr int kRefreshIntervalMs = 33;
+
+const QString kIdlePath = QStringLiteral("Current file");
+
+// Only a changed text costs a repaint.
+void setText(QLabel* label, const QString& text) {
+    if (label->text() != text)
+        label->setText(text);
+}
 
 }  // namespace
 
-ProgressPanel::ProgressPanel(QWidget* parent) : QFrame(parent) {
+ProgressPanel::ProgressPanel(QWidget* parent, QLabel* statusText)
+    : QFrame(parent), statusText_(statusText) {
     setObjectName(QStringLiteral("Picture1"));
     setFrameShape(QFrame::StyledPanel);
     auto* grid = new QGridLayout(this);
     grid->setContentsMargins(8, 6, 8, 6);
     grid->setVerticalSpacing(2);
 
-    lblpath_ = makeLabel(this, "lblpath", QStringLiteral("Current file"));
-    // Texts that change per file or block must not relayout the panel.
-    lblpath_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    lblpath_ = makeValue(this, "lblpath", kIdlePath);
     fileBar_ = makeBar(this, "ProgressBar2", QStringLiteral("Current file progress"));
     overallBar_ = makeBar(this, "ProgressBar1", QStringLiteral("Overall progress"));
-    lblpercent_ = makeLabel(this, "lblpercent", QStringLiteral("0"));
-    lblsofar_ = makeLabel(this, "lblsofar", QStringLiteral("0 bytes"));
-    lblspeed_ = makeLabel(this, "lblspeed", QStringLiteral("0 bytes/sec"));
-    lblcopied_ = makeLabel(this, "lblcopied", QStringLiteral("0"));
-    lblskipped_ = makeLabel(this, "lblskipped", QStringLiteral("0"));
-    lblerrors_ = makeLabel(this, "lblerrors", QStringLiteral("0"));
+    lblpercent_ = makeValue(this, "lblpercent", QStringLiteral("0"));
+    lblsofar_ = makeValue(this, "lblsofar", FormatSize(0));
+    lblspeed_ = makeValue(this, "lblspeed", QStringLiteral("0 bytes/sec"));
+    lblcopied_ = makeValue(this, "lblcopied", QStringLiteral("0"));
+    lblskipped_ = makeValue(this, "lblskipped", QStringLiteral("0"));
+    lblerrors_ = makeValue(this, "lblerrors", QStringLiteral("0"));
 
     grid->addWidget(lblpath_, 0, 0, 1, 4);
     grid->addWidget(fileBar_, 1, 0, 1, 4);
-    grid->addWidget(makeLabel(this, nullptr, QStringLiteral("Overall")), 2, 0, 1, 4);
+    grid->addWidget(makeCaption(this, QStringLiteral("Overall")), 2, 0, 1, 4);
     grid->addWidget(overallBar_, 3, 0, 1, 4);
     const struct {
         const char* caption;
@@ -64,109 +80,117 @@ ProgressPanel::ProgressPanel(QWidget* parent) : QFrame(parent) {
                  {"Speed:", lblspeed_, 6, 0},     {"Copied:", lblcopied_, 4, 2},
                  {"Skipped:", lblskipped_, 5, 2}, {"Errors:", lblerrors_, 6, 2}};
     for (const auto& p : pairs) {
-        grid->addWidget(makeLabel(this, nullptr, QLatin1String(p.caption)), p.row, p.column);
-        p.value->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+        grid->addWidget(makeCaption(this, QLatin1String(p.caption)), p.row, p.column);
         grid->addWidget(p.value, p.row, p.column + 1);
     }
     grid->setColumnStretch(1, 3);
     grid->setColumnStretch(3, 2);
     grid->setRowStretch(7, 1);
-    sinceRepaint_.start();
-    applyTimer_ = new QTimer(this);
-    applyTimer_->setSingleShot(true);
-    applyTimer_->setInterval(0);
-    connect(applyTimer_, &QTimer::timeout, this, &ProgressPanel::applyBars);
+    sinceRefresh_.start();
+    refreshTimer_ = new QTimer(this);
+    refreshTimer_->setSingleShot(true);
+    connect(refreshTimer_, &QTimer::timeout, this, &ProgressPanel::Refresh);
 }
 
-void ProgressPanel::setBars(int fileValue, int overallValue) {
-    if (fileValue == fileValue_ && overallValue == overallValue_)
+void ProgressPanel::changed() {
+    // A refresh already waiting will show this change too.
+    if (refreshTimer_->isActive())
         return;
-    fileValue_ = fileValue;
-    overallValue_ = overallValue;
-    if (!applyTimer_->isActive())
-        applyTimer_->start();
+    const qint64 since = sinceRefresh_.elapsed();
+    if (since >= kRefreshIntervalMs)
+        Refresh();
+    else
+        refreshTimer_->start(static_cast<int>(kRefreshIntervalMs - since));
 }
 
-void ProgressPanel::applyBars() {
-    fileBar_->setValue(fileValue_);
-    overallBar_->setValue(overallValue_);
-}
-
-void ProgressPanel::setLabel(QLabel* label, const QString& text) {
-    if (label->text() == text)
-        return;
-    label->setText(text);
-    flush();
-}
-
-void ProgressPanel::flush() {
-    // The copy runs between yields; show current values without repainting
-    // on every block.
-    if (sinceRepaint_.elapsed() < kRepaintIntervalMs)
-        return;
-    sinceRepaint_.restart();
-    applyBars();
-    if (isVisible())
-        repaint();
+void ProgressPanel::Refresh() {
+    refreshTimer_->stop();
+    sinceRefresh_.restart();
+    // A progress bar repaints itself at once on a visible change, and every
+    // repaint waits for the display server. With updates held, the panel is
+    // painted once, with everything else, at the run's next yield.
+    const bool holding = updatesEnabled();
+    setUpdatesEnabled(false);
+    setText(lblpath_, v_.sourceFile.isNull() ? kIdlePath : DecodePath(GetFileName(v_.sourceFile)));
+    setText(lblpercent_, QString::number(v_.percent));
+    setText(lblsofar_, FormatSize(v_.runBytesCopied));
+    setText(lblcopied_, QString::number(v_.copied));
+    setText(lblskipped_, QString::number(v_.skipped));
+    setText(lblerrors_, QString::number(v_.errors));
+    if (statusText_ && v_.destinationWaiting)
+        setText(statusText_, DecodePath(v_.destination));
+    v_.destinationWaiting = false;
+    if (fileBar_->maximum() != v_.fileMaximum)
+        fileBar_->setRange(0, v_.fileMaximum);
+    fileBar_->setValue(v_.fileValue);
+    overallBar_->setValue(v_.overallValue);
+    setUpdatesEnabled(holding);
 }
 
 void ProgressPanel::ShowOverallProgress(int i, int count) {
     const double share = count > 0 ? static_cast<float>(i) / static_cast<float>(count) * 100.0f : 0;
-    setBars(fileValue_, static_cast<int>(share));
+    v_.overallValue = static_cast<int>(share);
+    changed();
 }
 
-void ProgressPanel::ShowCurrentFileName(const QString& name) {
-    setLabel(lblpath_, name);
+void ProgressPanel::ShowCurrentFile(const QByteArray& sourceFile, const QByteArray& destination) {
+    v_.sourceFile = sourceFile;
+    v_.destination = destination;
+    v_.destinationWaiting = true;
+    changed();
 }
 
 void ProgressPanel::BeginFileProgress(qint64 length) {
-    fileLength_ = length;
     fileScale_ = 1;
     while (length / fileScale_ > std::numeric_limits<int>::max()) fileScale_ *= 2;
-    fileBar_->setRange(0, static_cast<int>(length / fileScale_));
-    setBars(0, overallValue_);
+    v_.fileMaximum = static_cast<int>(length / fileScale_);
+    v_.fileValue = 0;
+    changed();
 }
 
 void ProgressPanel::ShowBlockProgress(qint64 position, qint64 length, double runBytesCopied) {
-    setBars(static_cast<int>(position / fileScale_), overallValue_);
+    v_.fileValue = static_cast<int>(position / fileScale_);
     const double p =
         length > 0 ? static_cast<double>(position) / static_cast<double>(length) * 100.0 : 0;
-    const double rounded = std::nearbyint(p);  // halves to the even neighbour
-    setLabel(lblpercent_, QString::number(static_cast<long long>(rounded)));
-    setLabel(lblsofar_, FormatSize(runBytesCopied));
+    v_.percent = static_cast<long long>(std::nearbyint(p));  // halves to the even neighbour
+    v_.runBytesCopied = runBytesCopied;
+    changed();
 }
 
 void ProgressPanel::EndFileProgress() {
-    setBars(0, overallValue_);
+    v_.fileValue = 0;
+    changed();
 }
 
 void ProgressPanel::ShowCopiedCount(int copied) {
-    setLabel(lblcopied_, QString::number(copied));
+    v_.copied = copied;
+    changed();
 }
 
 void ProgressPanel::ShowErrorCount(int errors) {
-    setLabel(lblerrors_, QString::number(errors));
+    v_.errors = errors;
+    changed();
 }
 
 void ProgressPanel::AddSkipped() {
-    setLabel(lblskipped_, QString::number(lblskipped_->text().toInt() + 1));
+    ++v_.skipped;
+    changed();
 }
 
 void ProgressPanel::ShowSpeed(const QString& text) {
     lblspeed_->setText(text);
-    if (isVisible())
-        lblspeed_->repaint();
+}
+
+void ProgressPanel::ShowStatusText(const QString& text) {
+    v_.destinationWaiting = false;
+    if (statusText_)
+        statusText_->setText(text);
 }
 
 void ProgressPanel::Reset() {
-    lblpath_->setText(QStringLiteral("Current file"));
-    lblpercent_->setText(QStringLiteral("0"));
-    lblcopied_->setText(QStringLiteral("0"));
-    lblskipped_->setText(QStringLiteral("0"));
-    lblerrors_->setText(QStringLiteral("0"));
-    lblsofar_->setText(QStringLiteral("0 bytes"));
-    setBars(0, 0);
-    applyBars();
+    const Values idle;
+    v_ = idle;
+    Refresh();
 }
 
 }  // namespace zandrel
