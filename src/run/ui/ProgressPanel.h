@@ -4,7 +4,7 @@
 // copies. Every update only records the value; the controls are set at most
 // about 30 times a second (and once more shortly after the last change), so
 // the window paints at that rate however fast the files go by, and the
-// per-block work of a copy stays a comparison.
+// per-block work of a copy stays a few stores.
 
 #include <QByteArray>
 #include <QElapsedTimer>
