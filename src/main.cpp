@@ -74,7 +74,7 @@ int main(int argc, char** argv) {
     zandrel::QtDialogs dialogs;
     zandrel::MainWindow window(dialogs);
     dialogs.setOwner(&window);
-    if (!window.StartUp(commandLine))
+    if (!window.startUp(commandLine))
         return window.exitStatus();
     window.show();
     const int status = QApplication::exec();

@@ -113,7 +113,7 @@ int main(int argc, char** argv) {
         QCoreApplication::processEvents();
         t.start();
         // As named on the command line.
-        window.StartUp(QLatin1Char('"') + path + QLatin1Char('"'));
+        window.startUp(QLatin1Char('"') + path + QLatin1Char('"'));
         // The rows on screen are painted before the clock stops.
         window.repaint();
         QCoreApplication::processEvents();

@@ -61,7 +61,7 @@ int main(int argc, char** argv) {
         QElapsedTimer t;
         t.start();
         // As named on the command line.
-        window.StartUp(QLatin1Char('"') + path + QLatin1Char('"'));
+        window.startUp(QLatin1Char('"') + path + QLatin1Char('"'));
         QCoreApplication::processEvents();
         open.push_back(t.nsecsElapsed() / 1e6);
         if (window.findChild<zandrel::BackupList*>()->count() != rows)

@@ -78,7 +78,7 @@ MainWindow::MainWindow(Dialogs& dialogs, QWidget* parent)
     commands_ = std::make_unique<ListCommands>(*doc_, *host_, flags_);
     driver_ = std::make_unique<RunDriver>(*doc_, *host_, *host_, flags_, host_->progress());
     host_->followRun(*driver_);
-    connect(command5_, &QPushButton::clicked, host_, &MainWindowHost::SelectAll);
+    connect(command5_, &QPushButton::clicked, host_, &MainWindowHost::selectAll);
     host_->setStatusText(TasksText(0));
     help_.InitHelp(this);
 
@@ -100,12 +100,12 @@ void MainWindow::buildMenus() {
     };
     fileMenu_ = menuBar()->addMenu(QStringLiteral("&File"));
     fileMenu_->setObjectName(QStringLiteral("filemnu"));
-    action(fileMenu_, "openmnu", QStringLiteral("Open..."), [this] { commands_->Open(); });
-    action(fileMenu_, "savemnu", QStringLiteral("&Save"), [this] { commands_->Save(); });
-    action(fileMenu_, "saveasmnu", QStringLiteral("Save &As..."), [this] { commands_->SaveAs(); });
+    action(fileMenu_, "openmnu", QStringLiteral("Open..."), [this] { commands_->open(); });
+    action(fileMenu_, "savemnu", QStringLiteral("&Save"), [this] { commands_->save(); });
+    action(fileMenu_, "saveasmnu", QStringLiteral("Save &As..."), [this] { commands_->saveAs(); });
     fileMenu_->addSeparator()->setObjectName(QStringLiteral("sepmnu2"));
     action(fileMenu_, "exportregmnu", QStringLiteral("Export registry..."),
-           [this] { ExportRegistry(); });
+           [this] { exportRegistry(); });
     fileMenu_->addSeparator()->setObjectName(QStringLiteral("sepmnu"));
     action(fileMenu_, "exitmnu", QStringLiteral("E&xit"), [this] { close(); });
 
@@ -118,16 +118,16 @@ void MainWindow::buildMenus() {
     helpMenu->setObjectName(QStringLiteral("helpmnu"));
     action(helpMenu, "helptopicsmnu", QStringLiteral("Help topics"),
            [this] { help_.ShowHelpTopic(kHelpContents); });
-    action(helpMenu, "aboutmnu", QStringLiteral("About..."), [this] { ShowAbout(); });
+    action(helpMenu, "aboutmnu", QStringLiteral("About..."), [this] { showAbout(); });
 
     reportPopup_ = new QMenu(this);
     reportPopup_->setObjectName(QStringLiteral("rightclickmnu"));
-    action(reportPopup_, "copymnu", QStringLiteral("Copy"), [this] { CopyReportLine(); });
+    action(reportPopup_, "copymnu", QStringLiteral("Copy"), [this] { copyReportLine(); });
     listPopup_ = new QMenu(this);
     listPopup_->setObjectName(QStringLiteral("rightclickmnu2"));
     action(listPopup_, "selectallmnu", QStringLiteral("Select all"),
-           [this] { host_->SelectAll(); });
-    action(listPopup_, "unselectmnu", QStringLiteral("Unselect all"), [this] { UnselectAll(); });
+           [this] { host_->selectAll(); });
+    action(listPopup_, "unselectmnu", QStringLiteral("Unselect all"), [this] { unselectAll(); });
 }
 
 void MainWindow::buildControls() {
@@ -159,7 +159,7 @@ void MainWindow::buildControls() {
     listView1_->setDragDropMode(QAbstractItemView::DropOnly);
     listView1_->viewport()->installEventFilter(this);
     place(listView1_, 0, 0, kClientWidth, 3375);
-    connect(listView1_, &QTreeView::doubleClicked, this, [this] { EditListing(); });
+    connect(listView1_, &QTreeView::doubleClicked, this, [this] { editListing(); });
     // A list with rows always has a current one (the first, not selected),
     // as a list control gives its first item focus.
     auto ensureCurrent = [this] {
@@ -187,10 +187,10 @@ void MainWindow::buildControls() {
     // The light grey face keeps dark text, whatever the desktop's palette.
     command3_->setStyleSheet(QStringLiteral(
         "QPushButton#Command3 { background-color: rgb(224,224,224); color: black; }"));
-    connect(command1_, &QPushButton::clicked, this, &MainWindow::NewListing);
-    connect(command2_, &QPushButton::clicked, this, &MainWindow::EditListing);
-    connect(command4_, &QPushButton::clicked, this, &MainWindow::ToggleDetails);
-    connect(command3_, &QPushButton::clicked, this, &MainWindow::StartClicked);
+    connect(command1_, &QPushButton::clicked, this, &MainWindow::newListing);
+    connect(command2_, &QPushButton::clicked, this, &MainWindow::editListing);
+    connect(command4_, &QPushButton::clicked, this, &MainWindow::toggleDetails);
+    connect(command3_, &QPushButton::clicked, this, &MainWindow::startClicked);
     setTabOrder(command1_, command2_);
     setTabOrder(command2_, command5_);
     setTabOrder(command5_, command4_);
@@ -227,7 +227,7 @@ void MainWindow::setWindowHeightTwips(int contentBottomTwips) {
     setFixedSize(Twips(this, kClientWidth), height);
 }
 
-void MainWindow::ToggleDetails() {
+void MainWindow::toggleDetails() {
     if (command4_->text() != kDetailsHiddenCaption) {
         command4_->setText(kDetailsHiddenCaption);
         setWindowHeightTwips(kContentBottomHidden);
@@ -243,7 +243,7 @@ void MainWindow::ToggleDetails() {
 
 // ---- Selection and rearranging ----
 
-void MainWindow::UnselectAll() {
+void MainWindow::unselectAll() {
     host_->yield();
     listView1_->selectionModel()->clearSelection();
     listView1_->setFocus();
@@ -283,7 +283,7 @@ void MainWindow::moveListing(int step) {
     doc_->setListModified(true);
 }
 
-void MainWindow::CopyReportLine() {
+void MainWindow::copyReportLine() {
     if (listView3_->topLevelItemCount() == 0)
         return;
     QClipboard* clipboard = QGuiApplication::clipboard();
@@ -292,14 +292,14 @@ void MainWindow::CopyReportLine() {
         clipboard->setText(item->text(0));
 }
 
-void MainWindow::DropPaths(const QStringList& paths) {
+void MainWindow::dropPaths(const QStringList& paths) {
     if (paths.isEmpty())
         return;
     const QString path = paths.first();
     if (path.isEmpty() || FolderExists(path))
         return;
     if (commands_->LoadBackupList(path) == LoadResult::Refused)
-        commands_->ReportRefused(path);
+        commands_->reportRefused(path);
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
@@ -318,7 +318,7 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
                 auto* mouse = static_cast<QMouseEvent*>(event);
                 if (mouse->button() == Qt::LeftButton &&
                     !listView1_->indexAt(mouse->position().toPoint()).isValid()) {
-                    EditListing();
+                    editListing();
                     return true;
                 }
                 break;
@@ -339,7 +339,7 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
                     if (url.isLocalFile())
                         paths.append(url.toLocalFile());
                 drop->acceptProposedAction();
-                DropPaths(paths);
+                dropPaths(paths);
                 return true;
             }
             default:
@@ -355,11 +355,11 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
 
 // ---- Editor, About, registry export ----
 
-void MainWindow::NewListing() {
+void MainWindow::newListing() {
     openEditor(-1);
 }
 
-void MainWindow::EditListing() {
+void MainWindow::editListing() {
     if (doc_->count() == 0) {
         host_->message(Icon::Information, QStringLiteral("Note"),
                        QStringLiteral("No listings available to edit.\r\n\r\n"));
@@ -378,14 +378,14 @@ void MainWindow::openEditor(int editIndex) {
     editor->exec();
 }
 
-void MainWindow::ShowAbout() {
+void MainWindow::showAbout() {
     auto* about = new AboutWindow(this);
     about->setAttribute(Qt::WA_DeleteOnClose);
     about_ = about;
     about->exec();
 }
 
-void MainWindow::ExportRegistry() {
+void MainWindow::exportRegistry() {
     auto* window = new RegistryExport(*host_, this);
     window->setAttribute(Qt::WA_DeleteOnClose);
     registry_ = window;
@@ -394,7 +394,7 @@ void MainWindow::ExportRegistry() {
 
 // ---- Run ----
 
-void MainWindow::StartClicked() {
+void MainWindow::startClicked() {
     const bool commandLine = flags_.CommandLineRun;
     const RunResult result = driver_->Command3_Click();
     // A click during the run (the abort request) reports nothing of its own.
@@ -404,7 +404,7 @@ void MainWindow::StartClicked() {
 
 // ---- Start-up and closing ----
 
-bool MainWindow::StartUp(const QString& commandLine) {
+bool MainWindow::startUp(const QString& commandLine) {
     // The help hook-up came with the window's creation.
     const CommandLineRequest request =
         ParseCommandLine(commandLine, QCoreApplication::applicationDirPath(),
@@ -426,13 +426,13 @@ bool MainWindow::StartUp(const QString& commandLine) {
     flags_.CommandLineRun = true;
     show();
     repaint();
-    StartClicked();
+    startClicked();
     // The run ends the program by closing the window, unless that was refused.
     return isVisible();
 }
 
 void MainWindow::releaseOtherWindows() {
-    host_->CloseSummary();
+    host_->closeSummary();
     for (QWidget* w : {about_.data(), editor_.data(), registry_.data()})
         if (w)
             w->close();
@@ -443,13 +443,13 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     if (!command3_->isEnabled() && !flags_.ClosePermitted)
         return;
     if (driver_->phase() != RunPhase::Idle) {
-        StartClicked();
+        startClicked();
         return;
     }
     help_.CloseHelp();
     flags_.ClosingDown = true;
     bool refused = false;
-    if (doc_->listModified() && !commands_->SaveChangesPrompt()) {
+    if (doc_->listModified() && !commands_->saveChangesPrompt()) {
         flags_.ClosingDown = false;
         refused = true;
     }

@@ -33,7 +33,7 @@ class MainWindow : public QMainWindow {
 
     // The start-up sequence for the command line as one text. Returns false
     // when the program has already ended (a command-line run closed it).
-    bool StartUp(const QString& commandLine);
+    bool startUp(const QString& commandLine);
     // The exit status after a command-line run, 0 otherwise.
     int exitStatus() const { return exitStatus_; }
 
@@ -47,17 +47,17 @@ class MainWindow : public QMainWindow {
     void setWindowHeightTwips(int twips);
 
     // Commands of the menus and buttons.
-    void NewListing();
-    void EditListing();
-    void UnselectAll();
+    void newListing();
+    void editListing();
+    void unselectAll();
     void moveListing(int step);
-    void CopyReportLine();
-    void ToggleDetails();
-    void StartClicked();
-    void ShowAbout();
-    void ExportRegistry();
+    void copyReportLine();
+    void toggleDetails();
+    void startClicked();
+    void showAbout();
+    void exportRegistry();
     // Drops the paths on the Listing list, as a file manager would.
-    void DropPaths(const QStringList& paths);
+    void dropPaths(const QStringList& paths);
 
     void releaseOtherWindows();
     void openEditor(int editIndex);

@@ -30,7 +30,7 @@ MainWindowHost::MainWindowHost(Dialogs& dialogs, const BackupList& doc, SessionF
     timer1_ = new QTimer(this);
     timer1_->setObjectName(QStringLiteral("Timer1"));
     timer1_->setInterval(1000);
-    connect(timer1_, &QTimer::timeout, this, &MainWindowHost::SpeedTick);
+    connect(timer1_, &QTimer::timeout, this, &MainWindowHost::speedTick);
     timer1_->start();
     sinceYield_.start();
 }
@@ -40,7 +40,7 @@ MainWindowHost::MainWindowHost(Dialogs& dialogs, const BackupList& doc, SessionF
 Answer MainWindowHost::message(Icon icon, const QString& title, const QString& text,
                                Buttons buttons, Answer defaultButton) {
     // The panel behind the box shows where the run stands.
-    c_.panel->Refresh();
+    c_.panel->refresh();
     return dialogs_.message(icon, title, text, buttons, defaultButton);
 }
 
@@ -70,7 +70,7 @@ void MainWindowHost::setStartCaption(const QString& caption) {
 }
 
 void MainWindowHost::setStatusText(const QString& text) {
-    c_.panel->ShowStatusText(text);
+    c_.panel->showStatusText(text);
 }
 
 void MainWindowHost::clearReports() {
@@ -99,7 +99,7 @@ QList<bool> MainWindowHost::selectedRows() const {
     return selected;
 }
 
-void MainWindowHost::SelectAll() {
+void MainWindowHost::selectAll() {
     // One range for the whole list: selecting row by row is quadratic in the
     // selection model.
     yield();
@@ -115,13 +115,13 @@ void MainWindowHost::SelectAll() {
 
 // ---- Progress ----
 
-void MainWindowHost::SpeedTick() {
+void MainWindowHost::speedTick() {
     const double d = progress_.RunBytesCopied - progress_.SpeedBaseline;
     if (!std::isfinite(d)) {
-        c_.panel->ShowSpeed(QStringLiteral("0 bytes/sec"));
+        c_.panel->showSpeed(QStringLiteral("0 bytes/sec"));
         return;
     }
-    c_.panel->ShowSpeed(FormatSize(d) + QStringLiteral("/sec"));
+    c_.panel->showSpeed(FormatSize(d) + QStringLiteral("/sec"));
     progress_.SpeedBaseline = progress_.RunBytesCopied;
 }
 
@@ -145,14 +145,14 @@ void MainWindowHost::ShowBlockProgress(qint64 position, qint64 length) {
 void MainWindowHost::EndFileProgress() {
     c_.panel->EndFileProgress();
 }
-void MainWindowHost::ShowCopiedCount(int copied) {
-    c_.panel->ShowCopiedCount(copied);
+void MainWindowHost::showCopiedCount(int copied) {
+    c_.panel->showCopiedCount(copied);
 }
-void MainWindowHost::ShowErrorCount(int errors) {
-    c_.panel->ShowErrorCount(errors);
+void MainWindowHost::showErrorCount(int errors) {
+    c_.panel->showErrorCount(errors);
 }
-void MainWindowHost::AddSkipped() {
-    c_.panel->AddSkipped();
+void MainWindowHost::addSkipped() {
+    c_.panel->addSkipped();
 }
 
 // ---- The window's state around a run ----
@@ -166,7 +166,7 @@ void MainWindowHost::setEditingEnabled(bool enabled) {
     c_.listView1->setEnabled(enabled);
 }
 
-void MainWindowHost::LockForRun() {
+void MainWindowHost::lockForRun() {
     setEditingEnabled(false);
 }
 
@@ -174,19 +174,19 @@ void MainWindowHost::RestoreAfterRun() {
     c_.command3->setEnabled(true);
     setEditingEnabled(true);
     flags_.CommandLineRun = false;
-    c_.panel->Reset();
+    c_.panel->reset();
 }
 
-void MainWindowHost::DisableStartButton() {
+void MainWindowHost::disableStartButton() {
     c_.command3->setEnabled(false);
 }
 
-void MainWindowHost::CloseSummary() {
+void MainWindowHost::closeSummary() {
     if (summary_)
         summary_->close();
 }
 
-void MainWindowHost::ShowSummary(const QList<QByteArray>& errorEntries, int copiedCount,
+void MainWindowHost::showSummary(const QList<QByteArray>& errorEntries, int copiedCount,
                                  const QString& destinationText) {
     if (!summary_) {
         summary_ = new SummaryWindow(*this, c_.window);
@@ -202,10 +202,10 @@ void MainWindowHost::ShowSummary(const QList<QByteArray>& errorEntries, int copi
         summary_->move(place);
     }
     static_cast<SummaryWindow*>(summary_.data())
-        ->ShowSummary(errorEntries, copiedCount, destinationText);
+        ->showSummary(errorEntries, copiedCount, destinationText);
 }
 
-void MainWindowHost::CloseMainWindow() {
+void MainWindowHost::closeMainWindow() {
     c_.window->close();
 }
 

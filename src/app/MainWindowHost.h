@@ -54,7 +54,7 @@ class MainWindowHost : public QObject, public Host, public RunView {
     // The run-wide byte counts that the copy raises and the speed timer reads.
     RunProgress& progress() { return progress_; }
     // The speed timer's tick.
-    void SpeedTick();
+    void speedTick();
 
     // Host
     Answer message(Icon icon, const QString& title, const QString& text, Buttons buttons,
@@ -75,19 +75,19 @@ class MainWindowHost : public QObject, public Host, public RunView {
     void BeginFileProgress(qint64 length) override;
     void ShowBlockProgress(qint64 position, qint64 length) override;
     void EndFileProgress() override;
-    void ShowCopiedCount(int copied) override;
-    void ShowErrorCount(int errors) override;
-    void AddSkipped() override;
-    void LockForRun() override;
+    void showCopiedCount(int copied) override;
+    void showErrorCount(int errors) override;
+    void addSkipped() override;
+    void lockForRun() override;
     void RestoreAfterRun() override;
-    void DisableStartButton() override;
+    void disableStartButton() override;
     int currentRow() const override;
     QList<bool> selectedRows() const override;
-    void SelectAll() override;
-    void CloseSummary() override;
-    void ShowSummary(const QList<QByteArray>& errorEntries, int copiedCount,
+    void selectAll() override;
+    void closeSummary() override;
+    void showSummary(const QList<QByteArray>& errorEntries, int copiedCount,
                      const QString& destinationText) override;
-    void CloseMainWindow() override;
+    void closeMainWindow() override;
 
   private:
     void setEditingEnabled(bool enabled);

@@ -65,7 +65,7 @@ class Folder {
   public:
     Folder() = default;
     // The folder as the user named it: links on the way are followed.
-    static Folder OpenAsNamed(const QByteArray& path);
+    static Folder openAsNamed(const QByteArray& path);
 
     bool valid() const { return handle_.valid(); }
     const Handle& handle() const { return handle_; }

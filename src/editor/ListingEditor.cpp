@@ -102,24 +102,24 @@ ListingEditor::ListingEditor(BackupList& doc, Host& host, int editIndex, QWidget
     source_->setFocus();
 }
 
-bool ListingEditor::IsAcceptedFilterKey(const QString& currentText, QChar typed) {
+bool ListingEditor::isAcceptedFilterKey(const QString& currentText, QChar typed) {
     if (isLineBreaker(typed))
         return false;
     // The whole text's end counts, wherever the caret stands.
     return !(typed == u';' && currentText.endsWith(u';'));
 }
 
-bool ListingEditor::IsAcceptedDescriptionKey(QChar typed) {
+bool ListingEditor::isAcceptedDescriptionKey(QChar typed) {
     return !isRefusedInDescription(typed);
 }
 
-QString ListingEditor::CleanFilterText(const QString& text) {
+QString ListingEditor::cleanFilterText(const QString& text) {
     QString cleaned = text;
     cleaned.removeIf(isLineBreaker);
     return cleaned;
 }
 
-QString ListingEditor::CleanDescriptionText(const QString& text) {
+QString ListingEditor::cleanDescriptionText(const QString& text) {
     QString cleaned = text;
     cleaned.removeIf(isRefusedInDescription);
     return cleaned;
@@ -276,12 +276,12 @@ void ListingEditor::connectChanges() {
 
     // Pasted or dropped text obeys the same rules as typed text.
     connect(filter_, &QLineEdit::textEdited, this, [this](const QString& text) {
-        const QString cleaned = CleanFilterText(text);
+        const QString cleaned = cleanFilterText(text);
         if (cleaned != text)
             replaceKeepingCaret(filter_, cleaned, isLineBreaker);
     });
     connect(description_, &QLineEdit::textEdited, this, [this](const QString& text) {
-        const QString cleaned = CleanDescriptionText(text);
+        const QString cleaned = cleanDescriptionText(text);
         if (cleaned != text)
             replaceKeepingCaret(description_, cleaned, isRefusedInDescription);
     });
@@ -482,7 +482,7 @@ bool ListingEditor::eventFilter(QObject* watched, QEvent* event) {
             if (!c.isPrint())
                 break;
             const bool accepted =
-                watched == filter_ ? IsAcceptedFilterKey(text, c) : IsAcceptedDescriptionKey(c);
+                watched == filter_ ? isAcceptedFilterKey(text, c) : isAcceptedDescriptionKey(c);
             if (!accepted)
                 return true;
             text += c;

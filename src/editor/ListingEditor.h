@@ -26,10 +26,10 @@ class ListingEditor : public QDialog {
 
     // The key rules for typed characters, and the same cleaning for text that
     // arrives by pasting or dropping.
-    static bool IsAcceptedFilterKey(const QString& currentText, QChar typed);
-    static bool IsAcceptedDescriptionKey(QChar typed);
-    static QString CleanFilterText(const QString& text);
-    static QString CleanDescriptionText(const QString& text);
+    static bool isAcceptedFilterKey(const QString& currentText, QChar typed);
+    static bool isAcceptedDescriptionKey(QChar typed);
+    static QString cleanFilterText(const QString& text);
+    static QString cleanDescriptionText(const QString& text);
 
     static constexpr int kDescriptionMaxLength = 100;
 

@@ -8,14 +8,14 @@
 
 namespace zandrel {
 
-QString HelpModule::HelpPathFor(const QString& programFolder) {
+QString HelpModule::helpPathFor(const QString& programFolder) {
     if (programFolder.trimmed().endsWith(u'/'))
         return programFolder + QStringLiteral("Zandrel.html");
     return programFolder + QStringLiteral("/Zandrel.html");
 }
 
 QString HelpModule::locateHelpFile(const QString& programFolder, const QString& dataFolder) {
-    const QString beside = HelpPathFor(programFolder);
+    const QString beside = helpPathFor(programFolder);
     const QString candidates[] = {
         beside, QDir::cleanPath(programFolder + QStringLiteral("/../share/zandrel/Zandrel.html")),
         dataFolder + QStringLiteral("/Zandrel.html")};

@@ -20,7 +20,7 @@ class HelpModule {
     void CloseHelp();
 
     // The help file's path for a program folder.
-    static QString HelpPathFor(const QString& programFolder);
+    static QString helpPathFor(const QString& programFolder);
     // The help file beside the program, else in the installed data folder
     // (../share/zandrel from the program, then dataFolder); when none is
     // there, the path beside the program, so the viewer names that.

@@ -20,7 +20,7 @@ void WriteRememberedFolder(const QString& sectionAndKey, const QString& folder) 
     settings.setValue(sectionAndKey + u'/' + sectionAndKey, folder);
 }
 
-bool ListCommands::SaveChangesPrompt() {
+bool ListCommands::saveChangesPrompt() {
     if (!doc_.listModified())
         return true;
     const Answer answer = host_.message(
@@ -30,7 +30,7 @@ bool ListCommands::SaveChangesPrompt() {
     if (answer == Answer::Cancel)
         return false;
     if (answer == Answer::Yes)
-        return Save() != SaveOutcome::NotSaved;
+        return save() != SaveOutcome::NotSaved;
     return true;
 }
 
@@ -40,7 +40,7 @@ LoadResult ListCommands::LoadBackupList(const QString& path) {
                       QStringLiteral("File was not found\r\n\r\n") + path);
         return LoadResult::NotFound;
     }
-    if (!SaveChangesPrompt())
+    if (!saveChangesPrompt())
         return LoadResult::Cancelled;
     const auto lines = ReadListFile(path, host_);
     if (!lines)
@@ -55,12 +55,12 @@ LoadResult ListCommands::LoadBackupList(const QString& path) {
     return LoadResult::Loaded;
 }
 
-void ListCommands::ReportRefused(const QString& path) {
+void ListCommands::reportRefused(const QString& path) {
     host_.message(Icon::Critical, QStringLiteral("Error notice"),
                   QStringLiteral("Invalid or corrupt list\r\n\r\n") + GetFileName(path));
 }
 
-void ListCommands::Open() {
+void ListCommands::open() {
     FileDialogRequest request;
     request.kind = FileDialogRequest::Kind::Open;
     request.startFolder = ReadRememberedFolder(kOpenLast);
@@ -70,7 +70,7 @@ void ListCommands::Open() {
         return;
     switch (LoadBackupList(path)) {
         case LoadResult::Refused:
-            ReportRefused(path);
+            reportRefused(path);
             break;
         case LoadResult::Loaded:
             WriteRememberedFolder(kOpenLast, GetFolderPart(path));
@@ -95,9 +95,9 @@ bool ListCommands::writeTo(const QString& path) {
     return WriteListFile(path, doc_.lines(), host_);
 }
 
-SaveOutcome ListCommands::Save() {
+SaveOutcome ListCommands::save() {
     if (doc_.currentListPath().isEmpty())
-        return SaveAs();
+        return saveAs();
     if (nothingToSave())
         return SaveOutcome::NothingToSave;
     if (!writeTo(doc_.currentListPath()))
@@ -108,7 +108,7 @@ SaveOutcome ListCommands::Save() {
     return SaveOutcome::Saved;
 }
 
-SaveOutcome ListCommands::SaveAs() {
+SaveOutcome ListCommands::saveAs() {
     if (nothingToSave())
         return SaveOutcome::NothingToSave;
     FileDialogRequest request;

@@ -26,13 +26,13 @@ class ListCommands {
         : doc_(doc), host_(host), flags_(flags) {}
 
     // Only asks when the list is modified. False: the caller stops.
-    bool SaveChangesPrompt();
+    bool saveChangesPrompt();
     LoadResult LoadBackupList(const QString& path);
-    void Open();
-    SaveOutcome Save();
-    SaveOutcome SaveAs();
+    void open();
+    SaveOutcome save();
+    SaveOutcome saveAs();
     // Shows "Invalid or corrupt list" for a refused file.
-    void ReportRefused(const QString& path);
+    void reportRefused(const QString& path);
 
   private:
     bool writeTo(const QString& path);

@@ -74,12 +74,12 @@ RegistryExport::RegistryExport(Host& host, QWidget* parent) : QDialog(parent), h
     connect(select_, &QPushButton::clicked, this, &RegistryExport::exportSelected);
 }
 
-QString RegistryExport::ExportFileOf(const QString& folder, const QString& part) {
+QString RegistryExport::exportFileOf(const QString& folder, const QString& part) {
     return folder + kSeparatorText + part + QStringLiteral(".reg");
 }
 
-QStringList RegistryExport::ArgumentsOf(const QString& folder, const QString& part) {
-    return {QStringLiteral("/e"), ExportFileOf(folder, part), part};
+QStringList RegistryExport::argumentsOf(const QString& folder, const QString& part) {
+    return {QStringLiteral("/e"), exportFileOf(folder, part), part};
 }
 
 void RegistryExport::exportSelected() {
@@ -97,16 +97,16 @@ void RegistryExport::exportSelected() {
     QString failure;
     if (parts_->currentIndex() != kAllEntry) {
         const QString part = parts_->currentText();
-        failure = startDetached(ArgumentsOf(folder, part));
+        failure = startDetached(argumentsOf(folder, part));
         if (failure.isEmpty())
-            exportList_ += ExportFileOf(folder, part) + kCrLf;
+            exportList_ += exportFileOf(folder, part) + kCrLf;
     } else {
         // The exports run side by side; the window only starts them.
         for (int entry = 0; entry < kAllEntry && failure.isEmpty(); ++entry) {
             host_.yield();
             const QString part = parts_->itemText(entry);
-            exportList_ += ExportFileOf(folder, part) + kCrLf;
-            failure = startDetached(ArgumentsOf(folder, part));
+            exportList_ += exportFileOf(folder, part) + kCrLf;
+            failure = startDetached(argumentsOf(folder, part));
         }
     }
     setStarting(false);

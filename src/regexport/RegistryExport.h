@@ -23,10 +23,10 @@ class RegistryExport : public QDialog {
     static constexpr int kAllEntry = 5;  // "All of the above!"
     // folder + "/" + part + ".reg"; the folder is used as given, so the root
     // gives a doubled separator.
-    static QString ExportFileOf(const QString& folder, const QString& part);
+    static QString exportFileOf(const QString& folder, const QString& part);
     // The registry editor's arguments: /e, the file, the part. A list, so that
     // no character of a folder name can split them.
-    static QStringList ArgumentsOf(const QString& folder, const QString& part);
+    static QStringList argumentsOf(const QString& folder, const QString& part);
 
   public slots:
     void done(int result) override;

@@ -40,8 +40,8 @@ fs::BlockProgress RunBlockProgress(Host& host, RunView& view, RunProgress& progr
 
 bool CopyFileBlocks(const QByteArray& source, const QByteArray& destination, Host& host,
                     RunView& view, RunProgress& progress) {
-    const fs::Folder sourceFolder = fs::Folder::OpenAsNamed(GetFolderPart(source));
-    const fs::Folder destinationFolder = fs::Folder::OpenAsNamed(GetFolderPart(destination));
+    const fs::Folder sourceFolder = fs::Folder::openAsNamed(GetFolderPart(source));
+    const fs::Folder destinationFolder = fs::Folder::openAsNamed(GetFolderPart(destination));
     const QByteArray sourceName = GetFileName(source);
     const QByteArray destinationName = GetFileName(destination);
     const fs::FileInfo before = sourceFolder.info(sourceName.constData(), true);

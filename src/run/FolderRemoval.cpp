@@ -100,7 +100,7 @@ QList<QByteArray> RemoveMovedFolders(const QString& sourceFolder, bool includeSu
 
     // Folders below the source are reached from it without links.
     fs::FolderCursor below;
-    below.reset(fs::Folder::OpenAsNamed(source));
+    below.reset(fs::Folder::openAsNamed(source));
     const QByteArray prefix = source.endsWith(kSeparator) ? source : source + kSeparator;
     QList<QByteArray> failures;
     for (const QByteArray& folder : working) {
@@ -118,7 +118,7 @@ QList<QByteArray> RemoveMovedFolders(const QString& sourceFolder, bool includeSu
     below.reset({});
     const QByteArray trimmed = RemoveTrailingSeparator(source);
     const QByteArray above = RemoveTrailingSeparator(GetFolderPart(trimmed));
-    const fs::Folder parent = fs::Folder::OpenAsNamed(trimmed == "/"    ? trimmed
+    const fs::Folder parent = fs::Folder::openAsNamed(trimmed == "/"    ? trimmed
                                                       : above.isEmpty() ? QByteArrayLiteral(".")
                                                                         : above);
     const QByteArray name = trimmed == "/" ? QByteArrayLiteral(".") : GetFileName(trimmed);

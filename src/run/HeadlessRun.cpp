@@ -124,25 +124,25 @@ class HeadlessView : public RunView {
     void BeginFileProgress(qint64) override {}
     void ShowBlockProgress(qint64, qint64) override {}
     void EndFileProgress() override {}
-    void ShowCopiedCount(int) override {}
-    void ShowErrorCount(int) override {}
-    void AddSkipped() override {}
-    void LockForRun() override {}
+    void showCopiedCount(int) override {}
+    void showErrorCount(int) override {}
+    void addSkipped() override {}
+    void lockForRun() override {}
     void RestoreAfterRun() override {}
-    void DisableStartButton() override {}
+    void disableStartButton() override {}
     int currentRow() const override { return doc_.count() > 0 ? 0 : -1; }
     QList<bool> selectedRows() const override { return QList<bool>(doc_.count(), false); }
-    void SelectAll() override {}
-    void CloseSummary() override {}
+    void selectAll() override {}
+    void closeSummary() override {}
     // Shown only after an abort: the window's Summary, as lines.
-    void ShowSummary(const QList<QByteArray>& errorEntries, int copiedCount,
+    void showSummary(const QList<QByteArray>& errorEntries, int copiedCount,
                      const QString& destinationText) override {
         PrintLine(stderr, "Summary: " + destinationText.toUtf8());
         PrintLine(stderr, "Summary: " + QByteArray::number(copiedCount) + " files copied, " +
                               QByteArray::number(errorEntries.size()) + " errors found.");
         for (const QByteArray& entry : errorEntries) PrintLine(stderr, "Summary: " + entry);
     }
-    void CloseMainWindow() override {}
+    void closeMainWindow() override {}
 
   private:
     const BackupList& doc_;
@@ -260,7 +260,7 @@ int RunHeadless(const QString& commandLine, const QString& displayNotOpened) {
         case LoadResult::Loaded:
             break;
         case LoadResult::Refused:
-            commands.ReportRefused(request.path);
+            commands.reportRefused(request.path);
             return ExitListNotLoaded;
         case LoadResult::NotFound:
         case LoadResult::Cancelled:

@@ -37,7 +37,7 @@ bool RunDriver::checksAndConfirmation() {
                       QStringLiteral("Select the listing you want to backup.\r\n\r\n"));
         return false;
     }
-    view_.CloseSummary();
+    view_.closeSummary();
     for (;;) {
         confirmation_.clear();
         multipleDestinations_ = false;
@@ -55,7 +55,7 @@ bool RunDriver::checksAndConfirmation() {
             return true;
         if (!confirmation_.isEmpty())
             break;
-        view_.SelectAll();
+        view_.selectAll();
     }
     const Answer answer =
         host_.message(Icon::Information, QStringLiteral("Confirm"),
@@ -79,7 +79,7 @@ RunResult RunDriver::Command3_Click() {
     state_.MultipleDestinations = multipleDestinations_;
     progress_.RunBytesCopied = 0;
     progress_.SpeedBaseline = 0;
-    view_.LockForRun();
+    view_.lockForRun();
     host_.clearReports();
 
     ListingTransfer transfer(RunContext{doc_, host_, view_, flags_, progress_, state_, phase_});
@@ -114,7 +114,7 @@ RunResult RunDriver::finish(bool aborted) {
             state_.MultipleDestinations
                 ? QStringLiteral("Destination folder: Multiple destinations")
                 : QStringLiteral("Destination folder: ") + last.destinationFolder;
-        view_.ShowSummary(state_.ErrorList, state_.CopiedCount, destination);
+        view_.showSummary(state_.ErrorList, state_.CopiedCount, destination);
     }
     bool logFailed = false;
     if (flags_.CommandLineRun)
@@ -136,11 +136,11 @@ RunResult RunDriver::finish(bool aborted) {
                            static_cast<int>(state_.ErrorList.size()), logFailed};
     if (flags_.CommandLineRun) {
         if (flags_.PauseBeforeExit) {
-            view_.DisableStartButton();
+            view_.disableStartButton();
             flags_.ClosePermitted = true;
             WaitSeconds(host_, 3);
         }
-        view_.CloseMainWindow();
+        view_.closeMainWindow();
     } else {
         view_.RestoreAfterRun();
         flags_.CommandLineRun = false;

@@ -26,28 +26,28 @@ class RunView {
     virtual void BeginFileProgress(qint64 length) = 0;
     virtual void ShowBlockProgress(qint64 position, qint64 length) = 0;
     virtual void EndFileProgress() = 0;
-    virtual void ShowCopiedCount(int copied) = 0;
-    virtual void ShowErrorCount(int errors) = 0;
-    virtual void AddSkipped() = 0;
+    virtual void showCopiedCount(int copied) = 0;
+    virtual void showErrorCount(int errors) = 0;
+    virtual void addSkipped() = 0;
 
     // Window state around a run.
-    virtual void LockForRun() = 0;       // disables the editing controls
+    virtual void lockForRun() = 0;       // disables the editing controls
     virtual void RestoreAfterRun() = 0;  // enables them and resets the panel
-    virtual void DisableStartButton() = 0;
+    virtual void disableStartButton() = 0;
 
     // The visible list's selection, rows 0-based.
     virtual int currentRow() const = 0;  // -1 when there is none
     virtual QList<bool> selectedRows() const = 0;
-    virtual void SelectAll() = 0;
+    virtual void selectAll() = 0;
 
     // Summary window.
-    virtual void CloseSummary() = 0;
-    virtual void ShowSummary(const QList<QByteArray>& errorEntries, int copiedCount,
+    virtual void closeSummary() = 0;
+    virtual void showSummary(const QList<QByteArray>& errorEntries, int copiedCount,
                              const QString& destinationText) = 0;
 
     // Closes the main window through its closing sequence (end of a
     // command-line run).
-    virtual void CloseMainWindow() = 0;
+    virtual void closeMainWindow() = 0;
 };
 
 }  // namespace zandrel

@@ -175,11 +175,11 @@ bool ListingTransfer::buildFileList() {
 
 void ListingTransfer::addError(const QByteArray& prefix, const QByteArray& path) {
     c_.state.ErrorList.append(prefix + path);
-    c_.view.ShowErrorCount(static_cast<int>(c_.state.ErrorList.size()));
+    c_.view.showErrorCount(static_cast<int>(c_.state.ErrorList.size()));
 }
 
 void ListingTransfer::skip() {
-    c_.view.AddSkipped();
+    c_.view.addSkipped();
 }
 
 // The source and destination folders as named, once per Listing; below them
@@ -188,8 +188,8 @@ void ListingTransfer::openRoots() {
     const QByteArray source = EncodePath(w_.sourceFolder);
     sourcePrefix_ = source.endsWith(kSeparator) ? source : source + kSeparator;
     destinationBytes_ = EncodePath(w_.destinationFolder);
-    sources_.reset(fs::Folder::OpenAsNamed(source));
-    destinations_.reset(fs::Folder::OpenAsNamed(destinationBytes_));
+    sources_.reset(fs::Folder::openAsNamed(source));
+    destinations_.reset(fs::Folder::openAsNamed(destinationBytes_));
     move_ = w_.action == QLatin1String("Move");
     trackMoved_ = move_ && PatternsToSearch(searchPatterns_).size() > 1;
     moved_.clear();
@@ -356,7 +356,7 @@ void ListingTransfer::carryOut(FileDecision, const fs::Folder& sourceFolder, con
         return;
     }
     ++c_.state.CopiedCount;
-    c_.view.ShowCopiedCount(c_.state.CopiedCount);
+    c_.view.showCopiedCount(c_.state.CopiedCount);
     if (!move_)
         return;
     placedByMove_.insert(placed);

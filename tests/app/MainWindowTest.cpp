@@ -192,7 +192,7 @@ TEST_F(MainWindowFixture, ListPopupNeedsTwoRowsAndNoRun) {
     QTest::mouseClick(list()->viewport(), Qt::RightButton, {}, inside);
     EXPECT_TRUE(popup->isVisible());
     popup->close();
-    host().LockForRun();
+    host().lockForRun();
     QTest::mouseClick(list()->viewport(), Qt::RightButton, {}, inside);
     EXPECT_FALSE(popup->isVisible());
     host().RestoreAfterRun();
@@ -297,12 +297,12 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(MainWindowFixture, SpeedTickShowsTheBytesOfTheLastSecond) {
     QLocale::setDefault(QLocale::c());
     auto* speed = child<QLabel>("lblspeed");
-    host().SpeedTick();
+    host().speedTick();
     EXPECT_EQ(speed->text(), QStringLiteral("0 bytes/sec"));
     host().progress().RunBytesCopied = 1048576;
-    host().SpeedTick();
+    host().speedTick();
     EXPECT_EQ(speed->text(), QStringLiteral("1.00 MB/sec"));
-    host().SpeedTick();
+    host().speedTick();
     EXPECT_EQ(speed->text(), QStringLiteral("0 bytes/sec"));
 }
 

@@ -262,10 +262,10 @@ TEST(ProgressPanelTest, PercentFollowsTheBlocksAndTheBarReturnsToZero) {
 TEST(ProgressPanelTest, ABurstOfUpdatesIsShownOnceWithItsLastValue) {
     ProgressPanel panel;
     auto* copied = panel.findChild<QLabel*>(QStringLiteral("lblcopied"));
-    panel.Refresh();  // a refresh interval starts now
+    panel.refresh();  // a refresh interval starts now
     QElapsedTimer burst;
     burst.start();
-    for (int i = 1; i <= 1000; ++i) panel.ShowCopiedCount(i);
+    for (int i = 1; i <= 1000; ++i) panel.showCopiedCount(i);
     if (burst.elapsed() < 30) {
         EXPECT_EQ(copied->text(), QStringLiteral("0"));
     }
@@ -279,33 +279,33 @@ TEST(ProgressPanelTest, OverallBarPerFileAndSkippedCounter) {
     QList<int> values;
     for (int i = 1; i <= 4; ++i) {
         panel.ShowOverallProgress(i, 4);
-        panel.Refresh();
+        panel.refresh();
         values.append(bar->value());
     }
     EXPECT_EQ(values, (QList<int>{25, 50, 75, 100}));
     panel.ShowOverallProgress(1, 3);
-    panel.AddSkipped();
-    panel.AddSkipped();
-    panel.Refresh();
+    panel.addSkipped();
+    panel.addSkipped();
+    panel.refresh();
     EXPECT_EQ(bar->value(), 33);
     EXPECT_EQ(skipped->text(), QStringLiteral("2"));
-    panel.Reset();
+    panel.reset();
     EXPECT_EQ(skipped->text(), QStringLiteral("0"));
     EXPECT_EQ(bar->value(), 0);
 }
 
 TEST_F(RunInWindow, SummarySaveAsReplacesAnExistingFileAndCancelWritesNothing) {
     SummaryWindow summaryWindow(host());
-    summaryWindow.ShowSummary(
+    summaryWindow.showSummary(
         {QByteArray("Copy failed: /a/x.txt"), QByteArray("Delete failed: /a/\xff.txt")}, 3,
         QStringLiteral("Destination folder: /b"));
     files.write(QStringLiteral("errors.txt"), QByteArray(1000, 'o'));
     dialogs.fileDialogAnswers = {files.path(QStringLiteral("errors.txt")), QString()};
-    summaryWindow.SaveAs();
+    summaryWindow.saveAs();
     EXPECT_EQ(dialogs.fileDialogs[0].filter, QStringLiteral("Text file (*.txt)|*.txt"));
     EXPECT_EQ(files.read(QStringLiteral("errors.txt")),
               QByteArray("Copy failed: /a/x.txt\r\nDelete failed: /a/\xff.txt\r\n"));
-    summaryWindow.SaveAs();  // cancelled
+    summaryWindow.saveAs();  // cancelled
     EXPECT_EQ(files.read(QStringLiteral("errors.txt")).size(), 48);
     EXPECT_EQ(summaryWindow.findChild<QLabel*>(QStringLiteral("Label1"))->text(),
               QStringLiteral("3 files copied, 2 errors found."));

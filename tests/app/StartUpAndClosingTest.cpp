@@ -40,7 +40,7 @@ class StartUpTest : public MainWindowFixture {
 };
 
 TEST_F(StartUpTest, ListNamedOnTheCommandLineIsLoaded) {
-    EXPECT_TRUE(window->StartUp(files.path(QStringLiteral("daily.bak"))));
+    EXPECT_TRUE(window->startUp(files.path(QStringLiteral("daily.bak"))));
     EXPECT_EQ(window->windowTitle(), QStringLiteral("Zandrel - daily.bak"));
     EXPECT_EQ(statusText(), QStringLiteral("1 tasks"));
     EXPECT_EQ(doc().count(), 1);
@@ -49,32 +49,32 @@ TEST_F(StartUpTest, ListNamedOnTheCommandLineIsLoaded) {
 
 TEST_F(StartUpTest, QuotedPathWithBlanksIsLoaded) {
     files.write(QStringLiteral("my lists/daily.bak"), files.read(QStringLiteral("daily.bak")));
-    EXPECT_TRUE(window->StartUp(QStringLiteral("\"") +
+    EXPECT_TRUE(window->startUp(QStringLiteral("\"") +
                                 files.path(QStringLiteral("my lists/daily.bak")) +
                                 QStringLiteral("\"")));
     EXPECT_EQ(doc().count(), 1);
 }
 
 TEST_F(StartUpTest, InvalidListStartsUntitledWithoutAMessage) {
-    EXPECT_TRUE(window->StartUp(files.path(QStringLiteral("broken.bak"))));
+    EXPECT_TRUE(window->startUp(files.path(QStringLiteral("broken.bak"))));
     EXPECT_EQ(window->windowTitle(), QStringLiteral("Zandrel - Untitled.bak"));
     EXPECT_EQ(doc().count(), 0);
     EXPECT_TRUE(dialogs.messages.isEmpty());
 }
 
 TEST_F(StartUpTest, MissingListIsReportedAndAnUpperCaseExtensionIgnored) {
-    EXPECT_TRUE(window->StartUp(files.path(QStringLiteral("nope.bak"))));
+    EXPECT_TRUE(window->startUp(files.path(QStringLiteral("nope.bak"))));
     ASSERT_EQ(dialogs.messages.size(), 1);
     EXPECT_EQ(dialogs.messages[0].text, QStringLiteral("File was not found\r\n\r\n") +
                                             files.path(QStringLiteral("nope.bak")));
     dialogs.messages.clear();
-    EXPECT_TRUE(window->StartUp(files.path(QStringLiteral("DAILY.BAK"))));
+    EXPECT_TRUE(window->startUp(files.path(QStringLiteral("DAILY.BAK"))));
     EXPECT_TRUE(dialogs.messages.isEmpty());
     EXPECT_EQ(doc().count(), 0);
 }
 
 TEST_F(StartUpTest, RunSwitchWithAMissingListLeavesTheProgramOpen) {
-    EXPECT_TRUE(window->StartUp(files.path(QStringLiteral("nope.bak")) + QStringLiteral(" -r")));
+    EXPECT_TRUE(window->startUp(files.path(QStringLiteral("nope.bak")) + QStringLiteral(" -r")));
     ASSERT_EQ(dialogs.messages.size(), 1);
     EXPECT_EQ(dialogs.messages[0].title, QStringLiteral("Error notice"));
     EXPECT_EQ(doc().count(), 0);
@@ -141,7 +141,7 @@ INSTANTIATE_TEST_SUITE_P(
 // (CommandLineRunInWindow below).
 TEST_F(MainWindowFixture, DisabledStartButtonRefusesTheClose) {
     window->show();
-    host().DisableStartButton();
+    host().disableStartButton();
     window->close();
     EXPECT_TRUE(window->isVisible());
 }
@@ -191,7 +191,7 @@ TEST_P(CommandLineRunInWindow, RunsEverythingWritesTheLogsAndCloses) {
     });
     poll.start(50);
     const bool stillOpen =
-        window->StartUp(files.path(QStringLiteral("run.bak")) + QString::fromUtf8(c.switchText));
+        window->startUp(files.path(QStringLiteral("run.bak")) + QString::fromUtf8(c.switchText));
     EXPECT_FALSE(stillOpen);
     EXPECT_FALSE(window->isVisible());
     EXPECT_EQ(window->exitStatus(), c.exitStatus);

@@ -135,7 +135,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& p) { return std::string(p.param.name); });
 
 TEST_F(ListCommandsTest, SaveOfAnEmptyListIsNothingToSave) {
-    EXPECT_EQ(commands.Save(), SaveOutcome::NothingToSave);
+    EXPECT_EQ(commands.save(), SaveOutcome::NothingToSave);
     ASSERT_EQ(host.messages.size(), 1);
     EXPECT_EQ(host.messages[0].title, QStringLiteral("Note"));
     EXPECT_EQ(host.messages[0].icon, Icon::Information);
@@ -147,7 +147,7 @@ TEST_F(ListCommandsTest, SaveAsWritesRenamesAndRemembersTheFolder) {
     makeModified();
     doc.appendLine(kLineB);
     host.fileDialogAnswers = {path("new.bak")};
-    EXPECT_EQ(commands.SaveAs(), SaveOutcome::Saved);
+    EXPECT_EQ(commands.saveAs(), SaveOutcome::Saved);
     EXPECT_EQ(host.fileDialogs[0].kind, FileDialogRequest::Kind::Save);
     EXPECT_EQ(host.fileDialogs[0].filter, QStringLiteral("Backup list (*.bak)|*.bak"));
     EXPECT_EQ(t.read(QStringLiteral("new.bak")),
@@ -162,7 +162,7 @@ TEST_F(ListCommandsTest, SaveAsWritesRenamesAndRemembersTheFolder) {
     // A later Save writes to the same file, without touching the remembered folders.
     WriteRememberedFolder(kSaveAsLast, QStringLiteral("/elsewhere/"));
     doc.removeLine(1);
-    EXPECT_EQ(commands.Save(), SaveOutcome::Saved);
+    EXPECT_EQ(commands.save(), SaveOutcome::Saved);
     EXPECT_EQ(t.read(QStringLiteral("new.bak")), (kLineA + QStringLiteral("\r\n")).toUtf8());
     EXPECT_EQ(ReadRememberedFolder(kSaveAsLast), QStringLiteral("/elsewhere/"));
 }
@@ -171,14 +171,14 @@ TEST_F(ListCommandsTest, ClosingDownSavesWithoutTheNote) {
     makeModified();
     flags.ClosingDown = true;
     host.fileDialogAnswers = {path("quiet.bak")};
-    EXPECT_EQ(commands.SaveAs(), SaveOutcome::Saved);
+    EXPECT_EQ(commands.saveAs(), SaveOutcome::Saved);
     EXPECT_TRUE(host.messages.isEmpty());
 }
 
 TEST_F(ListCommandsTest, UnwritableFolderIsNotSavedAndKeepsTheFlag) {
     makeModified();
     host.fileDialogAnswers = {path("missing-folder/x.bak")};
-    EXPECT_EQ(commands.SaveAs(), SaveOutcome::NotSaved);
+    EXPECT_EQ(commands.saveAs(), SaveOutcome::NotSaved);
     EXPECT_TRUE(doc.listModified());
     EXPECT_EQ(doc.title(), QStringLiteral("Zandrel - Untitled.bak"));
     ASSERT_EQ(host.messages.size(), 1);
@@ -187,18 +187,18 @@ TEST_F(ListCommandsTest, UnwritableFolderIsNotSavedAndKeepsTheFlag) {
 
 TEST_F(ListCommandsTest, OpenRemembersItsFolderAndReportsARefusedFile) {
     host.fileDialogAnswers = {path("bad.txt"), path("good.bak")};
-    commands.Open();
+    commands.open();
     ASSERT_EQ(host.messages.size(), 1);
     EXPECT_EQ(host.messages[0].icon, Icon::Critical);
     EXPECT_EQ(host.messages[0].title, QStringLiteral("Error notice"));
     EXPECT_EQ(host.messages[0].text, QStringLiteral("Invalid or corrupt list\r\n\r\nbad.txt"));
     EXPECT_EQ(ReadRememberedFolder(kOpenLast), QString());
-    commands.Open();
+    commands.open();
     EXPECT_EQ(doc.count(), 2);
     EXPECT_EQ(ReadRememberedFolder(kOpenLast), t.root() + u'/');
     EXPECT_EQ(host.fileDialogs[1].startFolder, QString());
     host.fileDialogAnswers = {QString()};
-    commands.Open();
+    commands.open();
     EXPECT_EQ(host.fileDialogs[2].startFolder, t.root() + u'/');
     EXPECT_EQ(doc.count(), 2);
 }

@@ -136,9 +136,9 @@ class CommandLines : public ::testing::TestWithParam<LineCase> {};
 
 TEST_P(CommandLines, AreBuiltToTheLetter) {
     const LineCase& c = GetParam();
-    EXPECT_EQ(RegistryExport::ExportFileOf(c.folder, c.part), c.file);
+    EXPECT_EQ(RegistryExport::exportFileOf(c.folder, c.part), c.file);
     // Blanks and quotes stay inside their one argument.
-    EXPECT_EQ(RegistryExport::ArgumentsOf(c.folder, c.part),
+    EXPECT_EQ(RegistryExport::argumentsOf(c.folder, c.part),
               (QStringList{QStringLiteral("/e"), c.file, c.part}));
 }
 

@@ -92,20 +92,20 @@ class HookView : public RunView {
             onBlock(position, length);
     }
     void EndFileProgress() override {}
-    void ShowCopiedCount(int n) override { copied = n; }
-    void ShowErrorCount(int n) override { errors = n; }
-    void AddSkipped() override { ++skipped; }
-    void LockForRun() override {}
+    void showCopiedCount(int n) override { copied = n; }
+    void showErrorCount(int n) override { errors = n; }
+    void addSkipped() override { ++skipped; }
+    void lockForRun() override {}
     void RestoreAfterRun() override {}
-    void DisableStartButton() override {}
+    void disableStartButton() override {}
     int currentRow() const override { return 0; }
     QList<bool> selectedRows() const override { return QList<bool>(rows, true); }
-    void SelectAll() override {}
-    void CloseSummary() override {}
-    void ShowSummary(const QList<QByteArray>& entries, int, const QString&) override {
+    void selectAll() override {}
+    void closeSummary() override {}
+    void showSummary(const QList<QByteArray>& entries, int, const QString&) override {
         summary = entries;
     }
-    void CloseMainWindow() override {}
+    void closeMainWindow() override {}
 
     int rows = 1;
     std::function<void(const QByteArray&, const QByteArray&)> onFile;

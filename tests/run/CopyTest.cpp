@@ -88,7 +88,7 @@ TEST_F(CopyFileTest, AFifoIsNeverOpenedAndFails) {
 TEST_F(CopyFileTest, ALinkIsOpenedOnlyWhenItLeadsToARegularFile) {
     t.write(QStringLiteral("file"), "data");
     ASSERT_EQ(::mkfifo(path(QStringLiteral("fifo")).constData(), 0644), 0);
-    const fs::Folder folder = fs::Folder::OpenAsNamed(path(QString()));
+    const fs::Folder folder = fs::Folder::openAsNamed(path(QString()));
     for (const char* target : {"file", "fifo", "missing"}) {
         const QByteArray link = QByteArray("to-") + target;
         ASSERT_EQ(::symlink(target, (path(QString()) + '/' + link).constData()), 0);
@@ -131,7 +131,7 @@ TEST_F(CopyFileTest, TheLongestNamesCopyAndReplace) {
 
 TEST_F(CopyFileTest, ReadsToTheEndAndNeverPlacesACopyOfAFileWrittenMeanwhile) {
     t.write(QStringLiteral("in"), QByteArray(9000, 'y'));
-    const fs::Folder folder = fs::Folder::OpenAsNamed(path(QString()));
+    const fs::Folder folder = fs::Folder::openAsNamed(path(QString()));
     fs::SourceFile source;
     ASSERT_TRUE(fs::OpenSource(folder, "in", source));
     source.info.size = 5000;  // a length taken before the file grew

@@ -28,22 +28,22 @@ void FakeRunView::EndFileProgress() {
     events << QStringLiteral("end");
 }
 
-void FakeRunView::ShowCopiedCount(int copiedCount) {
+void FakeRunView::showCopiedCount(int copiedCount) {
     copied = copiedCount;
     events << QStringLiteral("copied %1").arg(copiedCount);
 }
 
-void FakeRunView::ShowErrorCount(int errorCount) {
+void FakeRunView::showErrorCount(int errorCount) {
     errors = errorCount;
     events << QStringLiteral("errors %1").arg(errorCount);
 }
 
-void FakeRunView::AddSkipped() {
+void FakeRunView::addSkipped() {
     ++skipped;
     events << QStringLiteral("skipped %1").arg(skipped);
 }
 
-void FakeRunView::LockForRun() {
+void FakeRunView::lockForRun() {
     locked = true;
     events << QStringLiteral("lock");
 }
@@ -53,20 +53,20 @@ void FakeRunView::RestoreAfterRun() {
     events << QStringLiteral("restore");
 }
 
-void FakeRunView::DisableStartButton() {
+void FakeRunView::disableStartButton() {
     events << QStringLiteral("disable start");
 }
 
-void FakeRunView::SelectAll() {
+void FakeRunView::selectAll() {
     selected = QList<bool>(rows, true);
     events << QStringLiteral("select all");
 }
 
-void FakeRunView::CloseSummary() {
+void FakeRunView::closeSummary() {
     events << QStringLiteral("close summary");
 }
 
-void FakeRunView::ShowSummary(const QList<QByteArray>& errorEntries, int copiedCount,
+void FakeRunView::showSummary(const QList<QByteArray>& errorEntries, int copiedCount,
                               const QString& destinationText) {
     summaryShown = true;
     summaryEntries = errorEntries;
@@ -75,7 +75,7 @@ void FakeRunView::ShowSummary(const QList<QByteArray>& errorEntries, int copiedC
     events << QStringLiteral("summary");
 }
 
-void FakeRunView::CloseMainWindow() {
+void FakeRunView::closeMainWindow() {
     events << QStringLiteral("close window");
 }
 

@@ -19,24 +19,24 @@ class FakeRunView : public RunView {
     void BeginFileProgress(qint64 length) override;
     void ShowBlockProgress(qint64 position, qint64 length) override;
     void EndFileProgress() override;
-    void ShowCopiedCount(int copiedCount) override;
-    void ShowErrorCount(int errorCount) override;
-    void AddSkipped() override;
-    void LockForRun() override;
+    void showCopiedCount(int copiedCount) override;
+    void showErrorCount(int errorCount) override;
+    void addSkipped() override;
+    void lockForRun() override;
     void RestoreAfterRun() override;
-    void DisableStartButton() override;
+    void disableStartButton() override;
     int currentRow() const override { return current; }
     QList<bool> selectedRows() const override { return selected; }
-    void SelectAll() override;
-    void CloseSummary() override;
-    void ShowSummary(const QList<QByteArray>& errorEntries, int copiedCount,
+    void selectAll() override;
+    void closeSummary() override;
+    void showSummary(const QList<QByteArray>& errorEntries, int copiedCount,
                      const QString& destinationText) override;
-    void CloseMainWindow() override;
+    void closeMainWindow() override;
 
     // Script.
     int current = 0;
     QList<bool> selected;
-    int rows = 0;                   // SelectAll selects this many
+    int rows = 0;                   // selectAll selects this many
     std::function<void()> onBlock;  // after each ShowBlockProgress is recorded
     bool recordBlocks = true;       // off for huge files: only counted
 

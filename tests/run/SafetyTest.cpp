@@ -302,7 +302,7 @@ TEST_F(SafetyTest, FilesBeyondThePathLimitAreCopiedAndMoved) {
     // Read back one level at a time.
     const QByteArray destination = EncodePath(dstOf(deep + QStringLiteral("/deep.txt")));
     fs::FolderCursor cursor;
-    cursor.reset(fs::Folder::OpenAsNamed(EncodePath(t.path(QStringLiteral("dst")))));
+    cursor.reset(fs::Folder::openAsNamed(EncodePath(t.path(QStringLiteral("dst")))));
     const QByteArray rest = destination.mid(EncodePath(t.path(QStringLiteral("dst/"))).size());
     const fs::Folder* folder = cursor.reach(QByteArrayView(rest).chopped(9));
     ASSERT_NE(folder, nullptr);

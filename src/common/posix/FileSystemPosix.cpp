@@ -341,7 +341,7 @@ FileInfo InfoAt(const QByteArray& path, bool followLink) {
     return InfoOf(st);
 }
 
-Folder Folder::OpenAsNamed(const QByteArray& path) {
+Folder Folder::openAsNamed(const QByteArray& path) {
     if (path.isEmpty() || path.contains('\0'))
         return {};
     return Folder(Handle(::open(path.constData(), kFolderFlags)));

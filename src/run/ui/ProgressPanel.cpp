@@ -89,7 +89,7 @@ ProgressPanel::ProgressPanel(QWidget* parent, QLabel* statusText)
     sinceRefresh_.start();
     refreshTimer_ = new QTimer(this);
     refreshTimer_->setSingleShot(true);
-    connect(refreshTimer_, &QTimer::timeout, this, &ProgressPanel::Refresh);
+    connect(refreshTimer_, &QTimer::timeout, this, &ProgressPanel::refresh);
 }
 
 void ProgressPanel::changed() {
@@ -98,12 +98,12 @@ void ProgressPanel::changed() {
         return;
     const qint64 since = sinceRefresh_.elapsed();
     if (since >= kRefreshIntervalMs)
-        Refresh();
+        refresh();
     else
         refreshTimer_->start(static_cast<int>(kRefreshIntervalMs - since));
 }
 
-void ProgressPanel::Refresh() {
+void ProgressPanel::refresh() {
     refreshTimer_->stop();
     sinceRefresh_.restart();
     // A progress bar repaints itself at once on a visible change, and every
@@ -162,35 +162,35 @@ void ProgressPanel::EndFileProgress() {
     changed();
 }
 
-void ProgressPanel::ShowCopiedCount(int copied) {
+void ProgressPanel::showCopiedCount(int copied) {
     v_.copied = copied;
     changed();
 }
 
-void ProgressPanel::ShowErrorCount(int errors) {
+void ProgressPanel::showErrorCount(int errors) {
     v_.errors = errors;
     changed();
 }
 
-void ProgressPanel::AddSkipped() {
+void ProgressPanel::addSkipped() {
     ++v_.skipped;
     changed();
 }
 
-void ProgressPanel::ShowSpeed(const QString& text) {
+void ProgressPanel::showSpeed(const QString& text) {
     lblspeed_->setText(text);
 }
 
-void ProgressPanel::ShowStatusText(const QString& text) {
+void ProgressPanel::showStatusText(const QString& text) {
     v_.destinationWaiting = false;
     if (statusText_)
         statusText_->setText(text);
 }
 
-void ProgressPanel::Reset() {
+void ProgressPanel::reset() {
     const Values idle;
     v_ = idle;
-    Refresh();
+    refresh();
 }
 
 }  // namespace zandrel

@@ -29,16 +29,16 @@ class ProgressPanel : public QFrame {
     void BeginFileProgress(qint64 length);
     void ShowBlockProgress(qint64 position, qint64 length, double runBytesCopied);
     void EndFileProgress();
-    void ShowCopiedCount(int copied);
-    void ShowErrorCount(int errors);
-    void AddSkipped();
-    void ShowSpeed(const QString& text);
+    void showCopiedCount(int copied);
+    void showErrorCount(int errors);
+    void addSkipped();
+    void showSpeed(const QString& text);
     // Sets the status text at once; a destination still waiting is dropped.
-    void ShowStatusText(const QString& text);
+    void showStatusText(const QString& text);
     // Every element but the speed back to its idle value, at once.
-    void Reset();
+    void reset();
     // Brings every control up to date now, as before a message box.
-    void Refresh();
+    void refresh();
 
   private:
     void changed();

@@ -28,10 +28,10 @@ SummaryWindow::SummaryWindow(Host& host, QWidget* parent)
     list_->setAccessibleName(QStringLiteral("Errors"));
     auto* ok = new QPushButton(QStringLiteral("OK"), this);
     ok->setObjectName(QStringLiteral("Command1"));
-    auto* saveAs = new QPushButton(QStringLiteral("&Save As..."), this);
-    saveAs->setObjectName(QStringLiteral("Command2"));
+    auto* saveAsButton = new QPushButton(QStringLiteral("&Save As..."), this);
+    saveAsButton->setObjectName(QStringLiteral("Command2"));
     connect(ok, &QPushButton::clicked, this, &QWidget::close);
-    connect(saveAs, &QPushButton::clicked, this, &SummaryWindow::SaveAs);
+    connect(saveAsButton, &QPushButton::clicked, this, &SummaryWindow::saveAs);
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(label2_);
@@ -39,12 +39,12 @@ SummaryWindow::SummaryWindow(Host& host, QWidget* parent)
     layout->addWidget(list_, 1);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
-    buttons->addWidget(saveAs);
+    buttons->addWidget(saveAsButton);
     buttons->addWidget(ok);
     layout->addLayout(buttons);
 }
 
-void SummaryWindow::ShowSummary(const QList<QByteArray>& errorEntries, int copiedCount,
+void SummaryWindow::showSummary(const QList<QByteArray>& errorEntries, int copiedCount,
                                 const QString& destinationText) {
     for (const QByteArray& entry : errorEntries) {
         host_.yield();
@@ -59,7 +59,7 @@ void SummaryWindow::ShowSummary(const QList<QByteArray>& errorEntries, int copie
     label2_->setText(destinationText);
 }
 
-void SummaryWindow::SaveAs() {
+void SummaryWindow::saveAs() {
     FileDialogRequest request;
     request.kind = FileDialogRequest::Kind::Save;
     request.filter = QStringLiteral("Text file (*.txt)|*.txt");

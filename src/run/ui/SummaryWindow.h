@@ -19,11 +19,11 @@ class SummaryWindow : public QWidget {
     SummaryWindow(Host& host, QWidget* parent = nullptr);
 
     // Appends the entries (yielding per entry) and sets both labels.
-    void ShowSummary(const QList<QByteArray>& errorEntries, int copiedCount,
+    void showSummary(const QList<QByteArray>& errorEntries, int copiedCount,
                      const QString& destinationText);
     // "&Save As...": writes the listed entries, one per line; any failure,
     // Cancel included, ends it silently.
-    void SaveAs();
+    void saveAs();
 
   private:
     Host& host_;
