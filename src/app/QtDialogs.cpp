@@ -14,13 +14,13 @@ namespace {
 
 // Boxes belong above whatever modal window is open (the editor, the export
 // window), else above the main window.
-QWidget* parentFor(QWidget* owner) {
+QWidget* ParentFor(QWidget* owner) {
     if (QWidget* modal = QApplication::activeModalWidget())
         return modal;
     return owner;
 }
 
-QMessageBox::Icon toQtIcon(Icon icon) {
+QMessageBox::Icon ToQtIcon(Icon icon) {
     switch (icon) {
         case Icon::None:
             return QMessageBox::NoIcon;
@@ -36,7 +36,7 @@ QMessageBox::Icon toQtIcon(Icon icon) {
     return QMessageBox::NoIcon;
 }
 
-QMessageBox::StandardButton toQtButton(Answer answer) {
+QMessageBox::StandardButton ToQtButton(Answer answer) {
     switch (answer) {
         case Answer::Ok:
             return QMessageBox::Ok;
@@ -75,8 +75,8 @@ Answer QtDialogs::message(Icon icon, const QString& title, const QString& text, 
     // Texts use CR LF line breaks; a label wants LF.
     QString shown = text;
     shown.replace(QLatin1String("\r\n"), QLatin1String("\n"));
-    QMessageBox box(toQtIcon(icon), title, shown.trimmed(), qtButtons, parentFor(owner_));
-    box.setDefaultButton(toQtButton(defaultButton));
+    QMessageBox box(ToQtIcon(icon), title, shown.trimmed(), qtButtons, ParentFor(owner_));
+    box.setDefaultButton(ToQtButton(defaultButton));
     box.setEscapeButton(escape);
     const int result = box.exec();
     switch (result) {
@@ -99,7 +99,7 @@ QString QtDialogs::toQtFilter(const QString& filter) {
 }
 
 QString QtDialogs::fileDialog(const FileDialogRequest& request) {
-    QFileDialog dialog(parentFor(owner_));
+    QFileDialog dialog(ParentFor(owner_));
     dialog.setNameFilter(toQtFilter(request.filter));
     dialog.setDirectory(request.startFolder.isEmpty() ? lastFolder_ : request.startFolder);
     if (request.kind == FileDialogRequest::Kind::Save) {
@@ -118,7 +118,7 @@ QString QtDialogs::fileDialog(const FileDialogRequest& request) {
 
 QString QtDialogs::chooseFolder(const QString& title, const QString& startFolder) {
     const QString start = FolderExists(startFolder) ? startFolder : QString();
-    const QString chosen = QFileDialog::getExistingDirectory(parentFor(owner_), title, start);
+    const QString chosen = QFileDialog::getExistingDirectory(ParentFor(owner_), title, start);
     return chosen.isEmpty() ? QString()
                             : RemoveTrailingSeparator(QFileInfo(chosen).absoluteFilePath());
 }

@@ -1,12 +1,12 @@
 #include <QtGlobal>
 
 // Resources linked from a static library must be registered by name.
-static void initZandrelResources() {
+static void InitZandrelResources() {
     Q_INIT_RESOURCE(zandrel);
 }
 
 namespace zandrel {
 void InitResources() {
-    initZandrelResources();
+    InitZandrelResources();
 }
 }  // namespace zandrel

@@ -11,7 +11,7 @@ namespace {
 // Digits of a non-negative integer count of 1/10^decimals, written with the
 // locale's decimal point; done on integers so exact halves round as stated
 // rather than as the binary value printf would see.
-QString withDecimals(double rounded, int decimals) {
+QString WithDecimals(double rounded, int decimals) {
     const auto units = static_cast<long long>(rounded);
     // The sign goes in front once; the digits are those of the magnitude.
     const auto magnitude = static_cast<unsigned long long>(units < 0 ? -units : units);
@@ -24,7 +24,7 @@ QString withDecimals(double rounded, int decimals) {
            fraction;
 }
 
-double roundHalfEven(double y) {
+double RoundHalfEven(double y) {
     const double floor = std::floor(y);
     const double diff = y - floor;
     if (diff > 0.5)
@@ -41,10 +41,10 @@ QString FormatSizeNumber(double y) {
     if (!std::isfinite(y) || std::fabs(y) > 1e15)
         return QString::number(y, 'g', 6);
     if (y >= 100)
-        return QString::number(static_cast<long long>(roundHalfEven(y)));
+        return QString::number(static_cast<long long>(RoundHalfEven(y)));
     if (y >= 10)
-        return withDecimals(std::round(y * 10), 1);
-    return withDecimals(std::round(y * 100), 2);
+        return WithDecimals(std::round(y * 10), 1);
+    return WithDecimals(std::round(y * 100), 2);
 }
 
 QString FormatSize(double x) {

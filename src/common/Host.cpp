@@ -2,7 +2,7 @@
 
 namespace zandrel {
 
-Answer defaultAnswerFor(Buttons buttons) {
+Answer DefaultAnswerFor(Buttons buttons) {
     switch (buttons) {
         case Buttons::Ok:
             return Answer::Ok;

@@ -13,7 +13,7 @@ enum class Buttons { Ok, OkCancel, YesNo, YesNoCancel };
 enum class Answer { Ok, Cancel, Yes, No };
 
 // The button a box offers by default: the first one, as the platform does.
-Answer defaultAnswerFor(Buttons buttons);
+Answer DefaultAnswerFor(Buttons buttons);
 
 struct FileDialogRequest {
     enum class Kind { Open, Save };
@@ -42,7 +42,7 @@ class Dialogs {
                            Answer defaultButton) = 0;
     Answer message(Icon icon, const QString& title, const QString& text,
                    Buttons buttons = Buttons::Ok) {
-        return message(icon, title, text, buttons, defaultAnswerFor(buttons));
+        return message(icon, title, text, buttons, DefaultAnswerFor(buttons));
     }
 
     // Returns the chosen path, or the empty text when the user cancelled.

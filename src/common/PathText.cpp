@@ -14,7 +14,7 @@ namespace {
 constexpr char16_t kEscapeBase = 0xDC00;
 
 // The length of the valid UTF-8 sequence at p, or 0 when there is none.
-qsizetype validSequenceLength(const unsigned char* p, qsizetype left) {
+qsizetype ValidSequenceLength(const unsigned char* p, qsizetype left) {
     const unsigned char c = p[0];
     if (c < 0x80)
         return 1;
@@ -42,7 +42,7 @@ qsizetype validSequenceLength(const unsigned char* p, qsizetype left) {
     return n;
 }
 
-bool isEscapedByte(QChar c) {
+bool IsEscapedByte(QChar c) {
     return c.unicode() >= kEscapeBase + 0x80 && c.unicode() <= kEscapeBase + 0xFF;
 }
 
@@ -55,7 +55,7 @@ QString DecodePath(const QByteArray& path) {
     text.reserve(path.size());
     const auto* bytes = reinterpret_cast<const unsigned char*>(path.constData());
     for (qsizetype i = 0; i < path.size();) {
-        const qsizetype n = validSequenceLength(bytes + i, path.size() - i);
+        const qsizetype n = ValidSequenceLength(bytes + i, path.size() - i);
         if (n == 0) {
             text += QChar(char16_t(kEscapeBase + bytes[i]));
             ++i;
@@ -75,7 +75,7 @@ QByteArray EncodePath(const QString& path) {
         const QChar c = path.at(i);
         if (c.isHighSurrogate() && i + 1 < path.size() && path.at(i + 1).isLowSurrogate()) {
             ++i;  // a whole character, not an escaped byte
-        } else if (isEscapedByte(c)) {
+        } else if (IsEscapedByte(c)) {
             bytes += QStringView(path).mid(run, i - run).toUtf8();
             bytes += char(c.unicode() - kEscapeBase);
             run = i + 1;

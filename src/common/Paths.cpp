@@ -12,7 +12,7 @@ namespace {
 
 // The separator in each text type.
 template <typename Text>
-auto sep() {
+auto SeparatorOf() {
     if constexpr (std::is_same_v<Text, QString>)
         return QChar(u'/');
     else
@@ -20,57 +20,57 @@ auto sep() {
 }
 
 template <typename Text>
-Text removeTrailing(const Text& path) {
-    if (path.size() > 1 && path.endsWith(sep<Text>()))
+Text WithoutTrailing(const Text& path) {
+    if (path.size() > 1 && path.endsWith(SeparatorOf<Text>()))
         return path.left(path.size() - 1);
     return path;
 }
 
 template <typename Text>
-Text join(const Text& folder, const Text& name) {
-    if (folder.endsWith(sep<Text>()))
+Text Joined(const Text& folder, const Text& name) {
+    if (folder.endsWith(SeparatorOf<Text>()))
         return folder + name;
     Text result = folder;
-    result += sep<Text>();
+    result += SeparatorOf<Text>();
     result += name;
     return result;
 }
 
 template <typename Text>
-Text fileName(const Text& path) {
-    return path.mid(path.lastIndexOf(sep<Text>()) + 1);
+Text NamePart(const Text& path) {
+    return path.mid(path.lastIndexOf(SeparatorOf<Text>()) + 1);
 }
 
 template <typename Text>
-Text folderPart(const Text& path) {
-    return path.left(path.lastIndexOf(sep<Text>()) + 1);
+Text FolderPart(const Text& path) {
+    return path.left(path.lastIndexOf(SeparatorOf<Text>()) + 1);
 }
 
 }  // namespace
 
 QString RemoveTrailingSeparator(const QString& path) {
-    return removeTrailing(path);
+    return WithoutTrailing(path);
 }
 QByteArray RemoveTrailingSeparator(const QByteArray& path) {
-    return removeTrailing(path);
+    return WithoutTrailing(path);
 }
 QString JoinPath(const QString& folder, const QString& name) {
-    return join(folder, name);
+    return Joined(folder, name);
 }
 QByteArray JoinPath(const QByteArray& folder, const QByteArray& name) {
-    return join(folder, name);
+    return Joined(folder, name);
 }
 QString GetFileName(const QString& path) {
-    return fileName(path);
+    return NamePart(path);
 }
 QByteArray GetFileName(const QByteArray& path) {
-    return fileName(path);
+    return NamePart(path);
 }
 QString GetFolderPart(const QString& path) {
-    return folderPart(path);
+    return FolderPart(path);
 }
 QByteArray GetFolderPart(const QByteArray& path) {
-    return folderPart(path);
+    return FolderPart(path);
 }
 
 bool FolderExists(const QByteArray& path) {

@@ -27,17 +27,17 @@ namespace zandrel {
 
 namespace {
 
-constexpr qint32 kPickerFlags = 65;  // file-system folders only, resizable, "new folder" button
+constexpr qint32 kPickerFlags = 65;  // file-system folders only, resizable, "new folder" MakeButton
 
 const QString kErrorNotice = QStringLiteral("Error notice");
 
 // Neither may appear in a field: "<" separates the fields, "|" is part of the
 // filter's marker.
-bool isLineBreaker(QChar c) {
+bool IsLineBreaker(QChar c) {
     return c == u'<' || c == u'|';
 }
 
-QLabel* boldLabel(const QString& text, QWidget* parent) {
+QLabel* BoldLabel(const QString& text, QWidget* parent) {
     auto* label = new QLabel(text, parent);
     QFont font = label->font();
     font.setBold(true);
@@ -45,7 +45,7 @@ QLabel* boldLabel(const QString& text, QWidget* parent) {
     return label;
 }
 
-QPushButton* button(const QString& caption, const QString& name, QWidget* parent) {
+QPushButton* MakeButton(const QString& caption, const QString& name, QWidget* parent) {
     auto* b = new QPushButton(caption, parent);
     b->setObjectName(name);
     // Enter never confirms the window.
@@ -54,19 +54,19 @@ QPushButton* button(const QString& caption, const QString& name, QWidget* parent
     return b;
 }
 
-QRadioButton* option(const QString& caption, const QString& name, QWidget* parent) {
+QRadioButton* MakeOption(const QString& caption, const QString& name, QWidget* parent) {
     auto* o = new QRadioButton(caption, parent);
     o->setObjectName(name);
     return o;
 }
 
-QCheckBox* check(const QString& caption, const QString& name, QWidget* parent) {
+QCheckBox* MakeCheck(const QString& caption, const QString& name, QWidget* parent) {
     auto* c = new QCheckBox(caption, parent);
     c->setObjectName(name);
     return c;
 }
 
-QLineEdit* textBox(const QString& name, QWidget* parent) {
+QLineEdit* MakeTextBox(const QString& name, QWidget* parent) {
     auto* t = new QLineEdit(parent);
     t->setObjectName(name);
     return t;
@@ -74,7 +74,7 @@ QLineEdit* textBox(const QString& name, QWidget* parent) {
 
 // Replaces a box's text and keeps the caret where it was relative to the
 // characters that stayed.
-void replaceKeepingCaret(QLineEdit* box, const QString& cleaned,
+void ReplaceKeepingCaret(QLineEdit* box, const QString& cleaned,
                          const std::function<bool(QChar)>& dropped) {
     const QString before = box->text();
     const qsizetype caret = box->cursorPosition();
@@ -86,8 +86,8 @@ void replaceKeepingCaret(QLineEdit* box, const QString& cleaned,
     box->setCursorPosition(static_cast<int>(caret - removedBeforeCaret));
 }
 
-bool isRefusedInDescription(QChar c) {
-    return isLineBreaker(c) || c == u';';
+bool IsRefusedInDescription(QChar c) {
+    return IsLineBreaker(c) || c == u';';
 }
 
 }  // namespace
@@ -103,25 +103,25 @@ ListingEditor::ListingEditor(BackupList& doc, Host& host, int editIndex, QWidget
 }
 
 bool ListingEditor::isAcceptedFilterKey(const QString& currentText, QChar typed) {
-    if (isLineBreaker(typed))
+    if (IsLineBreaker(typed))
         return false;
     // The whole text's end counts, wherever the caret stands.
     return !(typed == u';' && currentText.endsWith(u';'));
 }
 
 bool ListingEditor::isAcceptedDescriptionKey(QChar typed) {
-    return !isRefusedInDescription(typed);
+    return !IsRefusedInDescription(typed);
 }
 
 QString ListingEditor::cleanFilterText(const QString& text) {
     QString cleaned = text;
-    cleaned.removeIf(isLineBreaker);
+    cleaned.removeIf(IsLineBreaker);
     return cleaned;
 }
 
 QString ListingEditor::cleanDescriptionText(const QString& text) {
     QString cleaned = text;
-    cleaned.removeIf(isRefusedInDescription);
+    cleaned.removeIf(IsRefusedInDescription);
     return cleaned;
 }
 
@@ -136,10 +136,11 @@ void ListingEditor::buildControls() {
     // Directories
     auto* directories = new QWidget(tabs_);
     auto* directoryInfo = new QGroupBox(QStringLiteral("Directory info"), directories);
-    source_ = textBox(QStringLiteral("Text1"), directoryInfo);
-    destination_ = textBox(QStringLiteral("Text2"), directoryInfo);
-    browseSource_ = button(QStringLiteral(".."), QStringLiteral("Command1"), directoryInfo);
-    browseDestination_ = button(QStringLiteral(".."), QStringLiteral("Command2"), directoryInfo);
+    source_ = MakeTextBox(QStringLiteral("Text1"), directoryInfo);
+    destination_ = MakeTextBox(QStringLiteral("Text2"), directoryInfo);
+    browseSource_ = MakeButton(QStringLiteral(".."), QStringLiteral("Command1"), directoryInfo);
+    browseDestination_ =
+        MakeButton(QStringLiteral(".."), QStringLiteral("Command2"), directoryInfo);
     // The ".." caption does not say what the buttons do; screen readers say it.
     browseSource_->setAccessibleName(QStringLiteral("Browse for the source directory"));
     browseDestination_->setAccessibleName(QStringLiteral("Browse for the destination directory"));
@@ -148,10 +149,10 @@ void ListingEditor::buildControls() {
     for (QPushButton* b : {browseSource_, browseDestination_})
         b->setFixedWidth(b->fontMetrics().horizontalAdvance(QStringLiteral("...")) + 24);
     auto* folderGrid = new QGridLayout(directoryInfo);
-    folderGrid->addWidget(boldLabel(QStringLiteral("Source directory:"), directoryInfo), 0, 0);
+    folderGrid->addWidget(BoldLabel(QStringLiteral("Source directory:"), directoryInfo), 0, 0);
     folderGrid->addWidget(source_, 1, 0);
     folderGrid->addWidget(browseSource_, 1, 1);
-    folderGrid->addWidget(boldLabel(QStringLiteral("Destination directory:"), directoryInfo), 2, 0);
+    folderGrid->addWidget(BoldLabel(QStringLiteral("Destination directory:"), directoryInfo), 2, 0);
     folderGrid->addWidget(destination_, 3, 0);
     folderGrid->addWidget(browseDestination_, 3, 1);
     auto* directoriesLayout = new QVBoxLayout(directories);
@@ -162,26 +163,27 @@ void ListingEditor::buildControls() {
     // Settings
     auto* settings = new QWidget(tabs_);
     auto* method = new QGroupBox(QStringLiteral("Method"), settings);
-    copy_ = option(QStringLiteral("Copy files to destination folder"), QStringLiteral("Option1"),
-                   method);
-    move_ = option(QStringLiteral("Move files to destination folder"), QStringLiteral("Option2"),
-                   method);
+    copy_ = MakeOption(QStringLiteral("Copy files to destination folder"),
+                       QStringLiteral("Option1"), method);
+    move_ = MakeOption(QStringLiteral("Move files to destination folder"),
+                       QStringLiteral("Option2"), method);
     copy_->setChecked(true);
     auto* methodLayout = new QVBoxLayout(method);
     methodLayout->addWidget(copy_);
     methodLayout->addWidget(move_);
 
     auto* options = new QGroupBox(QStringLiteral("Options"), settings);
-    subfolders_ = check(QStringLiteral("Include sub-folders"), QStringLiteral("Check1"), options);
-    justFiles_ = check(QStringLiteral("Copy all files to one destination folder"),
-                       QStringLiteral("Check2"), options);
+    subfolders_ =
+        MakeCheck(QStringLiteral("Include sub-folders"), QStringLiteral("Check1"), options);
+    justFiles_ = MakeCheck(QStringLiteral("Copy all files to one destination folder"),
+                           QStringLiteral("Check2"), options);
     subfolders_->setChecked(true);
     auto* optionsLayout = new QVBoxLayout(options);
     optionsLayout->addWidget(subfolders_);
     optionsLayout->addWidget(justFiles_);
 
     auto* filterFrame = new QGroupBox(QStringLiteral("Filter file types"), settings);
-    filter_ = textBox(QStringLiteral("Text3"), filterFrame);
+    filter_ = MakeTextBox(QStringLiteral("Text3"), filterFrame);
     filter_->setText(QStringLiteral("*.*"));
     auto* filterLayout = new QVBoxLayout(filterFrame);
     filterLayout->addWidget(filter_);
@@ -203,11 +205,12 @@ void ListingEditor::buildControls() {
     auto* fileExists = new QWidget(tabs_);
     auto* rule = new QGroupBox(
         QStringLiteral("If a source file already exists in the destination folder:"), fileExists);
-    overwrite_ = option(QStringLiteral("Overwrite file"), QStringLiteral("Option5"), rule);
-    skip_ = option(QStringLiteral("Skip the file"), QStringLiteral("Option6"), rule);
-    newer_ = option(QStringLiteral("Only copy if the source file is newer than destination file "
-                                   "(compares the date/time)"),
-                    QStringLiteral("Option7"), rule);
+    overwrite_ = MakeOption(QStringLiteral("Overwrite file"), QStringLiteral("Option5"), rule);
+    skip_ = MakeOption(QStringLiteral("Skip the file"), QStringLiteral("Option6"), rule);
+    newer_ =
+        MakeOption(QStringLiteral("Only copy if the source file is newer than destination file "
+                                  "(compares the date/time)"),
+                   QStringLiteral("Option7"), rule);
     overwrite_->setChecked(true);
     auto* ruleLayout = new QVBoxLayout(rule);
     ruleLayout->addWidget(overwrite_);
@@ -220,7 +223,7 @@ void ListingEditor::buildControls() {
 
     // Description
     auto* descriptionPage = new QWidget(tabs_);
-    description_ = textBox(QStringLiteral("Text5"), descriptionPage);
+    description_ = MakeTextBox(QStringLiteral("Text5"), descriptionPage);
     description_->setMaxLength(kDescriptionMaxLength);
     auto* descriptionLayout = new QVBoxLayout(descriptionPage);
     descriptionLayout->addWidget(new QLabel(
@@ -231,9 +234,9 @@ void ListingEditor::buildControls() {
 
     tabs_->setCurrentIndex(0);
 
-    ok_ = button(QStringLiteral("&OK"), QStringLiteral("Command3"), this);
-    cancel_ = button(QStringLiteral("Cancel"), QStringLiteral("Command4"), this);
-    delete_ = button(QStringLiteral("&Delete item"), QStringLiteral("Command5"), this);
+    ok_ = MakeButton(QStringLiteral("&OK"), QStringLiteral("Command3"), this);
+    cancel_ = MakeButton(QStringLiteral("Cancel"), QStringLiteral("Command4"), this);
+    delete_ = MakeButton(QStringLiteral("&Delete item"), QStringLiteral("Command5"), this);
     delete_->hide();
 
     auto* buttons = new QHBoxLayout;
@@ -278,12 +281,12 @@ void ListingEditor::connectChanges() {
     connect(filter_, &QLineEdit::textEdited, this, [this](const QString& text) {
         const QString cleaned = cleanFilterText(text);
         if (cleaned != text)
-            replaceKeepingCaret(filter_, cleaned, isLineBreaker);
+            ReplaceKeepingCaret(filter_, cleaned, IsLineBreaker);
     });
     connect(description_, &QLineEdit::textEdited, this, [this](const QString& text) {
         const QString cleaned = cleanDescriptionText(text);
         if (cleaned != text)
-            replaceKeepingCaret(description_, cleaned, isRefusedInDescription);
+            ReplaceKeepingCaret(description_, cleaned, IsRefusedInDescription);
     });
 }
 
@@ -356,7 +359,7 @@ bool ListingEditor::checkFolderTexts() {
         const char* which;
     } fields[] = {{source_, "source"}, {destination_, "destination"}};
     for (const auto& f : fields) {
-        if (std::none_of(f.box->text().cbegin(), f.box->text().cend(), isLineBreaker))
+        if (std::none_of(f.box->text().cbegin(), f.box->text().cend(), IsLineBreaker))
             continue;
         host_.message(Icon::Exclamation, kErrorNotice,
                       QStringLiteral("The %1 folder's path contains \"<\" or \"|\", which a list "

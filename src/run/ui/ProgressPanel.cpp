@@ -27,7 +27,7 @@ QLabel* makeValue(QWidget* parent, const char* objectName, const QString& text) 
     return label;
 }
 
-QProgressBar* makeBar(QWidget* parent, const char* objectName, const QString& accessibleName) {
+QProgressBar* MakeBar(QWidget* parent, const char* objectName, const QString& accessibleName) {
     auto* bar = new QProgressBar(parent);
     bar->setObjectName(QLatin1String(objectName));
     bar->setAccessibleName(accessibleName);
@@ -59,8 +59,8 @@ ProgressPanel::ProgressPanel(QWidget* parent, QLabel* statusText)
     grid->setVerticalSpacing(2);
 
     lblpath_ = makeValue(this, "lblpath", kIdlePath);
-    fileBar_ = makeBar(this, "ProgressBar2", QStringLiteral("Current file progress"));
-    overallBar_ = makeBar(this, "ProgressBar1", QStringLiteral("Overall progress"));
+    fileBar_ = MakeBar(this, "ProgressBar2", QStringLiteral("Current file progress"));
+    overallBar_ = MakeBar(this, "ProgressBar1", QStringLiteral("Overall progress"));
     lblpercent_ = makeValue(this, "lblpercent", QStringLiteral("0"));
     lblsofar_ = makeValue(this, "lblsofar", FormatSize(0));
     lblspeed_ = makeValue(this, "lblspeed", QStringLiteral("0 bytes/sec"));
