@@ -57,7 +57,7 @@ class QuietHost : public zandrel::Host {
     QElapsedTimer since_;
 };
 
-int make(const QString& path) {
+int MakeList(const QString& path) {
     QFile f(path);
     if (!f.open(QIODevice::WriteOnly))
         return 1;
@@ -76,7 +76,7 @@ int make(const QString& path) {
     return 0;
 }
 
-long peakKb() {
+long PeakKb() {
     struct rusage usage {};
     getrusage(RUSAGE_SELF, &usage);
     return usage.ru_maxrss;
@@ -91,7 +91,7 @@ int main(int argc, char** argv) {
     }
     const QString path = QString::fromLocal8Bit(argv[2]);
     if (std::strcmp(argv[1], "make") == 0)
-        return make(path);
+        return MakeList(path);
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QElapsedTimer t;
     int rows = 0;
@@ -121,6 +121,6 @@ int main(int argc, char** argv) {
         if (rows == 0)
             return 3;
     }
-    std::printf("%.1f %ld %d\n", t.nsecsElapsed() / 1e6, peakKb(), rows);
+    std::printf("%.1f %ld %d\n", t.nsecsElapsed() / 1e6, PeakKb(), rows);
     return 0;
 }

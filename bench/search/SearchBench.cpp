@@ -36,11 +36,11 @@ class QuietHost : public Host {
     long long yields = 0;
 };
 
-bool makeFolder(const QByteArray& path) {
+bool MakeFolder(const QByteArray& path) {
     return ::mkdir(path.constData(), 0755) == 0 || errno == EEXIST;
 }
 
-bool fillFolder(const QByteArray& folder, int first, int count) {
+bool FillFolder(const QByteArray& folder, int first, int count) {
     for (int i = first; i < first + count; ++i) {
         char name[32];
         std::snprintf(name, sizeof name, "/file%05d.dat", i);
@@ -52,19 +52,19 @@ bool fillFolder(const QByteArray& folder, int first, int count) {
 }
 
 // 10 top folders with 99 subfolders each: 1,000 folders of 100 files.
-int makeTree(const QByteArray& root) {
+int MakeTree(const QByteArray& root) {
     constexpr int kFilesPerFolder = 100;
     int next = 0;
-    if (!makeFolder(root))
+    if (!MakeFolder(root))
         return 1;
     for (int d = 0; d < 10; ++d) {
         const QByteArray top = root + "/d" + QByteArray::number(d);
-        if (!makeFolder(top) || !fillFolder(top, next, kFilesPerFolder))
+        if (!MakeFolder(top) || !FillFolder(top, next, kFilesPerFolder))
             return 1;
         next += kFilesPerFolder;
         for (int e = 0; e < 99; ++e) {
             const QByteArray sub = top + "/e" + QByteArray::number(e);
-            if (!makeFolder(sub) || !fillFolder(sub, next, kFilesPerFolder))
+            if (!MakeFolder(sub) || !FillFolder(sub, next, kFilesPerFolder))
                 return 1;
             next += kFilesPerFolder;
         }
@@ -73,7 +73,7 @@ int makeTree(const QByteArray& root) {
     return 0;
 }
 
-int walk(const QByteArray& root) {
+int Walk(const QByteArray& root) {
     QuietHost host;
     SearchResult result;
     ListFilesBelow(root, QStringLiteral("*.*"), 23, 3, result, host);
@@ -88,9 +88,9 @@ int walk(const QByteArray& root) {
 
 int main(int argc, char** argv) {
     if (argc == 3 && std::strcmp(argv[1], "make") == 0)
-        return makeTree(argv[2]);
+        return MakeTree(argv[2]);
     if (argc == 3 && std::strcmp(argv[1], "walk") == 0)
-        return walk(argv[2]);
+        return Walk(argv[2]);
     std::fprintf(stderr, "usage: bench_search make|walk TREE\n");
     return 2;
 }

@@ -29,7 +29,7 @@ class SilentDialogs : public zandrel::Dialogs {
     QString chooseFolder(const QString&, const QString&) override { return {}; }
 };
 
-double median(std::vector<double> v) {
+double Median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
     return v[v.size() / 2];
 }
@@ -76,6 +76,6 @@ int main(int argc, char** argv) {
     std::printf(
         "list of %d Listings: open median %.1f ms, select all median %.1f ms, peak memory %.1f "
         "MB\n",
-        rows, median(open), median(selectAll), usage.ru_maxrss / 1024.0);
+        rows, Median(open), Median(selectAll), usage.ru_maxrss / 1024.0);
     return 0;
 }

@@ -35,7 +35,7 @@ struct Measure {
     double runMs = 0;
 };
 
-Measure runOnce(const QString& src, const QString& dst) {
+Measure RunOnce(const QString& src, const QString& dst) {
     AnswerDefaults dialogs;
     zandrel::MainWindow window(dialogs);
     window.show();
@@ -121,7 +121,7 @@ int main(int argc, char** argv) {
     for (const auto& [name, src] :
          {std::pair{"1 GiB file", big}, std::pair{"20,000 files of 4 KiB", small}}) {
         QDir(dir.path() + QStringLiteral("/out")).removeRecursively();
-        const Measure m = runOnce(src, dir.path() + QStringLiteral("/out"));
+        const Measure m = RunOnce(src, dir.path() + QStringLiteral("/out"));
         std::printf(
             "%-22s run %.0f ms, longest event-loop gap %.1f ms (target < 50), Cancel to "
             "\"Aborting...\" %.1f ms (target < 100)\n",

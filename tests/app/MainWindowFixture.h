@@ -21,7 +21,7 @@
 
 namespace zandrel::test {
 
-inline QString lineFor(const QString& source, const QString& description = QString()) {
+inline QString LineFor(const QString& source, const QString& description = QString()) {
     return QStringLiteral("Copy<") + source +
            QStringLiteral("</dest<Subfolders<CopyFoldersAndFiles<Overwrite<") + description +
            QStringLiteral("<:Specific|Types:*.*");
@@ -39,7 +39,7 @@ class MainWindowFixture : public ::testing::Test {
         window.reset();
     }
     void addRows(int n) {
-        for (int i = 1; i <= n; ++i) doc().appendLine(lineFor(QStringLiteral("/src%1").arg(i)));
+        for (int i = 1; i <= n; ++i) doc().appendLine(LineFor(QStringLiteral("/src%1").arg(i)));
     }
     template <typename T>
     T* child(const char* name) {

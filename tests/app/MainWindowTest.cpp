@@ -253,8 +253,8 @@ TEST_P(DropCases, LoadByDrop) {
     files.mkdir(QStringLiteral("folder"));
     files.write(QStringLiteral("notes.txt"), "just some text\r\n");
     files.write(QStringLiteral("weekly.list"),
-                (lineFor(QStringLiteral("/a")) + QStringLiteral("\r\n") +
-                 lineFor(QStringLiteral("/b")) + QStringLiteral("\r\n"))
+                (LineFor(QStringLiteral("/a")) + QStringLiteral("\r\n") +
+                 LineFor(QStringLiteral("/b")) + QStringLiteral("\r\n"))
                     .toUtf8());
     window->show();
     addRows(1);

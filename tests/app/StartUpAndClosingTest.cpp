@@ -25,7 +25,7 @@ class StartUpTest : public MainWindowFixture {
         MainWindowFixture::SetUp();
         files.write(
             QStringLiteral("daily.bak"),
-            (lineFor(QStringLiteral("/a"), QStringLiteral("A")) + QStringLiteral("\r\n")).toUtf8());
+            (LineFor(QStringLiteral("/a"), QStringLiteral("A")) + QStringLiteral("\r\n")).toUtf8());
         files.write(QStringLiteral("broken.bak"), "not a list\r\n");
     }
     // A run started by hand asks first; one from the command line would not.

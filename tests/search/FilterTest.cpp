@@ -14,7 +14,7 @@ using namespace zandrel::test;
 
 namespace {
 
-QString q(const char* utf8) {
+QString Q(const char* utf8) {
     return QString::fromUtf8(utf8);
 }
 
@@ -36,29 +36,29 @@ TEST_P(SplitListTable, PiecesAndLastIndex) {
     QStringList pieces{QStringLiteral("left over")};
     const int last = SplitList(GetParam().text, pieces);
     EXPECT_EQ(last, GetParam().last);
-    EXPECT_EQ(toStd(pieces), splitBars(GetParam().pieces));
+    EXPECT_EQ(ToStd(pieces), SplitBars(GetParam().pieces));
     EXPECT_EQ(last, pieces.size() - 1);
 }
 
-QString withChar(const char* before, char16_t c, const char* after) {
-    return q(before) + QChar(c) + q(after);
+QString WithChar(const char* before, char16_t c, const char* after) {
+    return Q(before) + QChar(c) + Q(after);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Examples, SplitListTable,
     ::testing::Values(
-        SplitCase{q("*.jpg;*.exe"), "*.jpg|*.exe", 1}, SplitCase{q("*.jpg;"), "*.jpg", 0},
-        SplitCase{q("a;;b"), "a||b", 2}, SplitCase{q(";*.jpg"), "|*.jpg", 1},
-        SplitCase{q("x"), "x", 0}, SplitCase{q(";"), "", -1}, SplitCase{QString(), "", -1},
-        SplitCase{q("my file.txt"), "my file.txt", 0},
+        SplitCase{Q("*.jpg;*.exe"), "*.jpg|*.exe", 1}, SplitCase{Q("*.jpg;"), "*.jpg", 0},
+        SplitCase{Q("a;;b"), "a||b", 2}, SplitCase{Q(";*.jpg"), "|*.jpg", 1},
+        SplitCase{Q("x"), "x", 0}, SplitCase{Q(";"), "", -1}, SplitCase{QString(), "", -1},
+        SplitCase{Q("my file.txt"), "my file.txt", 0},
         // Every default separator splits; each alone is no piece.
-        SplitCase{withChar("a", u'\0', "b"), "a|b", 1},
-        SplitCase{withChar("a", u'\t', "b"), "a|b", 1},
-        SplitCase{withChar("a", u'\n', "b"), "a|b", 1},
-        SplitCase{withChar("a", u'\r', "b"), "a|b", 1}, SplitCase{withChar("", u'\n', ""), "", -1},
-        SplitCase{withChar("", u'\0', ""), "", -1},
-        SplitCase{withChar("a", u'\r', "") + u'\n', "a|", 1}, SplitCase{q(";;"), "|", 1},
-        SplitCase{q(" ; "), " | ", 1}, SplitCase{q("a,b"), "a,b", 0}));
+        SplitCase{WithChar("a", u'\0', "b"), "a|b", 1},
+        SplitCase{WithChar("a", u'\t', "b"), "a|b", 1},
+        SplitCase{WithChar("a", u'\n', "b"), "a|b", 1},
+        SplitCase{WithChar("a", u'\r', "b"), "a|b", 1}, SplitCase{WithChar("", u'\n', ""), "", -1},
+        SplitCase{WithChar("", u'\0', ""), "", -1},
+        SplitCase{WithChar("a", u'\r', "") + u'\n', "a|", 1}, SplitCase{Q(";;"), "|", 1},
+        SplitCase{Q(" ; "), " | ", 1}, SplitCase{Q("a,b"), "a,b", 0}));
 
 TEST(SplitList, DefaultSeparatorsInOrder) {
     const QString& s = ListSeparators();
@@ -72,11 +72,11 @@ TEST(SplitList, DefaultSeparatorsInOrder) {
 
 TEST(SplitList, GivenSeparatorsReplaceTheDefaultOnes) {
     QStringList pieces;
-    EXPECT_EQ(SplitList(q("a;b,c"), pieces, q(",")), 1);
-    EXPECT_EQ(toStd(pieces), splitBars("a;b|c"));
-    EXPECT_EQ(SplitList(withChar("a", u'\t', "b;c"), pieces, q(";")), 1);
-    EXPECT_EQ(pieces.at(0), withChar("a", u'\t', "b"));
-    EXPECT_EQ(SplitList(q(","), pieces, q(",")), -1);
+    EXPECT_EQ(SplitList(Q("a;b,c"), pieces, Q(",")), 1);
+    EXPECT_EQ(ToStd(pieces), SplitBars("a;b|c"));
+    EXPECT_EQ(SplitList(WithChar("a", u'\t', "b;c"), pieces, Q(";")), 1);
+    EXPECT_EQ(pieces.at(0), WithChar("a", u'\t', "b"));
+    EXPECT_EQ(SplitList(Q(","), pieces, Q(",")), -1);
 }
 
 // --- Filter evaluation ----------------------------------------------------
@@ -97,11 +97,11 @@ class FilterEvaluationTable : public ::testing::TestWithParam<EvalCase> {};
 
 TEST_P(FilterEvaluationTable, ModePatternsAndSuffixes) {
     const EvalCase& c = GetParam();
-    const FilterEvaluation e = EvaluateFilter(q(c.filter));
+    const FilterEvaluation e = EvaluateFilter(Q(c.filter));
     EXPECT_EQ(e.ExclusionMode, c.exclusionMode);
     EXPECT_EQ(e.SearchPatterns.toStdString(), c.searchPatterns);
     ASSERT_EQ(e.ExclusionSuffixes.size(), c.suffixCount);
-    EXPECT_EQ(toStd(e.ExclusionSuffixes), splitBars(c.suffixes, c.suffixCount));
+    EXPECT_EQ(ToStd(e.ExclusionSuffixes), SplitBars(c.suffixes, c.suffixCount));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -137,9 +137,9 @@ void PrintTo(const UseCase& c, std::ostream* os) {
 class PatternUseTable : public ::testing::TestWithParam<UseCase> {};
 
 TEST_P(PatternUseTable, RepeatedKeysArePassedOver) {
-    const QStringList patterns = PatternsToSearch(q(GetParam().searchPatterns));
+    const QStringList patterns = PatternsToSearch(Q(GetParam().searchPatterns));
     ASSERT_EQ(patterns.size(), GetParam().count);
-    EXPECT_EQ(toStd(patterns), splitBars(GetParam().patterns, GetParam().count));
+    EXPECT_EQ(ToStd(patterns), SplitBars(GetParam().patterns, GetParam().count));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -178,10 +178,10 @@ class ExclusionTable : public ::testing::TestWithParam<ExcludeCase> {};
 
 TEST_P(ExclusionTable, LowerCasedSuffixTest) {
     QStringList suffixes;
-    for (const std::string& s : splitBars(GetParam().suffixes, GetParam().suffixCount))
+    for (const std::string& s : SplitBars(GetParam().suffixes, GetParam().suffixCount))
         suffixes.append(QString::fromStdString(s));
     ASSERT_EQ(suffixes.size(), GetParam().suffixCount);
-    EXPECT_EQ(IsExcluded(q(GetParam().path), suffixes), GetParam().excluded);
+    EXPECT_EQ(IsExcluded(Q(GetParam().path), suffixes), GetParam().excluded);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -216,10 +216,10 @@ class FilterOnFolder : public ::testing::TestWithParam<FilterCase> {};
 
 TEST_P(FilterOnFolder, ListedAndExcluded) {
     TempTree t;
-    for (const char* name : kFiles) t.write(q(name), "x");
-    t.mkdir(q("sub.jpg"));  // a folder is never listed with attribute set 3
+    for (const char* name : kFiles) t.write(Q(name), "x");
+    t.mkdir(Q("sub.jpg"));  // a folder is never listed with attribute set 3
     FakeHost host;
-    const FilterEvaluation e = EvaluateFilter(q(GetParam().filter));
+    const FilterEvaluation e = EvaluateFilter(Q(GetParam().filter));
     SearchResult r;
     ListFiles({EncodePath(t.root())}, e.SearchPatterns, 3, r, host);
     QStringList listed, transferred;
@@ -227,12 +227,12 @@ TEST_P(FilterOnFolder, ListedAndExcluded) {
         ASSERT_TRUE(path.startsWith(EncodePath(t.root()) + '/'));
         const QString name = DecodePath(GetFileName(path));
         listed.append(name);
-        const QString destination = q("/backup/") + name;
+        const QString destination = Q("/backup/") + name;
         if (!(e.ExclusionMode && IsExcluded(destination, e.ExclusionSuffixes)))
             transferred.append(name);
     }
-    EXPECT_EQ(toStd(listed), splitBars(GetParam().listed));
-    EXPECT_EQ(toStd(transferred), splitBars(GetParam().transferred));
+    EXPECT_EQ(ToStd(listed), SplitBars(GetParam().listed));
+    EXPECT_EQ(ToStd(transferred), SplitBars(GetParam().transferred));
     EXPECT_EQ(r.Count, r.Paths.size());
 }
 

@@ -10,20 +10,20 @@
 
 namespace zandrel::test {
 
-inline std::vector<std::string> toStd(const QStringList& list) {
+inline std::vector<std::string> ToStd(const QStringList& list) {
     std::vector<std::string> out;
     for (const QString& s : list) out.push_back(s.toStdString());
     return out;
 }
 
-inline std::vector<std::string> toStd(const QList<QByteArray>& list) {
+inline std::vector<std::string> ToStd(const QList<QByteArray>& list) {
     std::vector<std::string> out;
     for (const QByteArray& s : list) out.push_back(s.toStdString());
     return out;
 }
 
 // The texts of a table row, written with "|" between them.
-inline std::vector<std::string> splitBars(const char* text) {
+inline std::vector<std::string> SplitBars(const char* text) {
     std::vector<std::string> out;
     const std::string s = text;
     if (s.empty())
@@ -41,10 +41,10 @@ inline std::vector<std::string> splitBars(const char* text) {
 
 // Like splitBars, for lists whose size is given: one empty text is a list of
 // one piece.
-inline std::vector<std::string> splitBars(const char* text, int count) {
+inline std::vector<std::string> SplitBars(const char* text, int count) {
     if (count == 0)
         return {};
-    std::vector<std::string> out = splitBars(text);
+    std::vector<std::string> out = SplitBars(text);
     if (out.empty())
         out.emplace_back();
     return out;

@@ -16,12 +16,12 @@ using namespace zandrel::test;
 
 namespace {
 
-QString q(const char* utf8) {
+QString Q(const char* utf8) {
     return QString::fromUtf8(utf8);
 }
 
 // Listed paths relative to the tree, so expectations read like the tree.
-std::vector<std::string> relative(const TempTree& t, const SearchResult& r) {
+std::vector<std::string> Relative(const TempTree& t, const SearchResult& r) {
     const QByteArray prefix = EncodePath(t.root()) + '/';
     std::vector<std::string> out;
     for (const QByteArray& p : r.Paths)
@@ -30,23 +30,23 @@ std::vector<std::string> relative(const TempTree& t, const SearchResult& r) {
     return out;
 }
 
-QByteArray bytes(const TempTree& t, const char* rel = "") {
-    return EncodePath(t.path(q(rel)));
+QByteArray Bytes(const TempTree& t, const char* rel = "") {
+    return EncodePath(t.path(Q(rel)));
 }
 
-void makeFifo(const TempTree& t, const char* rel) {
-    ASSERT_EQ(::mkfifo(bytes(t, rel).constData(), 0644), 0);
+void MakeFifo(const TempTree& t, const char* rel) {
+    ASSERT_EQ(::mkfifo(Bytes(t, rel).constData(), 0644), 0);
 }
 
-void makeLink(const TempTree& t, const QByteArray& target, const char* rel) {
-    ASSERT_EQ(::symlink(target.constData(), bytes(t, rel).constData()), 0);
+void MakeLink(const TempTree& t, const QByteArray& target, const char* rel) {
+    ASSERT_EQ(::symlink(target.constData(), Bytes(t, rel).constData()), 0);
 }
 
 // The example tree: Data holds a.txt and B; B holds b.txt and C; C holds c.txt.
-void exampleTree(const TempTree& t) {
-    t.write(q("a.txt"), "a");
-    t.write(q("B/b.txt"), "b");
-    t.write(q("B/C/c.txt"), "c");
+void ExampleTree(const TempTree& t) {
+    t.write(Q("a.txt"), "a");
+    t.write(Q("B/b.txt"), "b");
+    t.write(Q("B/C/c.txt"), "c");
 }
 
 // --- Order ----------------------------------------------------------------
@@ -55,25 +55,25 @@ class SourceFolderText : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(SourceFolderText, WithSubfoldersTheirFilesComeFirst) {
     TempTree t;
-    exampleTree(t);
+    ExampleTree(t);
     FakeHost host;
-    const QByteArray source = bytes(t) + GetParam();
+    const QByteArray source = Bytes(t) + GetParam();
     SearchResult r;
-    ListFilesBelow(source, q("*.*"), 23, 3, r, host);
+    ListFilesBelow(source, Q("*.*"), 23, 3, r, host);
     EXPECT_EQ(r.Count, 2);
-    ListFiles({source}, q("*.*"), 23, r, host);
-    EXPECT_EQ(relative(t, r),
+    ListFiles({source}, Q("*.*"), 23, r, host);
+    EXPECT_EQ(Relative(t, r),
               (std::vector<std::string>{"B/b.txt", "B/C/c.txt", ".", "..", "B", "a.txt"}));
     EXPECT_EQ(r.Count, 6);
 }
 
 TEST_P(SourceFolderText, WithoutSubfoldersOnlyTheFolderItself) {
     TempTree t;
-    exampleTree(t);
+    ExampleTree(t);
     FakeHost host;
     SearchResult r;
-    ListFiles({bytes(t) + GetParam()}, q("*.*"), 23, r, host);
-    EXPECT_EQ(relative(t, r), (std::vector<std::string>{".", "..", "B", "a.txt"}));
+    ListFiles({Bytes(t) + GetParam()}, Q("*.*"), 23, r, host);
+    EXPECT_EQ(Relative(t, r), (std::vector<std::string>{".", "..", "B", "a.txt"}));
     EXPECT_EQ(r.Count, 4);
 }
 
@@ -82,50 +82,50 @@ INSTANTIATE_TEST_SUITE_P(WithAndWithoutSeparator, SourceFolderText, ::testing::V
 
 TEST(FolderTree, DepthFirstPreOrderWithSiblingsInByteOrder) {
     TempTree t;
-    for (const char* d : {"a/a2", "a/a1/deep", "B", "a/a1/also", "c"}) t.mkdir(q(d));
-    t.write(q("a/file.txt"), "x");
+    for (const char* d : {"a/a2", "a/a1/deep", "B", "a/a1/also", "c"}) t.mkdir(Q(d));
+    t.write(Q("a/file.txt"), "x");
     FakeHost host;
     SearchResult r;
-    ListFolderTree(bytes(t), 22, r, host);
-    EXPECT_EQ(relative(t, r),
+    ListFolderTree(Bytes(t), 22, r, host);
+    EXPECT_EQ(Relative(t, r),
               (std::vector<std::string>{"B", "a", "a/a1", "a/a1/also", "a/a1/deep", "a/a2", "c"}));
     EXPECT_EQ(r.Count, 7);
 }
 
 TEST(Subfolders, OnlyTheImmediateOnesOfEachListedFolder) {
     TempTree t;
-    for (const char* d : {"x/one", "x/two/below", "y/three", "z"}) t.mkdir(q(d));
-    t.write(q("x/file"), "f");
+    for (const char* d : {"x/one", "x/two/below", "y/three", "z"}) t.mkdir(Q(d));
+    t.write(Q("x/file"), "f");
     FakeHost host;
     SearchResult r;
-    ListSubfolders({bytes(t, "x"), bytes(t, "y/"), bytes(t, "z")}, 22, r, host);
-    EXPECT_EQ(relative(t, r), (std::vector<std::string>{"x/one", "x/two", "y/three"}));
+    ListSubfolders({Bytes(t, "x"), Bytes(t, "y/"), Bytes(t, "z")}, 22, r, host);
+    EXPECT_EQ(Relative(t, r), (std::vector<std::string>{"x/one", "x/two", "y/three"}));
     EXPECT_EQ(r.Count, 3);
 }
 
 TEST(Files, PatternByPatternWithinEachFolder) {
     TempTree t;
     for (const char* f : {"one/b.exe", "one/a.jpg", "one/c.jpg", "two/d.jpg", "two/e.exe"})
-        t.write(q(f), "x");
+        t.write(Q(f), "x");
     FakeHost host;
     SearchResult r;
-    ListFiles({bytes(t, "one"), bytes(t, "two")}, q("*.jpg;*.exe"), 3, r, host);
-    EXPECT_EQ(relative(t, r), (std::vector<std::string>{"one/a.jpg", "one/c.jpg", "one/b.exe",
+    ListFiles({Bytes(t, "one"), Bytes(t, "two")}, Q("*.jpg;*.exe"), 3, r, host);
+    EXPECT_EQ(Relative(t, r), (std::vector<std::string>{"one/a.jpg", "one/c.jpg", "one/b.exe",
                                                         "two/d.jpg", "two/e.exe"}));
     EXPECT_EQ(host.yields, 4);  // once per folder and pattern
 }
 
 TEST(Files, PathsAreAppendedToWhatTheResultHolds) {
     TempTree t;
-    t.write(q("f.txt"), "x");
+    t.write(Q("f.txt"), "x");
     FakeHost host;
     SearchResult r;
     r.Paths = {QByteArrayLiteral("/earlier/entry")};
     r.Count = 0;
-    ListFiles({bytes(t)}, q("*.txt"), 3, r, host);
+    ListFiles({Bytes(t)}, Q("*.txt"), 3, r, host);
     ASSERT_EQ(r.Paths.size(), 2);
     EXPECT_EQ(r.Paths.at(0), QByteArrayLiteral("/earlier/entry"));
-    EXPECT_EQ(r.Paths.at(1), bytes(t, "f.txt"));
+    EXPECT_EQ(r.Paths.at(1), Bytes(t, "f.txt"));
     EXPECT_EQ(r.Count, 2);
 }
 
@@ -133,45 +133,45 @@ TEST(Files, PathsAreAppendedToWhatTheResultHolds) {
 
 TEST(NothingToList, CountIsStillSetToThePathsHeld) {
     TempTree t;
-    t.mkdir(q("empty"));
+    t.mkdir(Q("empty"));
     FakeHost host;
-    const QByteArray missing = bytes(t, "missing");
+    const QByteArray missing = Bytes(t, "missing");
     const std::vector<FolderList> lists = {
-        {}, {QByteArray()}, {QByteArray(), QByteArray()}, {missing}, {bytes(t, "empty")}};
+        {}, {QByteArray()}, {QByteArray(), QByteArray()}, {missing}, {Bytes(t, "empty")}};
     for (const FolderList& folders : lists) {
         SearchResult r;
         r.Paths = {QByteArrayLiteral("/kept")};
         ListSubfolders(folders, 22, r, host);
         EXPECT_EQ(r.Count, 1);
-        ListFiles(folders, q("*.*"), 3, r, host);
+        ListFiles(folders, Q("*.*"), 3, r, host);
         EXPECT_EQ(r.Paths, QList<QByteArray>{QByteArrayLiteral("/kept")});
     }
     SearchResult r;
-    ListFolderTree(bytes(t, "empty"), 22, r, host);
+    ListFolderTree(Bytes(t, "empty"), 22, r, host);
     ListFolderTree(missing, 22, r, host);
     ListFolderTree(QByteArray(), 22, r, host);  // never the root
-    ListFilesBelow(QByteArray(), q("*.*"), 23, 3, r, host);
-    ListFilesBelow(bytes(t, "empty"), q("*.*"), 23, 3, r, host);
+    ListFilesBelow(QByteArray(), Q("*.*"), 23, 3, r, host);
+    ListFilesBelow(Bytes(t, "empty"), Q("*.*"), 23, 3, r, host);
     EXPECT_TRUE(r.Paths.isEmpty());
     EXPECT_EQ(r.Count, 0);
-    ListFiles({bytes(t, "empty")}, q("*.*"), 23, r, host);
-    EXPECT_EQ(relative(t, r), (std::vector<std::string>{"empty/.", "empty/.."}));
+    ListFiles({Bytes(t, "empty")}, Q("*.*"), 23, r, host);
+    EXPECT_EQ(Relative(t, r), (std::vector<std::string>{"empty/.", "empty/.."}));
 }
 
 // --- Entry properties -----------------------------------------------------
 
 // One folder with an entry of every kind.
-void everyKind(const TempTree& t) {
-    t.write(q("k/file"), "x");
-    t.write(q("k/.hidden"), "x");
-    t.write(q("k/readonly"), "x");
-    ::chmod(bytes(t, "k/readonly").constData(), 0444);
-    t.mkdir(q("k/dir"));
-    t.mkdir(q("k/.hiddendir"));
-    makeFifo(t, "k/fifo");
-    makeLink(t, "file", "k/tofile");
-    makeLink(t, "dir", "k/todir");
-    makeLink(t, "nowhere", "k/dangling");
+void EveryKind(const TempTree& t) {
+    t.write(Q("k/file"), "x");
+    t.write(Q("k/.hidden"), "x");
+    t.write(Q("k/readonly"), "x");
+    ::chmod(Bytes(t, "k/readonly").constData(), 0444);
+    t.mkdir(Q("k/dir"));
+    t.mkdir(Q("k/.hiddendir"));
+    MakeFifo(t, "k/fifo");
+    MakeLink(t, "file", "k/tofile");
+    MakeLink(t, "dir", "k/todir");
+    MakeLink(t, "nowhere", "k/dangling");
 }
 
 struct KeepCase {
@@ -187,28 +187,28 @@ class AttributeSets : public ::testing::TestWithParam<KeepCase> {};
 
 TEST_P(AttributeSets, KeepEntriesWhosePropertiesAreAllInTheSet) {
     TempTree t;
-    everyKind(t);
+    EveryKind(t);
     FakeHost host;
     SearchResult r;
-    ListFiles({bytes(t, "k")}, q("*.*"), GetParam().attributes, r, host);
+    ListFiles({Bytes(t, "k")}, Q("*.*"), GetParam().attributes, r, host);
     std::vector<std::string> names;
     for (const QByteArray& p : r.Paths) names.push_back(GetFileName(p).toStdString());
-    EXPECT_EQ(names, splitBars(GetParam().kept));
+    EXPECT_EQ(names, SplitBars(GetParam().kept));
 }
 
 // Below a folder the same entries are kept: the folder listings read while
 // collecting the folders (with 23) serve the file listing's attribute set.
 TEST_P(AttributeSets, TheSameBelowAFolder) {
     TempTree t;
-    everyKind(t);
+    EveryKind(t);
     FakeHost host;
     SearchResult r;
-    ListFilesBelow(bytes(t), q("*.*"), 23, GetParam().attributes, r, host);
+    ListFilesBelow(Bytes(t), Q("*.*"), 23, GetParam().attributes, r, host);
     std::vector<std::string> names;
     for (const QByteArray& p : r.Paths)
-        if (GetFolderPart(p) == bytes(t, "k/"))
+        if (GetFolderPart(p) == Bytes(t, "k/"))
             names.push_back(GetFileName(p).toStdString());
-    EXPECT_EQ(names, splitBars(GetParam().kept));
+    EXPECT_EQ(names, SplitBars(GetParam().kept));
 }
 
 // Hidden: a leading "."; system: neither a file nor a folder (a FIFO, a
@@ -226,17 +226,17 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(EntryProperties, HiddenAndSystemSubfoldersAreWalkedButSystemFilesOnlyListedAtTheTop) {
     TempTree t;
-    t.write(q("sub/plain.txt"), "x");
-    t.write(q("sub/.h.txt"), "x");
-    makeFifo(t, "sub/pipe");
-    t.write(q(".hiddendir/y.txt"), "x");
-    t.write(q("top.txt"), "x");
-    makeFifo(t, "toppipe");
+    t.write(Q("sub/plain.txt"), "x");
+    t.write(Q("sub/.h.txt"), "x");
+    MakeFifo(t, "sub/pipe");
+    t.write(Q(".hiddendir/y.txt"), "x");
+    t.write(Q("top.txt"), "x");
+    MakeFifo(t, "toppipe");
     FakeHost host;
     SearchResult r;
-    ListFilesBelow(bytes(t), q("*.*"), 23, 3, r, host);
-    ListFiles({bytes(t)}, q("*.*"), 23, r, host);
-    EXPECT_EQ(relative(t, r),
+    ListFilesBelow(Bytes(t), Q("*.*"), 23, 3, r, host);
+    ListFiles({Bytes(t)}, Q("*.*"), 23, r, host);
+    EXPECT_EQ(Relative(t, r),
               (std::vector<std::string>{".hiddendir/y.txt", "sub/.h.txt", "sub/plain.txt", ".",
                                         "..", ".hiddendir", "sub", "top.txt", "toppipe"}));
 }
@@ -245,85 +245,85 @@ TEST(EntryProperties, HiddenAndSystemSubfoldersAreWalkedButSystemFilesOnlyListed
 
 TEST(FolderLists, TheSameFolderTwiceIsListedOnce) {
     TempTree t;
-    t.write(q("A/f.txt"), "x");
-    t.mkdir(q("A/sub"));
+    t.write(Q("A/f.txt"), "x");
+    t.mkdir(Q("A/sub"));
     FakeHost host;
-    const FolderList twice = {bytes(t, "A"), bytes(t, "A/")};
+    const FolderList twice = {Bytes(t, "A"), Bytes(t, "A/")};
     SearchResult files, folders;
-    ListFiles(twice, q("*.txt"), 3, files, host);
-    EXPECT_EQ(relative(t, files), std::vector<std::string>{"A/f.txt"});
+    ListFiles(twice, Q("*.txt"), 3, files, host);
+    EXPECT_EQ(Relative(t, files), std::vector<std::string>{"A/f.txt"});
     ListSubfolders(twice, 22, folders, host);
-    EXPECT_EQ(relative(t, folders), std::vector<std::string>{"A/sub"});
+    EXPECT_EQ(Relative(t, folders), std::vector<std::string>{"A/sub"});
 }
 
 TEST(FolderLists, FoldersDifferingOnlyInCaseAreTwoFolders) {
     TempTree t;
-    t.write(q("Photos/big.jpg"), "x");
-    t.write(q("photos/small.jpg"), "x");
-    t.mkdir(q("Photos/2020"));
-    t.mkdir(q("photos/2021"));
+    t.write(Q("Photos/big.jpg"), "x");
+    t.write(Q("photos/small.jpg"), "x");
+    t.mkdir(Q("Photos/2020"));
+    t.mkdir(Q("photos/2021"));
     FakeHost host;
     SearchResult r;
-    ListFilesBelow(bytes(t), q("*.JPG"), 23, 3, r, host);
-    ListFiles({bytes(t, "Photos"), bytes(t, "photos")}, q("*.jpg"), 3, r, host);
-    ListSubfolders({bytes(t, "Photos"), bytes(t, "photos")}, 22, r, host);
-    EXPECT_EQ(relative(t, r),
+    ListFilesBelow(Bytes(t), Q("*.JPG"), 23, 3, r, host);
+    ListFiles({Bytes(t, "Photos"), Bytes(t, "photos")}, Q("*.jpg"), 3, r, host);
+    ListSubfolders({Bytes(t, "Photos"), Bytes(t, "photos")}, 22, r, host);
+    EXPECT_EQ(Relative(t, r),
               (std::vector<std::string>{"Photos/big.jpg", "photos/small.jpg", "Photos/big.jpg",
                                         "photos/small.jpg", "Photos/2020", "photos/2021"}));
 }
 
 TEST(FolderLists, ANameWithSeparatorsStaysOneFolder) {
     TempTree t;
-    t.write(q("a;b/inside.txt"), "x");
-    t.write(q("a/wrong.txt"), "x");
-    t.write(q("b/wrong.txt"), "x");
-    t.write(q("tab\there/tab.txt"), "x");
+    t.write(Q("a;b/inside.txt"), "x");
+    t.write(Q("a/wrong.txt"), "x");
+    t.write(Q("b/wrong.txt"), "x");
+    t.write(Q("tab\there/tab.txt"), "x");
     FakeHost host;
     SearchResult r;
-    ListFiles({bytes(t, "a;b"), bytes(t, "tab\there")}, q("*.txt"), 3, r, host);
-    EXPECT_EQ(relative(t, r), (std::vector<std::string>{"a;b/inside.txt", "tab\there/tab.txt"}));
+    ListFiles({Bytes(t, "a;b"), Bytes(t, "tab\there")}, Q("*.txt"), 3, r, host);
+    EXPECT_EQ(Relative(t, r), (std::vector<std::string>{"a;b/inside.txt", "tab\there/tab.txt"}));
     SearchResult below;
-    ListFilesBelow(bytes(t), q("inside.txt"), 23, 3, below, host);
-    EXPECT_EQ(relative(t, below), std::vector<std::string>{"a;b/inside.txt"});
+    ListFilesBelow(Bytes(t), Q("inside.txt"), 23, 3, below, host);
+    EXPECT_EQ(Relative(t, below), std::vector<std::string>{"a;b/inside.txt"});
 }
 
 // --- Links ----------------------------------------------------------------
 
 TEST(Links, ALoopIsNotFollowed) {
     TempTree t;
-    t.write(q("d/f.txt"), "x");
-    makeLink(t, "..", "d/up");
-    makeLink(t, bytes(t, "d"), "self");
+    t.write(Q("d/f.txt"), "x");
+    MakeLink(t, "..", "d/up");
+    MakeLink(t, Bytes(t, "d"), "self");
     FakeHost host;
     SearchResult tree;
-    ListFolderTree(bytes(t), 22, tree, host);
-    EXPECT_EQ(relative(t, tree), std::vector<std::string>{"d"});
+    ListFolderTree(Bytes(t), 22, tree, host);
+    EXPECT_EQ(Relative(t, tree), std::vector<std::string>{"d"});
     SearchResult r;
-    ListFilesBelow(bytes(t), q("*.*"), 23, 3, r, host);
-    EXPECT_EQ(relative(t, r), std::vector<std::string>{"d/f.txt"});
+    ListFilesBelow(Bytes(t), Q("*.*"), 23, 3, r, host);
+    EXPECT_EQ(Relative(t, r), std::vector<std::string>{"d/f.txt"});
     // In a file listing the links are entries with the folder property.
-    ListFiles({bytes(t, "d")}, q("*.*"), 23, r, host);
-    EXPECT_EQ(relative(t, r),
+    ListFiles({Bytes(t, "d")}, Q("*.*"), 23, r, host);
+    EXPECT_EQ(Relative(t, r),
               (std::vector<std::string>{"d/f.txt", "d/.", "d/..", "d/f.txt", "d/up"}));
 }
 
 TEST(Links, ALinkDoesNotLeadOutOfTheSourceFolder) {
     TempTree outside;
-    outside.write(q("secret.txt"), "x");
-    outside.mkdir(q("deeper"));
+    outside.write(Q("secret.txt"), "x");
+    outside.mkdir(Q("deeper"));
     TempTree t;
-    t.write(q("in/mine.txt"), "x");
-    makeLink(t, bytes(outside), "in/out");
-    makeLink(t, bytes(outside, "secret.txt"), "in/file-link.txt");
+    t.write(Q("in/mine.txt"), "x");
+    MakeLink(t, Bytes(outside), "in/out");
+    MakeLink(t, Bytes(outside, "secret.txt"), "in/file-link.txt");
     FakeHost host;
     SearchResult r;
-    ListFolderTree(bytes(t), 22, r, host);
-    ListSubfolders({bytes(t, "in")}, 22, r, host);
-    EXPECT_EQ(relative(t, r), std::vector<std::string>{"in"});
+    ListFolderTree(Bytes(t), 22, r, host);
+    ListSubfolders({Bytes(t, "in")}, 22, r, host);
+    EXPECT_EQ(Relative(t, r), std::vector<std::string>{"in"});
     SearchResult files;
-    ListFilesBelow(bytes(t), q("*.*"), 23, 3, files, host);
+    ListFilesBelow(Bytes(t), Q("*.*"), 23, 3, files, host);
     // A link to a file counts as a file; the folder link is no file.
-    EXPECT_EQ(relative(t, files), (std::vector<std::string>{"in/file-link.txt", "in/mine.txt"}));
+    EXPECT_EQ(Relative(t, files), (std::vector<std::string>{"in/file-link.txt", "in/mine.txt"}));
 }
 
 // --- Names and depth ------------------------------------------------------
@@ -331,8 +331,8 @@ TEST(Links, ALinkDoesNotLeadOutOfTheSourceFolder) {
 TEST(Names, BytesThatAreNotUtf8AreListedExactly) {
     TempTree t;
     const QByteArray name("caf\xe9\xff.TXT");  // Latin-1 bytes, not UTF-8
-    const QByteArray folder = bytes(t, "d");
-    t.mkdir(q("d"));
+    const QByteArray folder = Bytes(t, "d");
+    t.mkdir(Q("d"));
     const QByteArray path = folder + '/' + name;
     UniqueFd fd(::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
     ASSERT_TRUE(fd.valid());
@@ -345,12 +345,12 @@ TEST(Names, BytesThatAreNotUtf8AreListedExactly) {
     // ";x": the empty piece matches every entry.
     for (const char* pattern : {"*.txt", "caf??.txt", "*.*", ";x"}) {
         SearchResult r;
-        ListFilesBelow(bytes(t), q(pattern), 23, 3, r, host);
+        ListFilesBelow(Bytes(t), Q(pattern), 23, 3, r, host);
         ASSERT_EQ(r.Paths.size(), 1) << pattern;
         EXPECT_EQ(r.Paths.at(0), path) << pattern;
     }
     SearchResult none;
-    ListFiles({folder}, q("cafe*"), 3, none, host);
+    ListFiles({folder}, Q("cafe*"), 3, none, host);
     EXPECT_TRUE(none.Paths.isEmpty());
 }
 
@@ -391,7 +391,7 @@ class DeepChain {
 
 TEST(Depth, TenThousandNestedFolders) {
     TempTree t;
-    const QByteArray root = bytes(t);
+    const QByteArray root = Bytes(t);
     constexpr int kDepth = 10000;
     DeepChain chain(root, kDepth);
     ASSERT_EQ(chain.made(), kDepth);
@@ -408,7 +408,7 @@ TEST(Depth, TenThousandNestedFolders) {
         }
     }
     r = SearchResult();
-    ListFilesBelow(root, q("*.txt"), 22, 3, r, host);
+    ListFilesBelow(root, Q("*.txt"), 22, 3, r, host);
     ASSERT_EQ(r.Count, 1);
     EXPECT_EQ(r.Paths.at(0), expected + "/end.txt");
 }
@@ -417,29 +417,29 @@ TEST(Depth, TenThousandNestedFolders) {
 
 TEST(Yields, OncePerEntryWhileLookingForSubfolders) {
     TempTree t;
-    t.write(q("f1"), "x");
-    t.write(q("f2"), "x");
-    t.mkdir(q("d"));
+    t.write(Q("f1"), "x");
+    t.write(Q("f2"), "x");
+    t.mkdir(Q("d"));
     FakeHost host;
     SearchResult r;
-    ListSubfolders({bytes(t)}, 22, r, host);
+    ListSubfolders({Bytes(t)}, 22, r, host);
     EXPECT_EQ(host.yields, 5);  // ".", "..", d, f1, f2
     host.yields = 0;
-    ListSubfolders({bytes(t)}, 0, r, host);
+    ListSubfolders({Bytes(t)}, 0, r, host);
     EXPECT_EQ(host.yields, 2);  // only the plain files are returned by the search
-    EXPECT_EQ(relative(t, r), std::vector<std::string>{"d"});
+    EXPECT_EQ(Relative(t, r), std::vector<std::string>{"d"});
 }
 
 // Starts with a result that already holds one path and a known Count, so
 // that what an aborted operation left is visible.
-SearchResult startedResult() {
+SearchResult StartedResult() {
     SearchResult r;
     r.Paths = {QByteArrayLiteral("/before")};
     r.Count = 1;
     return r;
 }
 
-void abortWhen(FakeHost& host, std::function<bool()> condition) {
+void AbortWhen(FakeHost& host, std::function<bool()> condition) {
     host.onYield = [&host, condition] {
         if (condition())
             host.caption = kCaptionAborting;
@@ -448,15 +448,15 @@ void abortWhen(FakeHost& host, std::function<bool()> condition) {
 
 TEST(Abort, RequestedBeforehandListsNothing) {
     TempTree t;
-    exampleTree(t);
+    ExampleTree(t);
     FakeHost host;
     host.caption = kCaptionAborting;
     EXPECT_TRUE(AbortRequested(host));
-    SearchResult r = startedResult();
-    ListSubfolders({bytes(t)}, 22, r, host);
-    ListFolderTree(bytes(t), 22, r, host);
-    ListFiles({bytes(t)}, q("*.*"), 23, r, host);
-    ListFilesBelow(bytes(t), q("*.*"), 23, 3, r, host);
+    SearchResult r = StartedResult();
+    ListSubfolders({Bytes(t)}, 22, r, host);
+    ListFolderTree(Bytes(t), 22, r, host);
+    ListFiles({Bytes(t)}, Q("*.*"), 23, r, host);
+    ListFilesBelow(Bytes(t), Q("*.*"), 23, 3, r, host);
     EXPECT_EQ(r.Paths, QList<QByteArray>{QByteArrayLiteral("/before")});
     EXPECT_EQ(r.Count, 1);
     EXPECT_EQ(host.yields, 0);
@@ -465,7 +465,7 @@ TEST(Abort, RequestedBeforehandListsNothing) {
 TEST(Abort, OnlyTheAbortingCaptionCounts) {
     FakeHost host;
     for (const QString& caption :
-         {kCaptionIdle, kCaptionRunning, q("Aborting"), q("aborting...")}) {
+         {kCaptionIdle, kCaptionRunning, Q("Aborting"), Q("aborting...")}) {
         host.caption = caption;
         EXPECT_FALSE(AbortRequested(host)) << caption.toStdString();
     }
@@ -473,12 +473,12 @@ TEST(Abort, OnlyTheAbortingCaptionCounts) {
 
 TEST(Abort, WhileListFilesBelowCollectsFoldersNoFileIsListed) {
     TempTree t;
-    exampleTree(t);
+    ExampleTree(t);
     for (int yieldNo : {1, 3, 6, 8}) {
         FakeHost host;
-        abortWhen(host, [&host, yieldNo] { return host.yields == yieldNo; });
-        SearchResult r = startedResult();
-        ListFilesBelow(bytes(t), q("*.*"), 23, 3, r, host);
+        AbortWhen(host, [&host, yieldNo] { return host.yields == yieldNo; });
+        SearchResult r = StartedResult();
+        ListFilesBelow(Bytes(t), Q("*.*"), 23, 3, r, host);
         EXPECT_EQ(r.Paths, QList<QByteArray>{QByteArrayLiteral("/before")}) << yieldNo;
         EXPECT_EQ(r.Count, 1) << yieldNo;
     }
@@ -486,48 +486,48 @@ TEST(Abort, WhileListFilesBelowCollectsFoldersNoFileIsListed) {
 
 TEST(Abort, InsideListFilesTheEarlierFoldersEntriesStay) {
     TempTree t;
-    for (const char* f : {"1/a.txt", "2/b.txt", "3/c.txt", "4/d.txt"}) t.write(q(f), "x");
+    for (const char* f : {"1/a.txt", "2/b.txt", "3/c.txt", "4/d.txt"}) t.write(Q(f), "x");
     FakeHost host;
-    SearchResult r = startedResult();
+    SearchResult r = StartedResult();
     // Pressed during the second folder's search: the listing ends at the
     // next folder, after the entries of the second.
-    abortWhen(host, [&r] { return r.Paths.size() == 2; });
-    ListFilesBelow(bytes(t), q("*.txt"), 23, 3, r, host);
-    EXPECT_EQ(relative(t, r), (std::vector<std::string>{"OUTSIDE:/before", "1/a.txt", "2/b.txt"}));
+    AbortWhen(host, [&r] { return r.Paths.size() == 2; });
+    ListFilesBelow(Bytes(t), Q("*.txt"), 23, 3, r, host);
+    EXPECT_EQ(Relative(t, r), (std::vector<std::string>{"OUTSIDE:/before", "1/a.txt", "2/b.txt"}));
     EXPECT_EQ(r.Count, 1);
 }
 
 TEST(Abort, ListFilesStopsAtTheNextFolder) {
     TempTree t;
-    for (const char* f : {"1/a.txt", "1/b.txt", "2/c.txt"}) t.write(q(f), "x");
+    for (const char* f : {"1/a.txt", "1/b.txt", "2/c.txt"}) t.write(Q(f), "x");
     FakeHost host;
-    abortWhen(host, [] { return true; });
-    SearchResult r = startedResult();
-    ListFiles({bytes(t, "1"), bytes(t, "2")}, q("a*;b*"), 3, r, host);
-    EXPECT_EQ(relative(t, r), (std::vector<std::string>{"OUTSIDE:/before", "1/a.txt", "1/b.txt"}));
+    AbortWhen(host, [] { return true; });
+    SearchResult r = StartedResult();
+    ListFiles({Bytes(t, "1"), Bytes(t, "2")}, Q("a*;b*"), 3, r, host);
+    EXPECT_EQ(Relative(t, r), (std::vector<std::string>{"OUTSIDE:/before", "1/a.txt", "1/b.txt"}));
     EXPECT_EQ(r.Count, 1);
     EXPECT_EQ(host.yields, 2);
 }
 
 TEST(Abort, FolderTreeStopsAtTheNextSubfolder) {
     TempTree t;
-    for (const char* d : {"a/a1", "a/a2", "b/b1", "c"}) t.mkdir(q(d));
+    for (const char* d : {"a/a1", "a/a2", "b/b1", "c"}) t.mkdir(Q(d));
     FakeHost host;
-    SearchResult r = startedResult();
-    abortWhen(host, [&r] { return r.Paths.size() == 3; });
-    ListFolderTree(bytes(t), 22, r, host);
-    EXPECT_EQ(relative(t, r), (std::vector<std::string>{"OUTSIDE:/before", "a", "a/a1"}));
+    SearchResult r = StartedResult();
+    AbortWhen(host, [&r] { return r.Paths.size() == 3; });
+    ListFolderTree(Bytes(t), 22, r, host);
+    EXPECT_EQ(Relative(t, r), (std::vector<std::string>{"OUTSIDE:/before", "a", "a/a1"}));
     EXPECT_EQ(r.Count, 1);
 }
 
 TEST(Abort, ListSubfoldersStopsAtTheNextFolderOfTheList) {
     TempTree t;
-    for (const char* d : {"x/x1", "x/x2", "y/y1"}) t.mkdir(q(d));
+    for (const char* d : {"x/x1", "x/x2", "y/y1"}) t.mkdir(Q(d));
     FakeHost host;
-    abortWhen(host, [] { return true; });
-    SearchResult r = startedResult();
-    ListSubfolders({bytes(t, "x"), bytes(t, "y")}, 22, r, host);
-    EXPECT_EQ(relative(t, r), (std::vector<std::string>{"OUTSIDE:/before", "x/x1", "x/x2"}));
+    AbortWhen(host, [] { return true; });
+    SearchResult r = StartedResult();
+    ListSubfolders({Bytes(t, "x"), Bytes(t, "y")}, 22, r, host);
+    EXPECT_EQ(Relative(t, r), (std::vector<std::string>{"OUTSIDE:/before", "x/x1", "x/x2"}));
     EXPECT_EQ(r.Count, 1);
 }
 

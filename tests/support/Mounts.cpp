@@ -7,7 +7,7 @@ namespace zandrel::test {
 
 namespace {
 
-bool run(const QStringList& args, QString* why) {
+bool Run(const QStringList& args, QString* why) {
     QProcess p;
     p.setProcessChannelMode(QProcess::MergedChannels);
     p.start(QStringLiteral("mount"), args);
@@ -28,7 +28,7 @@ ScopedMount ScopedMount::Tmpfs(const QString& folder, int sizeKiB, bool readOnly
     QString options = QStringLiteral("size=%1k").arg(sizeKiB);
     if (readOnly)
         options += QStringLiteral(",ro");
-    if (run({QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"), options,
+    if (Run({QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"), options,
              QStringLiteral("tmpfs"), folder},
             &m.why_))
         m.target_ = folder;
@@ -38,10 +38,10 @@ ScopedMount ScopedMount::Tmpfs(const QString& folder, int sizeKiB, bool readOnly
 ScopedMount ScopedMount::ReadOnlyBind(const QString& folder, const QString& target) {
     ScopedMount m;
     QDir().mkpath(target);
-    if (!run({QStringLiteral("--bind"), folder, target}, &m.why_))
+    if (!Run({QStringLiteral("--bind"), folder, target}, &m.why_))
         return m;
     m.target_ = target;
-    if (!run({QStringLiteral("-o"), QStringLiteral("remount,bind,ro"), target}, &m.why_)) {
+    if (!Run({QStringLiteral("-o"), QStringLiteral("remount,bind,ro"), target}, &m.why_)) {
         QProcess::execute(QStringLiteral("umount"), {QStringLiteral("-l"), target});
         m.target_.clear();
     }
@@ -51,7 +51,7 @@ ScopedMount ScopedMount::ReadOnlyBind(const QString& folder, const QString& targ
 bool ScopedMount::remount(bool readOnly) {
     if (!ok())
         return false;
-    return run({QStringLiteral("-o"),
+    return Run({QStringLiteral("-o"),
                 readOnly ? QStringLiteral("remount,ro") : QStringLiteral("remount,rw"), target_},
                &why_);
 }
