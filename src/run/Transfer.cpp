@@ -275,8 +275,9 @@ bool ListingTransfer::transferFile(const QByteArray& source, int i, int count) {
         // Below the source folder the walk lists only files, so the source
         // is opened at once and examined through the open file; one at the
         // top may be a device, which is never opened. A file that cannot be
-        // opened is examined by name, as is one the rule skips anyway.
-        const bool skipped = w_.rule == ExistingFileRule::SkipFile && facts.destination.exists();
+        // opened is examined by name, as is one the rule may well skip (an
+        // unchanged tree run again opens nothing).
+        const bool skipped = w_.rule != ExistingFileRule::Overwrite && facts.destination.exists();
         if (sourceFolder && belowTopLevel && !preview_ && !skipped &&
             fs::OpenSource(*sourceFolder, sourceName.constData(), file))
             facts.source = file.info;
