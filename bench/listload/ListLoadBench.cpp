@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "../SilentDialogs.h"
 #include "app/MainWindow.h"
 #include "common/Host.h"
 #include "common/SessionFlags.h"
@@ -22,15 +23,7 @@
 
 namespace {
 
-class SilentDialogs : public zandrel::Dialogs {
-  public:
-    zandrel::Answer message(zandrel::Icon, const QString&, const QString&, zandrel::Buttons,
-                            zandrel::Answer d) override {
-        return d;
-    }
-    QString fileDialog(const zandrel::FileDialogRequest&) override { return {}; }
-    QString chooseFolder(const QString&, const QString&) override { return {}; }
-};
+using zandrel::bench::SilentDialogs;
 
 class QuietHost : public zandrel::Host {
   public:

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "../SilentDialogs.h"
 #include "app/MainWindow.h"
 #include "app/QtDialogs.h"
 #include "common/Host.h"
@@ -19,15 +20,7 @@
 
 namespace {
 
-class SilentDialogs : public zandrel::Dialogs {
-  public:
-    zandrel::Answer message(zandrel::Icon, const QString&, const QString&, zandrel::Buttons,
-                            zandrel::Answer d) override {
-        return d;
-    }
-    QString fileDialog(const zandrel::FileDialogRequest&) override { return {}; }
-    QString chooseFolder(const QString&, const QString&) override { return {}; }
-};
+using zandrel::bench::SilentDialogs;
 
 double Median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
