@@ -145,12 +145,15 @@ void MainWindowHost::ShowBlockProgress(qint64 position, qint64 length) {
 void MainWindowHost::EndFileProgress() {
     c_.panel->EndFileProgress();
 }
+
 void MainWindowHost::showCopiedCount(int copied) {
     c_.panel->showCopiedCount(copied);
 }
+
 void MainWindowHost::showErrorCount(int errors) {
     c_.panel->showErrorCount(errors);
 }
+
 void MainWindowHost::addSkipped() {
     c_.panel->addSkipped();
 }
@@ -201,8 +204,7 @@ void MainWindowHost::showSummary(const QList<QByteArray>& errorEntries, int copi
         }
         summary_->move(place);
     }
-    static_cast<SummaryWindow*>(summary_.data())
-        ->showSummary(errorEntries, copiedCount, destinationText);
+    summary_->showSummary(errorEntries, copiedCount, destinationText);
 }
 
 void MainWindowHost::closeMainWindow() {

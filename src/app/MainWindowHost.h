@@ -25,6 +25,7 @@ namespace zandrel {
 class BackupList;
 class ProgressPanel;
 class RunDriver;
+class SummaryWindow;
 struct SessionFlags;
 
 class MainWindowHost : public QObject, public Host, public RunView {
@@ -100,7 +101,7 @@ class MainWindowHost : public QObject, public Host, public RunView {
     RunProgress progress_;
     QElapsedTimer sinceYield_;
     QTimer* timer1_ = nullptr;
-    QPointer<QWidget> summary_;
+    QPointer<SummaryWindow> summary_;
 };
 
 }  // namespace zandrel
