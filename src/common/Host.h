@@ -4,6 +4,7 @@
 // phase), the status bar and the report list. The windows implement it with
 // Qt; the headless command-line run prints; tests script it.
 
+#include <QByteArray>
 #include <QString>
 
 namespace zandrel {
@@ -66,6 +67,14 @@ class Host : public Dialogs {
     virtual void setStatusText(const QString& text) = 0;
     virtual void clearReports() = 0;
     virtual void appendReport(const QString& entry) = 0;
+
+    // A failure as it is recorded ("Copy failed: " or "Delete failed: " and
+    // the path's bytes) with the system's reason, for people who need to know
+    // why: the headless run prints it on standard error.
+    virtual void noteFailure(const QByteArray& entry, const QString& reason) {
+        Q_UNUSED(entry);
+        Q_UNUSED(reason);
+    }
 };
 
 }  // namespace zandrel

@@ -21,6 +21,9 @@ struct RunState {
     // "Copy failed: " or "Delete failed: " followed by the path's bytes, so
     // log lines carry names exactly; windows decode them for display.
     QList<QByteArray> ErrorList;
+    // The system's reason for each entry of ErrorList, at the same index
+    // (empty where there is none to tell).
+    QList<QString> ErrorReasons;
     bool AbortedByUser = false;
     bool MultipleDestinations = false;
     LastListingInfo LastListing;
