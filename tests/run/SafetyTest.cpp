@@ -328,7 +328,8 @@ TEST_F(SafetyTest, AFolderSwappedForALinkAfterItWasListedIsNeverWalkedThrough) {
             return;
         swapped = true;
         ASSERT_TRUE(QDir().rename(t.path(QStringLiteral("src/a")), t.path(QStringLiteral("a2"))));
-        ASSERT_TRUE(QFile::link(t.path(QStringLiteral("private")), t.path(QStringLiteral("src/a"))));
+        ASSERT_TRUE(
+            QFile::link(t.path(QStringLiteral("private")), t.path(QStringLiteral("src/a"))));
     };
     run();
     ASSERT_TRUE(swapped);
@@ -388,9 +389,10 @@ INSTANTIATE_TEST_SUITE_P(
             "another file renamed over it",
             [](const TempTree& tree) {
                 tree.write(QStringLiteral("src/other"), "not copied");
-                ASSERT_EQ(::rename(EncodePath(tree.path(QStringLiteral("src/other"))).constData(),
-                                   EncodePath(tree.path(QStringLiteral("src/sub/f.log"))).constData()),
-                          0);
+                ASSERT_EQ(
+                    ::rename(EncodePath(tree.path(QStringLiteral("src/other"))).constData(),
+                             EncodePath(tree.path(QStringLiteral("src/sub/f.log"))).constData()),
+                    0);
             },
             "not copied"}),
     [](const auto& p) {
