@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <QDirIterator>
+#include <QFileInfo>
 #include <QProcess>
 
 #include "common/FileSystem.h"
@@ -444,3 +445,43 @@ TEST_F(SafetyTest, AFileThatCannotBeReadFailsWithItsReason) {
                                           t.path(QStringLiteral("src/sub/closed.txt"))});
     EXPECT_EQ(driver.state().ErrorReasons, QList<QString>{fs::ErrorText(EACCES)});
 }
+
+struct LinkCopyCase {
+    const char* name;
+    ListingAction action;
+};
+
+class LinkCopyTest : public SafetyTest, public ::testing::WithParamInterface<LinkCopyCase> {};
+
+TEST_P(LinkCopyTest, ALinkIsCopiedAsALinkWhereverItLeads) {
+    t.write(QStringLiteral("target/private.txt"), "root's");
+    const QStringList texts{t.path(QStringLiteral("target/private.txt")),
+                            t.path(QStringLiteral("target")), QStringLiteral("../nowhere")};
+    const QStringList names{QStringLiteral("src/sub/to-file"), QStringLiteral("src/sub/to-folder"),
+                            QStringLiteral("src/dangling")};
+    for (qsizetype i = 0; i < names.size(); ++i) {
+        t.mkdir(GetFolderPart(names[i]));
+        ASSERT_EQ(
+            ::symlink(EncodePath(texts[i]).constData(), EncodePath(t.path(names[i])).constData()),
+            0);
+    }
+    Listing l = listing();
+    l.Action = GetParam().action;
+    add(l);
+    const RunResult r = run();
+    EXPECT_EQ(r.copiedCount, 3);
+    EXPECT_TRUE(errorEntries().filter(QStringLiteral("Copy failed")).isEmpty());
+    for (qsizetype i = 0; i < names.size(); ++i) {
+        char text[4096];
+        const ssize_t n =
+            ::readlink(EncodePath(dstOf(names[i])).constData(), text, sizeof text - 1);
+        EXPECT_EQ(QByteArray(text, std::max<ssize_t>(n, 0)), EncodePath(texts[i]));
+        EXPECT_EQ(QFileInfo(t.path(names[i])).isSymLink(), l.Action == ListingAction::Copy);
+    }
+    EXPECT_EQ(t.read(QStringLiteral("target/private.txt")), "root's");
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, LinkCopyTest,
+                         ::testing::Values(LinkCopyCase{"Copy", ListingAction::Copy},
+                                           LinkCopyCase{"Move", ListingAction::Move}),
+                         [](const auto& p) { return std::string(p.param.name); });
