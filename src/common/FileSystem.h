@@ -15,6 +15,8 @@
 
 namespace zandrel::fs {
 
+class Overlay;
+
 struct FileIdentity {
     quint64 device = 0;
     quint64 inode = 0;
@@ -50,7 +52,7 @@ struct Status {
 };
 
 // What is at path, as named.
-FileInfo InfoAt(const QByteArray& path, bool followLink = true);
+FileInfo InfoAt(const QByteArray& path, bool followLink = true, Overlay* overlay = nullptr);
 
 // One entry of a folder as it was read: the kind where the file system tells
 // it, otherwise examined (Unknown when that failed).
@@ -83,16 +85,25 @@ class Handle {
 
 // An open folder. Names given to its functions are single entries of it
 // (no "/"); "." and ".." name the folder itself and its parent.
+//
+// A folder reached through an Overlay answers from the disk as the overlay's
+// effects have left it, and records effects there instead of making them:
+// the preview runs the run's own code over it. Such a folder may exist only
+// in the overlay (virtual).
 class Folder {
   public:
     Folder() = default;
     // The folder as the user named it: links on the way are followed.
-    static Folder openAsNamed(const QByteArray& path);
+    static Folder openAsNamed(const QByteArray& path, Overlay* overlay = nullptr);
 
-    bool valid() const { return handle_.valid(); }
+    bool valid() const { return handle_.valid() || virtual_; }
     const Handle& handle() const { return handle_; }
     // Why it is not valid: the system's error when it was opened.
     int openError() const { return openError_; }
+    Overlay* overlay() const { return overlay_; }
+    bool isVirtual() const { return virtual_; }
+    // The folder's own identity, looked at once.
+    FileIdentity identity() const;
 
     // What is at name; a link is looked at itself unless followLink.
     FileInfo info(const char* name, bool followLink) const;
@@ -118,11 +129,26 @@ class Folder {
 
   private:
     friend class FolderCursor;
-    explicit Folder(Handle handle, int openError = 0)
-        : handle_(std::move(handle)), openError_(openError) {}
+    friend class Overlay;
+    explicit Folder(Handle handle, int openError = 0, Overlay* overlay = nullptr)
+        : handle_(std::move(handle)), openError_(openError), overlay_(overlay) {}
+    static Folder openOnDisk(const QByteArray& path);
+    FileInfo infoOnDisk(const char* name, bool followLink) const;
+    Folder childOnDisk(const char* name) const;
+    int readEntriesOnDisk(const EntryVisit& visit) const;
+
     Handle handle_;
     int openError_ = 0;
+    Overlay* overlay_ = nullptr;
+    bool virtual_ = false;
+    mutable bool identityKnown_ = false;
+    mutable FileIdentity identity_;
 };
+
+// Whether this process may add and remove entries in the folder, and, with
+// name, delete that entry (a sticky folder), judged without writing: 0, or
+// the system's error the change would meet.
+int WriteAccess(const Folder& folder, const char* name = nullptr);
 
 // Resolves folder paths beneath a root folder, one at a time, keeping the
 // latest open: the files of one folder come one after the other. No link is
@@ -153,6 +179,8 @@ class FolderCursor {
         QByteArray path;
         quint32 permissions;
     };
+    const Folder* reachInOverlay(const QByteArray& path, qsizetype pos, const Folder& from,
+                                 const PermissionsFor* permissionsFor);
     Folder root_;
     Folder current_;
     QByteArray currentPath_;  // normalised, relative to the root
@@ -163,7 +191,13 @@ class FolderCursor {
 
 // Whether the folder at path looks writable to this process, or, when it is
 // missing, whether its nearest existing folder does (nothing is written).
-bool LooksWritable(const QByteArray& path);
+bool LooksWritable(const QByteArray& path, Overlay* overlay = nullptr);
+
+// Identities that no file on the disk has: things only an overlay made.
+inline constexpr quint64 kVirtualDevice = ~quint64(0);
+inline bool IsVirtual(const FileIdentity& id) {
+    return id.device == kVirtualDevice;
+}
 
 // Permissions that "mkdir" gives a folder with no model.
 inline constexpr quint32 kDefaultFolderPermissions = 0777;
@@ -211,6 +245,9 @@ struct SourceFile {
 // Opens name in folder for reading without ever blocking (a FIFO or device
 // is not read) and never through a link. 0, or the system's error.
 int OpenSource(const Folder& folder, const char* name, SourceFile& source);
+// OpenSource on the disk alone, whatever overlay the folder was reached
+// through.
+int OpenSourceOnDisk(const Folder& folder, const char* name, SourceFile& source);
 // Whether the open source is still as the copy read it (size, modification
 // and change time, through the open file).
 bool SourceUnchanged(const SourceFile& source);
@@ -251,10 +288,11 @@ CopyOutcome PutEmptyFile(const CopyRequest& request, const FileIdentity* source,
 // Writes a probe file under a name that is not there yet (never touching a
 // file that was there before) and removes it again, calling beforeRemoving
 // in between; false when it could not be written.
-bool ProbeWrite(const QByteArray& folder, const std::function<void()>& beforeRemoving = {});
+bool ProbeWrite(const QByteArray& folder, const std::function<void()>& beforeRemoving = {},
+                Overlay* overlay = nullptr);
 
 // Creates every missing folder of path (as "mkdir -p" would).
-void MakeFolderPath(const QByteArray& path);
+void MakeFolderPath(const QByteArray& path, Overlay* overlay = nullptr);
 
 // The file-creation mask applied to these permissions.
 quint32 Masked(quint32 permissions);

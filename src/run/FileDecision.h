@@ -25,6 +25,9 @@ enum class FileDecision {
     FailNoRule,            // no existing-file rule in force
     FailUnreachable,       // a link or a file stands in the destination's path
     FailUnreadableFolder,  // a folder of the source that could not be listed
+    FailUnreadable,        // the source cannot be examined or opened for reading
+    FailUnwritable,        // the destination's folder cannot take the copy
+    FailFolderInTheWay,    // a folder stands at the destination's name
 };
 
 struct FileFacts {
@@ -35,6 +38,8 @@ struct FileFacts {
     fs::FileInfo destination;              // the same
     bool destinationReachable = true;      // its folder is there or can be made, without links
     bool destinationPlacedByMove = false;  // put there by a Move of this run
+    int sourceOpenError = 0;               // the system's error opening it for reading
+    bool destinationWritable = true;
 };
 
 FileDecision DecideFile(const FileFacts& facts, std::optional<ExistingFileRule> rule);

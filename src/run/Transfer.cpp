@@ -35,29 +35,13 @@ std::optional<ExistingFileRule> RuleFromToken(const QString& token) {
 
 // One folder however it is written (a link, ".."), or the same text; on
 // Linux folders differing in case are two folders.
-bool SameFolder(const QString& a, const QString& b) {
+bool SameFolder(const QString& a, const QString& b, fs::Overlay* overlay) {
     if (a == b)
         return true;
-    const fs::FileInfo x = fs::InfoAt(EncodePath(a));
-    const fs::FileInfo y = fs::InfoAt(EncodePath(b));
+    const fs::FileInfo x = fs::InfoAt(EncodePath(a), true, overlay);
+    const fs::FileInfo y = fs::InfoAt(EncodePath(b), true, overlay);
     return x.exists() && y.exists() && x.identity == y.identity;
 }
-
-// A folder as the run reaches it: a relative one from the current folder,
-// so that the structure kept below the root part is the same as when it is
-// written in full.
-QByteArray FromCurrentFolder(const QString& folder) {
-    QByteArray path = EncodePath(folder);
-    if (path.startsWith(kSeparator) || path.isEmpty())
-        return path;
-    while (path.startsWith("./")) path.remove(0, 2);
-    const QByteArray current = EncodePath(QDir::currentPath());
-    if (path == ".")
-        return current;
-    return current.endsWith(kSeparator) ? current + path : current + kSeparator + path;
-}
-
-constexpr quint64 kSimulatedDevice = ~quint64(0);
 
 QByteArray PlacedKey(const fs::FileIdentity& folder, const QByteArray& name) {
     QByteArray key(reinterpret_cast<const char*>(&folder), sizeof folder);
@@ -129,11 +113,13 @@ bool ListingTransfer::prepare() {
         return false;
     };
 
-    if (!FolderExists(w_.sourceFolder))
+    const QByteArray source = FromCurrentFolder(w_.sourceFolder);
+    const QByteArray destination = FromCurrentFolder(w_.destinationFolder);
+    if (!FolderExists(source, overlay_))
         return endRun(QStringLiteral("Source folder was not found"),
                       QStringLiteral(" : Aborted (Source folder was not found)"));
 
-    if (!FolderExists(w_.destinationFolder)) {
+    if (!FolderExists(destination, overlay_)) {
         if (!c_.flags.CommandLineRun) {
             const Answer answer = host.message(
                 Icon::Question, QStringLiteral("Folder not found"),
@@ -143,24 +129,16 @@ bool ListingTransfer::prepare() {
             if (answer != Answer::Yes)
                 return endRun({}, {});
         }
-        if (!preview_)
-            MakeSureDirectoryPathExists(EncodePath(w_.destinationFolder) + kSeparator);
-        if (preview_ ? !fs::LooksWritable(EncodePath(w_.destinationFolder))
-                     : !FolderExists(w_.destinationFolder))
+        fs::MakeFolderPath(destination + kSeparator, overlay_);
+        if (!FolderExists(destination, overlay_))
             return endRun(QStringLiteral("Destination folder could not be created."),
                           QStringLiteral(" : Aborted (Destination folder could not be created)"));
     }
 
-    if (preview_ ? !fs::LooksWritable(EncodePath(w_.destinationFolder))
-                 : !CanWriteToFolder(w_.destinationFolder, host)) {
-        if (preview_)
-            host.message(Icon::Exclamation, QStringLiteral("Error"),
-                         QStringLiteral("Could not write to the following folder:\r\n\r\n") +
-                             RemoveTrailingSeparator(w_.destinationFolder));
+    if (!CanWriteToFolder(DecodePath(destination), host, overlay_))
         return endRun({}, {});
-    }
 
-    if (SameFolder(w_.sourceFolder, w_.destinationFolder))
+    if (SameFolder(DecodePath(source), DecodePath(destination), overlay_))
         return endRun(QStringLiteral("Source/Destination folders are identical."),
                       QStringLiteral(" : Aborted (Source/Destination folders are identical)"));
     return true;
@@ -174,8 +152,9 @@ bool ListingTransfer::buildFileList() {
         result_.Paths.clear();
         result_.UnreadableFolders.clear();
         if (w_.includeSubfolders)
-            ListFilesBelow(source, searchPatterns_, kFoldersAndAll, kOrdinaryFiles, result_, host);
-        ListFiles(FolderList{source}, searchPatterns_, kFoldersAndAll, result_, host);
+            ListFilesBelow(source, searchPatterns_, kFoldersAndAll, kOrdinaryFiles, result_, host,
+                           overlay_);
+        ListFiles(FolderList{source}, searchPatterns_, kFoldersAndAll, result_, host, overlay_);
         if (!host.abortRequested())
             break;
         if (ConfirmAbort(host, c_.phase, c_.flags, c_.state))
@@ -189,8 +168,8 @@ bool ListingTransfer::buildFileList() {
         if (!reported.contains(path)) {
             reported.insert(path);
             addError(kCopyFailed, path, result_.UnreadableReasons.value(k));
-            if (preview_)
-                preview_(FileDecision::FailUnreadableFolder, path, {});
+            if (events_.decided)
+                events_.decided(FileDecision::FailUnreadableFolder, path, {});
         }
     }
     return true;
@@ -214,12 +193,25 @@ void ListingTransfer::openRoots() {
     const QByteArray source = FromCurrentFolder(w_.sourceFolder);
     sourcePrefix_ = source.endsWith(kSeparator) ? source : source + kSeparator;
     destinationBytes_ = FromCurrentFolder(w_.destinationFolder);
-    sources_.reset(fs::Folder::openAsNamed(source));
-    destinations_.reset(fs::Folder::openAsNamed(destinationBytes_));
+    sources_.reset(fs::Folder::openAsNamed(source, overlay_));
+    destinations_.reset(fs::Folder::openAsNamed(destinationBytes_, overlay_));
     move_ = w_.action == QLatin1String("Move");
     trackMoved_ = move_ && PatternsToSearch(searchPatterns_).size() > 1;
     moved_.clear();
     folderIdentityOf_.clear();
+    writable_.clear();
+}
+
+// Whether copies can be put into the folder, judged once per folder.
+bool ListingTransfer::writable(const fs::Folder& folder) {
+    const fs::FileIdentity id = folder.identity();
+    const QByteArray key(reinterpret_cast<const char*>(&id), sizeof id);
+    const auto it = writable_.constFind(key);
+    if (it != writable_.constEnd())
+        return *it;
+    const bool ok = fs::WriteAccess(folder) == 0;
+    writable_.insert(key, ok);
+    return ok;
 }
 
 // The identity of the folder the cursor reached for this relative path;
@@ -278,12 +270,7 @@ bool ListingTransfer::transferFile(const QByteArray& source, int i, int count) {
     const fs::FolderCursor::PermissionsFor permissions = [&](QByteArrayView folder) {
         return mirroredPermissions(source, belowStart, folder);
     };
-    const fs::Folder* destinationFolder =
-        destinations_.reach(belowFolder, preview_ ? nullptr : &permissions);
-    // A preview makes no folder: one that is only missing would be made.
-    const bool destinationReachable =
-        destinationFolder ||
-        (preview_ && (destinations_.lastWasMissing() || !destinations_.root().valid()));
+    const fs::Folder* destinationFolder = destinations_.reach(belowFolder, &permissions);
 
     FileFacts facts;
     facts.move = move_;
@@ -306,28 +293,23 @@ bool ListingTransfer::transferFile(const QByteArray& source, int i, int count) {
     fs::SourceFile file;
     int openError = 0;
     if (!facts.alreadyMoved && !facts.excluded) {
-        facts.destinationReachable = destinationReachable;
+        facts.destinationReachable = destinationFolder != nullptr;
         // A link is an entry of its own, at either end: never followed.
         if (destinationFolder)
             facts.destination = destinationFolder->info(destinationName.constData(), false);
-        if (preview_ && simulated_.contains(destination))
-            facts.destination = simulated_.value(destination);
         if (move_ && facts.destination.exists() && destinationFolder) {
             const auto placed = placedByMove_.constFind(
                 PlacedKey(identityOf(*destinationFolder, belowFolder, true), destinationName));
             facts.destinationPlacedByMove =
                 placed != placedByMove_.constEnd() && *placed == facts.destination.identity;
         }
-        if (move_ && preview_ && facts.destination.identity.device == kSimulatedDevice)
-            facts.destinationPlacedByMove =
-                simulatedByMove_.contains(facts.destination.identity.inode);
         // Below the source folder the walk lists only files and links, so
         // the source is opened at once and examined through the open file;
         // one at the top may be a device, which is never opened. A file that
         // cannot be opened is examined by name, as is one the rule may well
         // skip (an unchanged tree run again opens nothing).
         const bool skipped = w_.rule != ExistingFileRule::Overwrite && facts.destination.exists();
-        if (sourceFolder && belowTopLevel && !preview_ && !skipped) {
+        if (sourceFolder && belowTopLevel && !skipped) {
             openError = fs::OpenSource(*sourceFolder, sourceName.constData(), file);
             if (openError == 0)
                 facts.source = file.info;
@@ -338,11 +320,28 @@ bool ListingTransfer::transferFile(const QByteArray& source, int i, int count) {
             facts.source.error = sources_.lastError();
     }
 
-    const FileDecision decision = DecideFile(facts, w_.rule);
-    if (preview_) {
-        simulate(decision, source, destination);
-        return true;
+    FileDecision decision = DecideFile(facts, w_.rule);
+    // What can be known without writing is decided before anything is done:
+    // can the source be read, can its folder take the copy.
+    if ((decision == FileDecision::Copy || decision == FileDecision::Overwrite) && sourceFolder &&
+        destinationFolder) {
+        if (facts.source.kind == fs::FileKind::File && !file.handle.valid() &&
+            !fs::IsVirtual(file.info.identity) && facts.source.size > 0) {
+            openError = fs::OpenSource(*sourceFolder, sourceName.constData(), file);
+            if (openError == 0 && !(file.info.identity == facts.source.identity))
+                openError = ESTALE;  // another file took the name since it was examined
+            if (openError == 0)
+                facts.source = file.info;
+        }
+        // A link is copied as a link and an empty file made empty: neither
+        // is read.
+        if (facts.source.kind == fs::FileKind::File && facts.source.size > 0)
+            facts.sourceOpenError = openError;
+        facts.destinationWritable = writable(*destinationFolder);
+        decision = DecideFile(facts, w_.rule);
     }
+    if (decision != FileDecision::PassOver && events_.decided)
+        events_.decided(decision, source, destination);
     if (decision == FileDecision::PassOver)
         return true;
     if (IsSkip(decision)) {
@@ -350,10 +349,12 @@ bool ListingTransfer::transferFile(const QByteArray& source, int i, int count) {
         return true;
     }
     if (IsFailure(decision) || !sourceFolder || !destinationFolder) {
-        const int error = !sourceFolder        ? sources_.lastError()
-                          : !destinationFolder ? destinations_.lastError()
-                          : facts.source.error ? facts.source.error
-                                               : 0;
+        int error = !sourceFolder           ? sources_.lastError()
+                    : !destinationFolder    ? destinations_.lastError()
+                    : facts.sourceOpenError ? facts.sourceOpenError
+                                            : facts.source.error;
+        if (error == 0 && decision == FileDecision::FailUnwritable)
+            error = fs::WriteAccess(*destinationFolder);
         addError(kCopyFailed, source, error ? fs::ErrorText(error) : DecisionReason(decision));
         return true;
     }
@@ -361,24 +362,6 @@ bool ListingTransfer::transferFile(const QByteArray& source, int i, int count) {
                     identityOf(*destinationFolder, belowFolder, true)};
     carryOut(*sourceFolder, sourceName, sourceRelative, file, facts, place, source);
     return true;
-}
-
-// What the run would have left behind, for the decisions of later files.
-void ListingTransfer::simulate(FileDecision decision, const QByteArray& source,
-                               const QByteArray& destination) {
-    if (decision != FileDecision::PassOver)
-        preview_(decision, source, destination);
-    if (decision != FileDecision::Copy && decision != FileDecision::Overwrite)
-        return;
-    fs::FileInfo made;
-    made.kind = fs::FileKind::File;
-    made.modified = QDateTime::currentSecsSinceEpoch();
-    made.identity = {kSimulatedDevice, ++simulatedCount_};  // no real file has it
-    simulated_.insert(destination, made);
-    if (move_)
-        simulatedByMove_.insert(made.identity.inode);
-    if (trackMoved_)
-        moved_.insert(source);
 }
 
 void ListingTransfer::carryOut(const fs::Folder& sourceFolder, const QByteArray& name,
@@ -458,6 +441,8 @@ void ListingTransfer::carryOut(const fs::Folder& sourceFolder, const QByteArray&
         reason = fs::ErrorText(deleted.error);
     }
     addError(kDeleteFailed, source, reason);
+    if (events_.deleteFailed)
+        events_.deleteFailed(source);
 }
 
 ListingOutcome ListingTransfer::TransferListing(int row) {

@@ -59,13 +59,18 @@ class ListingTransfer {
     // row is 0-based.
     ListingOutcome TransferListing(int row);
 
-    // A preview decides every file exactly as a run and tells the sink
-    // instead of carrying it out: nothing on disk is made, changed or
-    // removed. Its later files see the earlier ones as the run would have
-    // left them.
-    using PreviewSink = std::function<void(FileDecision decision, const QByteArray& source,
-                                           const QByteArray& destination)>;
-    void setPreview(PreviewSink sink) { preview_ = std::move(sink); }
+    // What happens to each file as it happens, for whoever shows it line by
+    // line (the preview).
+    struct Events {
+        std::function<void(FileDecision decision, const QByteArray& source,
+                           const QByteArray& destination)>
+            decided;
+        std::function<void(const QByteArray& source)> deleteFailed;
+    };
+    void setEvents(Events events) { events_ = std::move(events); }
+    // The disk the run works on: with an overlay, the run's effects go there
+    // and the disk itself is left as it is (a preview).
+    void setOverlay(fs::Overlay* overlay) { overlay_ = overlay; }
 
   private:
     struct Working {
@@ -98,7 +103,7 @@ class ListingTransfer {
                                 QByteArrayView destinationFolder);
     void addError(const QByteArray& prefix, const QByteArray& path, const QString& reason);
     void skip();
-    void simulate(FileDecision decision, const QByteArray& source, const QByteArray& destination);
+    bool writable(const fs::Folder& folder);
 
     RunContext c_;
     Working w_;
@@ -121,10 +126,9 @@ class ListingTransfer {
     QHash<QByteArray, fs::FileIdentity> placedByMove_;
     QHash<QByteArray, fs::FileIdentity> folderIdentityOf_;  // per Listing
 
-    PreviewSink preview_;
-    QHash<QByteArray, fs::FileInfo> simulated_;  // destinations a preview's copies made
-    quint64 simulatedCount_ = 0;
-    QSet<quint64> simulatedByMove_;
+    QHash<QByteArray, bool> writable_;  // per destination folder, per Listing
+    Events events_;
+    fs::Overlay* overlay_ = nullptr;
 };
 
 }  // namespace zandrel

@@ -44,14 +44,15 @@ void SetCount(SearchResult& result) {
 // operation returns false when it saw an abort request.
 class Walk {
   public:
-    explicit Walk(Host& host, SearchResult& result) : host_(host), result_(result) {}
+    Walk(Host& host, SearchResult& result, fs::Overlay* overlay)
+        : host_(host), result_(result), overlay_(overlay) {}
 
     // Folders below root are reached from it through open folders, never
     // through a link: a folder swapped for a link after it was listed is
     // not read. Others (the folders as named) are opened as named.
     void setRoot(const QByteArray& root) {
         rootPrefix_ = SearchFolder(root);
-        below_.reset(fs::Folder::openAsNamed(root));
+        below_.reset(fs::Folder::openAsNamed(root, overlay_));
     }
 
     bool subfolders(const FolderList& folders, int attributes, QList<QByteArray>& out) {
@@ -152,7 +153,7 @@ class Walk {
                 relative.chop(1);
             return below_.reach(relative);
         }
-        named_ = fs::Folder::openAsNamed(folder);
+        named_ = fs::Folder::openAsNamed(folder, overlay_);
         return named_.valid() ? &named_ : nullptr;
     }
 
@@ -190,6 +191,7 @@ class Walk {
 
     Host& host_;
     SearchResult& result_;
+    fs::Overlay* overlay_;
     QByteArray rootPrefix_;
     fs::FolderCursor below_;
     fs::Folder named_;
@@ -202,25 +204,27 @@ bool AbortRequested(const Host& host) {
     return host.abortRequested();
 }
 
-void ListSubfolders(const FolderList& folders, int attributes, SearchResult& result, Host& host) {
-    if (Walk(host, result).subfolders(folders, attributes, result.Paths))
+void ListSubfolders(const FolderList& folders, int attributes, SearchResult& result, Host& host,
+                    fs::Overlay* overlay) {
+    if (Walk(host, result, overlay).subfolders(folders, attributes, result.Paths))
         SetCount(result);
 }
 
-void ListFolderTree(const QByteArray& folder, int attributes, SearchResult& result, Host& host) {
-    if (Walk(host, result).tree(folder, attributes, result.Paths))
+void ListFolderTree(const QByteArray& folder, int attributes, SearchResult& result, Host& host,
+                    fs::Overlay* overlay) {
+    if (Walk(host, result, overlay).tree(folder, attributes, result.Paths))
         SetCount(result);
 }
 
 void ListFiles(const FolderList& folders, const QString& patterns, int attributes,
-               SearchResult& result, Host& host) {
-    if (Walk(host, result).files(folders, patterns, attributes, result.Paths))
+               SearchResult& result, Host& host, fs::Overlay* overlay) {
+    if (Walk(host, result, overlay).files(folders, patterns, attributes, result.Paths))
         SetCount(result);
 }
 
 void ListFilesBelow(const QByteArray& folder, const QString& patterns, int folderAttributes,
-                    int fileAttributes, SearchResult& result, Host& host) {
-    Walk walk(host, result);
+                    int fileAttributes, SearchResult& result, Host& host, fs::Overlay* overlay) {
+    Walk walk(host, result, overlay);
     FolderList folders;
     // Each folder is read once: the listings read while collecting the
     // folders serve the file listing too.

@@ -19,6 +19,7 @@
 #include <memory>
 
 #include "common/FileSystem.h"
+#include "common/Overlay.h"
 
 namespace zandrel::fs {
 
@@ -386,7 +387,9 @@ void Handle::reset(int native) {
     native_ = native;
 }
 
-FileInfo InfoAt(const QByteArray& path, bool followLink) {
+FileInfo InfoAt(const QByteArray& path, bool followLink, Overlay* overlay) {
+    if (overlay)
+        return overlay->infoAt(path, followLink);
     struct stat st {};
     // A name never holds a NUL byte; the system would see only the text
     // before it and answer for another path.
@@ -397,7 +400,13 @@ FileInfo InfoAt(const QByteArray& path, bool followLink) {
     return InfoOf(st);
 }
 
-Folder Folder::openAsNamed(const QByteArray& path) {
+Folder Folder::openAsNamed(const QByteArray& path, Overlay* overlay) {
+    if (overlay)
+        return overlay->openAsNamed(path);
+    return openOnDisk(path);
+}
+
+Folder Folder::openOnDisk(const QByteArray& path) {
     if (path.isEmpty() || path.contains('\0'))
         return Folder(Handle(), ENOENT);
     Handle handle(::open(path.constData(), kFolderFlags));
@@ -406,6 +415,12 @@ Folder Folder::openAsNamed(const QByteArray& path) {
 }
 
 FileInfo Folder::info(const char* name, bool followLink) const {
+    if (overlay_)
+        return overlay_->info(*this, name, followLink);
+    return infoOnDisk(name, followLink);
+}
+
+FileInfo Folder::infoOnDisk(const char* name, bool followLink) const {
     struct stat st {};
     if (!valid())
         return NotExamined(EBADF);
@@ -415,6 +430,8 @@ FileInfo Folder::info(const char* name, bool followLink) const {
 }
 
 FileInfo Folder::info() const {
+    if (virtual_)
+        return overlay_->folderInfo(*this);
     struct stat st {};
     if (!valid())
         return NotExamined(EBADF);
@@ -423,7 +440,21 @@ FileInfo Folder::info() const {
     return InfoOf(st);
 }
 
+FileIdentity Folder::identity() const {
+    if (!identityKnown_) {
+        identity_ = info().identity;
+        identityKnown_ = true;
+    }
+    return identity_;
+}
+
 Folder Folder::child(const char* name) const {
+    if (overlay_)
+        return overlay_->child(*this, name);
+    return childOnDisk(name);
+}
+
+Folder Folder::childOnDisk(const char* name) const {
     if (!valid())
         return Folder(Handle(), EBADF);
     Handle handle(OpenChild(handle_.native(), name));
@@ -432,10 +463,14 @@ Folder Folder::child(const char* name) const {
 }
 
 bool Folder::makeChild(const char* name, quint32 permissions) const {
+    if (overlay_)
+        return overlay_->makeChild(*this, name, permissions);
     return valid() && ::mkdirat(handle_.native(), name, permissions & 0777) == 0;
 }
 
 bool Folder::setPermissions(quint32 permissions) const {
+    if (overlay_)
+        return valid();
     // A folder open for its path only takes a mode through its /proc entry.
     char proc[64];
     std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", handle_.native());
@@ -443,6 +478,8 @@ bool Folder::setPermissions(quint32 permissions) const {
 }
 
 Status Folder::deleteFile(const char* name, const FileIdentity& expected) const {
+    if (overlay_)
+        return overlay_->deleteFile(*this, name, expected);
     struct stat st {};
     if (!valid())
         return {EBADF};
@@ -457,12 +494,43 @@ Status Folder::deleteFile(const char* name, const FileIdentity& expected) const 
 }
 
 Status Folder::removeFolder(const char* name) const {
+    if (overlay_)
+        return overlay_->removeFolder(*this, name);
     if (!valid())
         return {EBADF};
     return {::unlinkat(handle_.native(), name, AT_REMOVEDIR) == 0 ? 0 : errno};
 }
 
 int Folder::readEntries(const EntryVisit& visit) const {
+    if (overlay_)
+        return overlay_->readEntries(*this, visit);
+    return readEntriesOnDisk(visit);
+}
+
+int WriteAccess(const Folder& folder, const char* name) {
+    if (folder.isVirtual())
+        return 0;  // made by this run, for its files
+    if (!folder.handle().valid())
+        return EBADF;
+    char proc[64];
+    std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", folder.handle().native());
+    if (::faccessat(AT_FDCWD, proc, W_OK | X_OK, AT_EACCESS) != 0)
+        return errno;
+    if (!name)
+        return 0;
+    // In a sticky folder only the owner of the entry or of the folder (or
+    // root) may delete it.
+    struct stat dir {};
+    struct stat entry {};
+    if (::geteuid() == 0 || ::fstat(folder.handle().native(), &dir) != 0 ||
+        !(dir.st_mode & S_ISVTX))
+        return 0;
+    if (::fstatat(folder.handle().native(), name, &entry, AT_SYMLINK_NOFOLLOW) != 0)
+        return 0;
+    return entry.st_uid == ::geteuid() || dir.st_uid == ::geteuid() ? 0 : EPERM;
+}
+
+int Folder::readEntriesOnDisk(const EntryVisit& visit) const {
     if (!valid())
         return EBADF;
     // The folder is held for its path only; reading needs it open for
@@ -578,11 +646,15 @@ const Folder* FolderCursor::reach(QByteArrayView relative, const PermissionsFor*
     // From the latest folder when the new one lies below it.
     int base = root_.handle().native();
     qsizetype pos = 0;
+    const Folder* from = &root_;
     if (current_.valid() && path.size() > currentPath_.size() && path.startsWith(currentPath_) &&
         path.at(currentPath_.size()) == '/') {
         base = current_.handle().native();
         pos = currentPath_.size() + 1;
+        from = &current_;
     }
+    if (root_.overlay_)
+        return reachInOverlay(path, pos, *from, permissionsFor);
 
     Handle found;
     errno = ENAMETOOLONG;
@@ -629,6 +701,47 @@ const Folder* FolderCursor::reach(QByteArrayView relative, const PermissionsFor*
     return &current_;
 }
 
+// Folders as the overlay has left them: those on the disk are reached on the
+// disk, the rest one name at a time through the overlay, where missing ones
+// are made.
+const Folder* FolderCursor::reachInOverlay(const QByteArray& path, qsizetype pos,
+                                           const Folder& from,
+                                           const PermissionsFor* permissionsFor) {
+    if (from.handle().valid() && path.size() - pos < PATH_MAX) {
+        Handle found(OpenBeneath(from.handle().native(), path.constData() + pos));
+        if (found.valid()) {
+            current_ = Folder(std::move(found), 0, root_.overlay_);
+            currentPath_ = path;
+            return &current_;
+        }
+    }
+    const Folder* at = &from;
+    Folder step;
+    while (pos < path.size()) {
+        qsizetype end = path.indexOf('/', pos);
+        if (end < 0)
+            end = path.size();
+        const QByteArray name = path.mid(pos, end - pos);
+        Folder next = at->child(name.constData());
+        if (!next.valid() && next.openError() == ENOENT && permissionsFor &&
+            at->makeChild(name.constData(), (*permissionsFor)(QByteArrayView(path).first(end))))
+            next = at->child(name.constData());
+        if (!next.valid()) {
+            lastMissing_ = next.openError() == ENOENT;
+            lastError_ = next.openError();
+            current_ = Folder();
+            currentPath_.clear();
+            return nullptr;
+        }
+        step = std::move(next);
+        at = &step;
+        pos = end + 1;
+    }
+    current_ = std::move(step);
+    currentPath_ = path;
+    return &current_;
+}
+
 void FolderCursor::finish() {
     // Deepest first, so a folder closed to its owner is not in the way of
     // those below it.
@@ -648,6 +761,13 @@ void FolderCursor::finish() {
 
 int OpenSource(const Folder& folder, const char* name, SourceFile& source) {
     source = SourceFile();
+    if (folder.overlay())
+        return folder.overlay()->openSource(folder, name, source);
+    return OpenSourceOnDisk(folder, name, source);
+}
+
+int OpenSourceOnDisk(const Folder& folder, const char* name, SourceFile& source) {
+    source = SourceFile();
     if (!folder.valid())
         return EBADF;
     const int dir = folder.handle().native();
@@ -666,6 +786,8 @@ int OpenSource(const Folder& folder, const char* name, SourceFile& source) {
 }
 
 bool SourceUnchanged(const SourceFile& source) {
+    if (IsVirtual(source.info.identity))
+        return true;
     struct stat now {};
     return source.handle.valid() && ::fstat(source.handle.native(), &now) == 0 &&
            now.st_size == source.info.size && Nanoseconds(now.st_mtim) == source.modifiedNs &&
@@ -674,6 +796,8 @@ bool SourceUnchanged(const SourceFile& source) {
 
 CopyOutcome CopyFileBlocks(SourceFile& source, const CopyRequest& request,
                            const BlockProgress& progress, FileIdentity* placed) {
+    if (request.destination && request.destination->overlay())
+        return request.destination->overlay()->place(source.info, request, placed);
     if (!source.handle.valid() || source.info.kind != FileKind::File)
         return CopyResult::NotARegularFile;
     // Both names may lead to the one file; never replace it by itself (a
@@ -756,6 +880,14 @@ CopyOutcome CopyFileBlocks(SourceFile& source, const CopyRequest& request,
 
 CopyOutcome PutEmptyFile(const CopyRequest& request, const FileIdentity* source,
                          FileIdentity* placed) {
+    if (request.destination && request.destination->overlay()) {
+        FileInfo empty;
+        empty.kind = FileKind::File;
+        if (source)
+            empty.identity = *source;
+        empty.permissions = request.permissions;
+        return request.destination->overlay()->place(empty, request, placed);
+    }
     if (request.seen.exists() && source && request.seen.identity == *source)
         return CopyResult::SameFile;
     Temporary out(*request.destination, request.name);
@@ -769,7 +901,14 @@ CopyOutcome PutEmptyFile(const CopyRequest& request, const FileIdentity* source,
 // ---------------------------------------------------------------------------
 // Paths by name
 
-bool ProbeWrite(const QByteArray& folder, const std::function<void()>& beforeRemoving) {
+bool ProbeWrite(const QByteArray& folder, const std::function<void()>& beforeRemoving,
+                Overlay* overlay) {
+    if (overlay) {
+        // Nothing is written: the folder's permissions answer.
+        if (beforeRemoving)
+            beforeRemoving();
+        return overlay->looksWritable(folder);
+    }
     const QByteArray base = folder.isEmpty() ? QByteArrayLiteral(".") : folder;
     const QByteArray prefix = base.endsWith('/') ? base : base + '/';
     // A name that is not there yet, so an existing file is never appended to
@@ -795,7 +934,11 @@ bool ProbeWrite(const QByteArray& folder, const std::function<void()>& beforeRem
     return ok;
 }
 
-void MakeFolderPath(const QByteArray& path) {
+void MakeFolderPath(const QByteArray& path, Overlay* overlay) {
+    if (overlay) {
+        overlay->makeFolderPath(path);
+        return;
+    }
     const qsizetype last = path.lastIndexOf('/');
     if (last <= 0)
         return;
@@ -809,7 +952,9 @@ void MakeFolderPath(const QByteArray& path) {
     }
 }
 
-bool LooksWritable(const QByteArray& path) {
+bool LooksWritable(const QByteArray& path, Overlay* overlay) {
+    if (overlay)
+        return overlay->looksWritable(path);
     QByteArray folder = path.isEmpty() ? QByteArrayLiteral(".") : path;
     for (;;) {
         if (::faccessat(AT_FDCWD, folder.constData(), W_OK | X_OK, AT_EACCESS) == 0)

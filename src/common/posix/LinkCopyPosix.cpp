@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "common/FileSystem.h"
+#include "common/Overlay.h"
 
 namespace zandrel::fs {
 
@@ -50,6 +51,8 @@ bool ReadLinkText(int dir, const char* name, qint64 sizeHint, QByteArray& text) 
 
 CopyOutcome CopyLink(const Folder& folder, const char* name, const FileInfo& seen,
                      const CopyRequest& request, FileIdentity* placed) {
+    if (request.destination && request.destination->overlay())
+        return request.destination->overlay()->place(seen, request, placed);
     if (!folder.valid() || !request.destination || !request.destination->valid())
         return {CopyResult::ReadFailed, EBADF};
     const int from = folder.handle().native();
