@@ -94,6 +94,7 @@ struct Ran {
 };
 
 struct Verdict {
+    bool unprivileged = false;
     QStringList disagreements;  // "kind: detail"
     QString story;              // the list, the tree, both outputs: for a report
 };
@@ -161,6 +162,7 @@ Verdict TwinCheck::run() {
         return verdict_;
     }
     world_ = MakeTwinWorld(seed_, root_, ::geteuid() == 0);
+    verdict_.unprivileged = world_.unprivileged;
     const QByteArray root = EncodePath(root_);
     WriteBytes(root + "/list.bak", ListText(world_));
     QDir().mkpath(root_ + QStringLiteral("/home"));
@@ -393,10 +395,15 @@ TEST(PreviewTwinLong, ManySeeds) {
     const bool verbose = qEnvironmentVariableIsSet("ZANDREL_TWIN_VERBOSE");
     QMap<QString, QList<int>> seedsByKind;
     QList<int> failing;
+    int unprivileged = 0;
+    int unprivilegedAgreeing = 0;
     for (int seed = firstSet ? first : 1000; seed < (firstSet ? first : 1000) + count; ++seed) {
         const Verdict v = TwinCheck(quint32(seed)).run();
-        if (v.disagreements.isEmpty())
+        unprivileged += v.unprivileged;
+        if (v.disagreements.isEmpty()) {
+            unprivilegedAgreeing += v.unprivileged;
             continue;
+        }
         failing << seed;
         QSet<QString> kinds;
         for (const QString& d : v.disagreements) kinds.insert(d.section(u':', 0, 0));
@@ -405,8 +412,9 @@ TEST(PreviewTwinLong, ManySeeds) {
         if (verbose)
             std::printf("%s\n%s\n", qPrintable(v.disagreements.join(u'\n')), qPrintable(v.story));
     }
-    std::printf("cases %d, agreements %d, disagreements %d\n", count, count - int(failing.size()),
-                int(failing.size()));
+    std::printf("cases %d, agreements %d, disagreements %d; run as nobody %d, agreeing %d\n", count,
+                count - int(failing.size()), int(failing.size()), unprivileged,
+                unprivilegedAgreeing);
     for (auto it = seedsByKind.cbegin(); it != seedsByKind.cend(); ++it) {
         QStringList seeds;
         for (int seed : it.value()) seeds << QString::number(seed);
