@@ -145,10 +145,11 @@ Ran TwinCheck::zandrel(const char* switchText) const {
     return ran;
 }
 
-// One path for one place: "./" and "../" resolved, a link to a top folder
-// replaced by the folder.
+// One path for one place: from the root (the current folder), "./" and "../"
+// resolved, a link to a top folder replaced by the folder.
 QString TwinCheck::canonical(const QByteArray& path) const {
-    QString p = QDir::cleanPath(QString::fromUtf8(path));
+    QString p = QString::fromUtf8(path);
+    p = QDir::cleanPath(p.startsWith(u'/') ? p : root_ + u'/' + p);
     for (const auto& [alias, real] : world_.aliases) {
         if (p == alias || p.startsWith(alias + u'/'))
             p = real + p.mid(alias.size());

@@ -6,6 +6,7 @@
 #include <QList>
 #include <QPair>
 #include <QString>
+#include <QStringList>
 
 #include "listing/Listing.h"
 
@@ -13,6 +14,7 @@ namespace zandrel::test {
 
 struct TwinWorld {
     QList<Listing> listings;
+    QStringList lines;  // the list file's lines: the Listings, a few with a rule no one knows
     // Run as nobody: the tree belongs to nobody, some of it is locked.
     bool unprivileged = false;
     // Other names of one folder (a link to it) and the folder they name, so
