@@ -125,6 +125,8 @@ Listing Builder::listing(const QStringList& sources, const QStringList& destinat
         if (dice_.chance(15) && QFileInfo(at(source + QStringLiteral("/s"))).isDir())
             source += QStringLiteral("/s");
     }
+    if (dice_.chance(6))
+        source = QStringLiteral("R");
     if (dice_.chance(3))
         source =
             dice_.pick({QStringLiteral("missing"), QStringLiteral("dead"), QStringLiteral("F")});
@@ -141,6 +143,8 @@ Listing Builder::listing(const QStringList& sources, const QStringList& destinat
         destination = source + u'/' + dice_.pick({QStringLiteral("s"), QStringLiteral("n")});
     else
         destination = dice_.pick(top);
+    if (dice_.chance(6))
+        destination = dice_.pick({QStringLiteral("R"), QStringLiteral("R/x")});
     if (dice_.chance(4))
         destination = dice_.pick({QStringLiteral("F"), QStringLiteral("dead"), source});
 
@@ -238,6 +242,7 @@ void Builder::lock(const QStringList& moveSources) {
         if (dice_.chance(12))
             ::chmod(EncodePath(path).constData(), folderModes[dice_.below(4)]);
     }
+    ::chmod(EncodePath(at(QStringLiteral("R"))).constData(), 0555);
     for (const QString& path : moveSources + seeded_) {
         if (dice_.chance(40))
             ::chmod(EncodePath(path).constData(), 0555);
@@ -256,6 +261,7 @@ void Builder::ageFolders(const QString& folder) {
 TwinWorld Builder::build(bool mayDropPrivileges) {
     TwinWorld world;
     for (const char* top : {"A", "B", "C"}) fill(QLatin1String(top), 0);
+    fill(QStringLiteral("R"), 2);  // read-only for nobody
     // One file under two names in two sources.
     if (QFileInfo(at(QStringLiteral("A/a.txt"))).isFile() && dice_.chance(25))
         ::link(EncodePath(at(QStringLiteral("A/a.txt"))).constData(),
