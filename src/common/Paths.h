@@ -3,6 +3,7 @@
 // of separator and root lives here alone.
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 
 namespace zandrel {
@@ -29,6 +30,13 @@ QByteArray GetFolderPart(const QByteArray& path);
 // File names are bytes; these convert at the edge between people and disk.
 QByteArray EncodePath(const QString& path);
 QString DecodePath(const QByteArray& path);
+
+// A name or path as it is written into a line of text (log files, report
+// and preview lines): a backslash becomes "\\", tab, line feed and carriage
+// return "\t", "\n" and "\r", every other byte below 0x20 and 0x7F
+// "\xHH" (two lower-case hex digits), so that no name can split or forge a
+// line and a script can undo it. All other bytes, UTF-8 or not, stay.
+QByteArray EscapedName(QByteArrayView name);
 
 bool FolderExists(const QString& path);
 bool FolderExists(const QByteArray& path);

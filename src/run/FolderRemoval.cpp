@@ -1,6 +1,8 @@
 #include "run/FolderRemoval.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <numeric>
 #include <vector>
 
@@ -57,16 +59,28 @@ void OrderByLength(List& list, bool descending) {
     list = std::move(sorted);
 }
 
-// Removes the folder name of parent when it is there; false when that
-// fails. Never through a link: a link found at a folder's place is reported.
-bool RemoveIfThere(const fs::Folder* parent, const QByteArray& name) {
-    if (!parent)
-        return false;
+QString SystemReason(int error) {
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// Removes the folder name of parent when it is there; the system's reason
+// when that fails, else the empty text. Never through a link: a link found
+// at a folder's place is reported.
+QString RemoveIfThere(const fs::Folder* parent, const QByteArray& name) {
+    if (!parent || !parent->valid())
+        return SystemReason(errno != 0 ? errno : ENOENT);
     parent->addOwnerWrite(name.constData());
     const fs::FileInfo there = parent->info(name.constData(), false);
     if (!there.exists())
-        return true;
-    return there.kind == fs::FileKind::Folder && parent->removeFolder(name.constData());
+        return {};
+    if (there.kind != fs::FileKind::Folder)
+        return SystemReason(ENOTDIR);
+    return parent->removeFolder(name.constData()) ? QString() : SystemReason(errno);
+}
+
+// The abort test at a yield: true when the user confirmed the abort.
+bool Stopped(const Host& host, const std::function<bool()>& confirmAbort) {
+    return confirmAbort && host.abortRequested() && confirmAbort();
 }
 
 }  // namespace
@@ -82,18 +96,30 @@ void OrderLongestFirst(QStringList& list, bool descending, int shortestStart) {
 }
 
 QList<QByteArray> RemoveMovedFolders(const QString& sourceFolder, bool includeSubfolders,
-                                     Host& host) {
+                                     Host& host, QList<QString>* reasons,
+                                     const std::function<bool()>& confirmAbort) {
     const QByteArray source = EncodePath(sourceFolder);
     SearchResult found;
-    if (includeSubfolders)
-        ListFolderTree(source, kAllFolders, found, host);
-    ListSubfolders(FolderList{source}, kAllFolders, found, host);
+    // A walk cut short by an abort request that the user then declined is
+    // done again, so that no folder is left out.
+    for (;;) {
+        found = {};
+        if (includeSubfolders)
+            ListFolderTree(source, kAllFolders, found, host);
+        ListSubfolders(FolderList{source}, kAllFolders, found, host);
+        if (!confirmAbort || !host.abortRequested())
+            break;
+        if (confirmAbort())
+            return {};
+    }
     if (!includeSubfolders && found.Count > 0)
         return {};
 
     QList<QByteArray> working;
     for (int i = 0; i < found.Count && i < found.Paths.size(); ++i) {
         host.yield();
+        if (Stopped(host, confirmAbort))
+            return {};
         working.append(found.Paths.at(i));
     }
     OrderLongestFirst(working, false, 1000);
@@ -103,27 +129,38 @@ QList<QByteArray> RemoveMovedFolders(const QString& sourceFolder, bool includeSu
     below.reset(fs::Folder::openAsNamed(source));
     const QByteArray prefix = source.endsWith(kSeparator) ? source : source + kSeparator;
     QList<QByteArray> failures;
+    const auto fail = [&](const QByteArray& folder, const QString& why) {
+        failures.append(kDeleteFailed + folder);
+        if (reasons)
+            reasons->append(why);
+    };
     for (const QByteArray& folder : working) {
         host.yield();
+        if (Stopped(host, confirmAbort))
+            return failures;
         const qsizetype cut = folder.lastIndexOf(kSeparator);
+        errno = 0;  // a folder that cannot be reached tells why
         const fs::Folder* parent =
             folder.startsWith(prefix) && cut >= prefix.size() - 1
                 ? below.reach(QByteArrayView(folder).sliced(
                       prefix.size(), std::max<qsizetype>(0, cut - prefix.size())))
                 : nullptr;
-        if (!RemoveIfThere(parent, folder.mid(cut + 1)))
-            failures.append(kDeleteFailed + folder);
+        const QString why = RemoveIfThere(parent, folder.mid(cut + 1));
+        if (!why.isEmpty())
+            fail(folder, why);
     }
     // The source folder itself, as named.
     below.reset({});
+    errno = 0;
     const QByteArray trimmed = RemoveTrailingSeparator(source);
     const QByteArray above = RemoveTrailingSeparator(GetFolderPart(trimmed));
     const fs::Folder parent = fs::Folder::openAsNamed(trimmed == "/"    ? trimmed
                                                       : above.isEmpty() ? QByteArrayLiteral(".")
                                                                         : above);
     const QByteArray name = trimmed == "/" ? QByteArrayLiteral(".") : GetFileName(trimmed);
-    if (!RemoveIfThere(&parent, name))
-        failures.append(kDeleteFailed + source);
+    const QString why = RemoveIfThere(&parent, name);
+    if (!why.isEmpty())
+        fail(source, why);
     return failures;
 }
 

@@ -6,16 +6,20 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <functional>
 
 namespace zandrel {
 
 class Host;
 
-// Returns "Delete failed: " + folder for each failed removal, in order. An
-// immediate sub-folder is listed twice with sub-folders included, so a
-// failure there is reported twice.
+// Returns "Delete failed: " + folder for each failed removal, in order, and
+// the system's reason for each in reasons. An immediate sub-folder is listed
+// twice with sub-folders included, so a failure there is reported twice.
+// An abort request seen at a yield is put to confirmAbort; when it answers
+// true the removal stops there.
 QList<QByteArray> RemoveMovedFolders(const QString& sourceFolder, bool includeSubfolders,
-                                     Host& host);
+                                     Host& host, QList<QString>* reasons = nullptr,
+                                     const std::function<bool()>& confirmAbort = {});
 
 // Reorders by length, as moving each text of length L to the front for every
 // L from the shortest (searched from shortestStart) up to the longest, or
