@@ -133,6 +133,7 @@ QList<QByteArray> RemoveMovedFolders(const QString& sourceFolder, bool includeSu
         failures.append(kDeleteFailed + folder);
         if (reasons)
             reasons->append(why);
+        host.noteFailure(failures.constLast(), why);
     };
     for (const QByteArray& folder : working) {
         host.yield();

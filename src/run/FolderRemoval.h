@@ -13,7 +13,8 @@ namespace zandrel {
 class Host;
 
 // Returns "Delete failed: " + folder for each failed removal, in order, and
-// the system's reason for each in reasons. An immediate sub-folder is listed
+// the system's reason for each in reasons; each is also told to the host as
+// it happens. An immediate sub-folder is listed
 // twice with sub-folders included, so a failure there is reported twice.
 // An abort request seen at a yield is put to confirmAbort; when it answers
 // true the removal stops there.

@@ -121,7 +121,6 @@ void RunDriver::removeMovedFolders() {
     for (qsizetype i = 0; i < failures.size(); ++i) {
         state_.ErrorList.append(failures.at(i));
         state_.ErrorReasons.append(reasons.value(i));
-        host_.noteFailure(failures.at(i), reasons.value(i));
     }
 }
 
