@@ -87,33 +87,4 @@ QByteArray EncodePath(const QString& path) {
     return bytes;
 }
 
-QByteArray EscapedName(QByteArrayView name) {
-    static constexpr char kHex[] = "0123456789abcdef";
-    QByteArray text;
-    text.reserve(name.size());
-    for (const char c : name) {
-        const auto u = static_cast<unsigned char>(c);
-        switch (c) {
-            case '\\':
-                text += "\\\\";
-                break;
-            case '\t':
-                text += "\\t";
-                break;
-            case '\n':
-                text += "\\n";
-                break;
-            case '\r':
-                text += "\\r";
-                break;
-            default:
-                if (u < 0x20 || u == 0x7F)
-                    text.append("\\x").append(kHex[u >> 4]).append(kHex[u & 0xF]);
-                else
-                    text += c;
-        }
-    }
-    return text;
-}
-
 }  // namespace zandrel

@@ -3,10 +3,13 @@
 // of separator and root lives here alone.
 
 #include <QByteArray>
-#include <QByteArrayView>
 #include <QString>
 
 namespace zandrel {
+
+namespace fs {
+class Overlay;
+}
 
 class Host;
 
@@ -31,21 +34,24 @@ QByteArray GetFolderPart(const QByteArray& path);
 QByteArray EncodePath(const QString& path);
 QString DecodePath(const QByteArray& path);
 
-// A name or path as it is written into a line of text (log files, report
-// and preview lines): a backslash becomes "\\", tab, line feed and carriage
-// return "\t", "\n" and "\r", every other byte below 0x20 and 0x7F
-// "\xHH" (two lower-case hex digits), so that no name can split or forge a
-// line and a script can undo it. All other bytes, UTF-8 or not, stay.
-QByteArray EscapedName(QByteArrayView name);
-
 bool FolderExists(const QString& path);
-bool FolderExists(const QByteArray& path);
+bool FolderExists(const QByteArray& path, fs::Overlay* overlay = nullptr);
 bool PathExists(const QString& path);
 bool PathExists(const QByteArray& path);
+
+// A name written as text (log files, report, failure and preview lines): a
+// backslash and the control characters are escaped (\\ \t \n \r, \xHH in
+// lower-case hex for the other bytes below 0x20 and 0x7F), so no name can add
+// a field or a line and a script can undo it; other bytes stay as they are.
+QByteArray EscapedName(QByteArrayView name);
+
+// The folder's path as the run reaches it: a relative one is taken from the
+// current folder.
+QByteArray FromCurrentFolder(const QString& folder);
 
 // Writes and removes a probe file in the folder. Shows "Could not write to the
 // following folder:" and returns false when that fails. Never touches a file
 // that was there before.
-bool CanWriteToFolder(const QString& folder, Host& host);
+bool CanWriteToFolder(const QString& folder, Host& host, fs::Overlay* overlay = nullptr);
 
 }  // namespace zandrel

@@ -32,13 +32,44 @@ FileDecision DecideFile(const FileFacts& f, std::optional<ExistingFileRule> rule
         return FileDecision::PassOver;
     if (f.source.kind == FileKind::Other)
         return FileDecision::FailNotRegular;
+    if (!f.source.exists() || f.sourceOpenError != 0)
+        return FileDecision::FailUnreadable;
     if (!f.destinationReachable)
         return FileDecision::FailUnreachable;
-    if (exists && f.source.exists() && f.source.identity == f.destination.identity)
+    if (exists && f.source.identity == f.destination.identity)
         return FileDecision::FailSameFile;
+    if (f.destination.kind == FileKind::Folder)
+        return FileDecision::FailFolderInTheWay;
+    if (!f.destinationWritable)
+        return FileDecision::FailUnwritable;
     if (exists && f.move && f.destinationPlacedByMove)
         return FileDecision::FailClash;
     return exists ? FileDecision::Overwrite : FileDecision::Copy;
+}
+
+QString DecisionReason(FileDecision decision) {
+    switch (decision) {
+        case FileDecision::FailSameFile:
+            return QStringLiteral("the destination is the file itself");
+        case FileDecision::FailNotRegular:
+            return QStringLiteral("not a regular file");
+        case FileDecision::FailClash:
+            return QStringLiteral("a file this run moved from elsewhere stands at the destination");
+        case FileDecision::FailNoRule:
+            return QStringLiteral("the listing has no existing-file rule");
+        case FileDecision::FailUnreachable:
+            return QStringLiteral("a link or a file stands in the destination's path");
+        case FileDecision::FailUnreadableFolder:
+            return QStringLiteral("the folder could not be read");
+        case FileDecision::FailUnreadable:
+            return QStringLiteral("the file could not be read");
+        case FileDecision::FailUnwritable:
+            return QStringLiteral("the destination folder cannot be written");
+        case FileDecision::FailFolderInTheWay:
+            return QStringLiteral("a folder stands at the destination");
+        default:
+            return {};
+    }
 }
 
 QLatin1StringView DecisionToken(FileDecision decision) {
@@ -67,6 +98,12 @@ QLatin1StringView DecisionToken(FileDecision decision) {
             return QLatin1StringView("fail-unreachable");
         case FileDecision::FailUnreadableFolder:
             return QLatin1StringView("fail-unreadable-folder");
+        case FileDecision::FailUnreadable:
+            return QLatin1StringView("fail-unreadable");
+        case FileDecision::FailUnwritable:
+            return QLatin1StringView("fail-unwritable");
+        case FileDecision::FailFolderInTheWay:
+            return QLatin1StringView("fail-folder-in-the-way");
     }
     return QLatin1StringView("pass");
 }

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <numeric>
 #include <vector>
 
@@ -59,23 +58,26 @@ void OrderByLength(List& list, bool descending) {
     list = std::move(sorted);
 }
 
-QString SystemReason(int error) {
-    return QString::fromLocal8Bit(std::strerror(error));
-}
-
-// Removes the folder name of parent when it is there; the system's reason
-// when that fails, else the empty text. Never through a link: a link found
-// at a folder's place is reported.
-QString RemoveIfThere(const fs::Folder* parent, const QByteArray& name) {
-    if (!parent || !parent->valid())
-        return SystemReason(errno != 0 ? errno : ENOENT);
-    parent->addOwnerWrite(name.constData());
+// Removes the folder name of parent when it is there: 0, or the system's
+// error. Never through a link: a link found at a folder's place is reported.
+int RemoveIfThere(const fs::Folder* parent, int unreachable, const QByteArray& name,
+                  const QByteArray& path, const RemovalAttempt& tried) {
+    if (!parent || !parent->valid()) {
+        if (tried)
+            tried(path, false);
+        return parent && parent->openError() ? parent->openError()
+                                             : (unreachable ? unreachable : ENOENT);
+    }
     const fs::FileInfo there = parent->info(name.constData(), false);
-    if (!there.exists())
-        return {};
-    if (there.kind != fs::FileKind::Folder)
-        return SystemReason(ENOTDIR);
-    return parent->removeFolder(name.constData()) ? QString() : SystemReason(errno);
+    if (there.kind == fs::FileKind::Missing)
+        return 0;
+    const int error = there.kind == fs::FileKind::Folder
+                          ? parent->removeFolder(name.constData()).error
+                      : there.kind == fs::FileKind::Unknown ? (there.error ? there.error : EIO)
+                                                            : ENOTDIR;
+    if (tried)
+        tried(path, error == 0);
+    return error;
 }
 
 // The abort test at a yield: true when the user confirmed the abort.
@@ -96,17 +98,18 @@ void OrderLongestFirst(QStringList& list, bool descending, int shortestStart) {
 }
 
 QList<QByteArray> RemoveMovedFolders(const QString& sourceFolder, bool includeSubfolders,
-                                     Host& host, QList<QString>* reasons,
+                                     Host& host, fs::Overlay* overlay, const RemovalAttempt& tried,
+                                     QList<QString>* reasons,
                                      const std::function<bool()>& confirmAbort) {
-    const QByteArray source = EncodePath(sourceFolder);
+    const QByteArray source = FromCurrentFolder(sourceFolder);
     SearchResult found;
     // A walk cut short by an abort request that the user then declined is
     // done again, so that no folder is left out.
     for (;;) {
         found = {};
         if (includeSubfolders)
-            ListFolderTree(source, kAllFolders, found, host);
-        ListSubfolders(FolderList{source}, kAllFolders, found, host);
+            ListFolderTree(source, kAllFolders, found, host, overlay);
+        ListSubfolders(FolderList{source}, kAllFolders, found, host, overlay);
         if (!confirmAbort || !host.abortRequested())
             break;
         if (confirmAbort())
@@ -126,10 +129,11 @@ QList<QByteArray> RemoveMovedFolders(const QString& sourceFolder, bool includeSu
 
     // Folders below the source are reached from it without links.
     fs::FolderCursor below;
-    below.reset(fs::Folder::openAsNamed(source));
+    below.reset(fs::Folder::openAsNamed(source, overlay));
     const QByteArray prefix = source.endsWith(kSeparator) ? source : source + kSeparator;
     QList<QByteArray> failures;
-    const auto fail = [&](const QByteArray& folder, const QString& why) {
+    const auto fail = [&](const QByteArray& folder, int error) {
+        const QString why = fs::ErrorText(error);
         failures.append(kDeleteFailed + folder);
         if (reasons)
             reasons->append(why);
@@ -140,28 +144,26 @@ QList<QByteArray> RemoveMovedFolders(const QString& sourceFolder, bool includeSu
         if (Stopped(host, confirmAbort))
             return failures;
         const qsizetype cut = folder.lastIndexOf(kSeparator);
-        errno = 0;  // a folder that cannot be reached tells why
         const fs::Folder* parent =
             folder.startsWith(prefix) && cut >= prefix.size() - 1
                 ? below.reach(QByteArrayView(folder).sliced(
                       prefix.size(), std::max<qsizetype>(0, cut - prefix.size())))
                 : nullptr;
-        const QString why = RemoveIfThere(parent, folder.mid(cut + 1));
-        if (!why.isEmpty())
-            fail(folder, why);
+        if (const int error =
+                RemoveIfThere(parent, below.lastError(), folder.mid(cut + 1), folder, tried))
+            fail(folder, error);
     }
     // The source folder itself, as named.
     below.reset({});
-    errno = 0;
     const QByteArray trimmed = RemoveTrailingSeparator(source);
     const QByteArray above = RemoveTrailingSeparator(GetFolderPart(trimmed));
     const fs::Folder parent = fs::Folder::openAsNamed(trimmed == "/"    ? trimmed
                                                       : above.isEmpty() ? QByteArrayLiteral(".")
-                                                                        : above);
+                                                                        : above,
+                                                      overlay);
     const QByteArray name = trimmed == "/" ? QByteArrayLiteral(".") : GetFileName(trimmed);
-    const QString why = RemoveIfThere(&parent, name);
-    if (!why.isEmpty())
-        fail(source, why);
+    if (const int error = RemoveIfThere(&parent, 0, name, source, tried))
+        fail(source, error);
     return failures;
 }
 

@@ -115,7 +115,7 @@ void RunDriver::removeMovedFolders() {
     const LastListingInfo& last = state_.LastListing;
     QList<QString> reasons;
     const QList<QByteArray> failures =
-        RemoveMovedFolders(last.sourceFolder, last.includeSubfolders, host_, &reasons,
+        RemoveMovedFolders(last.sourceFolder, last.includeSubfolders, host_, nullptr, {}, &reasons,
                            [this] { return ConfirmAbort(host_, phase_, flags_, state_); });
     state_.ErrorReasons.resize(state_.ErrorList.size());
     for (qsizetype i = 0; i < failures.size(); ++i) {
