@@ -113,6 +113,10 @@ RunResult RunDriver::Command3_Click() {
 
 void RunDriver::removeMovedFolders() {
     const LastListingInfo& last = state_.LastListing;
+    // A request that came during the last file has been answered by
+    // stopping that file; only a new one may stop the removal.
+    if (host_.abortRequested())
+        phase_.set(RunPhase::Running);
     QList<QString> reasons;
     const QList<QByteArray> failures =
         RemoveMovedFolders(last.sourceFolder, last.includeSubfolders, host_, nullptr, {}, &reasons,
