@@ -228,12 +228,17 @@ TEST_P(StartUpTest, EndsAsTheCommandLineAsks) {
     ASSERT_EQ(::rename(EncodePath(t.path(QStringLiteral("daily.bak"))).constData(),
                        bytesName.constData()),
               0);
+    // ":99" stands for a display with no server: the first number from 99 on
+    // with no X socket (another program may have one at 99).
+    QByteArray display = c.display;
+    for (int n = 99; QFileInfo::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(n)); ++n)
+        display = ':' + QByteArray::number(n + 1);
     if (c.display)
-        adjustEnvironment = [&c](QProcessEnvironment& env) {
+        adjustEnvironment = [&c, display](QProcessEnvironment& env) {
             env.remove(QStringLiteral("QT_QPA_PLATFORM"));
             if (c.platform)
                 env.insert(QStringLiteral("QT_QPA_PLATFORM"), QString::fromLatin1(c.platform));
-            env.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(c.display));
+            env.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(display));
         };
     QStringList arguments;
     for (const char* a : c.arguments) {
@@ -258,7 +263,7 @@ TEST_P(StartUpTest, EndsAsTheCommandLineAsks) {
         EXPECT_TRUE(o.err.startsWith(c.err)) << o.err.toStdString();
         EXPECT_EQ(o.err.count('\n'), 1) << o.err.toStdString();
     } else if (c.err) {
-        EXPECT_EQ(o.err, c.err);
+        EXPECT_EQ(o.err, QByteArray(c.err).replace(":99", display));
     }
 }
 
