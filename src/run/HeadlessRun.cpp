@@ -279,9 +279,9 @@ int RunHeadless(const QString& commandLine, const NoWindowReason& noWindow) {
     host.setDriver(&driver);
     const RunResult result = driver.Command3_Click();
     const QString programFolder = QCoreApplication::applicationDirPath();
-    const QByteArray names = result.errorsFileWritten || result.logFailed
-                                 ? QByteArray("log.txt and errors.txt")
-                                 : QByteArray("log.txt");
+    const bool errorsFile = result.errorCount > 0 || result.outcome == RunOutcome::EndedEarly;
+    const QByteArray names =
+        errorsFile ? QByteArray("log.txt and errors.txt") : QByteArray("log.txt");
     if (result.logFailed)
         PrintLine(stderr,
                   "Zandrel could not write " + names + " in " +

@@ -134,7 +134,6 @@ void RunDriver::writeLogFiles(RunResult& result, bool withErrorsFile) {
                       state_, host_, withErrorsFile);
     result.logFailed = !log.written;
     result.logFolder = log.folder;
-    result.errorsFileWritten = log.errorsWritten;
 }
 
 RunResult RunDriver::finish(bool aborted) {

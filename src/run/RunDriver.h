@@ -29,7 +29,6 @@ struct RunResult {
     int errorCount = 0;
     bool logFailed = false;  // a command-line run's log files could not be written
     QString logFolder;       // where they went, when written
-    bool errorsFileWritten = false;
 };
 
 // The run's phase with the host's caption kept in step: every change is

@@ -202,7 +202,6 @@ LogWriteOutcome WriteLogFiles(const QStringList& folders, const RunState& state,
         if (errorsFile && (!errors.create() || !errors.write(errorsText) || !errors.finish()))
             continue;
         outcome.folder = folder;
-        outcome.errorsWritten = errorsFile;
         outcome.written = log.renameTo(EncodePath(kLogFileName));
         if (errorsFile)
             outcome.written = errors.renameTo(EncodePath(kErrorsFileName)) && outcome.written;

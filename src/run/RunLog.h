@@ -27,8 +27,7 @@ QString DefaultLogFolder();
 
 struct LogWriteOutcome {
     bool written = false;
-    QString folder;              // where both files went, when written
-    bool errorsWritten = false;  // errors.txt was written beside log.txt
+    QString folder;  // where both files went, when written
 };
 
 // Replaces the two files in the first of folders that takes them: log.txt
