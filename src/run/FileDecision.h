@@ -34,6 +34,9 @@ struct FileFacts {
     fs::FileInfo destination;              // the same
     bool destinationReachable = true;      // its folder is there or can be made, without links
     bool destinationPlacedByMove = false;  // put there by a Move of this run
+    // The destination file system's step for modification times, in
+    // nanoseconds (fs::TimeResolution).
+    qint64 timeResolution = 1;
 };
 
 FileDecision DecideFile(const FileFacts& facts, std::optional<ExistingFileRule> rule);

@@ -1,7 +1,5 @@
 #include "run/Transfer.h"
 
-#include <QDateTime>
-
 #include "common/Host.h"
 #include "common/Paths.h"
 #include "common/SessionFlags.h"
@@ -190,24 +188,24 @@ void ListingTransfer::openRoots() {
     destinationBytes_ = EncodePath(w_.destinationFolder);
     sources_.reset(fs::Folder::openAsNamed(source));
     destinations_.reset(fs::Folder::openAsNamed(destinationBytes_));
+    timeResolution_ = fs::TimeResolution(destinations_.root());
     move_ = w_.action == QLatin1String("Move");
     trackMoved_ = move_ && PatternsToSearch(searchPatterns_).size() > 1;
     moved_.clear();
 }
 
-// A destination folder made for the structure takes the permissions of the
-// source folder it mirrors; one above the source folder gets mkdir's.
-quint32 ListingTransfer::mirroredPermissions(const QByteArray& source, qsizetype belowStart,
-                                             QByteArrayView destinationFolder) {
+// A destination folder made for the structure mirrors its source folder; one
+// above the source folder is made as mkdir makes it.
+const fs::Folder* ListingTransfer::mirroredFolder(const QByteArray& source, qsizetype belowStart,
+                                                  QByteArrayView destinationFolder) {
     QByteArray mirrored = source.left(belowStart);
     mirrored.append(destinationFolder.data(), destinationFolder.size());
     mirrored.append(kSeparator);
     if (!mirrored.startsWith(sourcePrefix_))
-        return fs::kDefaultFolderPermissions;
+        return nullptr;
     const QByteArrayView relative =
         QByteArrayView(mirrored).sliced(sourcePrefix_.size()).chopped(1);
-    const fs::Folder* folder = sources_.reach(relative);
-    return folder ? folder->info().permissions : fs::kDefaultFolderPermissions;
+    return sources_.reach(relative);
 }
 
 bool ListingTransfer::transferFile(const QByteArray& source, int i, int count) {
@@ -234,11 +232,11 @@ bool ListingTransfer::transferFile(const QByteArray& source, int i, int count) {
     const QByteArrayView belowFolder = QByteArrayView(below).first(std::max<qsizetype>(cut, 0));
     const QByteArray destinationName = below.mid(cut + 1);
     const qsizetype belowStart = source.size() - below.size();
-    const fs::FolderCursor::PermissionsFor permissions = [&](QByteArrayView folder) {
-        return mirroredPermissions(source, belowStart, folder);
+    const fs::FolderCursor::MirrorOf mirror = [&](QByteArrayView folder) {
+        return mirroredFolder(source, belowStart, folder);
     };
     const fs::Folder* destinationFolder =
-        destinations_.reach(belowFolder, preview_ ? nullptr : &permissions);
+        destinations_.reach(belowFolder, preview_ ? nullptr : &mirror);
     // A preview makes no folder: one that is only missing would be made.
     const bool destinationReachable =
         destinationFolder ||
@@ -248,6 +246,7 @@ bool ListingTransfer::transferFile(const QByteArray& source, int i, int count) {
     facts.move = move_;
     facts.alreadyMoved = trackMoved_ && moved_.contains(source);
     facts.excluded = exclusionMode_ && IsExcluded(DecodePath(destination), exclusionSuffixes_);
+    facts.timeResolution = timeResolution_;
 
     // The source below its folder, reached the same way.
     const fs::Folder* sourceFolder = nullptr;
@@ -287,7 +286,7 @@ bool ListingTransfer::transferFile(const QByteArray& source, int i, int count) {
 
     const FileDecision decision = DecideFile(facts, w_.rule);
     if (preview_) {
-        simulate(decision, source, destination);
+        simulate(decision, source, destination, facts.source);
         return true;
     }
     if (decision == FileDecision::PassOver)
@@ -307,14 +306,16 @@ bool ListingTransfer::transferFile(const QByteArray& source, int i, int count) {
 
 // What the run would have left behind, for the decisions of later files.
 void ListingTransfer::simulate(FileDecision decision, const QByteArray& source,
-                               const QByteArray& destination) {
+                               const QByteArray& destination, const fs::FileInfo& sourceInfo) {
     if (decision != FileDecision::PassOver)
         preview_(decision, source, destination);
     if (decision != FileDecision::Copy && decision != FileDecision::Overwrite)
         return;
     fs::FileInfo made;
     made.kind = fs::FileKind::File;
-    made.modified = QDateTime::currentSecsSinceEpoch();
+    // A copy keeps its source's time.
+    made.modified = sourceInfo.modified;
+    made.modifiedNs = sourceInfo.modifiedNs;
     made.identity = {~quint64(0), ++simulatedCount_};  // no real file has it
     simulated_.insert(destination, made);
     if (move_)
@@ -338,6 +339,7 @@ void ListingTransfer::carryOut(FileDecision, const fs::Folder& sourceFolder, con
     request.seen = facts.destination;
     // A copy never grants more than its source did.
     request.permissions = opened ? file.info.permissions : facts.source.permissions;
+    request.model = opened ? &file : nullptr;
 
     fs::FileIdentity placed;
     bool ok = false;

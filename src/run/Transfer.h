@@ -92,11 +92,12 @@ class ListingTransfer {
     void carryOut(FileDecision decision, const fs::Folder& sourceFolder, const QByteArray& name,
                   fs::SourceFile& file, const FileFacts& facts, const fs::Folder& destinationFolder,
                   const QByteArray& destinationName, const QByteArray& source);
-    quint32 mirroredPermissions(const QByteArray& source, qsizetype belowStart,
-                                QByteArrayView destinationFolder);
+    const fs::Folder* mirroredFolder(const QByteArray& source, qsizetype belowStart,
+                                     QByteArrayView destinationFolder);
     void addError(const QByteArray& prefix, const QByteArray& path);
     void skip();
-    void simulate(FileDecision decision, const QByteArray& source, const QByteArray& destination);
+    void simulate(FileDecision decision, const QByteArray& source, const QByteArray& destination,
+                  const fs::FileInfo& sourceInfo);
 
     RunContext c_;
     Working w_;
@@ -109,6 +110,7 @@ class ListingTransfer {
     QByteArray destinationBytes_;  // the destination folder as a path
     fs::FolderCursor sources_;
     fs::FolderCursor destinations_;
+    qint64 timeResolution_ = 1;  // of the destination's file system
     // A file listed twice (by two patterns) is moved only once.
     bool trackMoved_ = false;
     QSet<QByteArray> moved_;
