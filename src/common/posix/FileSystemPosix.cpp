@@ -135,6 +135,7 @@ class Temporary {
     bool createNamed();
     bool linkAs(const char* name);
     CopyResult replace(const FileIdentity* source);
+    CopyResult renamed();
     void discard();
     int dir() const { return folder_.handle().native(); }
 
@@ -144,6 +145,8 @@ class Temporary {
     QByteArray hidden_;  // the hidden name while the file carries one
     FileIdentity identity_;
     struct stat made_ {};
+    bool createdNamed_ = false;
+    struct timespec times_[2] = {{0, UTIME_OMIT}, {0, UTIME_OMIT}};
 };
 
 // An unnamed file cannot be opened by anyone, so it may have its final
@@ -169,7 +172,10 @@ void Temporary::mirror(const SourceFile* model, quint32 permissions) {
     replica::MirrorAttributes({model->handle.native(), false}, model->owner, model->group, copy,
                               made_, permissions);
     // After the last write and the last change of attributes.
-    replica::SetTimes(copy, model->accessedNs, model->modifiedNs);
+    if (replica::SetTimes(copy, model->accessedNs, model->modifiedNs)) {
+        times_[0] = replica::Timespec(model->accessedNs);
+        times_[1] = replica::Timespec(model->modifiedNs);
+    }
 }
 
 bool Temporary::createNamed() {
@@ -179,6 +185,7 @@ bool Temporary::createNamed() {
         fd_.reset(::openat(dir(), name.constData(), kFlags, 0600));
         if (fd_.valid()) {
             hidden_ = name;
+            createdNamed_ = true;
             return true;
         }
         if (errno != EEXIST)
@@ -228,10 +235,8 @@ CopyResult Temporary::commit(const FileIdentity* source) {
     }
     if (fd_.valid() && ::close(fd_.release()) != 0)
         return CopyResult::WriteFailed;
-    if (::renameat2(dir(), hidden_.constData(), dir(), name_, RENAME_NOREPLACE) == 0) {
-        hidden_.clear();
-        return CopyResult::Copied;
-    }
+    if (::renameat2(dir(), hidden_.constData(), dir(), name_, RENAME_NOREPLACE) == 0)
+        return renamed();
     // EINVAL: a file system that cannot refuse to replace.
     if (errno != EEXIST && errno != EINVAL && errno != ENOSYS)
         return CopyResult::CouldNotPutInPlace;
@@ -244,7 +249,15 @@ CopyResult Temporary::replace(const FileIdentity* source) {
         return CopyResult::SameFile;
     if (::renameat(dir(), hidden_.constData(), dir(), name_) != 0)
         return CopyResult::CouldNotPutInPlace;
+    return renamed();
+}
+
+// Some file systems without unnamed files (FUSE ones) give a renamed file
+// the time of the rename: it gets its source's again, never through a link.
+CopyResult Temporary::renamed() {
     hidden_.clear();
+    if (createdNamed_ && times_[1].tv_nsec != UTIME_OMIT)
+        ::utimensat(dir(), name_, times_, AT_SYMLINK_NOFOLLOW);
     return CopyResult::Copied;
 }
 
@@ -328,13 +341,36 @@ class ChunkMover {
     bool kernelCopy_;
 };
 
+// The file-creation mask, read again when a Listing starts (FolderCursor::
+// reset) rather than for every file: reading it means setting it twice.
+std::atomic<int> g_mask{-1};
+
+mode_t ReadMask() {
+    const mode_t m = ::umask(022);
+    ::umask(m);
+    g_mask.store(int(m), std::memory_order_relaxed);
+    return m;
+}
+
+// A hole at the end written out, where the file system cannot lengthen a
+// file (FAT through FUSE).
+bool WriteZeros(int fd, qint64 from, qint64 to) {
+    static const char kZeros[65536] = {};
+    while (from < to) {
+        const ssize_t n =
+            ::pwrite(fd, kZeros, size_t(std::min<qint64>(sizeof kZeros, to - from)), from);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        from += n;
+    }
+    return true;
+}
+
 mode_t CurrentMask() {
-    static const mode_t mask = [] {
-        const mode_t m = ::umask(022);
-        ::umask(m);
-        return m;
-    }();
-    return mask;
+    const int m = g_mask.load(std::memory_order_relaxed);
+    return m >= 0 ? mode_t(m) : ReadMask();
 }
 
 }  // namespace
@@ -460,6 +496,7 @@ bool Normalise(QByteArrayView relative, QByteArray& out) {
 }  // namespace
 
 void FolderCursor::reset(Folder root) {
+    ReadMask();
     root_ = std::move(root);
     current_ = Folder();
     currentPath_.clear();
@@ -527,9 +564,11 @@ const Folder* FolderCursor::reach(QByteArrayView relative, const MirrorOf* mirro
     return &current_;
 }
 
-// A folder made like its model is closed to all but its owner until it is
-// like it; the owner keeps full access while files go in, and the folder
-// gets its own permissions and its model's times at finish().
+// A folder made like its model: the owner keeps full access while files go
+// in, and the folder gets its own permissions and its model's times at
+// finish(). Root's is closed to others until it has its owner; a user's gets
+// its permissions from mkdir, since a later change would drop a set-group-ID
+// bit inherited from a folder of a group the user is not in.
 Handle FolderCursor::makeFolder(int at, const char* name, const QByteArray& path,
                                 const MirrorOf& mirrorOf) {
     const Folder* model = mirrorOf(path);
@@ -538,7 +577,14 @@ Handle FolderCursor::makeFolder(int at, const char* name, const QByteArray& path
         ::mkdirat(at, name, kDefaultFolderPermissions);
         return Handle(OpenChild(at, name));
     }
-    const bool made = ::mkdirat(at, name, S_IRWXU) == 0;
+    quint32 atCreation = S_IRWXU;
+    if (::geteuid() != 0) {
+        struct stat parent {};
+        const gid_t group =
+            ::fstat(at, &parent) == 0 && (parent.st_mode & S_ISGID) ? parent.st_gid : ::getegid();
+        atCreation |= Masked(from.st_mode & 0777) & (group == from.st_gid ? 0777u : ~070u);
+    }
+    const bool made = ::mkdirat(at, name, atCreation) == 0;
     Handle folder(OpenChild(at, name));
     struct stat st {};
     if (!made || !folder.valid() || ::fstat(folder.native(), &st) != 0)
@@ -709,7 +755,8 @@ CopyResult CopyFileBlocks(SourceFile& source, const CopyRequest& request,
         Nanoseconds(after.st_mtim) != source.modifiedNs ||
         Nanoseconds(after.st_ctim) != source.changedNs)
         return CopyResult::SourceChanged;
-    if (dataEnd < position && ::ftruncate(out.fd(), position) != 0)
+    if (dataEnd < position && ::ftruncate(out.fd(), position) != 0 &&
+        !WriteZeros(out.fd(), dataEnd, position))
         return CopyResult::WriteFailed;
     out.mirror(&source, request.permissions);
     if (placed)

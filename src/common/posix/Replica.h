@@ -19,10 +19,12 @@ struct Node {
 };
 
 // Gives copy, made by this process and not yet named, the source's owner and
-// group (owner, group: root only), extended attributes and ACLs (a folder's default ACL
-// too), and the permissions wanted, limited by the file-creation mask, by
-// what the source's ACL gives its owning group where the ACL cannot be set,
-// and without group permissions when the copy's group is not the source's.
+// group (owner, group: root only), extended attributes and ACLs (a folder's
+// default ACL too; an ACL is kept exactly, the owning group's entry emptied
+// when the copy's group is not the source's). Without an ACL the copy gets
+// the permissions wanted, limited by the file-creation mask, by what the
+// source's ACL gives its owning group, and without group permissions when
+// its group is not the source's.
 // made is the copy as created. The copy is left with the final permissions
 // plus extra (access kept while files go in) and a set-group-ID bit it
 // inherited; returns the final permissions.
@@ -36,6 +38,7 @@ bool SetMode(const Node& node, quint32 mode);
 bool SetTimes(const Node& node, qint64 accessedNs, qint64 modifiedNs);
 
 qint64 Nanoseconds(const struct timespec& t);
+struct timespec Timespec(qint64 ns);
 
 // The permissions an ACL in its extended-attribute form gives the owner, the
 // group class and others (as the mode shows them), and its owning group's

@@ -218,8 +218,11 @@ quint32 MirrorAttributes(const Node& source, uid_t owner, gid_t group, const Nod
     if (folder && !hadDefault)
         Remove(copy, kAclDefault);
 
-    quint32 permitted = Masked(wanted);
+    // An ACL that could be set is the source's own access, kept exactly;
+    // otherwise the permission bits are what is left of it.
+    quint32 permitted = aclMode;
     if (!aclSet) {
+        permitted = Masked(wanted);
         if (aclRead)
             permitted &= ~(07u << 3) | aclGroup << 3;
         if (otherGroup)
@@ -235,18 +238,19 @@ bool SetMode(const Node& node, quint32 mode) {
     return ChangeMode(node, mode_t(mode & 07777));
 }
 
+struct timespec Timespec(qint64 ns) {
+    struct timespec t {};
+    t.tv_sec = time_t(ns / 1000000000);
+    t.tv_nsec = long(ns % 1000000000);
+    if (t.tv_nsec < 0) {
+        t.tv_nsec += 1000000000;
+        --t.tv_sec;
+    }
+    return t;
+}
+
 bool SetTimes(const Node& node, qint64 accessedNs, qint64 modifiedNs) {
-    const auto spec = [](qint64 ns) {
-        struct timespec t {};
-        t.tv_sec = time_t(ns / 1000000000);
-        t.tv_nsec = long(ns % 1000000000);
-        if (t.tv_nsec < 0) {
-            t.tv_nsec += 1000000000;
-            --t.tv_sec;
-        }
-        return t;
-    };
-    const struct timespec times[2] = {spec(accessedNs), spec(modifiedNs)};
+    const struct timespec times[2] = {Timespec(accessedNs), Timespec(modifiedNs)};
     return node.pathOnly ? ::utimensat(AT_FDCWD, ProcPath(node.fd).get(), times, 0) == 0
                          : ::futimens(node.fd, times) == 0;
 }
