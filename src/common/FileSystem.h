@@ -8,7 +8,9 @@
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QList>
+#include <QString>
 
+#include <cstddef>
 #include <functional>
 
 namespace zandrel::fs {
@@ -19,21 +21,40 @@ struct FileIdentity {
     friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
 };
 
-enum class FileKind : quint8 { Missing, File, Folder, Link, Other };
+// Unknown: something may be there, but it could not be examined (no search
+// permission, an I/O error); never to be taken for Missing.
+enum class FileKind : quint8 { Missing, File, Folder, Link, Other, Unknown };
+
+// The system's reason for a failure (errno on Linux), as people read it.
+QString ErrorText(int error);
 
 struct FileInfo {
     FileKind kind = FileKind::Missing;
     qint64 size = 0;
     qint64 modified = 0;      // whole seconds
     qint64 modifiedNs = 0;    // the same time to the nanosecond
+    qint64 changedNs = 0;     // the last change of contents or properties
     quint32 permissions = 0;  // read, write and execute for owner, group and others
     bool ownerWritable = false;
     FileIdentity identity;
-    bool exists() const { return kind != FileKind::Missing; }
+    int error = 0;  // why it is Missing or Unknown
+    bool exists() const { return kind != FileKind::Missing && kind != FileKind::Unknown; }
+    bool examined() const { return kind != FileKind::Unknown; }
+};
+
+// The outcome of one change on the disk: done, or the system's error.
+struct Status {
+    int error = 0;
+    bool ok() const { return error == 0; }
+    explicit operator bool() const { return ok(); }
 };
 
 // What is at path, as named.
 FileInfo InfoAt(const QByteArray& path, bool followLink = true);
+
+// One entry of a folder as it was read: the kind where the file system tells
+// it, otherwise examined (Unknown when that failed).
+using EntryVisit = std::function<void(const char* name, std::size_t size, FileKind kind)>;
 
 // An open file or folder of the platform (a descriptor on Linux); closes
 // once.
@@ -70,6 +91,8 @@ class Folder {
 
     bool valid() const { return handle_.valid(); }
     const Handle& handle() const { return handle_; }
+    // Why it is not valid: the system's error when it was opened.
+    int openError() const { return openError_; }
 
     // What is at name; a link is looked at itself unless followLink.
     FileInfo info(const char* name, bool followLink) const;
@@ -82,20 +105,23 @@ class Folder {
     // Sets the folder's own permissions.
     bool setPermissions(quint32 permissions) const;
 
+    // Reads every entry but "." and ".." to the end of the folder. 0 when the
+    // whole folder was read; otherwise the system's error, and the entries
+    // visited so far are not all there is.
+    int readEntries(const EntryVisit& visit) const;
+
     // Deletes the file or link at name, but only while name still stands for
     // expected (a thing swapped in meanwhile is kept).
-    bool deleteFile(const char* name, const FileIdentity& expected) const;
+    Status deleteFile(const char* name, const FileIdentity& expected) const;
     // Removes the empty sub-folder name (never a link to one).
-    bool removeFolder(const char* name) const;
-    // "Attributes to normal": adds the owner's write permission to the file
-    // or folder at name; a link is never changed, nor what it points to.
-    // Nothing is done when seen (name looked at already) has it.
-    void addOwnerWrite(const char* name, const FileInfo* seen = nullptr) const;
+    Status removeFolder(const char* name) const;
 
   private:
     friend class FolderCursor;
-    explicit Folder(Handle handle) : handle_(std::move(handle)) {}
+    explicit Folder(Handle handle, int openError = 0)
+        : handle_(std::move(handle)), openError_(openError) {}
     Handle handle_;
+    int openError_ = 0;
 };
 
 // Resolves folder paths beneath a root folder, one at a time, keeping the
@@ -118,6 +144,7 @@ class FolderCursor {
     // After a reach that failed: whether only missing folders stood in the
     // way (so making them would have reached it).
     bool lastWasMissing() const { return lastMissing_; }
+    int lastError() const { return lastError_; }
 
     // Folders made without full access for their owner get it while files
     // go in; this gives them their own permissions at last, and the
@@ -139,6 +166,7 @@ class FolderCursor {
     QByteArray currentPath_;  // normalised, relative to the root
     QList<Fixup> fixups_;
     bool lastMissing_ = false;
+    int lastError_ = 0;
 };
 
 // Whether the folder at path looks writable to this process, or, when it is
@@ -161,6 +189,20 @@ enum class CopyResult {
     CouldNotPutInPlace,
 };
 
+// A copy's result with the system's error behind it. Made from a result
+// right after the call that failed, it takes that call's error.
+struct CopyOutcome {
+    CopyResult result = CopyResult::Copied;
+    int error = 0;
+    CopyOutcome() = default;
+    CopyOutcome(CopyResult r);  // NOLINT: a result converts, taking errno
+    CopyOutcome(CopyResult r, int e) : result(r), error(e) {}
+    bool ok() const { return result == CopyResult::Copied; }
+    friend bool operator==(const CopyOutcome& o, CopyResult r) { return o.result == r; }
+    // Why it failed, as people read it.
+    QString reason() const;
+};
+
 // A source file held open for copying, with what its name stood for.
 struct SourceFile {
     Handle handle;
@@ -178,12 +220,11 @@ struct SourceFile {
 };
 
 // Opens name in folder for reading without ever blocking (a FIFO or device
-// is not read). A link is followed only to a regular file, and remembered as
-// the name.
-bool OpenSource(const Folder& folder, const char* name, SourceFile& source);
-// "Attributes to normal" for an open source, unless it was reached through a
-// link.
-void AddOwnerWrite(SourceFile& source);
+// is not read) and never through a link. 0, or the system's error.
+int OpenSource(const Folder& folder, const char* name, SourceFile& source);
+// Whether the open source is still as the copy read it (size, modification
+// and change time, through the open file).
+bool SourceUnchanged(const SourceFile& source);
 
 // Called once per block of this size with the bytes done and the total;
 // returning false stops the copy.
@@ -211,14 +252,21 @@ struct CopyRequest {
 // source's. What the destination cannot keep is no failure. Whatever was at
 // the name stays until then, and stays when the copy fails. placed receives
 // the new file's identity.
-CopyResult CopyFileBlocks(SourceFile& source, const CopyRequest& request,
-                          const BlockProgress& progress, FileIdentity* placed = nullptr);
+CopyOutcome CopyFileBlocks(SourceFile& source, const CopyRequest& request,
+                           const BlockProgress& progress, FileIdentity* placed = nullptr);
+
+// Copies the link name of folder as a link with the same text (never read
+// or followed), with its time, and its owner when the run may give it one,
+// into a new link that then takes the request's name. seen is the link as
+// decided: a link changed meanwhile is not copied.
+CopyOutcome CopyLink(const Folder& folder, const char* name, const FileInfo& seen,
+                     const CopyRequest& request, FileIdentity* placed = nullptr);
 
 // Puts an empty file at the name, replacing what is there (not the source
 // itself, not a folder), a replica of request.model as CopyFileBlocks makes
-// one; true when done.
-bool PutEmptyFile(const CopyRequest& request, const FileIdentity* source,
-                  FileIdentity* placed = nullptr);
+// one.
+CopyOutcome PutEmptyFile(const CopyRequest& request, const FileIdentity* source,
+                         FileIdentity* placed = nullptr);
 
 // Writes a probe file under a name that is not there yet (never touching a
 // file that was there before) and removes it again, calling beforeRemoving

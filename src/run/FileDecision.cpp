@@ -59,6 +59,25 @@ FileDecision DecideFile(const FileFacts& f, std::optional<ExistingFileRule> rule
     return exists ? FileDecision::Overwrite : FileDecision::Copy;
 }
 
+QString DecisionReason(FileDecision decision) {
+    switch (decision) {
+        case FileDecision::FailSameFile:
+            return QStringLiteral("the destination is the file itself");
+        case FileDecision::FailNotRegular:
+            return QStringLiteral("not a regular file");
+        case FileDecision::FailClash:
+            return QStringLiteral("a file this run moved from elsewhere stands at the destination");
+        case FileDecision::FailNoRule:
+            return QStringLiteral("the listing has no existing-file rule");
+        case FileDecision::FailUnreachable:
+            return QStringLiteral("a link or a file stands in the destination's path");
+        case FileDecision::FailUnreadableFolder:
+            return QStringLiteral("the folder could not be read");
+        default:
+            return {};
+    }
+}
+
 QLatin1StringView DecisionToken(FileDecision decision) {
     switch (decision) {
         case FileDecision::PassOver:

@@ -3,6 +3,7 @@
 // preview prints it. Both take it from here, so they cannot disagree.
 
 #include <QLatin1StringView>
+#include <QString>
 
 #include <optional>
 
@@ -49,6 +50,9 @@ inline bool IsSkip(FileDecision d) {
 inline bool IsFailure(FileDecision d) {
     return d >= FileDecision::FailSameFile;
 }
+
+// Why a failing decision fails, as people read it.
+QString DecisionReason(FileDecision decision);
 
 // The decision's word in a preview line.
 QLatin1StringView DecisionToken(FileDecision decision);

@@ -62,11 +62,10 @@ void OrderByLength(List& list, bool descending) {
 bool RemoveIfThere(const fs::Folder* parent, const QByteArray& name) {
     if (!parent)
         return false;
-    parent->addOwnerWrite(name.constData());
     const fs::FileInfo there = parent->info(name.constData(), false);
     if (!there.exists())
         return true;
-    return there.kind == fs::FileKind::Folder && parent->removeFolder(name.constData());
+    return there.kind == fs::FileKind::Folder && parent->removeFolder(name.constData()).ok();
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "run/Transfer.h"
 
+#include <QDir>
+
 #include "common/Host.h"
 #include "common/Paths.h"
 #include "common/SessionFlags.h"
@@ -38,6 +40,28 @@ bool SameFolder(const QString& a, const QString& b) {
     const fs::FileInfo x = fs::InfoAt(EncodePath(a));
     const fs::FileInfo y = fs::InfoAt(EncodePath(b));
     return x.exists() && y.exists() && x.identity == y.identity;
+}
+
+// A folder as the run reaches it: a relative one from the current folder,
+// so that the structure kept below the root part is the same as when it is
+// written in full.
+QByteArray FromCurrentFolder(const QString& folder) {
+    QByteArray path = EncodePath(folder);
+    if (path.startsWith(kSeparator) || path.isEmpty())
+        return path;
+    while (path.startsWith("./")) path.remove(0, 2);
+    const QByteArray current = EncodePath(QDir::currentPath());
+    if (path == ".")
+        return current;
+    return current.endsWith(kSeparator) ? current + path : current + kSeparator + path;
+}
+
+constexpr quint64 kSimulatedDevice = ~quint64(0);
+
+QByteArray PlacedKey(const fs::FileIdentity& folder, const QByteArray& name) {
+    QByteArray key(reinterpret_cast<const char*>(&folder), sizeof folder);
+    key.append(name);
+    return key;
 }
 
 }  // namespace
@@ -144,7 +168,7 @@ bool ListingTransfer::prepare() {
 bool ListingTransfer::buildFileList() {
     Host& host = c_.host;
     host.setStatusText(QStringLiteral("Creating list of files to be copied..."));
-    const QByteArray source = EncodePath(w_.sourceFolder);
+    const QByteArray source = FromCurrentFolder(w_.sourceFolder);
     for (;;) {
         result_.Paths.clear();
         result_.UnreadableFolders.clear();
@@ -159,11 +183,11 @@ bool ListingTransfer::buildFileList() {
     // Files in a folder that could not be read were never listed: the run
     // must not read as complete.
     QSet<QByteArray> reported;
-    for (const QByteArray& folder : std::as_const(result_.UnreadableFolders)) {
-        const QByteArray path = RemoveTrailingSeparator(folder);
+    for (qsizetype k = 0; k < result_.UnreadableFolders.size(); ++k) {
+        const QByteArray path = RemoveTrailingSeparator(result_.UnreadableFolders.at(k));
         if (!reported.contains(path)) {
             reported.insert(path);
-            addError(kCopyFailed, path);
+            addError(kCopyFailed, path, result_.UnreadableReasons.value(k));
             if (preview_)
                 preview_(FileDecision::FailUnreadableFolder, path, {});
         }
@@ -171,8 +195,11 @@ bool ListingTransfer::buildFileList() {
     return true;
 }
 
-void ListingTransfer::addError(const QByteArray& prefix, const QByteArray& path) {
+void ListingTransfer::addError(const QByteArray& prefix, const QByteArray& path,
+                               const QString& reason) {
     c_.state.ErrorList.append(prefix + path);
+    c_.state.ErrorReasons.append(reason);
+    c_.host.noteFailure(c_.state.ErrorList.constLast(), reason);
     c_.view.showErrorCount(static_cast<int>(c_.state.ErrorList.size()));
 }
 
@@ -183,15 +210,30 @@ void ListingTransfer::skip() {
 // The source and destination folders as named, once per Listing; below them
 // no link is ever followed.
 void ListingTransfer::openRoots() {
-    const QByteArray source = EncodePath(w_.sourceFolder);
+    const QByteArray source = FromCurrentFolder(w_.sourceFolder);
     sourcePrefix_ = source.endsWith(kSeparator) ? source : source + kSeparator;
-    destinationBytes_ = EncodePath(w_.destinationFolder);
+    destinationBytes_ = FromCurrentFolder(w_.destinationFolder);
     sources_.reset(fs::Folder::openAsNamed(source));
     destinations_.reset(fs::Folder::openAsNamed(destinationBytes_));
     timeResolution_ = fs::TimeResolution(destinations_.root());
     move_ = w_.action == QLatin1String("Move");
     trackMoved_ = move_ && PatternsToSearch(searchPatterns_).size() > 1;
     moved_.clear();
+    folderIdentityOf_.clear();
+}
+
+// The identity of the folder the cursor reached for this relative path;
+// looked at once per folder.
+fs::FileIdentity ListingTransfer::identityOf(const fs::Folder& folder, QByteArrayView relative,
+                                             bool destination) {
+    QByteArray key(destination ? "d" : "s");
+    key.append(relative.data(), relative.size());
+    const auto it = folderIdentityOf_.constFind(key);
+    if (it != folderIdentityOf_.constEnd())
+        return *it;
+    const fs::FileIdentity id = folder.info().identity;
+    folderIdentityOf_.insert(key, id);
+    return id;
 }
 
 // A destination folder made for the structure mirrors its source folder; one
@@ -252,36 +294,48 @@ bool ListingTransfer::transferFile(const QByteArray& source, int i, int count) {
     const fs::Folder* sourceFolder = nullptr;
     QByteArray sourceName;
     bool belowTopLevel = false;
+    QByteArrayView sourceRelative;
     if (source.startsWith(sourcePrefix_)) {
         const qsizetype nameAt = source.lastIndexOf(kSeparator) + 1;
         sourceName = source.mid(nameAt);
         belowTopLevel = nameAt > sourcePrefix_.size();
-        sourceFolder = sources_.reach(QByteArrayView(source).sliced(
-            sourcePrefix_.size(), std::max<qsizetype>(0, nameAt - 1 - sourcePrefix_.size())));
+        sourceRelative = QByteArrayView(source).sliced(
+            sourcePrefix_.size(), std::max<qsizetype>(0, nameAt - 1 - sourcePrefix_.size()));
+        sourceFolder = sources_.reach(sourceRelative);
     }
     fs::SourceFile file;
+    int openError = 0;
     if (!facts.alreadyMoved && !facts.excluded) {
         facts.destinationReachable = destinationReachable;
+        // A link is an entry of its own, at either end: never followed.
         if (destinationFolder)
-            facts.destination = destinationFolder->info(destinationName.constData(), true);
+            facts.destination = destinationFolder->info(destinationName.constData(), false);
         if (preview_ && simulated_.contains(destination))
             facts.destination = simulated_.value(destination);
-        if (facts.destination.exists()) {
+        if (move_ && facts.destination.exists() && destinationFolder) {
+            const auto placed = placedByMove_.constFind(
+                PlacedKey(identityOf(*destinationFolder, belowFolder, true), destinationName));
             facts.destinationPlacedByMove =
-                move_ && facts.destination.exists() &&
-                placedByMove_.find(facts.destination.identity) != placedByMove_.end();
+                placed != placedByMove_.constEnd() && *placed == facts.destination.identity;
         }
-        // Below the source folder the walk lists only files, so the source
-        // is opened at once and examined through the open file; one at the
-        // top may be a device, which is never opened. A file that cannot be
-        // opened is examined by name, as is one the rule may well skip (an
-        // unchanged tree run again opens nothing).
+        if (move_ && preview_ && facts.destination.identity.device == kSimulatedDevice)
+            facts.destinationPlacedByMove =
+                simulatedByMove_.contains(facts.destination.identity.inode);
+        // Below the source folder the walk lists only files and links, so
+        // the source is opened at once and examined through the open file;
+        // one at the top may be a device, which is never opened. A file that
+        // cannot be opened is examined by name, as is one the rule may well
+        // skip (an unchanged tree run again opens nothing).
         const bool skipped = w_.rule != ExistingFileRule::Overwrite && facts.destination.exists();
-        if (sourceFolder && belowTopLevel && !preview_ && !skipped &&
-            fs::OpenSource(*sourceFolder, sourceName.constData(), file))
-            facts.source = file.info;
-        else if (sourceFolder)
-            facts.source = sourceFolder->info(sourceName.constData(), true);
+        if (sourceFolder && belowTopLevel && !preview_ && !skipped) {
+            openError = fs::OpenSource(*sourceFolder, sourceName.constData(), file);
+            if (openError == 0)
+                facts.source = file.info;
+        }
+        if (sourceFolder && !file.handle.valid())
+            facts.source = sourceFolder->info(sourceName.constData(), false);
+        else if (!sourceFolder)
+            facts.source.error = sources_.lastError();
     }
 
     const FileDecision decision = DecideFile(facts, w_.rule);
@@ -296,11 +350,16 @@ bool ListingTransfer::transferFile(const QByteArray& source, int i, int count) {
         return true;
     }
     if (IsFailure(decision) || !sourceFolder || !destinationFolder) {
-        addError(kCopyFailed, source);
+        const int error = !sourceFolder        ? sources_.lastError()
+                          : !destinationFolder ? destinations_.lastError()
+                          : facts.source.error ? facts.source.error
+                                               : 0;
+        addError(kCopyFailed, source, error ? fs::ErrorText(error) : DecisionReason(decision));
         return true;
     }
-    carryOut(decision, *sourceFolder, sourceName, file, facts, *destinationFolder, destinationName,
-             source);
+    Placement place{*destinationFolder, destinationName,
+                    identityOf(*destinationFolder, belowFolder, true)};
+    carryOut(*sourceFolder, sourceName, sourceRelative, file, facts, place, source);
     return true;
 }
 
@@ -316,62 +375,92 @@ void ListingTransfer::simulate(FileDecision decision, const QByteArray& source,
     // A copy keeps its source's time.
     made.modified = sourceInfo.modified;
     made.modifiedNs = sourceInfo.modifiedNs;
-    made.identity = {~quint64(0), ++simulatedCount_};  // no real file has it
+    made.identity = {kSimulatedDevice, ++simulatedCount_};  // no real file has it
     simulated_.insert(destination, made);
     if (move_)
-        placedByMove_.insert(made.identity);
+        simulatedByMove_.insert(made.identity.inode);
     if (trackMoved_)
         moved_.insert(source);
 }
 
-void ListingTransfer::carryOut(FileDecision, const fs::Folder& sourceFolder, const QByteArray& name,
-                               fs::SourceFile& file, const FileFacts& facts,
-                               const fs::Folder& destinationFolder,
-                               const QByteArray& destinationName, const QByteArray& source) {
-    const bool opened = file.handle.valid() || fs::OpenSource(sourceFolder, name.constData(), file);
-    // Attributes to normal, never through a link.
-    fs::AddOwnerWrite(file);
-    destinationFolder.addOwnerWrite(destinationName.constData(), &facts.destination);
-
+void ListingTransfer::carryOut(const fs::Folder& sourceFolder, const QByteArray& name,
+                               QByteArrayView sourceRelative, fs::SourceFile& file,
+                               const FileFacts& facts, const Placement& place,
+                               const QByteArray& source) {
     fs::CopyRequest request;
-    request.destination = &destinationFolder;
-    request.name = destinationName.constData();
+    request.destination = &place.folder;
+    request.name = place.name.constData();
     request.seen = facts.destination;
-    // A copy never grants more than its source did.
-    request.permissions = opened ? file.info.permissions : facts.source.permissions;
-    request.model = opened ? &file : nullptr;
+    request.permissions = facts.source.permissions;
 
     fs::FileIdentity placed;
-    bool ok = false;
-    const fs::FileInfo& what = opened ? file.info : facts.source;
-    if (what.kind == fs::FileKind::File && what.size == 0) {
-        // An empty regular file is made at the destination rather than copied.
-        ok = fs::PutEmptyFile(request, &what.identity, &placed);
-    } else if (opened) {
-        c_.view.BeginFileProgress(file.info.size);
-        ok = fs::CopyFileBlocks(file, request, RunBlockProgress(c_.host, c_.view, c_.progress),
-                                &placed) == fs::CopyResult::Copied;
-        if (ok)
-            c_.view.EndFileProgress();
+    fs::CopyOutcome outcome;
+    const bool link = facts.source.kind == fs::FileKind::Link;
+    if (link) {
+        outcome = fs::CopyLink(sourceFolder, name.constData(), facts.source, request, &placed);
+    } else {
+        if (!file.handle.valid()) {
+            const int error = fs::OpenSource(sourceFolder, name.constData(), file);
+            // The file decided on, not one put at its name since.
+            if (error == 0 && !(file.info.identity == facts.source.identity))
+                outcome = fs::CopyResult::SourceChanged;
+            else if (error != 0 &&
+                     !(facts.source.kind == fs::FileKind::File && facts.source.size == 0))
+                outcome = fs::CopyOutcome(fs::CopyResult::ReadFailed, error);
+        }
+        // A copy never grants more than its source did.
+        if (file.handle.valid())
+            request.permissions = file.info.permissions;
+        request.model = file.handle.valid() ? &file : nullptr;
+        const fs::FileInfo& what = file.handle.valid() ? file.info : facts.source;
+        if (!outcome.ok()) {
+        } else if (what.kind == fs::FileKind::File && what.size == 0) {
+            // An empty regular file is made at the destination rather than
+            // copied; it needs no reading.
+            outcome = fs::PutEmptyFile(request, &what.identity, &placed);
+        } else {
+            c_.view.BeginFileProgress(file.info.size);
+            outcome = fs::CopyFileBlocks(file, request,
+                                         RunBlockProgress(c_.host, c_.view, c_.progress), &placed);
+            if (outcome.ok())
+                c_.view.EndFileProgress();
+        }
     }
-    if (!ok) {
-        addError(kCopyFailed, source);
+    if (!outcome.ok()) {
+        addError(kCopyFailed, source, outcome.reason());
         return;
     }
     ++c_.state.CopiedCount;
     c_.view.showCopiedCount(c_.state.CopiedCount);
+    // A file put at a name replaces whatever a Move had put there.
+    const QByteArray key = PlacedKey(place.folderIdentity, place.name);
+    placedByMove_.remove(key);
     if (!move_)
         return;
-    placedByMove_.insert(placed);
+    placedByMove_.insert(key, placed);
     if (trackMoved_)
         moved_.insert(source);
-    // Only the file that was copied is deleted, through the folder it was
-    // read from.
-    const fs::FileIdentity copied =
-        opened ? file.nameIdentity : sourceFolder.info(name.constData(), false).identity;
+    // Only the very file that was decided on and copied is deleted, and only
+    // while it is as it was copied: a line added since would be lost.
+    QString reason;
+    if (file.handle.valid() && !fs::SourceUnchanged(file)) {
+        reason = QStringLiteral("the file changed after it was copied");
+    } else if (!file.handle.valid()) {
+        const fs::FileInfo now = sourceFolder.info(name.constData(), false);
+        if (!(now.identity == facts.source.identity) || now.size != facts.source.size ||
+            now.modifiedNs != facts.source.modifiedNs || now.changedNs != facts.source.changedNs)
+            reason = QStringLiteral("the file changed after it was copied");
+    }
     file.handle.reset();
-    if (!sourceFolder.deleteFile(name.constData(), copied))
-        addError(kDeleteFailed, source);
+    if (reason.isEmpty()) {
+        const fs::Status deleted = sourceFolder.deleteFile(name.constData(), facts.source.identity);
+        if (deleted.ok()) {
+            placedByMove_.remove(PlacedKey(identityOf(sourceFolder, sourceRelative, false), name));
+            return;
+        }
+        reason = fs::ErrorText(deleted.error);
+    }
+    addError(kDeleteFailed, source, reason);
 }
 
 ListingOutcome ListingTransfer::TransferListing(int row) {

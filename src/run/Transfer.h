@@ -9,7 +9,6 @@
 
 #include <functional>
 #include <optional>
-#include <unordered_set>
 
 #include "common/FileSystem.h"
 #include "listing/Listing.h"
@@ -78,10 +77,11 @@ class ListingTransfer {
         bool flatten = false;
         std::optional<ExistingFileRule> rule;  // kept from earlier Listings when unreadable
     };
-    struct IdentityHash {
-        size_t operator()(const fs::FileIdentity& id) const noexcept {
-            return std::hash<quint64>()(id.inode * 31 + id.device);
-        }
+    // Where a copy goes: the destination folder reached, the name in it.
+    struct Placement {
+        const fs::Folder& folder;
+        const QByteArray& name;
+        fs::FileIdentity folderIdentity;
     };
 
     void readFields(const QString& line);
@@ -89,12 +89,14 @@ class ListingTransfer {
     bool buildFileList();
     void openRoots();
     bool transferFile(const QByteArray& source, int i, int count);
-    void carryOut(FileDecision decision, const fs::Folder& sourceFolder, const QByteArray& name,
-                  fs::SourceFile& file, const FileFacts& facts, const fs::Folder& destinationFolder,
-                  const QByteArray& destinationName, const QByteArray& source);
+    void carryOut(const fs::Folder& sourceFolder, const QByteArray& name,
+                  QByteArrayView sourceRelative, fs::SourceFile& file, const FileFacts& facts,
+                  const Placement& place, const QByteArray& source);
+    fs::FileIdentity identityOf(const fs::Folder& folder, QByteArrayView relative,
+                                bool destination);
     const fs::Folder* mirroredFolder(const QByteArray& source, qsizetype belowStart,
                                      QByteArrayView destinationFolder);
-    void addError(const QByteArray& prefix, const QByteArray& path);
+    void addError(const QByteArray& prefix, const QByteArray& path, const QString& reason);
     void skip();
     void simulate(FileDecision decision, const QByteArray& source, const QByteArray& destination,
                   const fs::FileInfo& sourceInfo);
@@ -114,12 +116,17 @@ class ListingTransfer {
     // A file listed twice (by two patterns) is moved only once.
     bool trackMoved_ = false;
     QSet<QByteArray> moved_;
-    // Files a Move of this run put in place: never replaced by another.
-    std::unordered_set<fs::FileIdentity, IdentityHash> placedByMove_;
+    // Files a Move of this run put in place, by folder identity and name
+    // (PlacedKey): never replaced by another. A file put at the name later,
+    // or deleted, is forgotten, so a new file that gets the freed identity
+    // back is not taken for one.
+    QHash<QByteArray, fs::FileIdentity> placedByMove_;
+    QHash<QByteArray, fs::FileIdentity> folderIdentityOf_;  // per Listing
 
     PreviewSink preview_;
     QHash<QByteArray, fs::FileInfo> simulated_;  // destinations a preview's copies made
     quint64 simulatedCount_ = 0;
+    QSet<quint64> simulatedByMove_;
 };
 
 }  // namespace zandrel

@@ -17,6 +17,7 @@ struct SearchResult {
     // Folders that could not be read (each once, with its closing "/"), so
     // that files left out with them are not taken for a complete list.
     QList<QByteArray> UnreadableFolders;
+    QList<QString> UnreadableReasons;  // the system's reason, for each of them
 };
 
 // Sums of these make an attribute set; read-only never keeps an entry out.

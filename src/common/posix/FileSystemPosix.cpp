@@ -1,6 +1,7 @@
 // The file layer on Linux: descriptors, *at() calls relative to open folders,
 // openat2 where the kernel has it, O_TMPFILE for copies being written.
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <linux/openat2.h>
 #include <sys/stat.h>
@@ -42,9 +43,19 @@ FileInfo InfoOf(const struct stat& st) {
     info.size = st.st_size;
     info.modified = st.st_mtim.tv_sec;
     info.modifiedNs = replica::Nanoseconds(st.st_mtim);
+    info.changedNs = replica::Nanoseconds(st.st_ctim);
     info.permissions = st.st_mode & 0777;
     info.ownerWritable = (st.st_mode & S_IWUSR) != 0;
     info.identity = {static_cast<quint64>(st.st_dev), static_cast<quint64>(st.st_ino)};
+    return info;
+}
+
+// Nothing there, or something that could not be examined: the two must not
+// be confused, since a run acts on "nothing there".
+FileInfo NotExamined(int error) {
+    FileInfo info;
+    info.kind = error == ENOENT || error == ENOTDIR ? FileKind::Missing : FileKind::Unknown;
+    info.error = error;
     return info;
 }
 
@@ -376,6 +387,49 @@ mode_t CurrentMask() {
 }  // namespace
 
 // ---------------------------------------------------------------------------
+// Errors
+
+QString ErrorText(int error) {
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+CopyOutcome::CopyOutcome(CopyResult r) : result(r) {
+    switch (r) {
+        case CopyResult::ReadFailed:
+        case CopyResult::WriteFailed:
+        case CopyResult::CouldNotPutInPlace:
+            error = errno;
+            break;
+        default:
+            break;
+    }
+}
+
+QString CopyOutcome::reason() const {
+    if (error != 0)
+        return ErrorText(error);
+    switch (result) {
+        case CopyResult::Copied:
+            return {};
+        case CopyResult::Aborted:
+            return QStringLiteral("stopped before it was complete");
+        case CopyResult::NotARegularFile:
+            return QStringLiteral("not a regular file");
+        case CopyResult::SameFile:
+            return QStringLiteral("the destination is the file itself");
+        case CopyResult::SourceChanged:
+            return QStringLiteral("the file changed while it was copied");
+        case CopyResult::ReadFailed:
+            return QStringLiteral("could not be read");
+        case CopyResult::WriteFailed:
+            return QStringLiteral("could not be written");
+        case CopyResult::CouldNotPutInPlace:
+            return QStringLiteral("could not be put in place");
+    }
+    return {};
+}
+
+// ---------------------------------------------------------------------------
 // Handle and Folder
 
 Handle& Handle::operator=(Handle&& other) noexcept {
@@ -394,37 +448,45 @@ FileInfo InfoAt(const QByteArray& path, bool followLink) {
     struct stat st {};
     // A name never holds a NUL byte; the system would see only the text
     // before it and answer for another path.
-    if (path.isEmpty() || path.contains('\0') ||
-        (followLink ? ::stat(path.constData(), &st) : ::lstat(path.constData(), &st)) != 0)
-        return {};
+    if (path.isEmpty() || path.contains('\0'))
+        return NotExamined(ENOENT);
+    if ((followLink ? ::stat(path.constData(), &st) : ::lstat(path.constData(), &st)) != 0)
+        return NotExamined(errno);
     return InfoOf(st);
 }
 
 Folder Folder::openAsNamed(const QByteArray& path) {
     if (path.isEmpty() || path.contains('\0'))
-        return {};
-    return Folder(Handle(::open(path.constData(), kFolderFlags)));
+        return Folder(Handle(), ENOENT);
+    Handle handle(::open(path.constData(), kFolderFlags));
+    const int error = handle.valid() ? 0 : errno;
+    return Folder(std::move(handle), error);
 }
 
 FileInfo Folder::info(const char* name, bool followLink) const {
     struct stat st {};
-    if (!valid() ||
-        ::fstatat(handle_.native(), name, &st, followLink ? 0 : AT_SYMLINK_NOFOLLOW) != 0)
-        return {};
+    if (!valid())
+        return NotExamined(EBADF);
+    if (::fstatat(handle_.native(), name, &st, followLink ? 0 : AT_SYMLINK_NOFOLLOW) != 0)
+        return NotExamined(errno);
     return InfoOf(st);
 }
 
 FileInfo Folder::info() const {
     struct stat st {};
-    if (!valid() || ::fstat(handle_.native(), &st) != 0)
-        return {};
+    if (!valid())
+        return NotExamined(EBADF);
+    if (::fstat(handle_.native(), &st) != 0)
+        return NotExamined(errno);
     return InfoOf(st);
 }
 
 Folder Folder::child(const char* name) const {
     if (!valid())
-        return {};
-    return Folder(Handle(OpenChild(handle_.native(), name)));
+        return Folder(Handle(), EBADF);
+    Handle handle(OpenChild(handle_.native(), name));
+    const int error = handle.valid() ? 0 : errno;
+    return Folder(std::move(handle), error);
 }
 
 bool Folder::makeChild(const char* name, quint32 permissions) const {
@@ -438,27 +500,79 @@ bool Folder::setPermissions(quint32 permissions) const {
     return valid() && ::chmod(proc, permissions & 0777) == 0;
 }
 
-bool Folder::deleteFile(const char* name, const FileIdentity& expected) const {
+Status Folder::deleteFile(const char* name, const FileIdentity& expected) const {
     struct stat st {};
-    if (!valid() || ::fstatat(handle_.native(), name, &st, AT_SYMLINK_NOFOLLOW) != 0 ||
-        S_ISDIR(st.st_mode) || !(IdentityOf(st) == expected))
-        return false;
-    return ::unlinkat(handle_.native(), name, 0) == 0;
+    if (!valid())
+        return {EBADF};
+    if (::fstatat(handle_.native(), name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return {errno};
+    if (S_ISDIR(st.st_mode))
+        return {EISDIR};
+    // Another file than the one copied stands at the name now.
+    if (!(IdentityOf(st) == expected))
+        return {ESTALE};
+    return {::unlinkat(handle_.native(), name, 0) == 0 ? 0 : errno};
 }
 
-bool Folder::removeFolder(const char* name) const {
-    return valid() && ::unlinkat(handle_.native(), name, AT_REMOVEDIR) == 0;
+Status Folder::removeFolder(const char* name) const {
+    if (!valid())
+        return {EBADF};
+    return {::unlinkat(handle_.native(), name, AT_REMOVEDIR) == 0 ? 0 : errno};
 }
 
-void Folder::addOwnerWrite(const char* name, const FileInfo* seen) const {
-    if (seen && (seen->kind == FileKind::Missing || seen->ownerWritable))
-        return;
-    struct stat st {};
-    if (!valid() || ::fstatat(handle_.native(), name, &st, AT_SYMLINK_NOFOLLOW) != 0 ||
-        (st.st_mode & S_IWUSR) || !(S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)))
-        return;
-    // Refuses a link, should one have been put there meanwhile.
-    ::fchmodat(handle_.native(), name, (st.st_mode & 07777) | S_IWUSR, AT_SYMLINK_NOFOLLOW);
+int Folder::readEntries(const EntryVisit& visit) const {
+    if (!valid())
+        return EBADF;
+    // The folder is held for its path only; reading needs it open for
+    // reading, which "." of it gives without looking its name up again.
+    const Handle fd(::openat(handle_.native(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!fd.valid())
+        return errno;
+    constexpr std::size_t kBufferSize = 64 * 1024;
+    thread_local std::unique_ptr<char[]> buffer;
+    if (!buffer)
+        buffer = std::make_unique<char[]>(kBufferSize);
+    for (;;) {
+        const ssize_t n = ::getdents64(fd.native(), buffer.get(), kBufferSize);
+        if (n < 0 && errno == EINTR)
+            continue;
+        // An error part way is no end of the folder.
+        if (n < 0)
+            return errno;
+        if (n == 0)
+            return 0;
+        for (ssize_t pos = 0; pos < n;) {
+            const auto* d = reinterpret_cast<const struct dirent64*>(buffer.get() + pos);
+            pos += d->d_reclen;
+            const char* name = d->d_name;
+            const std::size_t size = std::strlen(name);
+            if (name[0] == '.' && (size == 1 || (size == 2 && name[1] == '.')))
+                continue;
+            FileKind kind;
+            switch (d->d_type) {
+                case DT_REG:
+                    kind = FileKind::File;
+                    break;
+                case DT_DIR:
+                    kind = FileKind::Folder;
+                    break;
+                case DT_LNK:
+                    kind = FileKind::Link;
+                    break;
+                case DT_UNKNOWN: {
+                    struct stat st {};
+                    kind = ::fstatat(fd.native(), name, &st, AT_SYMLINK_NOFOLLOW) == 0
+                               ? KindOf(st.st_mode)
+                               : FileKind::Unknown;
+                    break;
+                }
+                default:
+                    kind = FileKind::Other;
+                    break;
+            }
+            visit(name, size, kind);
+        }
+    }
 }
 
 // ---------------------------------------------------------------------------
@@ -504,8 +618,10 @@ void FolderCursor::reset(Folder root) {
 }
 
 const Folder* FolderCursor::reach(QByteArrayView relative, const MirrorOf* mirrorOf) {
-    if (!root_.valid())
+    if (!root_.valid()) {
+        lastError_ = root_.openError() ? root_.openError() : EBADF;
         return nullptr;
+    }
     if (relative.isEmpty())
         return &root_;
     if (current_.valid() && relative == currentPath_)
@@ -555,6 +671,7 @@ const Folder* FolderCursor::reach(QByteArrayView relative, const MirrorOf* mirro
     }
     if (!found.valid()) {
         lastMissing_ = errno == ENOENT;
+        lastError_ = errno;
         current_ = Folder();
         currentPath_.clear();
         return nullptr;
@@ -621,56 +738,34 @@ void FolderCursor::finish() {
 // ---------------------------------------------------------------------------
 // Source files and the block copy
 
-bool OpenSource(const Folder& folder, const char* name, SourceFile& source) {
+int OpenSource(const Folder& folder, const char* name, SourceFile& source) {
     source = SourceFile();
     if (!folder.valid())
-        return false;
+        return EBADF;
     const int dir = folder.handle().native();
-    constexpr int kFlags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
-    source.handle.reset(::openat(dir, name, kFlags | O_NOFOLLOW));
+    // A link is copied as a link, never opened.
+    constexpr int kFlags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | O_NOFOLLOW;
+    source.handle.reset(::openat(dir, name, kFlags));
     struct stat st {};
-    if (!source.handle.valid()) {
-        if (errno != ELOOP)
-            return false;
-        // A link counts as the file it points to; the link itself is what a
-        // Move later deletes, so it is remembered, and must be the same one
-        // after it was followed.
-        struct stat link {};
-        if (::fstatat(dir, name, &link, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISLNK(link.st_mode))
-            return false;
-        // Nor is a device opened through a link.
-        struct stat target {};
-        if (::fstatat(dir, name, &target, 0) != 0 || !S_ISREG(target.st_mode))
-            return false;
-        source.handle.reset(::openat(dir, name, kFlags));
-        struct stat again {};
-        if (!source.handle.valid() || ::fstatat(dir, name, &again, AT_SYMLINK_NOFOLLOW) != 0 ||
-            !(IdentityOf(again) == IdentityOf(link)))
-            return false;
-        source.nameIdentity = IdentityOf(link);
-        source.throughLink = true;
-    }
+    if (!source.handle.valid())
+        return errno;
     if (::fstat(source.handle.native(), &st) != 0)
-        return false;
+        return errno;
     source.info = InfoOf(st);
-    if (!source.throughLink)
-        source.nameIdentity = source.info.identity;
+    source.nameIdentity = source.info.identity;
     Stamp(st, source);
-    return true;
+    return 0;
 }
 
-void AddOwnerWrite(SourceFile& source) {
-    if (source.throughLink || source.info.ownerWritable || !source.handle.valid())
-        return;
-    const int fd = source.handle.native();
-    // The change of mode is no change of the contents.
-    struct stat st {};
-    if (::fchmod(fd, source.info.permissions | S_IWUSR) == 0 && ::fstat(fd, &st) == 0)
-        Stamp(st, source);
+bool SourceUnchanged(const SourceFile& source) {
+    struct stat now {};
+    return source.handle.valid() && ::fstat(source.handle.native(), &now) == 0 &&
+           now.st_size == source.info.size && Nanoseconds(now.st_mtim) == source.modifiedNs &&
+           Nanoseconds(now.st_ctim) == source.changedNs;
 }
 
-CopyResult CopyFileBlocks(SourceFile& source, const CopyRequest& request,
-                          const BlockProgress& progress, FileIdentity* placed) {
+CopyOutcome CopyFileBlocks(SourceFile& source, const CopyRequest& request,
+                           const BlockProgress& progress, FileIdentity* placed) {
     if (!source.handle.valid() || source.info.kind != FileKind::File)
         return CopyResult::NotARegularFile;
     // Both names may lead to the one file; never replace it by itself (a
@@ -764,16 +859,17 @@ CopyResult CopyFileBlocks(SourceFile& source, const CopyRequest& request,
     return out.commit(&source.info.identity);
 }
 
-bool PutEmptyFile(const CopyRequest& request, const FileIdentity* source, FileIdentity* placed) {
+CopyOutcome PutEmptyFile(const CopyRequest& request, const FileIdentity* source,
+                         FileIdentity* placed) {
     if (request.seen.exists() && source && request.seen.identity == *source)
-        return false;
+        return CopyResult::SameFile;
     Temporary out(*request.destination, request.name);
     if (!out.create(request.permissions))
-        return false;
+        return CopyResult::WriteFailed;
     out.mirror(request.model, request.permissions);
     if (placed)
         *placed = out.identity();
-    return out.commit(source) == CopyResult::Copied;
+    return out.commit(source);
 }
 
 // ---------------------------------------------------------------------------
