@@ -1,6 +1,5 @@
 #include "run/Transfer.h"
 
-#include <QDateTime>
 #include <QDir>
 
 #include "common/Host.h"
@@ -41,6 +40,18 @@ bool SameFolder(const QString& a, const QString& b, fs::Overlay* overlay) {
     const fs::FileInfo x = fs::InfoAt(EncodePath(a), true, overlay);
     const fs::FileInfo y = fs::InfoAt(EncodePath(b), true, overlay);
     return x.exists() && y.exists() && x.identity == y.identity;
+}
+
+// The nearest folder of path that is on the disk (a preview's destination
+// may not be there yet): it tells what the destination's disk keeps.
+fs::Folder NearestOnDisk(QByteArray path) {
+    for (;;) {
+        fs::Folder folder = fs::Folder::openAsNamed(path);
+        const qsizetype cut = path.lastIndexOf(kSeparator);
+        if (folder.valid() || cut <= 0)
+            return folder.valid() ? std::move(folder) : fs::Folder::openAsNamed("/");
+        path.truncate(cut);
+    }
 }
 
 QByteArray PlacedKey(const fs::FileIdentity& folder, const QByteArray& name) {
@@ -195,6 +206,10 @@ void ListingTransfer::openRoots() {
     destinationBytes_ = FromCurrentFolder(w_.destinationFolder);
     sources_.reset(fs::Folder::openAsNamed(source, overlay_));
     destinations_.reset(fs::Folder::openAsNamed(destinationBytes_, overlay_));
+    if (destinations_.root().isVirtual())
+        timeResolution_ = fs::TimeResolution(NearestOnDisk(destinationBytes_));
+    else
+        timeResolution_ = fs::TimeResolution(destinations_.root());
     move_ = w_.action == QLatin1String("Move");
     trackMoved_ = move_ && PatternsToSearch(searchPatterns_).size() > 1;
     moved_.clear();
@@ -228,19 +243,18 @@ fs::FileIdentity ListingTransfer::identityOf(const fs::Folder& folder, QByteArra
     return id;
 }
 
-// A destination folder made for the structure takes the permissions of the
-// source folder it mirrors; one above the source folder gets mkdir's.
-quint32 ListingTransfer::mirroredPermissions(const QByteArray& source, qsizetype belowStart,
-                                             QByteArrayView destinationFolder) {
+// A destination folder made for the structure mirrors its source folder; one
+// above the source folder is made as mkdir makes it.
+const fs::Folder* ListingTransfer::mirroredFolder(const QByteArray& source, qsizetype belowStart,
+                                                  QByteArrayView destinationFolder) {
     QByteArray mirrored = source.left(belowStart);
     mirrored.append(destinationFolder.data(), destinationFolder.size());
     mirrored.append(kSeparator);
     if (!mirrored.startsWith(sourcePrefix_))
-        return fs::kDefaultFolderPermissions;
+        return nullptr;
     const QByteArrayView relative =
         QByteArrayView(mirrored).sliced(sourcePrefix_.size()).chopped(1);
-    const fs::Folder* folder = sources_.reach(relative);
-    return folder ? folder->info().permissions : fs::kDefaultFolderPermissions;
+    return sources_.reach(relative);
 }
 
 bool ListingTransfer::transferFile(const QByteArray& source, int i, int count) {
@@ -267,15 +281,16 @@ bool ListingTransfer::transferFile(const QByteArray& source, int i, int count) {
     const QByteArrayView belowFolder = QByteArrayView(below).first(std::max<qsizetype>(cut, 0));
     const QByteArray destinationName = below.mid(cut + 1);
     const qsizetype belowStart = source.size() - below.size();
-    const fs::FolderCursor::PermissionsFor permissions = [&](QByteArrayView folder) {
-        return mirroredPermissions(source, belowStart, folder);
+    const fs::FolderCursor::MirrorOf mirror = [&](QByteArrayView folder) {
+        return mirroredFolder(source, belowStart, folder);
     };
-    const fs::Folder* destinationFolder = destinations_.reach(belowFolder, &permissions);
+    const fs::Folder* destinationFolder = destinations_.reach(belowFolder, &mirror);
 
     FileFacts facts;
     facts.move = move_;
     facts.alreadyMoved = trackMoved_ && moved_.contains(source);
     facts.excluded = exclusionMode_ && IsExcluded(DecodePath(destination), exclusionSuffixes_);
+    facts.timeResolution = timeResolution_;
 
     // The source below its folder, reached the same way.
     const fs::Folder* sourceFolder = nullptr;
@@ -392,6 +407,7 @@ void ListingTransfer::carryOut(const fs::Folder& sourceFolder, const QByteArray&
         // A copy never grants more than its source did.
         if (file.handle.valid())
             request.permissions = file.info.permissions;
+        request.model = file.handle.valid() ? &file : nullptr;
         const fs::FileInfo& what = file.handle.valid() ? file.info : facts.source;
         if (!outcome.ok()) {
         } else if (what.kind == fs::FileKind::File && what.size == 0) {

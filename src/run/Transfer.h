@@ -99,8 +99,8 @@ class ListingTransfer {
                   const Placement& place, const QByteArray& source);
     fs::FileIdentity identityOf(const fs::Folder& folder, QByteArrayView relative,
                                 bool destination);
-    quint32 mirroredPermissions(const QByteArray& source, qsizetype belowStart,
-                                QByteArrayView destinationFolder);
+    const fs::Folder* mirroredFolder(const QByteArray& source, qsizetype belowStart,
+                                     QByteArrayView destinationFolder);
     void addError(const QByteArray& prefix, const QByteArray& path, const QString& reason);
     void skip();
     bool writable(const fs::Folder& folder);
@@ -116,6 +116,7 @@ class ListingTransfer {
     QByteArray destinationBytes_;  // the destination folder as a path
     fs::FolderCursor sources_;
     fs::FolderCursor destinations_;
+    qint64 timeResolution_ = 1;  // of the destination's file system
     // A file listed twice (by two patterns) is moved only once.
     bool trackMoved_ = false;
     QSet<QByteArray> moved_;
