@@ -215,8 +215,13 @@ CopyOutcome Overlay::place(const FileInfo& what, const CopyRequest& request, Fil
     copy.ownerWritable = (copy.permissions & 0200) != 0;
     copy.identity = freshIdentity();
     copy.error = 0;
-    copy.modifiedNs = tick();
-    copy.modified = copy.modifiedNs / 1000000000;
+    // A copy keeps its source's time; one made without a model is new.
+    if (copy.modifiedNs == 0) {
+        copy.modifiedNs = tick();
+        copy.modified = copy.modifiedNs / 1000000000;
+    } else {
+        tick();
+    }
     record(folder, request.name, copy);
     if (placed)
         *placed = copy.identity;
