@@ -233,8 +233,13 @@ QByteArray UsageText() {
            "  2  list not loaded, or no run asked for\n"
            "  3  a check ended the run early\n"
            "  4  aborted (Ctrl+C, SIGTERM)\n"
-           "A preview (-n) always runs without a window and exits with 3 where the run\n"
-           "would end early, otherwise 0.\n";
+           "A preview (-n) runs without a window and exits as the run would (0, 1 or 3).\n"
+           "It prints, per file, DECISION TAB SOURCE TAB DESTINATION; a fail-delete line\n"
+           "where a Move's delete would fail; a counts line per listing; the folder\n"
+           "removal's remove-folder and fail-remove-folder lines; and a total line.\n"
+           "Decisions: copy, overwrite, skip-exists, skip-not-newer, excluded,\n"
+           "fail-same-file, fail-not-regular, fail-clash, fail-unreachable, fail-no-rule,\n"
+           "fail-unreadable-folder, fail-unreadable, fail-unwritable, fail-folder-in-the-way.\n";
 }
 
 int RunHeadless(const QString& commandLine, const NoWindowReason& noWindow) {
