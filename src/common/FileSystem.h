@@ -338,6 +338,10 @@ class Batch {
                      const FileInfo& decided, const Folder* namedIn = nullptr);
     // Whether the copy of ticket waits here.
     bool holds(int ticket) const;
+    // Whether a copy or a delete waits at name in the folder of that
+    // identity; whether a delete does.
+    bool touches(const FileIdentity& folder, QByteArrayView name) const;
+    bool deletes(const FileIdentity& folder, QByteArrayView name) const;
 
     struct Outcome {
         CopyOutcome copy;

@@ -317,6 +317,14 @@ bool ListingTransfer::transferFile(const QByteArray& source, int i, int count) {
             sourcePrefix_.size(), std::max<qsizetype>(0, nameAt - 1 - sourcePrefix_.size()));
         sourceFolder = sources_.reach(sourceRelative);
     }
+    // A file whose source or destination name a waiting copy or delete
+    // stands for is decided on the disk as those have left it.
+    if (batch_ && !batch_->empty() &&
+        ((sourceFolder &&
+          batch_->touches(identityOf(*sourceFolder, sourceRelative, false), sourceName)) ||
+         (destinationFolder &&
+          batch_->deletes(identityOf(*destinationFolder, belowFolder, true), destinationName))))
+        commitBatch();
     fs::SourceFile file;
     int openError = 0;
     if (!facts.alreadyMoved && !facts.excluded) {
@@ -427,7 +435,7 @@ void ListingTransfer::carryOut(const fs::Folder& sourceFolder, const QByteArray&
         // A copy never grants more than its source did.
         if (file.handle.valid())
             request.permissions = file.info.permissions;
-        request.model = file.handle.valid() ? &file : nullptr;
+        request.model = file.handle.valid() || fs::IsVirtual(file.info.identity) ? &file : nullptr;
         const fs::FileInfo& what = file.handle.valid() ? file.info : facts.source;
         if (!outcome.ok()) {
         } else if (what.kind == fs::FileKind::File && what.size == 0) {

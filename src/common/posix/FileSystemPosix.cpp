@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <QList>
+#include <QSet>
 
 #include <algorithm>
 #include <atomic>
@@ -340,6 +341,7 @@ struct Batch::Impl {
     std::vector<Delete> deletes;
     std::vector<Handle> alsoFlush;        // folders of copies named at once (links)
     QHash<QByteArray, FileInfo> pending;  // by folder identity and name
+    QSet<QByteArray> deleting;            // the same
     qint64 bytes = 0;
 
     static QByteArray keyOf(const FileIdentity& folder, QByteArrayView name) {
@@ -388,6 +390,15 @@ const FileInfo* Batch::pending(const FileIdentity& folder, QByteArrayView name) 
     return it == impl_->pending.constEnd() ? nullptr : &*it;
 }
 
+bool Batch::touches(const FileIdentity& folder, QByteArrayView name) const {
+    const QByteArray key = Impl::keyOf(folder, name);
+    return impl_->pending.contains(key) || impl_->deleting.contains(key);
+}
+
+bool Batch::deletes(const FileIdentity& folder, QByteArrayView name) const {
+    return !impl_->deleting.isEmpty() && impl_->deleting.contains(Impl::keyOf(folder, name));
+}
+
 bool Batch::holds(int ticket) const {
     return !impl_->copies.empty() && impl_->copies.back().ticket == ticket;
 }
@@ -396,6 +407,7 @@ void Batch::deleteAfter(int ticket, const Folder& folder, const char* name, Sour
                         const FileInfo& decided, const Folder* namedIn) {
     if (namedIn && namedIn->handle().valid())
         impl_->alsoFlush.emplace_back(::fcntl(namedIn->handle().native(), F_DUPFD_CLOEXEC, 0));
+    impl_->deleting.insert(Impl::keyOf(folder.identity(), name));
     Impl::Delete d{ticket, Handle(::fcntl(folder.handle().native(), F_DUPFD_CLOEXEC, 0)),
                    QByteArray(name), std::move(source), decided};
     impl_->deletes.push_back(std::move(d));
@@ -458,6 +470,7 @@ QHash<int, Batch::Outcome> Batch::commit() {
     b.copies.clear();
     b.deletes.clear();
     b.pending.clear();
+    b.deleting.clear();
     b.bytes = 0;
     return outcomes;
 }
