@@ -7,11 +7,13 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QHash>
 #include <QList>
 #include <QString>
 
 #include <cstddef>
 #include <functional>
+#include <memory>
 
 namespace zandrel::fs {
 
@@ -33,8 +35,8 @@ QString ErrorText(int error);
 struct FileInfo {
     FileKind kind = FileKind::Missing;
     qint64 size = 0;
-    qint64 modified = 0;  // whole seconds
-    qint64 modifiedNs = 0;
+    qint64 modified = 0;      // whole seconds
+    qint64 modifiedNs = 0;    // the same time to the nanosecond
     qint64 changedNs = 0;     // the last change of contents or properties
     quint32 permissions = 0;  // read, write and execute for owner, group and others
     bool ownerWritable = false;
@@ -130,6 +132,7 @@ class Folder {
   private:
     friend class FolderCursor;
     friend class Overlay;
+    friend class Batch;
     explicit Folder(Handle handle, int openError = 0, Overlay* overlay = nullptr)
         : handle_(std::move(handle)), openError_(openError), overlay_(overlay) {}
     static Folder openOnDisk(const QByteArray& path);
@@ -155,32 +158,40 @@ int WriteAccess(const Folder& folder, const char* name = nullptr);
 // followed below the root; "." is passed over and ".." may not leave it.
 class FolderCursor {
   public:
-    // How a folder that is missing gets made: the permissions for the folder
-    // at the relative path given (the path up to and including it).
-    using PermissionsFor = std::function<quint32(QByteArrayView relative)>;
+    // How a folder that is missing gets made: the source folder it mirrors
+    // (its permissions, owner, extended attributes, ACLs and time), for the
+    // folder at the relative path given (the path up to and including it);
+    // null makes it as "mkdir" would.
+    using MirrorOf = std::function<const Folder*(QByteArrayView relative)>;
 
     void reset(Folder root);
     const Folder& root() const { return root_; }
 
     // The folder at relative ("" is the root); null when it cannot be
-    // reached. With permissionsFor, missing folders are made on the way.
-    const Folder* reach(QByteArrayView relative, const PermissionsFor* permissionsFor = nullptr);
+    // reached. With mirrorOf, missing folders are made on the way.
+    const Folder* reach(QByteArrayView relative, const MirrorOf* mirrorOf = nullptr);
     // After a reach that failed: whether only missing folders stood in the
     // way (so making them would have reached it).
     bool lastWasMissing() const { return lastMissing_; }
     int lastError() const { return lastError_; }
 
     // Folders made without full access for their owner get it while files
-    // go in; this gives them their own permissions at last.
+    // go in; this gives them their own permissions at last, and the
+    // modification times of the folders they mirror.
     void finish();
 
   private:
+    Handle makeFolder(int at, const char* name, const QByteArray& path, const MirrorOf& mirrorOf);
+
     struct Fixup {
         QByteArray path;
+        bool setPermissions;  // whether they differ from those during the run
         quint32 permissions;
+        qint64 accessedNs;
+        qint64 modifiedNs;
     };
     const Folder* reachInOverlay(const QByteArray& path, qsizetype pos, const Folder& from,
-                                 const PermissionsFor* permissionsFor);
+                                 const MirrorOf* mirrorOf);
     Folder root_;
     Folder current_;
     QByteArray currentPath_;  // normalised, relative to the root
@@ -239,7 +250,10 @@ struct SourceFile {
     // meanwhile without looking again first.
     qint64 modifiedNs = 0;
     qint64 changedNs = 0;
+    qint64 accessedNs = 0;
     qint64 allocated = 0;  // bytes of storage; fewer than size means holes
+    quint32 owner = 0;
+    quint32 group = 0;
 };
 
 // Opens name in folder for reading without ever blocking (a FIFO or device
@@ -257,6 +271,8 @@ bool SourceUnchanged(const SourceFile& source);
 inline constexpr qint64 kBlockSize = 4096;
 using BlockProgress = std::function<bool(qint64 done, qint64 total)>;
 
+class Batch;
+
 struct CopyRequest {
     const Folder* destination = nullptr;
     const char* name = nullptr;
@@ -264,12 +280,24 @@ struct CopyRequest {
     FileInfo seen;
     // The copy's permissions before the file-creation mask.
     quint32 permissions = 0666;
+    // For PutEmptyFile: the source whose times, owner, extended attributes
+    // and ACL the copy takes (CopyFileBlocks takes its own source's).
+    const SourceFile* model = nullptr;
+    // With a batch the finished copy waits there, unnamed, for its commit;
+    // ticket tells its outcome there.
+    Batch* batch = nullptr;
+    int ticket = 0;
 };
 
 // Copies the open source into a new file in the destination folder that
-// takes the name only when it is complete, with the requested permissions
-// from its creation on. Whatever was at the name stays until then, and stays
-// when the copy fails. placed receives the new file's identity.
+// takes the name only when it is complete. Before it does, it is a replica
+// of the source where the destination keeps it: holes, modification time to
+// the nanosecond, extended attributes and ACL, owner and group when the run
+// is root's, and the requested permissions, never more than the source's
+// ACL gives and without group permissions when its group is not the
+// source's. What the destination cannot keep is no failure. Whatever was at
+// the name stays until then, and stays when the copy fails. placed receives
+// the new file's identity.
 CopyOutcome CopyFileBlocks(SourceFile& source, const CopyRequest& request,
                            const BlockProgress& progress, FileIdentity* placed = nullptr);
 
@@ -280,8 +308,60 @@ CopyOutcome CopyFileBlocks(SourceFile& source, const CopyRequest& request,
 CopyOutcome CopyLink(const Folder& folder, const char* name, const FileInfo& seen,
                      const CopyRequest& request, FileIdentity* placed = nullptr);
 
+// Copies kept unnamed until their data is on the disk, and Move sources
+// kept until their copies' names are: a power cut never leaves a short file
+// under a real name, nor a moved file only in its source's deleted blocks.
+// commit() flushes the copies' file systems once, names the copies in the
+// order they came, flushes again, then deletes the Move sources, each still
+// only while it is the file copied and unchanged.
+class Batch {
+  public:
+    Batch();
+    ~Batch();
+    Batch(const Batch&) = delete;
+    Batch& operator=(const Batch&) = delete;
+
+    // Enough to flush: files (each holds descriptors) or bytes.
+    static constexpr std::size_t kMaxFiles = 200;
+    static constexpr qint64 kMaxBytes = qint64(64) << 20;
+    bool empty() const;
+    bool full() const;
+
+    // A copy waiting at name in the folder of that identity: what later
+    // decisions must see there.
+    const FileInfo* pending(const FileIdentity& folder, QByteArrayView name) const;
+    // The source of a Move, deleted once the copy of ticket is named and on
+    // the disk; decided is the file as it was decided on.
+    // namedIn: the folder of a copy that took its name at once (a link),
+    // flushed with the others.
+    void deleteAfter(int ticket, const Folder& folder, const char* name, SourceFile&& source,
+                     const FileInfo& decided, const Folder* namedIn = nullptr);
+    // Whether the copy of ticket waits here.
+    bool holds(int ticket) const;
+    // Whether a copy or a delete waits at name in the folder of that
+    // identity; whether a delete does.
+    bool touches(const FileIdentity& folder, QByteArrayView name) const;
+    bool deletes(const FileIdentity& folder, QByteArrayView name) const;
+
+    struct Outcome {
+        CopyOutcome copy;
+        bool deleteTried = false;
+        bool changed = false;  // the source changed after it was copied
+        Status deleted;
+    };
+    QHash<int, Outcome> commit();
+
+  private:
+    friend CopyOutcome CopyFileBlocks(SourceFile&, const CopyRequest&, const BlockProgress&,
+                                      FileIdentity*);
+    friend CopyOutcome PutEmptyFile(const CopyRequest&, const FileIdentity*, FileIdentity*);
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
 // Puts an empty file at the name, replacing what is there (not the source
-// itself, not a folder).
+// itself, not a folder), a replica of request.model as CopyFileBlocks makes
+// one.
 CopyOutcome PutEmptyFile(const CopyRequest& request, const FileIdentity* source,
                          FileIdentity* placed = nullptr);
 
@@ -296,5 +376,10 @@ void MakeFolderPath(const QByteArray& path, Overlay* overlay = nullptr);
 
 // The file-creation mask applied to these permissions.
 quint32 Masked(quint32 permissions);
+
+// The step in which the file system of folder keeps modification times, in
+// nanoseconds: 2 s on FAT, 1 s on exFAT, 1 ns on most Linux file systems.
+// Two times within one step cannot be told apart there.
+qint64 TimeResolution(const Folder& folder);
 
 }  // namespace zandrel::fs

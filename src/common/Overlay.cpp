@@ -1,6 +1,8 @@
 #include "common/Overlay.h"
 
+#include <QDateTime>
 #include <QSet>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -45,7 +47,28 @@ const Overlay::Node* Overlay::find(const Folder& folder, const char* name) const
 }
 
 void Overlay::record(const Folder& folder, const char* name, const FileInfo& info) {
-    nodes_[keyOf(folder.identity())].insert(QByteArray(name), Node{info});
+    const QByteArray key = keyOf(folder.identity());
+    nodes_[key].insert(QByteArray(name), Node{info});
+    changed_.insert(key, tick());
+}
+
+// The run's changes come one after the other, each later than the last and
+// than anything on the disk before it.
+qint64 Overlay::tick() {
+    const qint64 now = QDateTime::currentMSecsSinceEpoch() * 1000000;
+    clock_ = std::max(clock_ + 1000, now);
+    return clock_;
+}
+
+FileInfo Overlay::withChanges(FileInfo info) const {
+    if (info.kind != FileKind::Folder)
+        return info;
+    const auto changed = changed_.constFind(keyOf(info.identity));
+    if (changed != changed_.constEnd()) {
+        info.modifiedNs = *changed;
+        info.modified = *changed / 1000000000;
+    }
+    return info;
 }
 
 Folder Overlay::virtualFolder(const FileInfo& info) {
@@ -57,20 +80,24 @@ Folder Overlay::virtualFolder(const FileInfo& info) {
 }
 
 FileInfo Overlay::info(const Folder& folder, const char* name, bool followLink) {
+    // The folder itself and its parent: a folder only the overlay made has
+    // them as any other.
+    if (folder.isVirtual() && name[0] == '.' &&
+        (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
+        return folderInfo(folder);
     if (const Node* node = find(folder, name))
-        return node->info.exists() ? node->info : Gone(ENOENT);
+        return node->info.exists() ? withChanges(node->info) : Gone(ENOENT);
     if (folder.isVirtual())
         return Gone(ENOENT);
-    return folder.infoOnDisk(name, followLink);
+    return withChanges(folder.infoOnDisk(name, followLink));
 }
 
 FileInfo Overlay::folderInfo(const Folder& folder) {
-    FileInfo info;
+    const FileIdentity id = folder.identity();
+    FileInfo info = madeFolders_.value(keyOf(id));
     info.kind = FileKind::Folder;
-    info.identity = folder.identity();
-    info.permissions = 0777;
-    info.ownerWritable = true;
-    return info;
+    info.identity = id;
+    return withChanges(info);
 }
 
 Folder Overlay::child(const Folder& folder, const char* name) {
@@ -133,6 +160,9 @@ bool Overlay::makeChild(const Folder& folder, const char* name, quint32 permissi
     made.identity = freshIdentity();
     made.permissions = Masked(permissions);
     made.ownerWritable = true;
+    made.modifiedNs = tick();
+    made.modified = made.modifiedNs / 1000000000;
+    madeFolders_.insert(keyOf(made.identity), made);
     record(folder, name, made);
     return true;
 }
@@ -159,9 +189,12 @@ Status Overlay::removeFolder(const Folder& folder, const char* name) {
         return {ENOTDIR};
     const Folder inside = child(folder, name);
     bool empty = true;
-    if (inside.valid())
-        inside.readEntries([&](const char*, std::size_t, FileKind) { empty = false; });
-    if (!empty)
+    // A folder that cannot be read cannot be known to be empty.
+    const int unread =
+        inside.valid()
+            ? inside.readEntries([&](const char*, std::size_t, FileKind) { empty = false; })
+            : inside.openError();
+    if (unread != 0 || !empty)
         return {ENOTEMPTY};
     if (const int error = WriteAccess(folder, name))
         return {error};
@@ -185,6 +218,13 @@ CopyOutcome Overlay::place(const FileInfo& what, const CopyRequest& request, Fil
     copy.ownerWritable = (copy.permissions & 0200) != 0;
     copy.identity = freshIdentity();
     copy.error = 0;
+    // A copy keeps its source's time; one made without a model is new.
+    if (copy.modifiedNs == 0) {
+        copy.modifiedNs = tick();
+        copy.modified = copy.modifiedNs / 1000000000;
+    } else {
+        tick();
+    }
     record(folder, request.name, copy);
     if (placed)
         *placed = copy.identity;

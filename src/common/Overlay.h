@@ -49,10 +49,18 @@ class Overlay {
     void record(const Folder& folder, const char* name, const FileInfo& info);
     Folder virtualFolder(const FileInfo& info);
     FileIdentity freshIdentity() { return {kVirtualDevice, ++made_}; }
+    // A folder's time as its changes here have left it.
+    FileInfo withChanges(FileInfo info) const;
+    qint64 tick();
 
     // Per folder (keyOf its identity): its entries that differ from the disk.
     QHash<QByteArray, QHash<QByteArray, Node>> nodes_;
+    // When each folder's entries last changed here, in nanoseconds: the run
+    // would change it then.
+    QHash<QByteArray, qint64> changed_;
+    QHash<QByteArray, FileInfo> madeFolders_;  // by keyOf their identity
     quint64 made_ = 0;
+    qint64 clock_ = 0;
 };
 
 }  // namespace zandrel::fs

@@ -1,6 +1,24 @@
 #include "run/FileDecision.h"
 
+#include <algorithm>
+
 namespace zandrel {
+
+namespace {
+
+qint64 FloorDiv(qint64 a, qint64 b) {
+    const qint64 q = a / b;
+    return (a % b != 0 && (a < 0) != (b < 0)) ? q - 1 : q;
+}
+
+// Compared in the destination's steps: FAT keeps a copy's time rounded down
+// to even seconds, and its unchanged source must not look newer than it.
+bool Newer(const fs::FileInfo& a, const fs::FileInfo& b, qint64 step) {
+    step = std::max<qint64>(step, 1);
+    return FloorDiv(a.modifiedNs, step) > FloorDiv(b.modifiedNs, step);
+}
+
+}  // namespace
 
 FileDecision DecideFile(const FileFacts& f, std::optional<ExistingFileRule> rule) {
     using fs::FileKind;
@@ -21,9 +39,9 @@ FileDecision DecideFile(const FileFacts& f, std::optional<ExistingFileRule> rule
                 return FileDecision::SkipExists;
             break;
         case ExistingFileRule::CopyOnlyIfNewer:
-            // Whole seconds; a source that cannot be examined goes on to fail
-            // as a copy rather than vanish as a skip.
-            if (exists && f.source.exists() && f.source.modified <= f.destination.modified)
+            // A source that cannot be examined goes on to fail as a copy
+            // rather than vanish as a skip.
+            if (exists && f.source.exists() && !Newer(f.source, f.destination, f.timeResolution))
                 return FileDecision::SkipNotNewer;
             break;
     }

@@ -40,6 +40,9 @@ struct FileFacts {
     bool destinationPlacedByMove = false;  // put there by a Move of this run
     int sourceOpenError = 0;               // the system's error opening it for reading
     bool destinationWritable = true;
+    // The destination file system's step for modification times, in
+    // nanoseconds (fs::TimeResolution).
+    qint64 timeResolution = 1;
 };
 
 FileDecision DecideFile(const FileFacts& facts, std::optional<ExistingFileRule> rule);

@@ -1,6 +1,5 @@
 #include "run/Transfer.h"
 
-#include <QDateTime>
 #include <QDir>
 
 #include "common/Host.h"
@@ -41,6 +40,18 @@ bool SameFolder(const QString& a, const QString& b, fs::Overlay* overlay) {
     const fs::FileInfo x = fs::InfoAt(EncodePath(a), true, overlay);
     const fs::FileInfo y = fs::InfoAt(EncodePath(b), true, overlay);
     return x.exists() && y.exists() && x.identity == y.identity;
+}
+
+// The nearest folder of path that is on the disk (a preview's destination
+// may not be there yet): it tells what the destination's disk keeps.
+fs::Folder NearestOnDisk(QByteArray path) {
+    for (;;) {
+        fs::Folder folder = fs::Folder::openAsNamed(path);
+        const qsizetype cut = path.lastIndexOf(kSeparator);
+        if (folder.valid() || cut <= 0)
+            return folder.valid() ? std::move(folder) : fs::Folder::openAsNamed("/");
+        path.truncate(cut);
+    }
 }
 
 QByteArray PlacedKey(const fs::FileIdentity& folder, const QByteArray& name) {
@@ -177,6 +188,15 @@ bool ListingTransfer::buildFileList() {
 
 void ListingTransfer::addError(const QByteArray& prefix, const QByteArray& path,
                                const QString& reason) {
+    // Behind files that wait for their names, in the order of the files.
+    if (!deferred_.isEmpty()) {
+        Deferred d;
+        d.prefix = prefix;
+        d.path = path;
+        d.reason = reason;
+        deferred_.append(d);
+        return;
+    }
     c_.state.ErrorList.append(prefix + path);
     c_.state.ErrorReasons.append(reason);
     c_.host.noteFailure(c_.state.ErrorList.constLast(), reason);
@@ -195,6 +215,13 @@ void ListingTransfer::openRoots() {
     destinationBytes_ = FromCurrentFolder(w_.destinationFolder);
     sources_.reset(fs::Folder::openAsNamed(source, overlay_));
     destinations_.reset(fs::Folder::openAsNamed(destinationBytes_, overlay_));
+    if (destinations_.root().isVirtual())
+        timeResolution_ = fs::TimeResolution(NearestOnDisk(destinationBytes_));
+    else
+        timeResolution_ = fs::TimeResolution(destinations_.root());
+    // The disk itself takes its copies in batches; an overlay takes them as
+    // they come.
+    batch_ = overlay_ ? nullptr : &ownBatch_;
     move_ = w_.action == QLatin1String("Move");
     trackMoved_ = move_ && PatternsToSearch(searchPatterns_).size() > 1;
     moved_.clear();
@@ -228,19 +255,18 @@ fs::FileIdentity ListingTransfer::identityOf(const fs::Folder& folder, QByteArra
     return id;
 }
 
-// A destination folder made for the structure takes the permissions of the
-// source folder it mirrors; one above the source folder gets mkdir's.
-quint32 ListingTransfer::mirroredPermissions(const QByteArray& source, qsizetype belowStart,
-                                             QByteArrayView destinationFolder) {
+// A destination folder made for the structure mirrors its source folder; one
+// above the source folder is made as mkdir makes it.
+const fs::Folder* ListingTransfer::mirroredFolder(const QByteArray& source, qsizetype belowStart,
+                                                  QByteArrayView destinationFolder) {
     QByteArray mirrored = source.left(belowStart);
     mirrored.append(destinationFolder.data(), destinationFolder.size());
     mirrored.append(kSeparator);
     if (!mirrored.startsWith(sourcePrefix_))
-        return fs::kDefaultFolderPermissions;
+        return nullptr;
     const QByteArrayView relative =
         QByteArrayView(mirrored).sliced(sourcePrefix_.size()).chopped(1);
-    const fs::Folder* folder = sources_.reach(relative);
-    return folder ? folder->info().permissions : fs::kDefaultFolderPermissions;
+    return sources_.reach(relative);
 }
 
 bool ListingTransfer::transferFile(const QByteArray& source, int i, int count) {
@@ -267,15 +293,16 @@ bool ListingTransfer::transferFile(const QByteArray& source, int i, int count) {
     const QByteArrayView belowFolder = QByteArrayView(below).first(std::max<qsizetype>(cut, 0));
     const QByteArray destinationName = below.mid(cut + 1);
     const qsizetype belowStart = source.size() - below.size();
-    const fs::FolderCursor::PermissionsFor permissions = [&](QByteArrayView folder) {
-        return mirroredPermissions(source, belowStart, folder);
+    const fs::FolderCursor::MirrorOf mirror = [&](QByteArrayView folder) {
+        return mirroredFolder(source, belowStart, folder);
     };
-    const fs::Folder* destinationFolder = destinations_.reach(belowFolder, &permissions);
+    const fs::Folder* destinationFolder = destinations_.reach(belowFolder, &mirror);
 
     FileFacts facts;
     facts.move = move_;
     facts.alreadyMoved = trackMoved_ && moved_.contains(source);
     facts.excluded = exclusionMode_ && IsExcluded(DecodePath(destination), exclusionSuffixes_);
+    facts.timeResolution = timeResolution_;
 
     // The source below its folder, reached the same way.
     const fs::Folder* sourceFolder = nullptr;
@@ -290,6 +317,14 @@ bool ListingTransfer::transferFile(const QByteArray& source, int i, int count) {
             sourcePrefix_.size(), std::max<qsizetype>(0, nameAt - 1 - sourcePrefix_.size()));
         sourceFolder = sources_.reach(sourceRelative);
     }
+    // A file whose source or destination name a waiting copy or delete
+    // stands for is decided on the disk as those have left it.
+    if (batch_ && !batch_->empty() &&
+        ((sourceFolder &&
+          batch_->touches(identityOf(*sourceFolder, sourceRelative, false), sourceName)) ||
+         (destinationFolder &&
+          batch_->deletes(identityOf(*destinationFolder, belowFolder, true), destinationName))))
+        commitBatch();
     fs::SourceFile file;
     int openError = 0;
     if (!facts.alreadyMoved && !facts.excluded) {
@@ -297,6 +332,12 @@ bool ListingTransfer::transferFile(const QByteArray& source, int i, int count) {
         // A link is an entry of its own, at either end: never followed.
         if (destinationFolder)
             facts.destination = destinationFolder->info(destinationName.constData(), false);
+        // A copy that waits for its name stands there for every later file.
+        if (destinationFolder && batch_ && !batch_->empty()) {
+            if (const fs::FileInfo* waiting = batch_->pending(
+                    identityOf(*destinationFolder, belowFolder, true), destinationName))
+                facts.destination = *waiting;
+        }
         if (move_ && facts.destination.exists() && destinationFolder) {
             const auto placed = placedByMove_.constFind(
                 PlacedKey(identityOf(*destinationFolder, belowFolder, true), destinationName));
@@ -369,6 +410,8 @@ void ListingTransfer::carryOut(const fs::Folder& sourceFolder, const QByteArray&
                                const FileFacts& facts, const Placement& place,
                                const QByteArray& source) {
     fs::CopyRequest request;
+    request.batch = batch_;
+    request.ticket = ++tickets_;
     request.destination = &place.folder;
     request.name = place.name.constData();
     request.seen = facts.destination;
@@ -392,6 +435,7 @@ void ListingTransfer::carryOut(const fs::Folder& sourceFolder, const QByteArray&
         // A copy never grants more than its source did.
         if (file.handle.valid())
             request.permissions = file.info.permissions;
+        request.model = file.handle.valid() || fs::IsVirtual(file.info.identity) ? &file : nullptr;
         const fs::FileInfo& what = file.handle.valid() ? file.info : facts.source;
         if (!outcome.ok()) {
         } else if (what.kind == fs::FileKind::File && what.size == 0) {
@@ -410,16 +454,35 @@ void ListingTransfer::carryOut(const fs::Folder& sourceFolder, const QByteArray&
         addError(kCopyFailed, source, outcome.reason());
         return;
     }
-    ++c_.state.CopiedCount;
-    c_.view.showCopiedCount(c_.state.CopiedCount);
     // A file put at a name replaces whatever a Move had put there.
     const QByteArray key = PlacedKey(place.folderIdentity, place.name);
     placedByMove_.remove(key);
+    if (move_)
+        placedByMove_.insert(key, placed);
+    if (move_ && trackMoved_)
+        moved_.insert(source);
+    if (batch_) {
+        // Counted, and its source deleted, once its name is on the disk.
+        Deferred d;
+        d.copy = true;
+        d.ticket = request.ticket;
+        d.path = source;
+        d.placedKey = key;
+        d.placed = placed;
+        if (move_) {
+            d.sourceKey = PlacedKey(identityOf(sourceFolder, sourceRelative, false), name);
+            batch_->deleteAfter(request.ticket, sourceFolder, name.constData(), std::move(file),
+                                facts.source, link ? &place.folder : nullptr);
+        }
+        deferred_.append(d);
+        if (batch_->full())
+            commitBatch();
+        return;
+    }
+    ++c_.state.CopiedCount;
+    c_.view.showCopiedCount(c_.state.CopiedCount);
     if (!move_)
         return;
-    placedByMove_.insert(key, placed);
-    if (trackMoved_)
-        moved_.insert(source);
     // Only the very file that was decided on and copied is deleted, and only
     // while it is as it was copied: a line added since would be lost.
     QString reason;
@@ -445,6 +508,42 @@ void ListingTransfer::carryOut(const fs::Folder& sourceFolder, const QByteArray&
         events_.deleteFailed(source);
 }
 
+// Names the batch's copies once their data is on the disk, deletes the Move
+// sources once the names are, and only then records each file's outcome, in
+// the order of the files, as a file-by-file run would.
+void ListingTransfer::commitBatch() {
+    if (!batch_ || deferred_.isEmpty())
+        return;
+    const QHash<int, fs::Batch::Outcome> outcomes = batch_->commit();
+    const QList<Deferred> deferred = std::exchange(deferred_, {});
+    for (const Deferred& d : deferred) {
+        if (!d.copy) {
+            addError(d.prefix, d.path, d.reason);
+            continue;
+        }
+        const fs::Batch::Outcome o = outcomes.value(d.ticket);
+        if (!o.copy.ok()) {
+            if (placedByMove_.value(d.placedKey) == d.placed)
+                placedByMove_.remove(d.placedKey);
+            addError(kCopyFailed, d.path, o.copy.reason());
+            continue;
+        }
+        ++c_.state.CopiedCount;
+        c_.view.showCopiedCount(c_.state.CopiedCount);
+        if (!move_)
+            continue;
+        if (o.deleteTried && o.deleted.ok()) {
+            placedByMove_.remove(d.sourceKey);
+            continue;
+        }
+        addError(kDeleteFailed, d.path,
+                 o.changed ? QStringLiteral("the file changed after it was copied")
+                           : fs::ErrorText(o.deleted.error));
+        if (events_.deleteFailed)
+            events_.deleteFailed(d.path);
+    }
+}
+
 ListingOutcome ListingTransfer::TransferListing(int row) {
     readFields(c_.doc.lineAt(row));
     if (!prepare())
@@ -461,6 +560,8 @@ ListingOutcome ListingTransfer::TransferListing(int row) {
             break;
         }
     }
+    // Before the folders made get their own times and permissions.
+    commitBatch();
     destinations_.finish();
     return outcome;
 }

@@ -99,11 +99,12 @@ class ListingTransfer {
                   const Placement& place, const QByteArray& source);
     fs::FileIdentity identityOf(const fs::Folder& folder, QByteArrayView relative,
                                 bool destination);
-    quint32 mirroredPermissions(const QByteArray& source, qsizetype belowStart,
-                                QByteArrayView destinationFolder);
+    const fs::Folder* mirroredFolder(const QByteArray& source, qsizetype belowStart,
+                                     QByteArrayView destinationFolder);
     void addError(const QByteArray& prefix, const QByteArray& path, const QString& reason);
     void skip();
     bool writable(const fs::Folder& folder);
+    void commitBatch();
 
     RunContext c_;
     Working w_;
@@ -116,6 +117,7 @@ class ListingTransfer {
     QByteArray destinationBytes_;  // the destination folder as a path
     fs::FolderCursor sources_;
     fs::FolderCursor destinations_;
+    qint64 timeResolution_ = 1;  // of the destination's file system
     // A file listed twice (by two patterns) is moved only once.
     bool trackMoved_ = false;
     QSet<QByteArray> moved_;
@@ -129,6 +131,23 @@ class ListingTransfer {
     QHash<QByteArray, bool> writable_;  // per destination folder, per Listing
     Events events_;
     fs::Overlay* overlay_ = nullptr;
+
+    // A file copied into the batch, or an error entry behind one: recorded
+    // when the batch commits.
+    struct Deferred {
+        bool copy = false;
+        int ticket = 0;
+        QByteArray prefix;  // of an error entry
+        QByteArray path;    // the source file
+        QString reason;
+        QByteArray placedKey;
+        fs::FileIdentity placed;
+        QByteArray sourceKey;  // a Move's source, by folder and name
+    };
+    fs::Batch ownBatch_;
+    fs::Batch* batch_ = nullptr;
+    int tickets_ = 0;
+    QList<Deferred> deferred_;
 };
 
 }  // namespace zandrel

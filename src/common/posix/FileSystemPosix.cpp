@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <QList>
+#include <QSet>
 
 #include <algorithm>
 #include <atomic>
@@ -20,6 +21,7 @@
 
 #include "common/FileSystem.h"
 #include "common/Overlay.h"
+#include "common/posix/Replica.h"
 
 namespace zandrel::fs {
 
@@ -42,8 +44,8 @@ FileInfo InfoOf(const struct stat& st) {
     info.kind = KindOf(st.st_mode);
     info.size = st.st_size;
     info.modified = st.st_mtim.tv_sec;
-    info.modifiedNs = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-    info.changedNs = qint64(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
+    info.modifiedNs = replica::Nanoseconds(st.st_mtim);
+    info.changedNs = replica::Nanoseconds(st.st_ctim);
     info.permissions = st.st_mode & 0777;
     info.ownerWritable = (st.st_mode & S_IWUSR) != 0;
     info.identity = {static_cast<quint64>(st.st_dev), static_cast<quint64>(st.st_ino)};
@@ -63,14 +65,15 @@ FileIdentity IdentityOf(const struct stat& st) {
     return {static_cast<quint64>(st.st_dev), static_cast<quint64>(st.st_ino)};
 }
 
-qint64 Nanoseconds(const struct timespec& t) {
-    return qint64(t.tv_sec) * 1000000000 + t.tv_nsec;
-}
+using replica::Nanoseconds;
 
 void Stamp(const struct stat& st, SourceFile& source) {
     source.modifiedNs = Nanoseconds(st.st_mtim);
     source.changedNs = Nanoseconds(st.st_ctim);
+    source.accessedNs = Nanoseconds(st.st_atim);
     source.allocated = qint64(st.st_blocks) * 512;
+    source.owner = st.st_uid;
+    source.group = st.st_gid;
 }
 
 // openat2 resolves a whole path without links in one call; kernels before
@@ -125,50 +128,104 @@ QByteArray FreshTemporaryName(const char* name) {
 // ever removes.
 class Temporary {
   public:
-    Temporary(const Folder& folder, const char* name) : folder_(folder), name_(name) {}
+    Temporary(const Folder& folder, const char* name)
+        : dir_(folder.handle().native()), nameBytes_(name), name_(nameBytes_.constData()) {}
     Temporary(const Temporary&) = delete;
     Temporary& operator=(const Temporary&) = delete;
+    Temporary(Temporary&& other) noexcept
+        : dir_(other.dir_),
+          ownDir_(std::move(other.ownDir_)),
+          nameBytes_(std::move(other.nameBytes_)),
+          name_(nameBytes_.constData()),
+          fd_(std::move(other.fd_)),
+          hidden_(std::move(other.hidden_)),
+          identity_(other.identity_),
+          made_(other.made_),
+          createdNamed_(other.createdNamed_) {
+        times_[0] = other.times_[0];
+        times_[1] = other.times_[1];
+        other.hidden_.clear();
+    }
     ~Temporary() { discard(); }
 
     bool create(quint32 permissions);
     int fd() const { return fd_.native(); }
+    // Makes the finished file a replica of model (see CopyFileBlocks) with
+    // these permissions before the file-creation mask; without a model it
+    // gets the permissions only.
+    void mirror(const SourceFile* model, quint32 permissions);
     const FileIdentity& identity() const { return identity_; }
     // Puts the file in place at the name; whatever is there is replaced
     // unless it is the source itself.
     CopyResult commit(const FileIdentity* source);
+    // Holds a folder descriptor of its own, so that it can wait for its
+    // name after the caller's folder is closed.
+    bool detach() {
+        ownDir_.reset(::fcntl(dir_, F_DUPFD_CLOEXEC, 0));
+        dir_ = ownDir_.native();
+        return ownDir_.valid();
+    }
+    int folderDescriptor() const { return dir_; }
+    const QByteArray& name() const { return nameBytes_; }
 
   private:
-    bool createNamed(quint32 permissions);
+    bool createNamed();
     bool linkAs(const char* name);
     CopyResult replace(const FileIdentity* source);
+    CopyResult renamed();
     void discard();
-    int dir() const { return folder_.handle().native(); }
+    int dir() const { return dir_; }
+    void unlinkIfMine(const char* name);
 
-    const Folder& folder_;
+    int dir_;
+    Handle ownDir_;
+    QByteArray nameBytes_;
     const char* name_;
     Handle fd_;
     QByteArray hidden_;  // the hidden name while the file carries one
     FileIdentity identity_;
+    struct stat made_ {};
+    bool createdNamed_ = false;
+    struct timespec times_[2] = {{0, UTIME_OMIT}, {0, UTIME_OMIT}};
 };
 
+// An unnamed file cannot be opened by anyone, so it may have its final
+// permissions at once; a named one is its owner's alone until it is like
+// its source.
 bool Temporary::create(quint32 permissions) {
     fd_.reset(::openat(dir(), ".", O_WRONLY | O_TMPFILE | O_CLOEXEC, permissions & 0777));
-    if (!fd_.valid() && !createNamed(permissions))
+    if (!fd_.valid() && !createNamed())
         return false;
-    struct stat st {};
-    if (::fstat(fd_.native(), &st) != 0)
+    if (::fstat(fd_.native(), &made_) != 0)
         return false;
-    identity_ = IdentityOf(st);
+    identity_ = IdentityOf(made_);
     return true;
 }
 
-bool Temporary::createNamed(quint32 permissions) {
+void Temporary::mirror(const SourceFile* model, quint32 permissions) {
+    const replica::Node copy{fd_.native(), false};
+    if (!model || !model->handle.valid()) {
+        if ((made_.st_mode & 0777) != Masked(permissions))
+            ::fchmod(fd_.native(), Masked(permissions));
+        return;
+    }
+    replica::MirrorAttributes({model->handle.native(), false}, model->owner, model->group, copy,
+                              made_, permissions);
+    // After the last write and the last change of attributes.
+    if (replica::SetTimes(copy, model->accessedNs, model->modifiedNs)) {
+        times_[0] = replica::Timespec(model->accessedNs);
+        times_[1] = replica::Timespec(model->modifiedNs);
+    }
+}
+
+bool Temporary::createNamed() {
     constexpr int kFlags = O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW;
     for (int attempt = 0; attempt < 10; ++attempt) {
         const QByteArray name = FreshTemporaryName(name_);
-        fd_.reset(::openat(dir(), name.constData(), kFlags, permissions & 0777));
+        fd_.reset(::openat(dir(), name.constData(), kFlags, 0600));
         if (fd_.valid()) {
             hidden_ = name;
+            createdNamed_ = true;
             return true;
         }
         if (errno != EEXIST)
@@ -199,7 +256,7 @@ CopyResult Temporary::commit(const FileIdentity* source) {
             if (::close(fd_.release()) == 0)
                 return CopyResult::Copied;
             // Nothing was at the name before, so taking it back loses nothing.
-            folder_.deleteFile(name_, identity_);
+            unlinkIfMine(name_);
             return CopyResult::WriteFailed;
         }
         if (errno != EEXIST)
@@ -218,10 +275,8 @@ CopyResult Temporary::commit(const FileIdentity* source) {
     }
     if (fd_.valid() && ::close(fd_.release()) != 0)
         return CopyResult::WriteFailed;
-    if (::renameat2(dir(), hidden_.constData(), dir(), name_, RENAME_NOREPLACE) == 0) {
-        hidden_.clear();
-        return CopyResult::Copied;
-    }
+    if (::renameat2(dir(), hidden_.constData(), dir(), name_, RENAME_NOREPLACE) == 0)
+        return renamed();
     // EINVAL: a file system that cannot refuse to replace.
     if (errno != EEXIST && errno != EINVAL && errno != ENOSYS)
         return CopyResult::CouldNotPutInPlace;
@@ -234,7 +289,15 @@ CopyResult Temporary::replace(const FileIdentity* source) {
         return CopyResult::SameFile;
     if (::renameat(dir(), hidden_.constData(), dir(), name_) != 0)
         return CopyResult::CouldNotPutInPlace;
+    return renamed();
+}
+
+// Some file systems without unnamed files (FUSE ones) give a renamed file
+// the time of the rename: it gets its source's again, never through a link.
+CopyResult Temporary::renamed() {
     hidden_.clear();
+    if (createdNamed_ && times_[1].tv_nsec != UTIME_OMIT)
+        ::utimensat(dir(), name_, times_, AT_SYMLINK_NOFOLLOW);
     return CopyResult::Copied;
 }
 
@@ -243,9 +306,176 @@ CopyResult Temporary::replace(const FileIdentity* source) {
 void Temporary::discard() {
     fd_.reset();
     if (!hidden_.isEmpty())
-        folder_.deleteFile(hidden_.constData(), identity_);
+        unlinkIfMine(hidden_.constData());
     hidden_.clear();
 }
+
+void Temporary::unlinkIfMine(const char* name) {
+    struct stat st {};
+    if (::fstatat(dir(), name, &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISDIR(st.st_mode) &&
+        IdentityOf(st) == identity_)
+        ::unlinkat(dir(), name, 0);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Batches: copies on the disk before their names, names before the deletes
+
+struct Batch::Impl {
+    struct Copy {
+        int ticket;
+        std::unique_ptr<Temporary> file;
+        FileIdentity source;
+        FileIdentity folder;
+        FileInfo info;  // as decisions see it meanwhile
+    };
+    struct Delete {
+        int ticket;
+        Handle folder;
+        QByteArray name;
+        SourceFile source;  // held open: it must be unchanged at the delete
+        FileInfo decided;
+    };
+    std::vector<Copy> copies;
+    std::vector<Delete> deletes;
+    std::vector<Handle> alsoFlush;        // folders of copies named at once (links)
+    QHash<QByteArray, FileInfo> pending;  // by folder identity and name
+    QSet<QByteArray> deleting;            // the same
+    qint64 bytes = 0;
+
+    static QByteArray keyOf(const FileIdentity& folder, QByteArrayView name) {
+        QByteArray key(reinterpret_cast<const char*>(&folder), sizeof folder);
+        key.append(name.data(), name.size());
+        return key;
+    }
+
+    CopyOutcome keep(int ticket, Temporary& out, const FileIdentity& source, const FileInfo& like,
+                     qint64 size) {
+        struct stat dir {};
+        if (::fstat(out.folderDescriptor(), &dir) != 0)
+            return CopyResult::CouldNotPutInPlace;
+        auto kept = std::make_unique<Temporary>(std::move(out));
+        if (!kept->detach())
+            return CopyResult::CouldNotPutInPlace;
+        // It has its source's time already, and gets its name as it is.
+        FileInfo info = like;
+        info.kind = FileKind::File;
+        info.size = size;
+        info.identity = kept->identity();
+        const FileIdentity folder = IdentityOf(dir);
+        pending.insert(keyOf(folder, kept->name()), info);
+        copies.push_back({ticket, std::move(kept), source, folder, info});
+        bytes += size;
+        return CopyResult::Copied;
+    }
+};
+
+Batch::Batch() : impl_(std::make_unique<Impl>()) {}
+Batch::~Batch() = default;
+
+bool Batch::empty() const {
+    return impl_->copies.empty() && impl_->deletes.empty() && impl_->alsoFlush.empty();
+}
+
+bool Batch::full() const {
+    // Each kept copy holds two descriptors, each kept Move source two more.
+    return impl_->copies.size() + impl_->deletes.size() >= kMaxFiles || impl_->bytes >= kMaxBytes;
+}
+
+const FileInfo* Batch::pending(const FileIdentity& folder, QByteArrayView name) const {
+    if (impl_->pending.isEmpty())
+        return nullptr;
+    const auto it = impl_->pending.constFind(Impl::keyOf(folder, name));
+    return it == impl_->pending.constEnd() ? nullptr : &*it;
+}
+
+bool Batch::touches(const FileIdentity& folder, QByteArrayView name) const {
+    const QByteArray key = Impl::keyOf(folder, name);
+    return impl_->pending.contains(key) || impl_->deleting.contains(key);
+}
+
+bool Batch::deletes(const FileIdentity& folder, QByteArrayView name) const {
+    return !impl_->deleting.isEmpty() && impl_->deleting.contains(Impl::keyOf(folder, name));
+}
+
+bool Batch::holds(int ticket) const {
+    return !impl_->copies.empty() && impl_->copies.back().ticket == ticket;
+}
+
+void Batch::deleteAfter(int ticket, const Folder& folder, const char* name, SourceFile&& source,
+                        const FileInfo& decided, const Folder* namedIn) {
+    if (namedIn && namedIn->handle().valid())
+        impl_->alsoFlush.emplace_back(::fcntl(namedIn->handle().native(), F_DUPFD_CLOEXEC, 0));
+    impl_->deleting.insert(Impl::keyOf(folder.identity(), name));
+    Impl::Delete d{ticket, Handle(::fcntl(folder.handle().native(), F_DUPFD_CLOEXEC, 0)),
+                   QByteArray(name), std::move(source), decided};
+    impl_->deletes.push_back(std::move(d));
+}
+
+namespace {
+
+// One flush of every file system the folders are on.
+void FlushFileSystems(const std::vector<int>& folders) {
+    QList<quint64> flushed;
+    for (const int fd : folders) {
+        struct stat st {};
+        if (::fstat(fd, &st) != 0 || flushed.contains(quint64(st.st_dev)))
+            continue;
+        flushed.append(quint64(st.st_dev));
+        ::syncfs(fd);
+    }
+}
+
+}  // namespace
+
+QHash<int, Batch::Outcome> Batch::commit() {
+    QHash<int, Outcome> outcomes;
+    Impl& b = *impl_;
+    std::vector<int> folders;
+    for (const Impl::Copy& c : b.copies) folders.push_back(c.file->folderDescriptor());
+    for (const Handle& h : b.alsoFlush) folders.push_back(h.native());
+    // The data first, so that no name can ever show a short file.
+    if (!b.copies.empty())
+        FlushFileSystems(folders);
+    for (Impl::Copy& c : b.copies)
+        outcomes[c.ticket].copy = c.file->commit(c.source.inode ? &c.source : nullptr);
+    // The names next, so that no moved file is lost with its source.
+    if (!b.deletes.empty() || !b.copies.empty())
+        FlushFileSystems(folders);
+    b.alsoFlush.clear();
+    for (Impl::Delete& d : b.deletes) {
+        Outcome& o = outcomes[d.ticket];
+        o.deleteTried = true;
+        if (!o.copy.ok())
+            continue;
+        Folder folder(std::move(d.folder));
+        if (d.source.handle.valid() ? !SourceUnchanged(d.source) : false) {
+            o.deleted = {EBUSY};
+            o.changed = true;
+            continue;
+        }
+        if (!d.source.handle.valid()) {
+            const FileInfo now = folder.info(d.name.constData(), false);
+            if (!(now.identity == d.decided.identity) || now.size != d.decided.size ||
+                now.modifiedNs != d.decided.modifiedNs || now.changedNs != d.decided.changedNs) {
+                o.deleted = {EBUSY};
+                o.changed = true;
+                continue;
+            }
+        }
+        d.source.handle.reset();
+        o.deleted = folder.deleteFile(d.name.constData(), d.decided.identity);
+    }
+    b.copies.clear();
+    b.deletes.clear();
+    b.pending.clear();
+    b.deleting.clear();
+    b.bytes = 0;
+    return outcomes;
+}
+
+namespace {
 
 // Moves up to len bytes at offset from in to out; copy_file_range where the
 // file systems allow it, otherwise read and write. Returns the bytes moved,
@@ -318,13 +548,36 @@ class ChunkMover {
     bool kernelCopy_;
 };
 
+// The file-creation mask, read again when a Listing starts (FolderCursor::
+// reset) rather than for every file: reading it means setting it twice.
+std::atomic<int> g_mask{-1};
+
+mode_t ReadMask() {
+    const mode_t m = ::umask(022);
+    ::umask(m);
+    g_mask.store(int(m), std::memory_order_relaxed);
+    return m;
+}
+
+// A hole at the end written out, where the file system cannot lengthen a
+// file (FAT through FUSE).
+bool WriteZeros(int fd, qint64 from, qint64 to) {
+    static const char kZeros[65536] = {};
+    while (from < to) {
+        const ssize_t n =
+            ::pwrite(fd, kZeros, size_t(std::min<qint64>(sizeof kZeros, to - from)), from);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        from += n;
+    }
+    return true;
+}
+
 mode_t CurrentMask() {
-    static const mode_t mask = [] {
-        const mode_t m = ::umask(022);
-        ::umask(m);
-        return m;
-    }();
-    return mask;
+    const int m = g_mask.load(std::memory_order_relaxed);
+    return m >= 0 ? mode_t(m) : ReadMask();
 }
 
 }  // namespace
@@ -620,13 +873,14 @@ bool Normalise(QByteArrayView relative, QByteArray& out) {
 }  // namespace
 
 void FolderCursor::reset(Folder root) {
+    ReadMask();
     root_ = std::move(root);
     current_ = Folder();
     currentPath_.clear();
     fixups_.clear();
 }
 
-const Folder* FolderCursor::reach(QByteArrayView relative, const PermissionsFor* permissionsFor) {
+const Folder* FolderCursor::reach(QByteArrayView relative, const MirrorOf* mirrorOf) {
     if (!root_.valid()) {
         lastError_ = root_.openError() ? root_.openError() : EBADF;
         return nullptr;
@@ -654,14 +908,14 @@ const Folder* FolderCursor::reach(QByteArrayView relative, const PermissionsFor*
         from = &current_;
     }
     if (root_.overlay_)
-        return reachInOverlay(path, pos, *from, permissionsFor);
+        return reachInOverlay(path, pos, *from, mirrorOf);
 
     Handle found;
     errno = ENAMETOOLONG;
     if (path.size() - pos < PATH_MAX)
         found.reset(OpenBeneath(base, path.constData() + pos));
     if (!found.valid() && (errno == ENOSYS || errno == ENAMETOOLONG || errno == EPERM ||
-                           (errno == ENOENT && permissionsFor))) {
+                           (errno == ENOENT && mirrorOf))) {
         // One name at a time, making what is missing.
         Handle step;
         int at = base;
@@ -671,15 +925,8 @@ const Folder* FolderCursor::reach(QByteArrayView relative, const PermissionsFor*
                 end = path.size();
             const QByteArray name = path.mid(pos, end - pos);
             Handle next(OpenChild(at, name.constData()));
-            if (!next.valid() && errno == ENOENT && permissionsFor) {
-                const quint32 wanted = (*permissionsFor)(QByteArrayView(path).first(end));
-                // The owner keeps full access while files go in; the
-                // folder's own permissions follow at finish().
-                const quint32 made = wanted | S_IRWXU;
-                if (::mkdirat(at, name.constData(), made & 0777) == 0 && made != wanted)
-                    fixups_.append({path.left(end), wanted});
-                next.reset(OpenChild(at, name.constData()));
-            }
+            if (!next.valid() && errno == ENOENT && mirrorOf)
+                next = makeFolder(at, name.constData(), path.left(end), *mirrorOf);
             if (!next.valid())
                 break;
             step = std::move(next);
@@ -705,8 +952,7 @@ const Folder* FolderCursor::reach(QByteArrayView relative, const PermissionsFor*
 // disk, the rest one name at a time through the overlay, where missing ones
 // are made.
 const Folder* FolderCursor::reachInOverlay(const QByteArray& path, qsizetype pos,
-                                           const Folder& from,
-                                           const PermissionsFor* permissionsFor) {
+                                           const Folder& from, const MirrorOf* mirrorOf) {
     if (from.handle().valid() && path.size() - pos < PATH_MAX) {
         Handle found(OpenBeneath(from.handle().native(), path.constData() + pos));
         if (found.valid()) {
@@ -723,9 +969,12 @@ const Folder* FolderCursor::reachInOverlay(const QByteArray& path, qsizetype pos
             end = path.size();
         const QByteArray name = path.mid(pos, end - pos);
         Folder next = at->child(name.constData());
-        if (!next.valid() && next.openError() == ENOENT && permissionsFor &&
-            at->makeChild(name.constData(), (*permissionsFor)(QByteArrayView(path).first(end))))
-            next = at->child(name.constData());
+        if (!next.valid() && next.openError() == ENOENT && mirrorOf) {
+            const Folder* model = (*mirrorOf)(QByteArrayView(path).first(end));
+            if (at->makeChild(name.constData(),
+                              model ? model->info().permissions : kDefaultFolderPermissions))
+                next = at->child(name.constData());
+        }
         if (!next.valid()) {
             lastMissing_ = next.openError() == ENOENT;
             lastError_ = next.openError();
@@ -742,14 +991,54 @@ const Folder* FolderCursor::reachInOverlay(const QByteArray& path, qsizetype pos
     return &current_;
 }
 
+// A folder made like its model: the owner keeps full access while files go
+// in, and the folder gets its own permissions and its model's times at
+// finish(). Root's is closed to others until it has its owner; a user's gets
+// its permissions from mkdir, since a later change would drop a set-group-ID
+// bit inherited from a folder of a group the user is not in.
+Handle FolderCursor::makeFolder(int at, const char* name, const QByteArray& path,
+                                const MirrorOf& mirrorOf) {
+    const Folder* model = mirrorOf(path);
+    struct stat from {};
+    if (!model || ::fstat(model->handle().native(), &from) != 0 || !S_ISDIR(from.st_mode)) {
+        ::mkdirat(at, name, kDefaultFolderPermissions);
+        return Handle(OpenChild(at, name));
+    }
+    quint32 atCreation = S_IRWXU;
+    if (::geteuid() != 0) {
+        struct stat parent {};
+        const gid_t group =
+            ::fstat(at, &parent) == 0 && (parent.st_mode & S_ISGID) ? parent.st_gid : ::getegid();
+        atCreation |= Masked(from.st_mode & 0777) & (group == from.st_gid ? 0777u : ~070u);
+    }
+    const bool made = ::mkdirat(at, name, atCreation) == 0;
+    Handle folder(OpenChild(at, name));
+    struct stat st {};
+    if (!made || !folder.valid() || ::fstat(folder.native(), &st) != 0)
+        return folder;
+    const quint32 permissions =
+        replica::MirrorAttributes({model->handle().native(), true}, from.st_uid, from.st_gid,
+                                  {folder.native(), true}, st, from.st_mode & 0777, S_IRWXU);
+    // A set-group-ID bit inherited from the destination stays: it is the
+    // destination's rule for the groups of what is made in it.
+    fixups_.append({path, (permissions & S_IRWXU) != S_IRWXU, permissions | (st.st_mode & S_ISGID),
+                    replica::Nanoseconds(from.st_atim), replica::Nanoseconds(from.st_mtim)});
+    return folder;
+}
+
 void FolderCursor::finish() {
     // Deepest first, so a folder closed to its owner is not in the way of
     // those below it.
     std::sort(fixups_.begin(), fixups_.end(),
               [](const Fixup& a, const Fixup& b) { return a.path.size() > b.path.size(); });
     for (const Fixup& fixup : fixups_) {
-        if (const Folder* folder = reach(fixup.path))
-            folder->setPermissions(fixup.permissions);
+        const Folder* folder = reach(fixup.path);
+        if (!folder)
+            continue;
+        const replica::Node node{folder->handle().native(), true};
+        if (fixup.setPermissions)
+            replica::SetMode(node, fixup.permissions);
+        replica::SetTimes(node, fixup.accessedNs, fixup.modifiedNs);
     }
     fixups_.clear();
     current_ = Folder();
@@ -826,28 +1115,39 @@ CopyOutcome CopyFileBlocks(SourceFile& source, const CopyRequest& request,
     qint64 position = 0;  // bytes of the source dealt with
     qint64 dataEnd = 0;   // end of the last bytes written
     // Only a file with less storage than its length can have holes.
-    bool seekData = source.allocated < length;
+    bool seekHoles = source.allocated < length;
+    qint64 runEnd = -1;  // where the data at position stops (a hole), when known
     for (;;) {
-        // Holes are passed over and stay holes, so sparse files stay small.
-        if (seekData) {
+        // Holes are passed over and stay holes, so sparse files stay small:
+        // each chunk ends where the data does, since copying on would write
+        // the hole out as zeros.
+        if (seekHoles && position >= runEnd) {
             const off_t data = ::lseek(in, position, SEEK_DATA);
-            if (data > position) {
+            const off_t hole = data >= 0 ? ::lseek(in, data, SEEK_HOLE) : -1;
+            if (data >= position && hole > data) {
                 position = data;
+                runEnd = hole;
             } else if (data < 0 && errno == ENXIO) {
                 struct stat now {};
                 if (::fstat(in, &now) == 0 && now.st_size > position)
                     position = now.st_size;
-            } else if (data < 0) {
-                seekData = false;
+                runEnd = -1;
+            } else {
+                seekHoles = false;
+                runEnd = -1;
             }
             if (!showBlocks(position, false))
                 return CopyResult::Aborted;
         }
-        // One byte more than is left: a shorter answer ending at the length
-        // is the end of the file, without another call to find it (a file
-        // grown meanwhile fails the check below).
-        const size_t ask =
-            position < length ? size_t(std::min<qint64>(kChunk, length - position + 1)) : kChunk;
+        // Within a run of data, up to its end; otherwise one byte more than
+        // is left: a shorter answer ending at the length is the end of the
+        // file, without another call to find it (a file grown meanwhile
+        // fails the check below).
+        const bool inRun = position < runEnd && runEnd < length;
+        const size_t ask = inRun ? size_t(std::min<qint64>(kChunk, runEnd - position))
+                           : position < length
+                               ? size_t(std::min<qint64>(kChunk, length - position + 1))
+                               : kChunk;
         const ssize_t moved = mover.move(position, ask);
         if (moved == ChunkMover::kReadFailed)
             return CopyResult::ReadFailed;
@@ -859,7 +1159,7 @@ CopyOutcome CopyFileBlocks(SourceFile& source, const CopyRequest& request,
         dataEnd = position;
         if (!showBlocks(position, false))
             return CopyResult::Aborted;
-        if (size_t(moved) < ask && position == length)
+        if (!inRun && size_t(moved) < ask && position == length)
             break;
     }
     if (!showBlocks(position, true))
@@ -871,18 +1171,25 @@ CopyOutcome CopyFileBlocks(SourceFile& source, const CopyRequest& request,
         Nanoseconds(after.st_mtim) != source.modifiedNs ||
         Nanoseconds(after.st_ctim) != source.changedNs)
         return CopyResult::SourceChanged;
-    if (dataEnd < position && ::ftruncate(out.fd(), position) != 0)
+    if (dataEnd < position && ::ftruncate(out.fd(), position) != 0 &&
+        !WriteZeros(out.fd(), dataEnd, position))
         return CopyResult::WriteFailed;
+    out.mirror(&source, request.permissions);
     if (placed)
         *placed = out.identity();
+    if (request.batch)
+        return request.batch->impl_->keep(request.ticket, out, source.info.identity, source.info,
+                                          position);
     return out.commit(&source.info.identity);
 }
 
 CopyOutcome PutEmptyFile(const CopyRequest& request, const FileIdentity* source,
                          FileIdentity* placed) {
     if (request.destination && request.destination->overlay()) {
-        FileInfo empty;
+        // It keeps the time of the file it copies, where that was opened.
+        FileInfo empty = request.model ? request.model->info : FileInfo();
         empty.kind = FileKind::File;
+        empty.size = 0;
         if (source)
             empty.identity = *source;
         empty.permissions = request.permissions;
@@ -893,8 +1200,12 @@ CopyOutcome PutEmptyFile(const CopyRequest& request, const FileIdentity* source,
     Temporary out(*request.destination, request.name);
     if (!out.create(request.permissions))
         return CopyResult::WriteFailed;
+    out.mirror(request.model, request.permissions);
     if (placed)
         *placed = out.identity();
+    if (request.batch)
+        return request.batch->impl_->keep(request.ticket, out, source ? *source : FileIdentity(),
+                                          request.model ? request.model->info : FileInfo(), 0);
     return out.commit(source);
 }
 
