@@ -273,10 +273,11 @@ void TwinCheck::compareLines(const Ran& preview, const Ran& run, const Manifest&
         const QByteArray source = Unescaped(f.at(1));
         const QByteArray destination = Unescaped(f.at(2));
         ++tally[decision];
+        // The log escapes names as the preview does.
         if (decision == "fail-delete" || decision == "fail-remove-folder")
-            foretold << "Delete failed: " + source;
+            foretold << "Delete failed: " + f.at(1);
         else if (decision.startsWith("fail-"))
-            foretold << "Copy failed: " + source;
+            foretold << "Copy failed: " + f.at(1);
         if (decision == "remove-folder")
             removed << canonical(source);
         if (decision == "fail-remove-folder")
@@ -342,14 +343,17 @@ void TwinCheck::compareLines(const Ran& preview, const Ran& run, const Manifest&
         disagree("report", QStringLiteral("preview [%1], run [%2]")
                                .arg(previewReports.join(u'|'), runReports.join(u'|')));
 
-    if (run.status == 3 || preview.status == 3)
-        return;  // a run that ends early writes no log and no counts
-    if (!totalSeen)
+    // A run that ends early prints no counts, and its log (if any) holds the
+    // failures before the end.
+    const bool endedEarly = run.status == 3 || preview.status == 3;
+    if (!totalSeen && !endedEarly)
         disagree("counts", QStringLiteral("no total line"));
     QList<QByteArray> logged;
     QByteArray log = ReadBytes(EncodePath(root_) + "/bin/log.txt");
     if (log.isEmpty())
         log = ReadBytes(EncodePath(root_) + "/home/Zandrel/Zandrel/log.txt");
+    if (endedEarly && log.isEmpty())
+        return;
     for (QByteArray line : log.split('\n')) {
         if (line.endsWith('\r'))
             line.chop(1);
@@ -363,6 +367,8 @@ void TwinCheck::compareLines(const Ran& preview, const Ran& run, const Manifest&
         disagree("failures", QStringLiteral("foretold [%1], logged [%2]")
                                  .arg(QString::fromUtf8(foretold.join('|')),
                                       QString::fromUtf8(logged.join('|'))));
+    if (endedEarly)
+        return;
     int failures = 0;
     for (auto it = total.cbegin(); it != total.cend(); ++it) {
         if (it.key().startsWith("fail-"))
