@@ -295,6 +295,11 @@ TwinWorld Builder::build(bool mayDropPrivileges) {
         world.lines << line;
         sources << relative(l.SourceFolder);
         destinations << relative(l.DestinationFolder);
+        // The folder the structure kept makes below the destination.
+        if (!l.CopyJustFiles && !sources.constLast().isEmpty() &&
+            !destinations.constLast().isEmpty())
+            destinations << destinations.constLast() + u'/' +
+                                at(sources.constLast()).section(u'/', 2);
         sources.removeAll(QString());
         destinations.removeAll(QString());
         const QString source = relative(l.SourceFolder);
