@@ -95,8 +95,9 @@ struct Ran {
 
 struct Verdict {
     bool unprivileged = false;
-    QStringList disagreements;  // "kind: detail"
-    QString story;              // the list, the tree, both outputs: for a report
+    QMap<QByteArray, int> decided;  // lines by word: what the world exercised
+    QStringList disagreements;      // "kind: detail"
+    QString story;                  // the list, the tree, both outputs: for a report
 };
 
 class TwinCheck {
@@ -273,6 +274,7 @@ void TwinCheck::compareLines(const Ran& preview, const Ran& run, const Manifest&
         const QByteArray source = Unescaped(f.at(1));
         const QByteArray destination = Unescaped(f.at(2));
         ++tally[decision];
+        ++verdict_.decided[decision];
         // The log escapes names as the preview does.
         if (decision == "fail-delete" || decision == "fail-remove-folder")
             foretold << "Delete failed: " + f.at(1);
@@ -402,11 +404,14 @@ TEST(PreviewTwinLong, ManySeeds) {
     const bool verbose = qEnvironmentVariableIsSet("ZANDREL_TWIN_VERBOSE");
     QMap<QString, QList<int>> seedsByKind;
     QList<int> failing;
+    QMap<QByteArray, int> decided;
     int unprivileged = 0;
     int unprivilegedAgreeing = 0;
     for (int seed = firstSet ? first : 1000; seed < (firstSet ? first : 1000) + count; ++seed) {
         const Verdict v = TwinCheck(quint32(seed)).run();
         unprivileged += v.unprivileged;
+        for (auto it = v.decided.cbegin(); it != v.decided.cend(); ++it)
+            decided[it.key()] += it.value();
         if (v.disagreements.isEmpty()) {
             unprivilegedAgreeing += v.unprivileged;
             continue;
@@ -422,6 +427,10 @@ TEST(PreviewTwinLong, ManySeeds) {
     std::printf("cases %d, agreements %d, disagreements %d; run as nobody %d, agreeing %d\n", count,
                 count - int(failing.size()), int(failing.size()), unprivileged,
                 unprivilegedAgreeing);
+    QByteArray seen = "  lines seen:";
+    for (auto it = decided.cbegin(); it != decided.cend(); ++it)
+        seen += ' ' + it.key() + ' ' + QByteArray::number(it.value());
+    std::printf("%s\n", seen.constData());
     for (auto it = seedsByKind.cbegin(); it != seedsByKind.cend(); ++it) {
         QStringList seeds;
         for (int seed : it.value()) seeds << QString::number(seed);
