@@ -9,7 +9,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include <QDir>
+#include <QFileInfo>
 #include <QMap>
 #include <QProcess>
 #include <QRegularExpression>
@@ -118,6 +121,7 @@ class TwinCheck {
     TempTree t_;
     QString root_ = QDir(t_.root()).canonicalPath();
     TwinWorld world_;
+    QList<QPair<QString, QString>> links_;  // each link of the tree and where it leads
     Verdict verdict_;
 };
 
@@ -147,13 +151,18 @@ Ran TwinCheck::zandrel(const char* switchText) const {
 }
 
 // One path for one place: from the root (the current folder), "./" and "../"
-// resolved, a link to a top folder replaced by the folder.
+// resolved, and every link of the tree that the path passes through (as a
+// folder the user named may) replaced by the folder it leads to.
 QString TwinCheck::canonical(const QByteArray& path) const {
     QString p = QString::fromUtf8(path);
     p = QDir::cleanPath(p.startsWith(u'/') ? p : root_ + u'/' + p);
-    for (const auto& [alias, real] : world_.aliases) {
-        if (p == alias || p.startsWith(alias + u'/'))
-            p = real + p.mid(alias.size());
+    for (int round = 0; round < 8; ++round) {
+        const auto through = std::find_if(links_.cbegin(), links_.cend(), [&](const auto& link) {
+            return p.startsWith(link.first + u'/');
+        });
+        if (through == links_.cend())
+            break;
+        p = QDir::cleanPath(through->second + p.mid(through->first.size()));
     }
     return p;
 }
@@ -176,6 +185,16 @@ Verdict TwinCheck::run() {
     }
 
     const Manifest before = Take(root);
+    for (auto it = before.cbegin(); it != before.cend(); ++it) {
+        if (it.value().content.startsWith("-> ")) {
+            const QString link = QString::fromUtf8(it.key());
+            const QString target = QString::fromUtf8(it.value().content.mid(3));
+            links_ << qMakePair(
+                link,
+                QDir::cleanPath(target.startsWith(u'/') ? target
+                                                        : QFileInfo(link).path() + u'/' + target));
+        }
+    }
     const Ran preview = zandrel("-n");
     const Manifest after = Take(root);
     const Ran run = zandrel("-r");

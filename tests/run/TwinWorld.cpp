@@ -271,7 +271,6 @@ TwinWorld Builder::build(bool mayDropPrivileges) {
     file(QStringLiteral("F"));
     if (dice_.chance(50))
         ::chmod(EncodePath(at(QStringLiteral("F"))).constData(), 0755);
-    world.aliases << qMakePair(at(QStringLiteral("LA")), at(QStringLiteral("A")));
 
     QStringList sources;
     QStringList destinations;

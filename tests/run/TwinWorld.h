@@ -4,7 +4,6 @@
 // that share sources and destinations, all drawn from one seed.
 
 #include <QList>
-#include <QPair>
 #include <QString>
 #include <QStringList>
 
@@ -17,9 +16,6 @@ struct TwinWorld {
     QStringList lines;  // the list file's lines: the Listings, a few with a rule no one knows
     // Run as nobody: the tree belongs to nobody, some of it is locked.
     bool unprivileged = false;
-    // Other names of one folder (a link to it) and the folder they name, so
-    // paths can be compared by the folder they reach.
-    QList<QPair<QString, QString>> aliases;
 };
 
 // Lays the world of seed out below root + "/w". Unprivileged worlds come only
