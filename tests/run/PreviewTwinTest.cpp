@@ -321,13 +321,8 @@ void TwinCheck::compareLines(const Ran& preview, const Ran& run, const Manifest&
 
     // What the run left: every file and link where the lines say.
     QHash<QString, QByteArray> found;
-    QSet<QString> folders;
     for (auto it = final.cbegin(); it != final.cend(); ++it) {
-        if (!it.key().startsWith(w))
-            continue;
-        if (it.value().folder)
-            folders.insert(QString::fromUtf8(it.key()));
-        else
+        if (it.key().startsWith(w) && !it.value().folder)
             found.insert(QString::fromUtf8(it.key()), it.value().content);
     }
     for (auto it = expected.cbegin(); it != expected.cend(); ++it) {
@@ -343,12 +338,14 @@ void TwinCheck::compareLines(const Ran& preview, const Ran& run, const Manifest&
             disagree("result", QStringLiteral("%1: not foretold, found \"%2\"")
                                    .arg(it.key(), QString::fromUtf8(it.value())));
     }
+    // A folder removed leaves nothing at its name; a failed removal leaves
+    // what stood there (a folder, or a link the user named).
     for (const QString& folder : removed) {
-        if (folders.contains(folder))
+        if (final.contains(EncodePath(folder)))
             disagree("result", QStringLiteral("%1: removal foretold, still there").arg(folder));
     }
     for (const QString& folder : kept) {
-        if (!folders.contains(folder))
+        if (!final.contains(EncodePath(folder)))
             disagree("result", QStringLiteral("%1: failed removal foretold, gone").arg(folder));
     }
 

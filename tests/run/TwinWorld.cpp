@@ -73,6 +73,11 @@ void Builder::fill(const QString& relative, int depth) {
         if (dice_.chance(45))
             file(relative + u'/' + QLatin1String(name), dice_.chance(10));
     }
+    // Now and then more files than a run keeps waiting at once.
+    if (depth == 1 && dice_.chance(4)) {
+        for (int k = 0; k < 130; ++k)
+            file(relative + QStringLiteral("/m%1.txt").arg(k, 3, 10, QChar(u'0')), dice_.chance(5));
+    }
     // Hidden, and names that a line of text must escape.
     for (const char* name : {".h", "t\tab.txt", "back\\slash.dat"}) {
         if (dice_.chance(8))
