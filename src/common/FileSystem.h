@@ -154,6 +154,9 @@ class Folder {
     mutable FileIdentity identity_;
 };
 
+// Whether this process may act on anything whatever its permissions (root).
+bool IsPrivileged();
+
 // Whether this process may add and remove entries in the folder, and, with
 // name, delete that entry (a sticky folder), judged without writing: 0, or
 // the system's error the change would meet.

@@ -286,7 +286,14 @@ bool ListingTransfer::transferFile(const QByteArray& source, int i, int count) {
     const fs::FolderCursor::MirrorOf mirror = [&](QByteArrayView folder) {
         return mirroredFolder(source, belowStart, folder);
     };
-    const fs::Folder* destinationFolder = destinations_.reach(belowFolder, &mirror);
+    // A folder to be made where a waiting copy or delete stands is made on
+    // the disk as those leave it.
+    const fs::Folder* destinationFolder = nullptr;
+    if (batch_ && !batch_->empty() && !(destinationFolder = destinations_.reach(belowFolder)) &&
+        waitingInTheWay(belowFolder))
+        commitBatch();
+    if (!destinationFolder)
+        destinationFolder = destinations_.reach(belowFolder, &mirror);
 
     FileFacts facts;
     facts.move = move_;
@@ -411,6 +418,9 @@ void ListingTransfer::carryOut(const fs::Folder& sourceFolder, const QByteArray&
     fs::CopyOutcome outcome;
     const bool link = facts.source.kind == fs::FileKind::Link;
     if (link) {
+        // A link takes its name at once: never before a copy waiting for it.
+        if (batch_ && batch_->touches(place.folderIdentity, place.name))
+            commitBatch();
         outcome = fs::CopyLink(sourceFolder, name.constData(), facts.source, request, &placed);
     } else {
         if (!file.handle.valid()) {
@@ -496,6 +506,25 @@ void ListingTransfer::carryOut(const fs::Folder& sourceFolder, const QByteArray&
     addError(kDeleteFailed, source, reason);
     if (events_.deleteFailed)
         events_.deleteFailed(source);
+}
+
+// Whether a copy or a delete waiting in the batch stands at a name on the
+// way to the destination folder below (which cannot be reached as it is).
+bool ListingTransfer::waitingInTheWay(QByteArrayView below) {
+    for (qsizetype end = 0; end <= below.size(); ++end) {
+        if (end < below.size() && below.at(end) != kSeparator)
+            continue;
+        const qsizetype start = below.lastIndexOf(kSeparator, end - 1) + 1;
+        const fs::Folder* parent =
+            destinations_.reach(below.first(std::max<qsizetype>(0, start - 1)));
+        if (!parent)
+            return false;
+        if (batch_->touches(parent->identity(), below.sliced(start, end - start)))
+            return true;
+        if (!destinations_.reach(below.first(end)))
+            return false;
+    }
+    return false;
 }
 
 // Names the batch's copies once their data is on the disk, deletes the Move
