@@ -7,6 +7,7 @@
 #include "common/Host.h"
 #include "common/SessionFlags.h"
 #include "listing/BackupList.h"
+#include "listing/Listing.h"
 #include "run/FolderRemoval.h"
 #include "run/RunLog.h"
 #include "run/RunTexts.h"
@@ -138,7 +139,7 @@ void RunDriver::writeLogFiles(RunResult& result, bool withErrorsFile) {
 
 RunResult RunDriver::finish(bool aborted) {
     const LastListingInfo& last = state_.LastListing;
-    if (!aborted && last.action == QLatin1String("Move")) {
+    if (!aborted && IsMoveAction(last.action)) {
         removeMovedFolders();
         aborted = state_.AbortedByUser;
     }

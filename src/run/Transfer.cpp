@@ -22,16 +22,6 @@ namespace {
 constexpr int kFoldersAndAll = AttrReadOnly | AttrHidden | AttrSystem | AttrFolder;
 constexpr int kOrdinaryFiles = AttrReadOnly | AttrHidden;
 
-std::optional<ExistingFileRule> RuleFromToken(const QString& token) {
-    if (token == QLatin1String("Overwrite"))
-        return ExistingFileRule::Overwrite;
-    if (token == QLatin1String("SkipFile"))
-        return ExistingFileRule::SkipFile;
-    if (token == QLatin1String("CopyOnlyIfNewer"))
-        return ExistingFileRule::CopyOnlyIfNewer;
-    return std::nullopt;
-}
-
 // The nearest folder of path that is on the disk (a preview's destination
 // may not be there yet): it tells what the destination's disk keeps.
 fs::Folder NearestOnDisk(QByteArray path) {
@@ -72,32 +62,25 @@ void GiveBackIdleState(RunPhaseValue& phase, RunView& view, SessionFlags& flags)
 
 void ListingTransfer::readFields(const QString& line) {
     // An absent field keeps the value of the Listing before.
-    const auto read = [&](int n, QString& into) {
-        if (const auto value = ReadListingField(line, n))
-            into = *value;
-    };
-    read(FieldAction, w_.action);
-    read(FieldDescription, w_.description);
+    const ListingFields f = DecodeListingLine(line);
+    w_.action = f.action.value_or(w_.action);
+    w_.description = f.description.value_or(w_.description);
     c_.state.LastListing.action = w_.action;
     c_.state.LastListing.description = w_.description;
     AppendReportEntry(c_.host, QStringLiteral(" : ") + w_.action +
                                    QStringLiteral(" process initiated (") + w_.description + u')');
 
-    read(FieldSourceFolder, w_.sourceFolder);
-    read(FieldDestinationFolder, w_.destinationFolder);
-    if (const auto v = ReadListingField(line, FieldIncludeSubfolders))
-        w_.includeSubfolders = *v == QLatin1String("Subfolders");
-    if (const auto v = ReadListingField(line, FieldCopyJustFiles))
-        w_.flatten = *v == QLatin1String("CopyJustFiles");
-    if (const auto v = ReadListingField(line, FieldIfExists)) {
-        if (const auto rule = RuleFromToken(*v))
-            w_.rule = rule;
-    }
+    w_.sourceFolder = f.sourceFolder.value_or(w_.sourceFolder);
+    w_.destinationFolder = f.destinationFolder.value_or(w_.destinationFolder);
+    w_.includeSubfolders = f.includeSubfolders.value_or(w_.includeSubfolders);
+    w_.flatten = f.copyJustFiles.value_or(w_.flatten);
+    if (f.ifExists)
+        w_.rule = f.ifExists;
     c_.state.LastListing.sourceFolder = w_.sourceFolder;
     c_.state.LastListing.destinationFolder = w_.destinationFolder;
     c_.state.LastListing.includeSubfolders = w_.includeSubfolders;
 
-    const FilterEvaluation filter = EvaluateFilter(FilterTextOf(line));
+    const FilterEvaluation filter = EvaluateFilter(f.filter);
     exclusionMode_ = filter.ExclusionMode;
     exclusionSuffixes_ = filter.ExclusionSuffixes;
     searchPatterns_ = filter.SearchPatterns;
@@ -212,7 +195,7 @@ void ListingTransfer::openRoots() {
     // The disk itself takes its copies in batches; an overlay takes them as
     // they come.
     batch_ = overlay_ ? nullptr : &ownBatch_;
-    move_ = w_.action == QLatin1String("Move");
+    move_ = IsMoveAction(w_.action);
     trackMoved_ = move_ && PatternsToSearch(searchPatterns_).size() > 1;
     moved_.clear();
     folderIdentityOf_.clear();
