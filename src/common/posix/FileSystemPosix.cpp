@@ -398,8 +398,11 @@ void Folder::addOwnerWrite(const char* name, const FileInfo* seen) const {
     if (!valid() || ::fstatat(handle_.native(), name, &st, AT_SYMLINK_NOFOLLOW) != 0 ||
         (st.st_mode & S_IWUSR) || !(S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)))
         return;
-    // Refuses a link, should one have been put there meanwhile.
-    ::fchmodat(handle_.native(), name, (st.st_mode & 07777) | S_IWUSR, AT_SYMLINK_NOFOLLOW);
+    // Refuses a link, should one have been put there meanwhile; a failure
+    // shows in the step that needed the bit.
+    if (::fchmodat(handle_.native(), name, (st.st_mode & 07777) | S_IWUSR, AT_SYMLINK_NOFOLLOW) !=
+        0)
+        return;
 }
 
 // ---------------------------------------------------------------------------
