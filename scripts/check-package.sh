@@ -25,7 +25,7 @@ sudo=()
 fail() { echo "package check: $*"; exit 1; }
 
 depends=$(dpkg-deb -f "${deb[0]}" Depends)
-echo "$depends" | grep -q 'libqt6widgets6' || fail "Depends lacks the Qt libraries: $depends"
+grep -q 'libqt6widgets6' <<<"$depends" || fail "Depends lacks the Qt libraries: $depends"
 
 # Errors and warnings fail; information tags are shown but pass.
 lintian --fail-on error,warning --display-info "${deb[0]}" ||
@@ -36,15 +36,20 @@ unpacked=$(mktemp -d)
 trap 'rm -rf "$unpacked"' EXIT
 dpkg-deb -x "${deb[0]}" "$unpacked"
 program="$unpacked/usr/bin/zandrel"
-readelf -h "$program" | grep -q 'Type:.*DYN' || fail "the program is not position-independent"
-readelf -lW "$program" | grep -q 'GNU_RELRO' || fail "the program has no RELRO segment"
-readelf -dW "$program" | grep -q 'BIND_NOW' || fail "the program's RELRO is not full (no BIND_NOW)"
-readelf -sW --dyn-syms "$program" | grep -q '__stack_chk_fail' ||
-    fail "the program has no stack protector"
-readelf -sW --dyn-syms "$program" | grep -q '__[a-z]*_chk@' ||
-    fail "the program calls no fortified functions"
-grep -qa '/usr/share/zandrel' "$program" || fail "the program does not look in /usr/share/zandrel"
-! grep -qa '/usr/local' "$program" || fail "the program has /usr/local compiled in"
+# Read whole before grep, which would stop reading early (pipefail).
+header=$(readelf -h "$program")
+segments=$(readelf -lW "$program")
+dynamic=$(readelf -dW "$program")
+symbols=$(readelf -sW --dyn-syms "$program")
+grep -q 'Type:.*DYN' <<<"$header" || fail "the program is not position-independent"
+grep -q 'GNU_RELRO' <<<"$segments" || fail "the program has no RELRO segment"
+grep -q 'BIND_NOW' <<<"$dynamic" || fail "the program's RELRO is not full (no BIND_NOW)"
+grep -q '__stack_chk_fail' <<<"$symbols" || fail "the program has no stack protector"
+grep -q '__[a-z]*_chk@' <<<"$symbols" || fail "the program calls no fortified functions"
+# Its texts, in 8 and in 16 bits (Qt's string literals).
+texts=$(strings -a "$program"; strings -a -e l "$program")
+grep -q '^/usr/share/zandrel$' <<<"$texts" || fail "the program does not look in /usr/share/zandrel"
+if grep -q '/usr/local' <<<"$texts"; then fail "the program has /usr/local compiled in"; fi
 rm -rf "$unpacked"
 trap - EXIT
 
@@ -66,6 +71,6 @@ for f in /usr/share/zandrel/Zandrel.html /usr/share/man/man1/zandrel.1.gz \
     [ -e "$f" ] || fail "missing after install: $f"
 done
 # The manual page's footer names this version.
-zcat /usr/share/man/man1/zandrel.1.gz | grep -q "^\.TH ZANDREL 1 \"[0-9-]*\" \"Zandrel $version\"" ||
+grep -q "^\.TH ZANDREL 1 \"[0-9-]*\" \"Zandrel $version\"" <<<"$(zcat /usr/share/man/man1/zandrel.1.gz)" ||
     fail "the manual page's footer lacks the date or version $version"
 echo "package check: ${deb[0]} is lintian-clean, hardened, installs, starts and has its files"

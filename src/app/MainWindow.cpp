@@ -434,7 +434,7 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
         layoutControls();
     } else if (watched == listView1_ && event->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent*>(event)->key();
-        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+        if ((key == Qt::Key_Return || key == Qt::Key_Enter) && listView1_->isEnabled()) {
             editListing();
             return true;
         }
