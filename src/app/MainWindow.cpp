@@ -284,9 +284,7 @@ void MainWindow::rescale() {
     }
     scale_.fit(panel_->minimumSizeHint(), kPanelWidth, kPanelHeight);
 
-    listView1_->setColumnWidth(0, scale_(1440));
-    for (int c = 1; c < 4; ++c) listView1_->setColumnWidth(c, scale_(3600));
-    listView3_->setColumnWidth(0, scale_(4200));
+    columnsWider_ = -1;  // the columns take the new scale at the next layout
     setMinimumSize(scale_(kClientWidth),
                    windowHeightFor(detailsShown_ ? kContentBottomShown : kContentBottomHidden));
 }
@@ -324,6 +322,15 @@ void MainWindow::layoutControls() {
     place(listView3_, 0, kDetailsTop, kPanelLeft - 15, kReportHeight, {0, listTaller},
           {wider, reportTaller});
     place(panel_, kPanelLeft, kPanelTop, kPanelWidth, kPanelHeight, {wider, listTaller}, {});
+
+    // A wider window shows more of the paths and descriptions; columns the
+    // user has sized keep their widths until the window's width changes.
+    if (wider != columnsWider_) {
+        columnsWider_ = wider;
+        listView1_->setColumnWidth(0, scale_(1440));
+        for (int c = 1; c < 4; ++c) listView1_->setColumnWidth(c, scale_(3600) + wider / 3);
+        listView3_->setColumnWidth(0, scale_(4200) + wider);
+    }
 }
 
 void MainWindow::toggleDetails() {

@@ -78,7 +78,8 @@ class MainWindow : public QMainWindow {
     int exitStatus_ = 0;
     TwipScale scale_{this};
     bool detailsShown_ = true;
-    int reportExtra_ = 0;  // the report list's extra height while the details are hidden
+    int reportExtra_ = 0;    // the report list's extra height while the details are hidden
+    int columnsWider_ = -1;  // the extra width the columns were last sized for
 
     QTreeView* listView1_ = nullptr;
     QTreeWidget* listView3_ = nullptr;

@@ -109,6 +109,7 @@ TEST_F(Resizing, TheListsGrowAndTheOtherControlsKeepTheirPlaces) {
     const QRect list0 = list()->geometry(), reports0 = reports()->geometry();
     const QRect new0 = button("Command1")->geometry(), start0 = button("Command3")->geometry();
     const QRect panel0 = child<QWidget>("Picture1")->geometry();
+    const int width1 = list()->columnWidth(1);
     resizeBy(120, 90);
     ASSERT_EQ(window->size(), designed + QSize(120, 90));
     const int listTaller = list()->height() - list0.height();
@@ -117,6 +118,10 @@ TEST_F(Resizing, TheListsGrowAndTheOtherControlsKeepTheirPlaces) {
     EXPECT_EQ(listTaller + reports()->height() - reports0.height(), 90);
     EXPECT_EQ(list()->width(), list0.width() + 120);
     EXPECT_EQ(reports()->width(), reports0.width() + 120);
+    // The paths' and the description's columns share the extra width.
+    EXPECT_EQ(list()->columnWidth(1) + list()->columnWidth(2) + list()->columnWidth(3),
+              3 * list()->columnWidth(1));
+    EXPECT_EQ(list()->columnWidth(1) - width1, 40);
     // Below the list everything moves down with it; the right-hand controls
     // keep to the right edge; none changes its size.
     EXPECT_EQ(button("Command1")->geometry(), new0.translated(0, listTaller));
