@@ -8,10 +8,14 @@
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QList>
+#include <QString>
 
+#include <cstddef>
 #include <functional>
 
 namespace zandrel::fs {
+
+class Overlay;
 
 struct FileIdentity {
     quint64 device = 0;
@@ -19,20 +23,40 @@ struct FileIdentity {
     friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
 };
 
-enum class FileKind : quint8 { Missing, File, Folder, Link, Other };
+// Unknown: something may be there, but it could not be examined (no search
+// permission, an I/O error); never to be taken for Missing.
+enum class FileKind : quint8 { Missing, File, Folder, Link, Other, Unknown };
+
+// The system's reason for a failure (errno on Linux), as people read it.
+QString ErrorText(int error);
 
 struct FileInfo {
     FileKind kind = FileKind::Missing;
     qint64 size = 0;
     qint64 modified = 0;      // whole seconds
+    qint64 modifiedNs = 0;    // the same time to the nanosecond
+    qint64 changedNs = 0;     // the last change of contents or properties
     quint32 permissions = 0;  // read, write and execute for owner, group and others
     bool ownerWritable = false;
     FileIdentity identity;
-    bool exists() const { return kind != FileKind::Missing; }
+    int error = 0;  // why it is Missing or Unknown
+    bool exists() const { return kind != FileKind::Missing && kind != FileKind::Unknown; }
+    bool examined() const { return kind != FileKind::Unknown; }
+};
+
+// The outcome of one change on the disk: done, or the system's error.
+struct Status {
+    int error = 0;
+    bool ok() const { return error == 0; }
+    explicit operator bool() const { return ok(); }
 };
 
 // What is at path, as named.
-FileInfo InfoAt(const QByteArray& path, bool followLink = true);
+FileInfo InfoAt(const QByteArray& path, bool followLink = true, Overlay* overlay = nullptr);
+
+// One entry of a folder as it was read: the kind where the file system tells
+// it, otherwise examined (Unknown when that failed).
+using EntryVisit = std::function<void(const char* name, std::size_t size, FileKind kind)>;
 
 // An open file or folder of the platform (a descriptor on Linux); closes
 // once.
@@ -61,14 +85,25 @@ class Handle {
 
 // An open folder. Names given to its functions are single entries of it
 // (no "/"); "." and ".." name the folder itself and its parent.
+//
+// A folder reached through an Overlay answers from the disk as the overlay's
+// effects have left it, and records effects there instead of making them:
+// the preview runs the run's own code over it. Such a folder may exist only
+// in the overlay (virtual).
 class Folder {
   public:
     Folder() = default;
     // The folder as the user named it: links on the way are followed.
-    static Folder openAsNamed(const QByteArray& path);
+    static Folder openAsNamed(const QByteArray& path, Overlay* overlay = nullptr);
 
-    bool valid() const { return handle_.valid(); }
+    bool valid() const { return handle_.valid() || virtual_; }
     const Handle& handle() const { return handle_; }
+    // Why it is not valid: the system's error when it was opened.
+    int openError() const { return openError_; }
+    Overlay* overlay() const { return overlay_; }
+    bool isVirtual() const { return virtual_; }
+    // The folder's own identity, looked at once.
+    FileIdentity identity() const;
 
     // What is at name; a link is looked at itself unless followLink.
     FileInfo info(const char* name, bool followLink) const;
@@ -81,60 +116,96 @@ class Folder {
     // Sets the folder's own permissions.
     bool setPermissions(quint32 permissions) const;
 
+    // Reads every entry but "." and ".." to the end of the folder. 0 when the
+    // whole folder was read; otherwise the system's error, and the entries
+    // visited so far are not all there is.
+    int readEntries(const EntryVisit& visit) const;
+
     // Deletes the file or link at name, but only while name still stands for
     // expected (a thing swapped in meanwhile is kept).
-    bool deleteFile(const char* name, const FileIdentity& expected) const;
+    Status deleteFile(const char* name, const FileIdentity& expected) const;
     // Removes the empty sub-folder name (never a link to one).
-    bool removeFolder(const char* name) const;
-    // "Attributes to normal": adds the owner's write permission to the file
-    // or folder at name; a link is never changed, nor what it points to.
-    // Nothing is done when seen (name looked at already) has it.
-    void addOwnerWrite(const char* name, const FileInfo* seen = nullptr) const;
+    Status removeFolder(const char* name) const;
 
   private:
     friend class FolderCursor;
-    explicit Folder(Handle handle) : handle_(std::move(handle)) {}
+    friend class Overlay;
+    explicit Folder(Handle handle, int openError = 0, Overlay* overlay = nullptr)
+        : handle_(std::move(handle)), openError_(openError), overlay_(overlay) {}
+    static Folder openOnDisk(const QByteArray& path);
+    FileInfo infoOnDisk(const char* name, bool followLink) const;
+    Folder childOnDisk(const char* name) const;
+    int readEntriesOnDisk(const EntryVisit& visit) const;
+
     Handle handle_;
+    int openError_ = 0;
+    Overlay* overlay_ = nullptr;
+    bool virtual_ = false;
+    mutable bool identityKnown_ = false;
+    mutable FileIdentity identity_;
 };
+
+// Whether this process may add and remove entries in the folder, and, with
+// name, delete that entry (a sticky folder), judged without writing: 0, or
+// the system's error the change would meet.
+int WriteAccess(const Folder& folder, const char* name = nullptr);
 
 // Resolves folder paths beneath a root folder, one at a time, keeping the
 // latest open: the files of one folder come one after the other. No link is
 // followed below the root; "." is passed over and ".." may not leave it.
 class FolderCursor {
   public:
-    // How a folder that is missing gets made: the permissions for the folder
-    // at the relative path given (the path up to and including it).
-    using PermissionsFor = std::function<quint32(QByteArrayView relative)>;
+    // How a folder that is missing gets made: the source folder it mirrors
+    // (its permissions, owner, extended attributes, ACLs and time), for the
+    // folder at the relative path given (the path up to and including it);
+    // null makes it as "mkdir" would.
+    using MirrorOf = std::function<const Folder*(QByteArrayView relative)>;
 
     void reset(Folder root);
     const Folder& root() const { return root_; }
 
     // The folder at relative ("" is the root); null when it cannot be
-    // reached. With permissionsFor, missing folders are made on the way.
-    const Folder* reach(QByteArrayView relative, const PermissionsFor* permissionsFor = nullptr);
+    // reached. With mirrorOf, missing folders are made on the way.
+    const Folder* reach(QByteArrayView relative, const MirrorOf* mirrorOf = nullptr);
     // After a reach that failed: whether only missing folders stood in the
     // way (so making them would have reached it).
     bool lastWasMissing() const { return lastMissing_; }
+    int lastError() const { return lastError_; }
 
     // Folders made without full access for their owner get it while files
-    // go in; this gives them their own permissions at last.
+    // go in; this gives them their own permissions at last, and the
+    // modification times of the folders they mirror.
     void finish();
 
   private:
+    Handle makeFolder(int at, const char* name, const QByteArray& path, const MirrorOf& mirrorOf);
+
     struct Fixup {
         QByteArray path;
+        bool setPermissions;  // whether they differ from those during the run
         quint32 permissions;
+        qint64 accessedNs;
+        qint64 modifiedNs;
     };
+    const Folder* reachInOverlay(const QByteArray& path, qsizetype pos, const Folder& from,
+                                 const MirrorOf* mirrorOf);
     Folder root_;
     Folder current_;
     QByteArray currentPath_;  // normalised, relative to the root
     QList<Fixup> fixups_;
     bool lastMissing_ = false;
+    int lastError_ = 0;
 };
 
 // Whether the folder at path looks writable to this process, or, when it is
 // missing, whether its nearest existing folder does (nothing is written).
-bool LooksWritable(const QByteArray& path);
+bool LooksWritable(const QByteArray& path, Overlay* overlay = nullptr);
+
+// Identities that no file on the disk has: things only an overlay made.
+inline constexpr quint64 kVirtualDevice = ~quint64(0);
+inline bool IsVirtual(const FileIdentity& id) {
+    return id.device == kVirtualDevice;
+}
 
 // Permissions that "mkdir" gives a folder with no model.
 inline constexpr quint32 kDefaultFolderPermissions = 0777;
@@ -152,6 +223,20 @@ enum class CopyResult {
     CouldNotPutInPlace,
 };
 
+// A copy's result with the system's error behind it. Made from a result
+// right after the call that failed, it takes that call's error.
+struct CopyOutcome {
+    CopyResult result = CopyResult::Copied;
+    int error = 0;
+    CopyOutcome() = default;
+    CopyOutcome(CopyResult r);  // NOLINT: a result converts, taking errno
+    CopyOutcome(CopyResult r, int e) : result(r), error(e) {}
+    bool ok() const { return result == CopyResult::Copied; }
+    friend bool operator==(const CopyOutcome& o, CopyResult r) { return o.result == r; }
+    // Why it failed, as people read it.
+    QString reason() const;
+};
+
 // A source file held open for copying, with what its name stood for.
 struct SourceFile {
     Handle handle;
@@ -162,16 +247,21 @@ struct SourceFile {
     // meanwhile without looking again first.
     qint64 modifiedNs = 0;
     qint64 changedNs = 0;
+    qint64 accessedNs = 0;
     qint64 allocated = 0;  // bytes of storage; fewer than size means holes
+    quint32 owner = 0;
+    quint32 group = 0;
 };
 
 // Opens name in folder for reading without ever blocking (a FIFO or device
-// is not read). A link is followed only to a regular file, and remembered as
-// the name.
-bool OpenSource(const Folder& folder, const char* name, SourceFile& source);
-// "Attributes to normal" for an open source, unless it was reached through a
-// link.
-void AddOwnerWrite(SourceFile& source);
+// is not read) and never through a link. 0, or the system's error.
+int OpenSource(const Folder& folder, const char* name, SourceFile& source);
+// OpenSource on the disk alone, whatever overlay the folder was reached
+// through.
+int OpenSourceOnDisk(const Folder& folder, const char* name, SourceFile& source);
+// Whether the open source is still as the copy read it (size, modification
+// and change time, through the open file).
+bool SourceUnchanged(const SourceFile& source);
 
 // Called once per block of this size with the bytes done and the total;
 // returning false stops the copy.
@@ -185,29 +275,51 @@ struct CopyRequest {
     FileInfo seen;
     // The copy's permissions before the file-creation mask.
     quint32 permissions = 0666;
+    // For PutEmptyFile: the source whose times, owner, extended attributes
+    // and ACL the copy takes (CopyFileBlocks takes its own source's).
+    const SourceFile* model = nullptr;
 };
 
 // Copies the open source into a new file in the destination folder that
-// takes the name only when it is complete, with the requested permissions
-// from its creation on. Whatever was at the name stays until then, and stays
-// when the copy fails. placed receives the new file's identity.
-CopyResult CopyFileBlocks(SourceFile& source, const CopyRequest& request,
-                          const BlockProgress& progress, FileIdentity* placed = nullptr);
+// takes the name only when it is complete. Before it does, it is a replica
+// of the source where the destination keeps it: holes, modification time to
+// the nanosecond, extended attributes and ACL, owner and group when the run
+// is root's, and the requested permissions, never more than the source's
+// ACL gives and without group permissions when its group is not the
+// source's. What the destination cannot keep is no failure. Whatever was at
+// the name stays until then, and stays when the copy fails. placed receives
+// the new file's identity.
+CopyOutcome CopyFileBlocks(SourceFile& source, const CopyRequest& request,
+                           const BlockProgress& progress, FileIdentity* placed = nullptr);
+
+// Copies the link name of folder as a link with the same text (never read
+// or followed), with its time, and its owner when the run may give it one,
+// into a new link that then takes the request's name. seen is the link as
+// decided: a link changed meanwhile is not copied.
+CopyOutcome CopyLink(const Folder& folder, const char* name, const FileInfo& seen,
+                     const CopyRequest& request, FileIdentity* placed = nullptr);
 
 // Puts an empty file at the name, replacing what is there (not the source
-// itself, not a folder); true when done.
-bool PutEmptyFile(const CopyRequest& request, const FileIdentity* source,
-                  FileIdentity* placed = nullptr);
+// itself, not a folder), a replica of request.model as CopyFileBlocks makes
+// one.
+CopyOutcome PutEmptyFile(const CopyRequest& request, const FileIdentity* source,
+                         FileIdentity* placed = nullptr);
 
 // Writes a probe file under a name that is not there yet (never touching a
 // file that was there before) and removes it again, calling beforeRemoving
 // in between; false when it could not be written.
-bool ProbeWrite(const QByteArray& folder, const std::function<void()>& beforeRemoving = {});
+bool ProbeWrite(const QByteArray& folder, const std::function<void()>& beforeRemoving = {},
+                Overlay* overlay = nullptr);
 
 // Creates every missing folder of path (as "mkdir -p" would).
-void MakeFolderPath(const QByteArray& path);
+void MakeFolderPath(const QByteArray& path, Overlay* overlay = nullptr);
 
 // The file-creation mask applied to these permissions.
 quint32 Masked(quint32 permissions);
+
+// The step in which the file system of folder keeps modification times, in
+// nanoseconds: 2 s on FAT, 1 s on exFAT, 1 ns on most Linux file systems.
+// Two times within one step cannot be told apart there.
+qint64 TimeResolution(const Folder& folder);
 
 }  // namespace zandrel::fs

@@ -1,5 +1,7 @@
 #include "common/Paths.h"
 
+#include <QDir>
+
 #include <QFile>
 #include <type_traits>
 
@@ -73,8 +75,8 @@ QByteArray GetFolderPart(const QByteArray& path) {
     return FolderPart(path);
 }
 
-bool FolderExists(const QByteArray& path) {
-    return fs::InfoAt(path).kind == fs::FileKind::Folder;
+bool FolderExists(const QByteArray& path, fs::Overlay* overlay) {
+    return fs::InfoAt(path, true, overlay).kind == fs::FileKind::Folder;
 }
 bool FolderExists(const QString& path) {
     return FolderExists(EncodePath(path));
@@ -87,14 +89,50 @@ bool PathExists(const QString& path) {
     return PathExists(EncodePath(path));
 }
 
-bool CanWriteToFolder(const QString& folderText, Host& host) {
+bool CanWriteToFolder(const QString& folderText, Host& host, fs::Overlay* overlay) {
     const QString folder = RemoveTrailingSeparator(folderText);
-    if (!fs::ProbeWrite(EncodePath(folder), [&host] { host.yield(); })) {
+    if (!fs::ProbeWrite(
+            EncodePath(folder), [&host] { host.yield(); }, overlay)) {
         host.message(Icon::Exclamation, QStringLiteral("Error"),
                      QStringLiteral("Could not write to the following folder:\r\n\r\n") + folder);
         return false;
     }
     return true;
+}
+
+QByteArray EscapedName(QByteArrayView name) {
+    static const char kHex[] = "0123456789abcdef";
+    QByteArray out;
+    out.reserve(name.size());
+    for (const char c : name) {
+        const auto u = static_cast<unsigned char>(c);
+        if (c == '\\')
+            out.append("\\\\");
+        else if (c == '\t')
+            out.append("\\t");
+        else if (c == '\n')
+            out.append("\\n");
+        else if (c == '\r')
+            out.append("\\r");
+        else if (u < 0x20 || u == 0x7f)
+            out.append("\\x").append(kHex[u >> 4]).append(kHex[u & 15]);
+        else
+            out.append(c);
+    }
+    return out;
+}
+
+// A relative folder from the current folder, so that the structure kept
+// below the root part is the same as when it is written in full.
+QByteArray FromCurrentFolder(const QString& folder) {
+    QByteArray path = EncodePath(folder);
+    if (path.startsWith(kSeparator) || path.isEmpty())
+        return path;
+    while (path.startsWith("./")) path.remove(0, 2);
+    const QByteArray current = EncodePath(QDir::currentPath());
+    if (path == ".")
+        return current;
+    return current.endsWith(kSeparator) ? current + path : current + kSeparator + path;
 }
 
 }  // namespace zandrel

@@ -7,6 +7,10 @@
 
 namespace zandrel {
 
+namespace fs {
+class Overlay;
+}
+
 class Host;
 
 inline constexpr char kSeparator = '/';
@@ -31,13 +35,22 @@ QByteArray EncodePath(const QString& path);
 QString DecodePath(const QByteArray& path);
 
 bool FolderExists(const QString& path);
-bool FolderExists(const QByteArray& path);
+bool FolderExists(const QByteArray& path, fs::Overlay* overlay = nullptr);
 bool PathExists(const QString& path);
 bool PathExists(const QByteArray& path);
 
 // Writes and removes a probe file in the folder. Shows "Could not write to the
 // following folder:" and returns false when that fails. Never touches a file
 // that was there before.
-bool CanWriteToFolder(const QString& folder, Host& host);
+// A name written as text: a backslash and the control characters are
+// escaped (\\ \t \n \r, \xHH for the others), so no name can add a field
+// or a line; other bytes stay as they are.
+QByteArray EscapedName(QByteArrayView name);
+
+// The folder's path as the run reaches it: a relative one is taken from the
+// current folder.
+QByteArray FromCurrentFolder(const QString& folder);
+
+bool CanWriteToFolder(const QString& folder, Host& host, fs::Overlay* overlay = nullptr);
 
 }  // namespace zandrel

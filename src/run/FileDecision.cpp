@@ -1,6 +1,24 @@
 #include "run/FileDecision.h"
 
+#include <algorithm>
+
 namespace zandrel {
+
+namespace {
+
+qint64 FloorDiv(qint64 a, qint64 b) {
+    const qint64 q = a / b;
+    return (a % b != 0 && (a < 0) != (b < 0)) ? q - 1 : q;
+}
+
+// Compared in the destination's steps: FAT keeps a copy's time rounded down
+// to even seconds, and its unchanged source must not look newer than it.
+bool Newer(const fs::FileInfo& a, const fs::FileInfo& b, qint64 step) {
+    step = std::max<qint64>(step, 1);
+    return FloorDiv(a.modifiedNs, step) > FloorDiv(b.modifiedNs, step);
+}
+
+}  // namespace
 
 FileDecision DecideFile(const FileFacts& f, std::optional<ExistingFileRule> rule) {
     using fs::FileKind;
@@ -21,9 +39,9 @@ FileDecision DecideFile(const FileFacts& f, std::optional<ExistingFileRule> rule
                 return FileDecision::SkipExists;
             break;
         case ExistingFileRule::CopyOnlyIfNewer:
-            // Whole seconds; a source that cannot be examined goes on to fail
-            // as a copy rather than vanish as a skip.
-            if (exists && f.source.exists() && f.source.modified <= f.destination.modified)
+            // A source that cannot be examined goes on to fail as a copy
+            // rather than vanish as a skip.
+            if (exists && f.source.exists() && !Newer(f.source, f.destination, f.timeResolution))
                 return FileDecision::SkipNotNewer;
             break;
     }
@@ -32,13 +50,44 @@ FileDecision DecideFile(const FileFacts& f, std::optional<ExistingFileRule> rule
         return FileDecision::PassOver;
     if (f.source.kind == FileKind::Other)
         return FileDecision::FailNotRegular;
+    if (!f.source.exists() || f.sourceOpenError != 0)
+        return FileDecision::FailUnreadable;
     if (!f.destinationReachable)
         return FileDecision::FailUnreachable;
-    if (exists && f.source.exists() && f.source.identity == f.destination.identity)
+    if (exists && f.source.identity == f.destination.identity)
         return FileDecision::FailSameFile;
+    if (f.destination.kind == FileKind::Folder)
+        return FileDecision::FailFolderInTheWay;
+    if (!f.destinationWritable)
+        return FileDecision::FailUnwritable;
     if (exists && f.move && f.destinationPlacedByMove)
         return FileDecision::FailClash;
     return exists ? FileDecision::Overwrite : FileDecision::Copy;
+}
+
+QString DecisionReason(FileDecision decision) {
+    switch (decision) {
+        case FileDecision::FailSameFile:
+            return QStringLiteral("the destination is the file itself");
+        case FileDecision::FailNotRegular:
+            return QStringLiteral("not a regular file");
+        case FileDecision::FailClash:
+            return QStringLiteral("a file this run moved from elsewhere stands at the destination");
+        case FileDecision::FailNoRule:
+            return QStringLiteral("the listing has no existing-file rule");
+        case FileDecision::FailUnreachable:
+            return QStringLiteral("a link or a file stands in the destination's path");
+        case FileDecision::FailUnreadableFolder:
+            return QStringLiteral("the folder could not be read");
+        case FileDecision::FailUnreadable:
+            return QStringLiteral("the file could not be read");
+        case FileDecision::FailUnwritable:
+            return QStringLiteral("the destination folder cannot be written");
+        case FileDecision::FailFolderInTheWay:
+            return QStringLiteral("a folder stands at the destination");
+        default:
+            return {};
+    }
 }
 
 QLatin1StringView DecisionToken(FileDecision decision) {
@@ -67,6 +116,12 @@ QLatin1StringView DecisionToken(FileDecision decision) {
             return QLatin1StringView("fail-unreachable");
         case FileDecision::FailUnreadableFolder:
             return QLatin1StringView("fail-unreadable-folder");
+        case FileDecision::FailUnreadable:
+            return QLatin1StringView("fail-unreadable");
+        case FileDecision::FailUnwritable:
+            return QLatin1StringView("fail-unwritable");
+        case FileDecision::FailFolderInTheWay:
+            return QLatin1StringView("fail-folder-in-the-way");
     }
     return QLatin1StringView("pass");
 }

@@ -3,6 +3,7 @@
 // preview prints it. Both take it from here, so they cannot disagree.
 
 #include <QLatin1StringView>
+#include <QString>
 
 #include <optional>
 
@@ -24,6 +25,9 @@ enum class FileDecision {
     FailNoRule,            // no existing-file rule in force
     FailUnreachable,       // a link or a file stands in the destination's path
     FailUnreadableFolder,  // a folder of the source that could not be listed
+    FailUnreadable,        // the source cannot be examined or opened for reading
+    FailUnwritable,        // the destination's folder cannot take the copy
+    FailFolderInTheWay,    // a folder stands at the destination's name
 };
 
 struct FileFacts {
@@ -34,6 +38,11 @@ struct FileFacts {
     fs::FileInfo destination;              // the same
     bool destinationReachable = true;      // its folder is there or can be made, without links
     bool destinationPlacedByMove = false;  // put there by a Move of this run
+    int sourceOpenError = 0;               // the system's error opening it for reading
+    bool destinationWritable = true;
+    // The destination file system's step for modification times, in
+    // nanoseconds (fs::TimeResolution).
+    qint64 timeResolution = 1;
 };
 
 FileDecision DecideFile(const FileFacts& facts, std::optional<ExistingFileRule> rule);
@@ -46,6 +55,9 @@ inline bool IsSkip(FileDecision d) {
 inline bool IsFailure(FileDecision d) {
     return d >= FileDecision::FailSameFile;
 }
+
+// Why a failing decision fails, as people read it.
+QString DecisionReason(FileDecision decision);
 
 // The decision's word in a preview line.
 QLatin1StringView DecisionToken(FileDecision decision);

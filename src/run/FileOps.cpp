@@ -49,7 +49,7 @@ bool CopyFileBlocks(const QByteArray& source, const QByteArray& destination, Hos
         return false;
     view.BeginFileProgress(before.size);
     fs::SourceFile file;
-    if (!fs::OpenSource(sourceFolder, sourceName.constData(), file))
+    if (fs::OpenSource(sourceFolder, sourceName.constData(), file) != 0)
         return false;
     fs::CopyRequest request;
     request.destination = &destinationFolder;

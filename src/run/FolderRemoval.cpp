@@ -59,14 +59,21 @@ void OrderByLength(List& list, bool descending) {
 
 // Removes the folder name of parent when it is there; false when that
 // fails. Never through a link: a link found at a folder's place is reported.
-bool RemoveIfThere(const fs::Folder* parent, const QByteArray& name) {
-    if (!parent)
+bool RemoveIfThere(const fs::Folder* parent, const QByteArray& name, const QByteArray& path,
+                   const RemovalAttempt& tried) {
+    if (!parent) {
+        if (tried)
+            tried(path, false);
         return false;
-    parent->addOwnerWrite(name.constData());
+    }
     const fs::FileInfo there = parent->info(name.constData(), false);
     if (!there.exists())
         return true;
-    return there.kind == fs::FileKind::Folder && parent->removeFolder(name.constData());
+    const bool removed =
+        there.kind == fs::FileKind::Folder && parent->removeFolder(name.constData()).ok();
+    if (tried)
+        tried(path, removed);
+    return removed;
 }
 
 }  // namespace
@@ -82,12 +89,13 @@ void OrderLongestFirst(QStringList& list, bool descending, int shortestStart) {
 }
 
 QList<QByteArray> RemoveMovedFolders(const QString& sourceFolder, bool includeSubfolders,
-                                     Host& host) {
-    const QByteArray source = EncodePath(sourceFolder);
+                                     Host& host, fs::Overlay* overlay,
+                                     const RemovalAttempt& tried) {
+    const QByteArray source = FromCurrentFolder(sourceFolder);
     SearchResult found;
     if (includeSubfolders)
-        ListFolderTree(source, kAllFolders, found, host);
-    ListSubfolders(FolderList{source}, kAllFolders, found, host);
+        ListFolderTree(source, kAllFolders, found, host, overlay);
+    ListSubfolders(FolderList{source}, kAllFolders, found, host, overlay);
     if (!includeSubfolders && found.Count > 0)
         return {};
 
@@ -100,7 +108,7 @@ QList<QByteArray> RemoveMovedFolders(const QString& sourceFolder, bool includeSu
 
     // Folders below the source are reached from it without links.
     fs::FolderCursor below;
-    below.reset(fs::Folder::openAsNamed(source));
+    below.reset(fs::Folder::openAsNamed(source, overlay));
     const QByteArray prefix = source.endsWith(kSeparator) ? source : source + kSeparator;
     QList<QByteArray> failures;
     for (const QByteArray& folder : working) {
@@ -111,7 +119,7 @@ QList<QByteArray> RemoveMovedFolders(const QString& sourceFolder, bool includeSu
                 ? below.reach(QByteArrayView(folder).sliced(
                       prefix.size(), std::max<qsizetype>(0, cut - prefix.size())))
                 : nullptr;
-        if (!RemoveIfThere(parent, folder.mid(cut + 1)))
+        if (!RemoveIfThere(parent, folder.mid(cut + 1), folder, tried))
             failures.append(kDeleteFailed + folder);
     }
     // The source folder itself, as named.
@@ -120,9 +128,10 @@ QList<QByteArray> RemoveMovedFolders(const QString& sourceFolder, bool includeSu
     const QByteArray above = RemoveTrailingSeparator(GetFolderPart(trimmed));
     const fs::Folder parent = fs::Folder::openAsNamed(trimmed == "/"    ? trimmed
                                                       : above.isEmpty() ? QByteArrayLiteral(".")
-                                                                        : above);
+                                                                        : above,
+                                                      overlay);
     const QByteArray name = trimmed == "/" ? QByteArrayLiteral(".") : GetFileName(trimmed);
-    if (!RemoveIfThere(&parent, name))
+    if (!RemoveIfThere(&parent, name, source, tried))
         failures.append(kDeleteFailed + source);
     return failures;
 }

@@ -6,16 +6,24 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <functional>
 
 namespace zandrel {
 
 class Host;
+namespace fs {
+class Overlay;
+}
 
 // Returns "Delete failed: " + folder for each failed removal, in order. An
 // immediate sub-folder is listed twice with sub-folders included, so a
 // failure there is reported twice.
+// With an overlay the removal is recorded there (a preview); tried hears
+// of every removal attempted, in order, and whether it succeeded.
+using RemovalAttempt = std::function<void(const QByteArray& folder, bool removed)>;
 QList<QByteArray> RemoveMovedFolders(const QString& sourceFolder, bool includeSubfolders,
-                                     Host& host);
+                                     Host& host, fs::Overlay* overlay = nullptr,
+                                     const RemovalAttempt& tried = {});
 
 // Reorders by length, as moving each text of length L to the front for every
 // L from the shortest (searched from shortestStart) up to the longest, or

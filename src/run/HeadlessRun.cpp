@@ -1,4 +1,5 @@
 #include "run/HeadlessRun.h"
+#include "run/Preview.h"
 
 #include <signal.h>
 
@@ -148,43 +149,12 @@ class HeadlessView : public RunView {
     const BackupList& doc_;
 };
 
-// Every Listing decided file by file as a run would, printed as
-// "decision TAB source TAB destination", with the counts after each Listing.
+// Every Listing decided file by file as a run would, printed line by line.
 int PreviewAll(const BackupList& doc, HeadlessHost& host, HeadlessView& view) {
-    SessionFlags flags;
-    flags.CommandLineRun = true;  // no questions, as in an unattended run
-    RunProgress progress;
-    RunState state;
-    RunPhaseValue phase(host);
-    phase.set(RunPhase::Running);
     // Nothing is changed, so a stop signal may simply end it.
     ::signal(SIGINT, SIG_DFL);
     ::signal(SIGTERM, SIG_DFL);
-    ListingTransfer transfer(RunContext{doc, host, view, flags, progress, state, phase});
-    QMap<FileDecision, int> counts;
-    transfer.setPreview(
-        [&](FileDecision d, const QByteArray& source, const QByteArray& destination) {
-            ++counts[d];
-            PrintLine(stdout,
-                      DecisionToken(d).toString().toUtf8() + '\t' + source + '\t' + destination);
-        });
-    for (int row = 0; row < doc.count(); ++row) {
-        counts.clear();
-        switch (transfer.TransferListing(row)) {
-            case ListingOutcome::Done:
-                break;
-            case ListingOutcome::RunEnded:
-                return ExitEndedEarly;
-            case ListingOutcome::Aborted:
-                return ExitAborted;
-        }
-        QByteArray line = "counts";
-        for (int d = int(FileDecision::Copy); d <= int(FileDecision::FailUnreadableFolder); ++d)
-            line += '\t' + DecisionToken(FileDecision(d)).toString().toUtf8() + ' ' +
-                    QByteArray::number(counts.value(FileDecision(d)));
-        PrintLine(stdout, line);
-    }
-    return doc.count() == 0 ? ExitEndedEarly : ExitFinishedClean;
+    return PreviewList(doc, host, view, [](const QByteArray& line) { PrintLine(stdout, line); });
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 #include "run/Transfer.h"
 
-#include <QDateTime>
+#include <QDir>
 
 #include "common/Host.h"
 #include "common/Paths.h"
@@ -34,12 +34,30 @@ std::optional<ExistingFileRule> RuleFromToken(const QString& token) {
 
 // One folder however it is written (a link, ".."), or the same text; on
 // Linux folders differing in case are two folders.
-bool SameFolder(const QString& a, const QString& b) {
+bool SameFolder(const QString& a, const QString& b, fs::Overlay* overlay) {
     if (a == b)
         return true;
-    const fs::FileInfo x = fs::InfoAt(EncodePath(a));
-    const fs::FileInfo y = fs::InfoAt(EncodePath(b));
+    const fs::FileInfo x = fs::InfoAt(EncodePath(a), true, overlay);
+    const fs::FileInfo y = fs::InfoAt(EncodePath(b), true, overlay);
     return x.exists() && y.exists() && x.identity == y.identity;
+}
+
+// The nearest folder of path that is on the disk (a preview's destination
+// may not be there yet): it tells what the destination's disk keeps.
+fs::Folder NearestOnDisk(QByteArray path) {
+    for (;;) {
+        fs::Folder folder = fs::Folder::openAsNamed(path);
+        const qsizetype cut = path.lastIndexOf(kSeparator);
+        if (folder.valid() || cut <= 0)
+            return folder.valid() ? std::move(folder) : fs::Folder::openAsNamed("/");
+        path.truncate(cut);
+    }
+}
+
+QByteArray PlacedKey(const fs::FileIdentity& folder, const QByteArray& name) {
+    QByteArray key(reinterpret_cast<const char*>(&folder), sizeof folder);
+    key.append(name);
+    return key;
 }
 
 }  // namespace
@@ -106,11 +124,13 @@ bool ListingTransfer::prepare() {
         return false;
     };
 
-    if (!FolderExists(w_.sourceFolder))
+    const QByteArray source = FromCurrentFolder(w_.sourceFolder);
+    const QByteArray destination = FromCurrentFolder(w_.destinationFolder);
+    if (!FolderExists(source, overlay_))
         return endRun(QStringLiteral("Source folder was not found"),
                       QStringLiteral(" : Aborted (Source folder was not found)"));
 
-    if (!FolderExists(w_.destinationFolder)) {
+    if (!FolderExists(destination, overlay_)) {
         if (!c_.flags.CommandLineRun) {
             const Answer answer = host.message(
                 Icon::Question, QStringLiteral("Folder not found"),
@@ -120,24 +140,16 @@ bool ListingTransfer::prepare() {
             if (answer != Answer::Yes)
                 return endRun({}, {});
         }
-        if (!preview_)
-            MakeSureDirectoryPathExists(EncodePath(w_.destinationFolder) + kSeparator);
-        if (preview_ ? !fs::LooksWritable(EncodePath(w_.destinationFolder))
-                     : !FolderExists(w_.destinationFolder))
+        fs::MakeFolderPath(destination + kSeparator, overlay_);
+        if (!FolderExists(destination, overlay_))
             return endRun(QStringLiteral("Destination folder could not be created."),
                           QStringLiteral(" : Aborted (Destination folder could not be created)"));
     }
 
-    if (preview_ ? !fs::LooksWritable(EncodePath(w_.destinationFolder))
-                 : !CanWriteToFolder(w_.destinationFolder, host)) {
-        if (preview_)
-            host.message(Icon::Exclamation, QStringLiteral("Error"),
-                         QStringLiteral("Could not write to the following folder:\r\n\r\n") +
-                             RemoveTrailingSeparator(w_.destinationFolder));
+    if (!CanWriteToFolder(DecodePath(destination), host, overlay_))
         return endRun({}, {});
-    }
 
-    if (SameFolder(w_.sourceFolder, w_.destinationFolder))
+    if (SameFolder(DecodePath(source), DecodePath(destination), overlay_))
         return endRun(QStringLiteral("Source/Destination folders are identical."),
                       QStringLiteral(" : Aborted (Source/Destination folders are identical)"));
     return true;
@@ -146,13 +158,14 @@ bool ListingTransfer::prepare() {
 bool ListingTransfer::buildFileList() {
     Host& host = c_.host;
     host.setStatusText(QStringLiteral("Creating list of files to be copied..."));
-    const QByteArray source = EncodePath(w_.sourceFolder);
+    const QByteArray source = FromCurrentFolder(w_.sourceFolder);
     for (;;) {
         result_.Paths.clear();
         result_.UnreadableFolders.clear();
         if (w_.includeSubfolders)
-            ListFilesBelow(source, searchPatterns_, kFoldersAndAll, kOrdinaryFiles, result_, host);
-        ListFiles(FolderList{source}, searchPatterns_, kFoldersAndAll, result_, host);
+            ListFilesBelow(source, searchPatterns_, kFoldersAndAll, kOrdinaryFiles, result_, host,
+                           overlay_);
+        ListFiles(FolderList{source}, searchPatterns_, kFoldersAndAll, result_, host, overlay_);
         if (!host.abortRequested())
             break;
         if (ConfirmAbort(host, c_.phase, c_.flags, c_.state))
@@ -161,20 +174,23 @@ bool ListingTransfer::buildFileList() {
     // Files in a folder that could not be read were never listed: the run
     // must not read as complete.
     QSet<QByteArray> reported;
-    for (const QByteArray& folder : std::as_const(result_.UnreadableFolders)) {
-        const QByteArray path = RemoveTrailingSeparator(folder);
+    for (qsizetype k = 0; k < result_.UnreadableFolders.size(); ++k) {
+        const QByteArray path = RemoveTrailingSeparator(result_.UnreadableFolders.at(k));
         if (!reported.contains(path)) {
             reported.insert(path);
-            addError(kCopyFailed, path);
-            if (preview_)
-                preview_(FileDecision::FailUnreadableFolder, path, {});
+            addError(kCopyFailed, path, result_.UnreadableReasons.value(k));
+            if (events_.decided)
+                events_.decided(FileDecision::FailUnreadableFolder, path, {});
         }
     }
     return true;
 }
 
-void ListingTransfer::addError(const QByteArray& prefix, const QByteArray& path) {
+void ListingTransfer::addError(const QByteArray& prefix, const QByteArray& path,
+                               const QString& reason) {
     c_.state.ErrorList.append(prefix + path);
+    c_.state.ErrorReasons.append(reason);
+    c_.host.noteFailure(c_.state.ErrorList.constLast(), reason);
     c_.view.showErrorCount(static_cast<int>(c_.state.ErrorList.size()));
 }
 
@@ -185,29 +201,60 @@ void ListingTransfer::skip() {
 // The source and destination folders as named, once per Listing; below them
 // no link is ever followed.
 void ListingTransfer::openRoots() {
-    const QByteArray source = EncodePath(w_.sourceFolder);
+    const QByteArray source = FromCurrentFolder(w_.sourceFolder);
     sourcePrefix_ = source.endsWith(kSeparator) ? source : source + kSeparator;
-    destinationBytes_ = EncodePath(w_.destinationFolder);
-    sources_.reset(fs::Folder::openAsNamed(source));
-    destinations_.reset(fs::Folder::openAsNamed(destinationBytes_));
+    destinationBytes_ = FromCurrentFolder(w_.destinationFolder);
+    sources_.reset(fs::Folder::openAsNamed(source, overlay_));
+    destinations_.reset(fs::Folder::openAsNamed(destinationBytes_, overlay_));
+    if (destinations_.root().isVirtual())
+        timeResolution_ = fs::TimeResolution(NearestOnDisk(destinationBytes_));
+    else
+        timeResolution_ = fs::TimeResolution(destinations_.root());
     move_ = w_.action == QLatin1String("Move");
     trackMoved_ = move_ && PatternsToSearch(searchPatterns_).size() > 1;
     moved_.clear();
+    folderIdentityOf_.clear();
+    writable_.clear();
 }
 
-// A destination folder made for the structure takes the permissions of the
-// source folder it mirrors; one above the source folder gets mkdir's.
-quint32 ListingTransfer::mirroredPermissions(const QByteArray& source, qsizetype belowStart,
-                                             QByteArrayView destinationFolder) {
+// Whether copies can be put into the folder, judged once per folder.
+bool ListingTransfer::writable(const fs::Folder& folder) {
+    const fs::FileIdentity id = folder.identity();
+    const QByteArray key(reinterpret_cast<const char*>(&id), sizeof id);
+    const auto it = writable_.constFind(key);
+    if (it != writable_.constEnd())
+        return *it;
+    const bool ok = fs::WriteAccess(folder) == 0;
+    writable_.insert(key, ok);
+    return ok;
+}
+
+// The identity of the folder the cursor reached for this relative path;
+// looked at once per folder.
+fs::FileIdentity ListingTransfer::identityOf(const fs::Folder& folder, QByteArrayView relative,
+                                             bool destination) {
+    QByteArray key(destination ? "d" : "s");
+    key.append(relative.data(), relative.size());
+    const auto it = folderIdentityOf_.constFind(key);
+    if (it != folderIdentityOf_.constEnd())
+        return *it;
+    const fs::FileIdentity id = folder.info().identity;
+    folderIdentityOf_.insert(key, id);
+    return id;
+}
+
+// A destination folder made for the structure mirrors its source folder; one
+// above the source folder is made as mkdir makes it.
+const fs::Folder* ListingTransfer::mirroredFolder(const QByteArray& source, qsizetype belowStart,
+                                                  QByteArrayView destinationFolder) {
     QByteArray mirrored = source.left(belowStart);
     mirrored.append(destinationFolder.data(), destinationFolder.size());
     mirrored.append(kSeparator);
     if (!mirrored.startsWith(sourcePrefix_))
-        return fs::kDefaultFolderPermissions;
+        return nullptr;
     const QByteArrayView relative =
         QByteArrayView(mirrored).sliced(sourcePrefix_.size()).chopped(1);
-    const fs::Folder* folder = sources_.reach(relative);
-    return folder ? folder->info().permissions : fs::kDefaultFolderPermissions;
+    return sources_.reach(relative);
 }
 
 bool ListingTransfer::transferFile(const QByteArray& source, int i, int count) {
@@ -234,62 +281,82 @@ bool ListingTransfer::transferFile(const QByteArray& source, int i, int count) {
     const QByteArrayView belowFolder = QByteArrayView(below).first(std::max<qsizetype>(cut, 0));
     const QByteArray destinationName = below.mid(cut + 1);
     const qsizetype belowStart = source.size() - below.size();
-    const fs::FolderCursor::PermissionsFor permissions = [&](QByteArrayView folder) {
-        return mirroredPermissions(source, belowStart, folder);
+    const fs::FolderCursor::MirrorOf mirror = [&](QByteArrayView folder) {
+        return mirroredFolder(source, belowStart, folder);
     };
-    const fs::Folder* destinationFolder =
-        destinations_.reach(belowFolder, preview_ ? nullptr : &permissions);
-    // A preview makes no folder: one that is only missing would be made.
-    const bool destinationReachable =
-        destinationFolder ||
-        (preview_ && (destinations_.lastWasMissing() || !destinations_.root().valid()));
+    const fs::Folder* destinationFolder = destinations_.reach(belowFolder, &mirror);
 
     FileFacts facts;
     facts.move = move_;
     facts.alreadyMoved = trackMoved_ && moved_.contains(source);
     facts.excluded = exclusionMode_ && IsExcluded(DecodePath(destination), exclusionSuffixes_);
+    facts.timeResolution = timeResolution_;
 
     // The source below its folder, reached the same way.
     const fs::Folder* sourceFolder = nullptr;
     QByteArray sourceName;
     bool belowTopLevel = false;
+    QByteArrayView sourceRelative;
     if (source.startsWith(sourcePrefix_)) {
         const qsizetype nameAt = source.lastIndexOf(kSeparator) + 1;
         sourceName = source.mid(nameAt);
         belowTopLevel = nameAt > sourcePrefix_.size();
-        sourceFolder = sources_.reach(QByteArrayView(source).sliced(
-            sourcePrefix_.size(), std::max<qsizetype>(0, nameAt - 1 - sourcePrefix_.size())));
+        sourceRelative = QByteArrayView(source).sliced(
+            sourcePrefix_.size(), std::max<qsizetype>(0, nameAt - 1 - sourcePrefix_.size()));
+        sourceFolder = sources_.reach(sourceRelative);
     }
     fs::SourceFile file;
+    int openError = 0;
     if (!facts.alreadyMoved && !facts.excluded) {
-        facts.destinationReachable = destinationReachable;
+        facts.destinationReachable = destinationFolder != nullptr;
+        // A link is an entry of its own, at either end: never followed.
         if (destinationFolder)
-            facts.destination = destinationFolder->info(destinationName.constData(), true);
-        if (preview_ && simulated_.contains(destination))
-            facts.destination = simulated_.value(destination);
-        if (facts.destination.exists()) {
+            facts.destination = destinationFolder->info(destinationName.constData(), false);
+        if (move_ && facts.destination.exists() && destinationFolder) {
+            const auto placed = placedByMove_.constFind(
+                PlacedKey(identityOf(*destinationFolder, belowFolder, true), destinationName));
             facts.destinationPlacedByMove =
-                move_ && facts.destination.exists() &&
-                placedByMove_.find(facts.destination.identity) != placedByMove_.end();
+                placed != placedByMove_.constEnd() && *placed == facts.destination.identity;
         }
-        // Below the source folder the walk lists only files, so the source
-        // is opened at once and examined through the open file; one at the
-        // top may be a device, which is never opened. A file that cannot be
-        // opened is examined by name, as is one the rule may well skip (an
-        // unchanged tree run again opens nothing).
+        // Below the source folder the walk lists only files and links, so
+        // the source is opened at once and examined through the open file;
+        // one at the top may be a device, which is never opened. A file that
+        // cannot be opened is examined by name, as is one the rule may well
+        // skip (an unchanged tree run again opens nothing).
         const bool skipped = w_.rule != ExistingFileRule::Overwrite && facts.destination.exists();
-        if (sourceFolder && belowTopLevel && !preview_ && !skipped &&
-            fs::OpenSource(*sourceFolder, sourceName.constData(), file))
-            facts.source = file.info;
-        else if (sourceFolder)
-            facts.source = sourceFolder->info(sourceName.constData(), true);
+        if (sourceFolder && belowTopLevel && !skipped) {
+            openError = fs::OpenSource(*sourceFolder, sourceName.constData(), file);
+            if (openError == 0)
+                facts.source = file.info;
+        }
+        if (sourceFolder && !file.handle.valid())
+            facts.source = sourceFolder->info(sourceName.constData(), false);
+        else if (!sourceFolder)
+            facts.source.error = sources_.lastError();
     }
 
-    const FileDecision decision = DecideFile(facts, w_.rule);
-    if (preview_) {
-        simulate(decision, source, destination);
-        return true;
+    FileDecision decision = DecideFile(facts, w_.rule);
+    // What can be known without writing is decided before anything is done:
+    // can the source be read, can its folder take the copy.
+    if ((decision == FileDecision::Copy || decision == FileDecision::Overwrite) && sourceFolder &&
+        destinationFolder) {
+        if (facts.source.kind == fs::FileKind::File && !file.handle.valid() &&
+            !fs::IsVirtual(file.info.identity) && facts.source.size > 0) {
+            openError = fs::OpenSource(*sourceFolder, sourceName.constData(), file);
+            if (openError == 0 && !(file.info.identity == facts.source.identity))
+                openError = ESTALE;  // another file took the name since it was examined
+            if (openError == 0)
+                facts.source = file.info;
+        }
+        // A link is copied as a link and an empty file made empty: neither
+        // is read.
+        if (facts.source.kind == fs::FileKind::File && facts.source.size > 0)
+            facts.sourceOpenError = openError;
+        facts.destinationWritable = writable(*destinationFolder);
+        decision = DecideFile(facts, w_.rule);
     }
+    if (decision != FileDecision::PassOver && events_.decided)
+        events_.decided(decision, source, destination);
     if (decision == FileDecision::PassOver)
         return true;
     if (IsSkip(decision)) {
@@ -297,79 +364,101 @@ bool ListingTransfer::transferFile(const QByteArray& source, int i, int count) {
         return true;
     }
     if (IsFailure(decision) || !sourceFolder || !destinationFolder) {
-        addError(kCopyFailed, source);
+        int error = !sourceFolder           ? sources_.lastError()
+                    : !destinationFolder    ? destinations_.lastError()
+                    : facts.sourceOpenError ? facts.sourceOpenError
+                                            : facts.source.error;
+        if (error == 0 && decision == FileDecision::FailUnwritable)
+            error = fs::WriteAccess(*destinationFolder);
+        addError(kCopyFailed, source, error ? fs::ErrorText(error) : DecisionReason(decision));
         return true;
     }
-    carryOut(decision, *sourceFolder, sourceName, file, facts, *destinationFolder, destinationName,
-             source);
+    Placement place{*destinationFolder, destinationName,
+                    identityOf(*destinationFolder, belowFolder, true)};
+    carryOut(*sourceFolder, sourceName, sourceRelative, file, facts, place, source);
     return true;
 }
 
-// What the run would have left behind, for the decisions of later files.
-void ListingTransfer::simulate(FileDecision decision, const QByteArray& source,
-                               const QByteArray& destination) {
-    if (decision != FileDecision::PassOver)
-        preview_(decision, source, destination);
-    if (decision != FileDecision::Copy && decision != FileDecision::Overwrite)
-        return;
-    fs::FileInfo made;
-    made.kind = fs::FileKind::File;
-    made.modified = QDateTime::currentSecsSinceEpoch();
-    made.identity = {~quint64(0), ++simulatedCount_};  // no real file has it
-    simulated_.insert(destination, made);
-    if (move_)
-        placedByMove_.insert(made.identity);
-    if (trackMoved_)
-        moved_.insert(source);
-}
-
-void ListingTransfer::carryOut(FileDecision, const fs::Folder& sourceFolder, const QByteArray& name,
-                               fs::SourceFile& file, const FileFacts& facts,
-                               const fs::Folder& destinationFolder,
-                               const QByteArray& destinationName, const QByteArray& source) {
-    const bool opened = file.handle.valid() || fs::OpenSource(sourceFolder, name.constData(), file);
-    // Attributes to normal, never through a link.
-    fs::AddOwnerWrite(file);
-    destinationFolder.addOwnerWrite(destinationName.constData(), &facts.destination);
-
+void ListingTransfer::carryOut(const fs::Folder& sourceFolder, const QByteArray& name,
+                               QByteArrayView sourceRelative, fs::SourceFile& file,
+                               const FileFacts& facts, const Placement& place,
+                               const QByteArray& source) {
     fs::CopyRequest request;
-    request.destination = &destinationFolder;
-    request.name = destinationName.constData();
+    request.destination = &place.folder;
+    request.name = place.name.constData();
     request.seen = facts.destination;
-    // A copy never grants more than its source did.
-    request.permissions = opened ? file.info.permissions : facts.source.permissions;
+    request.permissions = facts.source.permissions;
 
     fs::FileIdentity placed;
-    bool ok = false;
-    const fs::FileInfo& what = opened ? file.info : facts.source;
-    if (what.kind == fs::FileKind::File && what.size == 0) {
-        // An empty regular file is made at the destination rather than copied.
-        ok = fs::PutEmptyFile(request, &what.identity, &placed);
-    } else if (opened) {
-        c_.view.BeginFileProgress(file.info.size);
-        ok = fs::CopyFileBlocks(file, request, RunBlockProgress(c_.host, c_.view, c_.progress),
-                                &placed) == fs::CopyResult::Copied;
-        if (ok)
-            c_.view.EndFileProgress();
+    fs::CopyOutcome outcome;
+    const bool link = facts.source.kind == fs::FileKind::Link;
+    if (link) {
+        outcome = fs::CopyLink(sourceFolder, name.constData(), facts.source, request, &placed);
+    } else {
+        if (!file.handle.valid()) {
+            const int error = fs::OpenSource(sourceFolder, name.constData(), file);
+            // The file decided on, not one put at its name since.
+            if (error == 0 && !(file.info.identity == facts.source.identity))
+                outcome = fs::CopyResult::SourceChanged;
+            else if (error != 0 &&
+                     !(facts.source.kind == fs::FileKind::File && facts.source.size == 0))
+                outcome = fs::CopyOutcome(fs::CopyResult::ReadFailed, error);
+        }
+        // A copy never grants more than its source did.
+        if (file.handle.valid())
+            request.permissions = file.info.permissions;
+        request.model = file.handle.valid() ? &file : nullptr;
+        const fs::FileInfo& what = file.handle.valid() ? file.info : facts.source;
+        if (!outcome.ok()) {
+        } else if (what.kind == fs::FileKind::File && what.size == 0) {
+            // An empty regular file is made at the destination rather than
+            // copied; it needs no reading.
+            outcome = fs::PutEmptyFile(request, &what.identity, &placed);
+        } else {
+            c_.view.BeginFileProgress(file.info.size);
+            outcome = fs::CopyFileBlocks(file, request,
+                                         RunBlockProgress(c_.host, c_.view, c_.progress), &placed);
+            if (outcome.ok())
+                c_.view.EndFileProgress();
+        }
     }
-    if (!ok) {
-        addError(kCopyFailed, source);
+    if (!outcome.ok()) {
+        addError(kCopyFailed, source, outcome.reason());
         return;
     }
     ++c_.state.CopiedCount;
     c_.view.showCopiedCount(c_.state.CopiedCount);
+    // A file put at a name replaces whatever a Move had put there.
+    const QByteArray key = PlacedKey(place.folderIdentity, place.name);
+    placedByMove_.remove(key);
     if (!move_)
         return;
-    placedByMove_.insert(placed);
+    placedByMove_.insert(key, placed);
     if (trackMoved_)
         moved_.insert(source);
-    // Only the file that was copied is deleted, through the folder it was
-    // read from.
-    const fs::FileIdentity copied =
-        opened ? file.nameIdentity : sourceFolder.info(name.constData(), false).identity;
+    // Only the very file that was decided on and copied is deleted, and only
+    // while it is as it was copied: a line added since would be lost.
+    QString reason;
+    if (file.handle.valid() && !fs::SourceUnchanged(file)) {
+        reason = QStringLiteral("the file changed after it was copied");
+    } else if (!file.handle.valid()) {
+        const fs::FileInfo now = sourceFolder.info(name.constData(), false);
+        if (!(now.identity == facts.source.identity) || now.size != facts.source.size ||
+            now.modifiedNs != facts.source.modifiedNs || now.changedNs != facts.source.changedNs)
+            reason = QStringLiteral("the file changed after it was copied");
+    }
     file.handle.reset();
-    if (!sourceFolder.deleteFile(name.constData(), copied))
-        addError(kDeleteFailed, source);
+    if (reason.isEmpty()) {
+        const fs::Status deleted = sourceFolder.deleteFile(name.constData(), facts.source.identity);
+        if (deleted.ok()) {
+            placedByMove_.remove(PlacedKey(identityOf(sourceFolder, sourceRelative, false), name));
+            return;
+        }
+        reason = fs::ErrorText(deleted.error);
+    }
+    addError(kDeleteFailed, source, reason);
+    if (events_.deleteFailed)
+        events_.deleteFailed(source);
 }
 
 ListingOutcome ListingTransfer::TransferListing(int row) {

@@ -9,7 +9,6 @@
 
 #include <functional>
 #include <optional>
-#include <unordered_set>
 
 #include "common/FileSystem.h"
 #include "listing/Listing.h"
@@ -60,13 +59,18 @@ class ListingTransfer {
     // row is 0-based.
     ListingOutcome TransferListing(int row);
 
-    // A preview decides every file exactly as a run and tells the sink
-    // instead of carrying it out: nothing on disk is made, changed or
-    // removed. Its later files see the earlier ones as the run would have
-    // left them.
-    using PreviewSink = std::function<void(FileDecision decision, const QByteArray& source,
-                                           const QByteArray& destination)>;
-    void setPreview(PreviewSink sink) { preview_ = std::move(sink); }
+    // What happens to each file as it happens, for whoever shows it line by
+    // line (the preview).
+    struct Events {
+        std::function<void(FileDecision decision, const QByteArray& source,
+                           const QByteArray& destination)>
+            decided;
+        std::function<void(const QByteArray& source)> deleteFailed;
+    };
+    void setEvents(Events events) { events_ = std::move(events); }
+    // The disk the run works on: with an overlay, the run's effects go there
+    // and the disk itself is left as it is (a preview).
+    void setOverlay(fs::Overlay* overlay) { overlay_ = overlay; }
 
   private:
     struct Working {
@@ -78,10 +82,11 @@ class ListingTransfer {
         bool flatten = false;
         std::optional<ExistingFileRule> rule;  // kept from earlier Listings when unreadable
     };
-    struct IdentityHash {
-        size_t operator()(const fs::FileIdentity& id) const noexcept {
-            return std::hash<quint64>()(id.inode * 31 + id.device);
-        }
+    // Where a copy goes: the destination folder reached, the name in it.
+    struct Placement {
+        const fs::Folder& folder;
+        const QByteArray& name;
+        fs::FileIdentity folderIdentity;
     };
 
     void readFields(const QString& line);
@@ -89,14 +94,16 @@ class ListingTransfer {
     bool buildFileList();
     void openRoots();
     bool transferFile(const QByteArray& source, int i, int count);
-    void carryOut(FileDecision decision, const fs::Folder& sourceFolder, const QByteArray& name,
-                  fs::SourceFile& file, const FileFacts& facts, const fs::Folder& destinationFolder,
-                  const QByteArray& destinationName, const QByteArray& source);
-    quint32 mirroredPermissions(const QByteArray& source, qsizetype belowStart,
-                                QByteArrayView destinationFolder);
-    void addError(const QByteArray& prefix, const QByteArray& path);
+    void carryOut(const fs::Folder& sourceFolder, const QByteArray& name,
+                  QByteArrayView sourceRelative, fs::SourceFile& file, const FileFacts& facts,
+                  const Placement& place, const QByteArray& source);
+    fs::FileIdentity identityOf(const fs::Folder& folder, QByteArrayView relative,
+                                bool destination);
+    const fs::Folder* mirroredFolder(const QByteArray& source, qsizetype belowStart,
+                                     QByteArrayView destinationFolder);
+    void addError(const QByteArray& prefix, const QByteArray& path, const QString& reason);
     void skip();
-    void simulate(FileDecision decision, const QByteArray& source, const QByteArray& destination);
+    bool writable(const fs::Folder& folder);
 
     RunContext c_;
     Working w_;
@@ -109,15 +116,20 @@ class ListingTransfer {
     QByteArray destinationBytes_;  // the destination folder as a path
     fs::FolderCursor sources_;
     fs::FolderCursor destinations_;
+    qint64 timeResolution_ = 1;  // of the destination's file system
     // A file listed twice (by two patterns) is moved only once.
     bool trackMoved_ = false;
     QSet<QByteArray> moved_;
-    // Files a Move of this run put in place: never replaced by another.
-    std::unordered_set<fs::FileIdentity, IdentityHash> placedByMove_;
+    // Files a Move of this run put in place, by folder identity and name
+    // (PlacedKey): never replaced by another. A file put at the name later,
+    // or deleted, is forgotten, so a new file that gets the freed identity
+    // back is not taken for one.
+    QHash<QByteArray, fs::FileIdentity> placedByMove_;
+    QHash<QByteArray, fs::FileIdentity> folderIdentityOf_;  // per Listing
 
-    PreviewSink preview_;
-    QHash<QByteArray, fs::FileInfo> simulated_;  // destinations a preview's copies made
-    quint64 simulatedCount_ = 0;
+    QHash<QByteArray, bool> writable_;  // per destination folder, per Listing
+    Events events_;
+    fs::Overlay* overlay_ = nullptr;
 };
 
 }  // namespace zandrel

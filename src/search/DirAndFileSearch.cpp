@@ -44,7 +44,16 @@ void SetCount(SearchResult& result) {
 // operation returns false when it saw an abort request.
 class Walk {
   public:
-    Walk(Host& host, QList<QByteArray>& unreadable) : host_(host), unreadable_(unreadable) {}
+    Walk(Host& host, SearchResult& result, fs::Overlay* overlay)
+        : host_(host), result_(result), overlay_(overlay) {}
+
+    // Folders below root are reached from it through open folders, never
+    // through a link: a folder swapped for a link after it was listed is
+    // not read. Others (the folders as named) are opened as named.
+    void setRoot(const QByteArray& root) {
+        rootPrefix_ = SearchFolder(root);
+        below_.reset(fs::Folder::openAsNamed(root, overlay_));
+    }
 
     bool subfolders(const FolderList& folders, int attributes, QList<QByteArray>& out) {
         QSet<QByteArray> used;
@@ -72,6 +81,7 @@ class Walk {
         const QByteArray folder = SearchFolder(root);
         if (folder.isEmpty())
             return true;
+        setRoot(folder);
         struct Level {
             QList<QByteArray> subfolders;
             qsizetype next = 0;
@@ -120,7 +130,7 @@ class Walk {
             if (listings && static_cast<std::size_t>(i) < listings->size())
                 listing = &(*listings)[static_cast<std::size_t>(i)];
             else
-                reader_.read(folder, DirectoryReader::needsLinkTargets(attributes), own);
+                readFolder(folder, own);
             // One reading of the folder serves all of its patterns.
             for (const PatternMatcher& pattern : patterns) {
                 host_.yield();
@@ -129,30 +139,46 @@ class Walk {
                                     out.append(Joined(folder, name, size));
                                 });
             }
-            if (listing == &own && !own.readable())
-                unreadable_.append(folder);
             if (listing != &own)
                 *listing = DirectoryListing();
         }
         return true;
     }
 
-    // Link targets are looked up when either attribute set needs them, so
-    // that listings kept from the tree serve the file listing as well.
-    void alsoResolveLinksFor(int attributes) {
-        resolveLinks_ = resolveLinks_ || DirectoryReader::needsLinkTargets(attributes);
+  private:
+    const fs::Folder* reach(const QByteArray& folder) {
+        if (!rootPrefix_.isEmpty() && folder.startsWith(rootPrefix_)) {
+            QByteArrayView relative = QByteArrayView(folder).sliced(rootPrefix_.size());
+            if (relative.endsWith('/'))
+                relative.chop(1);
+            return below_.reach(relative);
+        }
+        named_ = fs::Folder::openAsNamed(folder, overlay_);
+        return named_.valid() ? &named_ : nullptr;
     }
 
-  private:
+    // A folder that cannot be opened or read to its end lists nothing and
+    // is recorded, with the reason, so the list is not taken for complete.
+    bool readFolder(const QByteArray& folder, DirectoryListing& listing) {
+        const fs::Folder* open = reach(folder);
+        const int error =
+            open ? DirectoryReader::read(*open, listing)
+                 : (rootPrefix_.isEmpty() || !folder.startsWith(rootPrefix_) ? named_.openError()
+                                                                             : below_.lastError());
+        if (open && error == 0)
+            return true;
+        listing = DirectoryListing();
+        result_.UnreadableFolders.append(folder);
+        result_.UnreadableReasons.append(fs::ErrorText(error));
+        return false;
+    }
+
     // The folder's immediate subfolders; a link to a folder is passed over,
     // so the walk can neither loop nor leave the folder it started in.
     void subfoldersOf(const QByteArray& folder, int attributes, DirectoryListing& listing,
                       QList<QByteArray>& out) {
-        if (!reader_.read(folder, resolveLinks_ || DirectoryReader::needsLinkTargets(attributes),
-                          listing)) {
-            unreadable_.append(folder);
+        if (!readFolder(folder, listing))
             return;
-        }
         listing.search(everything_, attributes,
                        [&](const char* name, std::size_t size, std::uint16_t props) {
                            host_.yield();
@@ -164,10 +190,12 @@ class Walk {
     }
 
     Host& host_;
-    QList<QByteArray>& unreadable_;
-    DirectoryReader reader_;
+    SearchResult& result_;
+    fs::Overlay* overlay_;
+    QByteArray rootPrefix_;
+    fs::FolderCursor below_;
+    fs::Folder named_;
     const PatternMatcher everything_{QStringLiteral("*.*")};
-    bool resolveLinks_ = false;
 };
 
 }  // namespace
@@ -176,26 +204,27 @@ bool AbortRequested(const Host& host) {
     return host.abortRequested();
 }
 
-void ListSubfolders(const FolderList& folders, int attributes, SearchResult& result, Host& host) {
-    if (Walk(host, result.UnreadableFolders).subfolders(folders, attributes, result.Paths))
+void ListSubfolders(const FolderList& folders, int attributes, SearchResult& result, Host& host,
+                    fs::Overlay* overlay) {
+    if (Walk(host, result, overlay).subfolders(folders, attributes, result.Paths))
         SetCount(result);
 }
 
-void ListFolderTree(const QByteArray& folder, int attributes, SearchResult& result, Host& host) {
-    if (Walk(host, result.UnreadableFolders).tree(folder, attributes, result.Paths))
+void ListFolderTree(const QByteArray& folder, int attributes, SearchResult& result, Host& host,
+                    fs::Overlay* overlay) {
+    if (Walk(host, result, overlay).tree(folder, attributes, result.Paths))
         SetCount(result);
 }
 
 void ListFiles(const FolderList& folders, const QString& patterns, int attributes,
-               SearchResult& result, Host& host) {
-    if (Walk(host, result.UnreadableFolders).files(folders, patterns, attributes, result.Paths))
+               SearchResult& result, Host& host, fs::Overlay* overlay) {
+    if (Walk(host, result, overlay).files(folders, patterns, attributes, result.Paths))
         SetCount(result);
 }
 
 void ListFilesBelow(const QByteArray& folder, const QString& patterns, int folderAttributes,
-                    int fileAttributes, SearchResult& result, Host& host) {
-    Walk walk(host, result.UnreadableFolders);
-    walk.alsoResolveLinksFor(fileAttributes);
+                    int fileAttributes, SearchResult& result, Host& host, fs::Overlay* overlay) {
+    Walk walk(host, result, overlay);
     FolderList folders;
     // Each folder is read once: the listings read while collecting the
     // folders serve the file listing too.

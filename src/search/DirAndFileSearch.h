@@ -10,6 +10,9 @@
 namespace zandrel {
 
 class Host;
+namespace fs {
+class Overlay;
+}
 
 struct SearchResult {
     qint32 Count = 0;         // entries in Paths when the last listing completed
@@ -17,6 +20,7 @@ struct SearchResult {
     // Folders that could not be read (each once, with its closing "/"), so
     // that files left out with them are not taken for a complete list.
     QList<QByteArray> UnreadableFolders;
+    QList<QString> UnreadableReasons;  // the system's reason, for each of them
 };
 
 // Sums of these make an attribute set; read-only never keeps an entry out.
@@ -27,11 +31,15 @@ using FolderList = QList<QByteArray>;
 // True while the Start button reads "Aborting...".
 bool AbortRequested(const Host& host);
 
-void ListSubfolders(const FolderList& folders, int attributes, SearchResult& result, Host& host);
-void ListFolderTree(const QByteArray& folder, int attributes, SearchResult& result, Host& host);
+// With an overlay the folders are read as its effects have left them.
+void ListSubfolders(const FolderList& folders, int attributes, SearchResult& result, Host& host,
+                    fs::Overlay* overlay = nullptr);
+void ListFolderTree(const QByteArray& folder, int attributes, SearchResult& result, Host& host,
+                    fs::Overlay* overlay = nullptr);
 void ListFiles(const FolderList& folders, const QString& patterns, int attributes,
-               SearchResult& result, Host& host);
+               SearchResult& result, Host& host, fs::Overlay* overlay = nullptr);
 void ListFilesBelow(const QByteArray& folder, const QString& patterns, int folderAttributes,
-                    int fileAttributes, SearchResult& result, Host& host);
+                    int fileAttributes, SearchResult& result, Host& host,
+                    fs::Overlay* overlay = nullptr);
 
 }  // namespace zandrel

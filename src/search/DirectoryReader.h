@@ -1,7 +1,7 @@
 #pragma once
-// The platform's directory search on Linux: reads one folder's entries with
-// their properties, and searches them in a fixed order. Each folder is read
-// to its end and closed before the caller opens another.
+// The directory search: one folder's entries with their properties, read
+// through the file layer, searched in a fixed order. Each folder is read to
+// its end and closed before the caller opens another.
 
 #include <QByteArray>
 #include <QString>
@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "common/UniqueFd.h"
+#include "common/FileSystem.h"
 #include "search/PatternMatcher.h"
 
 namespace zandrel {
@@ -19,7 +19,7 @@ enum EntryProperty : std::uint16_t {
     PropHidden = 2,
     PropSystem = 4,
     PropFolder = 16,
-    PropLink = 0x100,  // a symbolic link; its other properties are its target's
+    PropLink = 0x100,  // a symbolic link: an entry of its own, neither folder nor system
 };
 
 // The entries of one folder as read, without "." and "..", in byte order of
@@ -55,25 +55,9 @@ class DirectoryListing {
 
 class DirectoryReader {
   public:
-    // Reads the folder (a path ending with "/") into listing. Link targets
-    // are looked up only when resolveLinks is set, as only an attribute set
-    // that can keep an entry out needs them. False when the folder cannot be
-    // read; the listing is then empty.
-    bool read(const QByteArray& folder, bool resolveLinks, DirectoryListing& listing);
-
-    // Whether an attribute set needs link targets to decide what it keeps.
-    static bool needsLinkTargets(int attributes) {
-        constexpr int kAll = PropHidden | PropSystem | PropFolder;
-        return (attributes & kAll) != kAll;
-    }
-
-  private:
-    UniqueFd openFolder(const QByteArray& path);
-
-    std::vector<char> buffer_;
-    // The last folder opened whose path is too long for one system call.
-    QByteArray deepPath_;
-    UniqueFd deepFd_;
+    // Reads the open folder into listing: 0, or the system's error, and then
+    // the listing is empty (a folder read only in part is not complete).
+    static int read(const fs::Folder& folder, DirectoryListing& listing);
 };
 
 template <typename Visit>

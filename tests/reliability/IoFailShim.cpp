@@ -2,6 +2,9 @@
 // purpose. Only calls on descriptors whose path contains ZANDREL_FAIL_MATCH
 // count:
 //   ZANDREL_FAIL_OP=read|write  ZANDREL_FAIL_NTH=N   the Nth such call fails
+//   ZANDREL_FAIL_OP=readdir                          the Nth reading of folder
+//                                                    entries fails; each reading
+//                                                    then returns a few entries
 //   ZANDREL_FAIL_ERRNO=5                             with this errno (EIO)
 //   ZANDREL_DELAY_US=N                               each such call waits
 //   ZANDREL_NO_COPY_FILE_RANGE=1                     copy_file_range: ENOSYS
@@ -21,6 +24,8 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <dirent.h>
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -32,6 +37,7 @@ struct Config {
     const char* match = nullptr;
     bool failReads = false;
     bool failWrites = false;
+    bool failReaddir = false;
     long nth = 0;
     int error = EIO;
     long delayMicroseconds = 0;
@@ -45,6 +51,7 @@ const Config& config() {
         if (const char* op = std::getenv("ZANDREL_FAIL_OP")) {
             c.failReads = std::strcmp(op, "read") == 0;
             c.failWrites = std::strcmp(op, "write") == 0;
+            c.failReaddir = std::strcmp(op, "readdir") == 0;
         }
         if (const char* n = std::getenv("ZANDREL_FAIL_NTH"))
             c.nth = std::atol(n);
@@ -60,6 +67,7 @@ const Config& config() {
 
 std::atomic<long> gReads{0};
 std::atomic<long> gWrites{0};
+std::atomic<long> gReaddirs{0};
 std::atomic<bool> gLastOpenMatched{false};
 constexpr int kMaxFd = 65536;
 std::atomic<bool> gUnnamedMatches[kMaxFd];
@@ -212,6 +220,20 @@ ssize_t copy_file_range(int in, loff_t* inOffset, int out, loff_t* outOffset, si
     if (injected(true, in) || injected(false, out))
         return -1;
     return real(in, inOffset, out, outOffset, n, flags);
+}
+
+ssize_t getdents64(int fd, void* buf, size_t n) {
+    static const auto real = next<ssize_t (*)(int, void*, size_t)>("getdents64");
+    const Config& c = config();
+    if (c.failReaddir && matches(fd)) {
+        // A few entries at a time, so the failure comes part way.
+        n = std::min<size_t>(n, 512);
+        if (++gReaddirs == c.nth) {
+            errno = c.error;
+            return -1;
+        }
+    }
+    return real(fd, buf, n);
 }
 
 }  // extern "C"

@@ -244,3 +244,17 @@ TEST_F(ProgramFaultTest, TerminatedInTheMiddleOfAFileAbortsCleanly) {
 }
 
 }  // namespace
+
+TEST_F(ProgramFaultTest, AFolderWhoseReadingFailsPartWayIsAFailureNotAShortList) {
+    for (int i = 0; i < 500; ++i)
+        file(src(("many/f" + QByteArray::number(i) + ".txt").constData()), "x");
+    writeMoveList();
+    start({{QStringLiteral("ZANDREL_FAIL_MATCH"), QStringLiteral("/many")},
+           {QStringLiteral("ZANDREL_FAIL_OP"), QStringLiteral("readdir")},
+           {QStringLiteral("ZANDREL_FAIL_NTH"), QStringLiteral("3")}});
+    const Finished f = finish();
+    EXPECT_EQ(f.status, 1) << f.err.toStdString();
+    // Then the folder removal's entries, as the folder still holds its files.
+    EXPECT_EQ(loggedErrors().value(0), "Copy failed: " + src("many"));
+    EXPECT_EQ(NewCompleteCopies(check), 0);
+}

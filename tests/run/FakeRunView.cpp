@@ -26,6 +26,8 @@ void FakeRunView::ShowBlockProgress(qint64 position, qint64 length) {
 
 void FakeRunView::EndFileProgress() {
     events << QStringLiteral("end");
+    if (onEnd)
+        onEnd();
 }
 
 void FakeRunView::showCopiedCount(int copiedCount) {

@@ -38,6 +38,7 @@ class FakeRunView : public RunView {
     QList<bool> selected;
     int rows = 0;                   // selectAll selects this many
     std::function<void()> onBlock;  // after each ShowBlockProgress is recorded
+    std::function<void()> onEnd;    // after a file's copy is complete
     bool recordBlocks = true;       // off for huge files: only counted
 
     // Record. Events read like "block 4096/10000", "copied 2", "restore".

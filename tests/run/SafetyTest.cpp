@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <QDirIterator>
+#include <QFileInfo>
 #include <QProcess>
 
 #include "common/FileSystem.h"
@@ -312,3 +313,175 @@ TEST_F(SafetyTest, FilesBeyondThePathLimitAreCopiedAndMoved) {
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------------------
+// Never act on what was not examined, never report what did not happen
+
+TEST_F(SafetyTest, AFolderSwappedForALinkAfterItWasListedIsNeverWalkedThrough) {
+    t.write(QStringLiteral("src/a/ok.txt"), "ok");
+    t.write(QStringLiteral("private/secret.txt"), "secret");
+    add(listing());
+    bool swapped = false;
+    host.onYield = [&] {
+        // src is read to its end before it is searched: a is listed as a
+        // folder, then becomes a link before it is read.
+        if (swapped || !host.statusText.startsWith(QLatin1String("Creating")))
+            return;
+        swapped = true;
+        ASSERT_TRUE(QDir().rename(t.path(QStringLiteral("src/a")), t.path(QStringLiteral("a2"))));
+        ASSERT_TRUE(
+            QFile::link(t.path(QStringLiteral("private")), t.path(QStringLiteral("src/a"))));
+    };
+    run();
+    ASSERT_TRUE(swapped);
+    EXPECT_EQ(errorEntries(),
+              QStringList{QStringLiteral("Copy failed: ") + t.path(QStringLiteral("src/a"))});
+    // At most the link itself is copied, as a link.
+    QDirIterator it(t.path(QStringLiteral("dst")), QDir::Files | QDir::Hidden,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) EXPECT_FALSE(it.next().endsWith(QLatin1String("secret.txt")));
+}
+
+struct ChangedSourceCase {
+    const char* name;
+    std::function<void(const TempTree&)> duringMove;  // once the copy is complete
+    QByteArray sourceAfter;                           // "" when it must be gone
+};
+
+class ChangedSourceTest : public SafetyTest,
+                          public ::testing::WithParamInterface<ChangedSourceCase> {};
+
+TEST_P(ChangedSourceTest, AMoveDeletesOnlyTheFileItCopiedAsItCopiedIt) {
+    const ChangedSourceCase c = GetParam();
+    t.write(QStringLiteral("src/sub/f.log"), QByteArray(10000, 'a'));
+    Listing l = listing();
+    l.Action = ListingAction::Move;
+    add(l);
+    view.onEnd = [&] { c.duringMove(t); };
+    const RunResult r = run();
+    EXPECT_EQ(r.copiedCount, 1);
+    EXPECT_EQ(ReadBytes(EncodePath(dstOf(QStringLiteral("src/sub/f.log")))),
+              QByteArray(10000, 'a'));
+    if (c.sourceAfter.isEmpty()) {
+        EXPECT_FALSE(t.exists(QStringLiteral("src/sub/f.log")));
+        EXPECT_EQ(errorEntries(), QStringList());
+    } else {
+        EXPECT_EQ(t.read(QStringLiteral("src/sub/f.log")), c.sourceAfter);
+        // The folders it leaves are reported after it.
+        EXPECT_EQ(errorEntries().value(0),
+                  QStringLiteral("Delete failed: ") + t.path(QStringLiteral("src/sub/f.log")));
+        EXPECT_TRUE(errorEntries().filter(QStringLiteral("Copy failed")).isEmpty());
+        EXPECT_FALSE(driver.state().ErrorReasons.value(0).isEmpty());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ChangedSourceTest,
+    ::testing::Values(
+        ChangedSourceCase{"unchanged", [](const TempTree&) {}, {}},
+        ChangedSourceCase{"a line appended",
+                          [](const TempTree& tree) {
+                              QFile f(tree.path(QStringLiteral("src/sub/f.log")));
+                              ASSERT_TRUE(f.open(QIODevice::Append));
+                              f.write("late line\n");
+                          },
+                          QByteArray(10000, 'a') + "late line\n"},
+        ChangedSourceCase{
+            "another file renamed over it",
+            [](const TempTree& tree) {
+                tree.write(QStringLiteral("src/other"), "not copied");
+                ASSERT_EQ(
+                    ::rename(EncodePath(tree.path(QStringLiteral("src/other"))).constData(),
+                             EncodePath(tree.path(QStringLiteral("src/sub/f.log"))).constData()),
+                    0);
+            },
+            "not copied"}),
+    [](const auto& p) {
+        return QString::fromLatin1(p.param.name).replace(u' ', u'_').toStdString();
+    });
+
+TEST_F(SafetyTest, AFileACopyPutOverAMovedOneIsNotTakenForTheMovedOne) {
+    for (const char* folder : {"m1", "c", "m2"})
+        t.write(QString::fromLatin1(folder) + QStringLiteral("/sub/f.txt"), folder);
+    for (const char* folder : {"m1", "c", "m2"}) {
+        Listing l = listing(QString::fromLatin1(folder), QStringLiteral("flat"));
+        l.CopyJustFiles = true;
+        l.Action = folder[0] == 'm' ? ListingAction::Move : ListingAction::Copy;
+        add(l);
+    }
+    const RunResult r = run();
+    EXPECT_EQ(errorEntries(), QStringList());
+    EXPECT_EQ(r.copiedCount, 3);
+    EXPECT_EQ(t.read(QStringLiteral("flat/f.txt")), "m2");
+}
+
+TEST_F(SafetyTest, ARelativeSourceFolderIsTheFolderInTheCurrentFolder) {
+    t.write(QStringLiteral("src/sub/a.txt"), "a");
+    const QString previous = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(t.root()));
+    for (const char* source : {"src", "./src"}) {
+        Listing l = listing();
+        l.SourceFolder = QLatin1String(source);
+        add(l);
+    }
+    const RunResult r = run();
+    QDir::setCurrent(previous);
+    EXPECT_EQ(errorEntries(), QStringList());
+    EXPECT_EQ(r.copiedCount, 2);
+    EXPECT_EQ(ReadBytes(EncodePath(dstOf(QStringLiteral("src/sub/a.txt")))), "a");
+}
+
+TEST_F(SafetyTest, AFileThatCannotBeReadFailsWithItsReason) {
+    t.write(QStringLiteral("src/sub/closed.txt"), "x");
+    Chmod(t.path(QStringLiteral("src/sub/closed.txt")), 0);
+    add(listing());
+    {
+        AsNobody nobody(t.root());
+        run();
+    }
+    if (::geteuid() == 0 && errorEntries().isEmpty())
+        GTEST_SKIP() << "privileges could not be dropped";
+    EXPECT_EQ(errorEntries(), QStringList{QStringLiteral("Copy failed: ") +
+                                          t.path(QStringLiteral("src/sub/closed.txt"))});
+    EXPECT_EQ(driver.state().ErrorReasons, QList<QString>{fs::ErrorText(EACCES)});
+}
+
+struct LinkCopyCase {
+    const char* name;
+    ListingAction action;
+};
+
+class LinkCopyTest : public SafetyTest, public ::testing::WithParamInterface<LinkCopyCase> {};
+
+TEST_P(LinkCopyTest, ALinkIsCopiedAsALinkWhereverItLeads) {
+    t.write(QStringLiteral("target/private.txt"), "root's");
+    const QStringList texts{t.path(QStringLiteral("target/private.txt")),
+                            t.path(QStringLiteral("target")), QStringLiteral("../nowhere")};
+    const QStringList names{QStringLiteral("src/sub/to-file"), QStringLiteral("src/sub/to-folder"),
+                            QStringLiteral("src/dangling")};
+    for (qsizetype i = 0; i < names.size(); ++i) {
+        t.mkdir(GetFolderPart(names[i]));
+        ASSERT_EQ(
+            ::symlink(EncodePath(texts[i]).constData(), EncodePath(t.path(names[i])).constData()),
+            0);
+    }
+    Listing l = listing();
+    l.Action = GetParam().action;
+    add(l);
+    const RunResult r = run();
+    EXPECT_EQ(r.copiedCount, 3);
+    EXPECT_TRUE(errorEntries().filter(QStringLiteral("Copy failed")).isEmpty());
+    for (qsizetype i = 0; i < names.size(); ++i) {
+        char text[4096];
+        const ssize_t n =
+            ::readlink(EncodePath(dstOf(names[i])).constData(), text, sizeof text - 1);
+        EXPECT_EQ(QByteArray(text, std::max<ssize_t>(n, 0)), EncodePath(texts[i]));
+        EXPECT_EQ(QFileInfo(t.path(names[i])).isSymLink(), l.Action == ListingAction::Copy);
+    }
+    EXPECT_EQ(t.read(QStringLiteral("target/private.txt")), "root's");
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, LinkCopyTest,
+                         ::testing::Values(LinkCopyCase{"Copy", ListingAction::Copy},
+                                           LinkCopyCase{"Move", ListingAction::Move}),
+                         [](const auto& p) { return std::string(p.param.name); });

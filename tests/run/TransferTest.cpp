@@ -92,11 +92,11 @@ struct RuleCase {
 
 class ExistingFileRuleTest : public RunFixture, public ::testing::WithParamInterface<RuleCase> {};
 
-TEST_P(ExistingFileRuleTest, CopiesOrSkipsByRuleAndWholeSeconds) {
+TEST_P(ExistingFileRuleTest, CopiesOrSkipsByRuleAndTime) {
     const RuleCase c = GetParam();
     constexpr qint64 kSourceTime = 1700000000;
     t.write(QStringLiteral("src/f.txt"), "new contents");
-    // Sub-second parts differ but are not compared.
+    // In the same second, but later: an edit made right after a copy.
     SetMtime(t.path(QStringLiteral("src/f.txt")), kSourceTime, 800000000);
     if (c.existing != Existing::Missing) {
         t.write(QStringLiteral("dst/f.txt"), "old");
@@ -136,7 +136,7 @@ INSTANTIATE_TEST_SUITE_P(
                       RuleCase{ExistingFileRule::SkipFile, Existing::Newer, false},
                       RuleCase{ExistingFileRule::CopyOnlyIfNewer, Existing::Missing, true},
                       RuleCase{ExistingFileRule::CopyOnlyIfNewer, Existing::Older, true},
-                      RuleCase{ExistingFileRule::CopyOnlyIfNewer, Existing::SameSecond, false},
+                      RuleCase{ExistingFileRule::CopyOnlyIfNewer, Existing::SameSecond, true},
                       RuleCase{ExistingFileRule::CopyOnlyIfNewer, Existing::Newer, false}));
 
 TEST_F(TransferTest, CopyOnlyIfNewerSkipsEverythingOnARunAfterACopy) {
@@ -149,7 +149,7 @@ TEST_F(TransferTest, CopyOnlyIfNewerSkipsEverythingOnARunAfterACopy) {
     l.Filter = QStringLiteral("*.txt");
     add(l);
     EXPECT_EQ(run().copiedCount, 2);
-    // The copies carry the time of the copy, so nothing is newer now.
+    // The copies carry their sources' times, so nothing is newer now.
     const RunResult again = run();
     EXPECT_EQ(again.copiedCount, 0);
     EXPECT_EQ(view.skipped, 2);
@@ -450,21 +450,25 @@ TEST_F(TransferTest, MoveDeletesEachSourceAfterItsCopy) {
     EXPECT_FALSE(t.exists(QStringLiteral("src")));
 }
 
-TEST_F(TransferTest, AttributesOfBothFilesAreSetToNormalBeforeTheCopy) {
-    t.write(QStringLiteral("src/ro.txt"), "new");
-    t.write(QStringLiteral("dst/ro.txt"), "old");
-    const QByteArray source = EncodePath(t.path(QStringLiteral("src/ro.txt")));
-    ASSERT_EQ(::chmod(source.constData(), 0444), 0);
-    ASSERT_EQ(::chmod(EncodePath(t.path(QStringLiteral("dst/ro.txt"))).constData(), 0444), 0);
+TEST_F(TransferTest, NeitherTheSourceNorTheFileItReplacesIsReModed) {
+    const mode_t modes[] = {0444, 04555, 02550};
     Listing l = listing();
     l.CopyJustFiles = true;
-    l.Filter = QStringLiteral("*.txt");
     add(l);
-    EXPECT_EQ(run().copiedCount, 1);
-    struct stat st {};
-    ASSERT_EQ(::stat(source.constData(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0644u);
-    EXPECT_EQ(t.read(QStringLiteral("dst/ro.txt")), "new");
+    for (const mode_t mode : modes) {
+        const QString name = QString::number(mode, 8) + QStringLiteral(".txt");
+        t.write(QStringLiteral("src/") + name, "new");
+        t.write(QStringLiteral("dst/") + name, "old");
+        ASSERT_EQ(::chmod(EncodePath(t.path(QStringLiteral("src/") + name)).constData(), mode), 0);
+    }
+    EXPECT_EQ(run().copiedCount, 3);
+    for (const mode_t mode : modes) {
+        const QString name = QString::number(mode, 8) + QStringLiteral(".txt");
+        struct stat st {};
+        ASSERT_EQ(::stat(EncodePath(t.path(QStringLiteral("src/") + name)).constData(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, mode);
+        EXPECT_EQ(t.read(QStringLiteral("dst/") + name), "new");
+    }
 }
 
 TEST_F(TransferTest, ARuleThatCannotBeReadKeepsTheRuleOfTheListingBefore) {

@@ -211,16 +211,19 @@ TEST_P(AttributeSets, TheSameBelowAFolder) {
     EXPECT_EQ(names, SplitBars(GetParam().kept));
 }
 
-// Hidden: a leading "."; system: neither a file nor a folder (a FIFO, a
-// dangling link); a link counts as its target; read-only keeps nothing out.
+// Hidden: a leading "."; system: a FIFO, socket or device; a link is an
+// entry of its own, neither folder nor system, wherever it leads; read-only
+// keeps nothing out.
 INSTANTIATE_TEST_SUITE_P(
     Linux, AttributeSets,
     ::testing::Values(
-        KeepCase{0, "file|readonly|tofile"}, KeepCase{1, "file|readonly|tofile"},
-        KeepCase{2, ".hidden|file|readonly|tofile"}, KeepCase{3, ".hidden|file|readonly|tofile"},
-        KeepCase{4, "dangling|fifo|file|readonly|tofile"},
-        KeepCase{16, ".|..|dir|file|readonly|todir|tofile"},
-        KeepCase{18, ".|..|.hidden|.hiddendir|dir|file|readonly|todir|tofile"},
+        KeepCase{0, "dangling|file|readonly|todir|tofile"},
+        KeepCase{1, "dangling|file|readonly|todir|tofile"},
+        KeepCase{2, ".hidden|dangling|file|readonly|todir|tofile"},
+        KeepCase{3, ".hidden|dangling|file|readonly|todir|tofile"},
+        KeepCase{4, "dangling|fifo|file|readonly|todir|tofile"},
+        KeepCase{16, ".|..|dangling|dir|file|readonly|todir|tofile"},
+        KeepCase{18, ".|..|.hidden|.hiddendir|dangling|dir|file|readonly|todir|tofile"},
         KeepCase{22, ".|..|.hidden|.hiddendir|dangling|dir|fifo|file|readonly|todir|tofile"},
         KeepCase{23, ".|..|.hidden|.hiddendir|dangling|dir|fifo|file|readonly|todir|tofile"}));
 
@@ -300,11 +303,11 @@ TEST(Links, ALoopIsNotFollowed) {
     EXPECT_EQ(Relative(t, tree), std::vector<std::string>{"d"});
     SearchResult r;
     ListFilesBelow(Bytes(t), Q("*.*"), 23, 3, r, host);
-    EXPECT_EQ(Relative(t, r), std::vector<std::string>{"d/f.txt"});
-    // In a file listing the links are entries with the folder property.
+    EXPECT_EQ(Relative(t, r), (std::vector<std::string>{"d/f.txt", "d/up"}));
+    // In a file listing the links are entries of their own.
     ListFiles({Bytes(t, "d")}, Q("*.*"), 23, r, host);
     EXPECT_EQ(Relative(t, r),
-              (std::vector<std::string>{"d/f.txt", "d/.", "d/..", "d/f.txt", "d/up"}));
+              (std::vector<std::string>{"d/f.txt", "d/up", "d/.", "d/..", "d/f.txt", "d/up"}));
 }
 
 TEST(Links, ALinkDoesNotLeadOutOfTheSourceFolder) {
@@ -322,8 +325,9 @@ TEST(Links, ALinkDoesNotLeadOutOfTheSourceFolder) {
     EXPECT_EQ(Relative(t, r), std::vector<std::string>{"in"});
     SearchResult files;
     ListFilesBelow(Bytes(t), Q("*.*"), 23, 3, files, host);
-    // A link to a file counts as a file; the folder link is no file.
-    EXPECT_EQ(Relative(t, files), (std::vector<std::string>{"in/file-link.txt", "in/mine.txt"}));
+    // Both links are listed as entries (to be copied as links), neither walked.
+    EXPECT_EQ(Relative(t, files),
+              (std::vector<std::string>{"in/file-link.txt", "in/mine.txt", "in/out"}));
 }
 
 // --- Names and depth ------------------------------------------------------

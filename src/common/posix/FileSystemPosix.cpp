@@ -1,6 +1,7 @@
 // The file layer on Linux: descriptors, *at() calls relative to open folders,
 // openat2 where the kernel has it, O_TMPFILE for copies being written.
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <linux/openat2.h>
 #include <sys/stat.h>
@@ -18,6 +19,8 @@
 #include <memory>
 
 #include "common/FileSystem.h"
+#include "common/Overlay.h"
+#include "common/posix/Replica.h"
 
 namespace zandrel::fs {
 
@@ -40,9 +43,20 @@ FileInfo InfoOf(const struct stat& st) {
     info.kind = KindOf(st.st_mode);
     info.size = st.st_size;
     info.modified = st.st_mtim.tv_sec;
+    info.modifiedNs = replica::Nanoseconds(st.st_mtim);
+    info.changedNs = replica::Nanoseconds(st.st_ctim);
     info.permissions = st.st_mode & 0777;
     info.ownerWritable = (st.st_mode & S_IWUSR) != 0;
     info.identity = {static_cast<quint64>(st.st_dev), static_cast<quint64>(st.st_ino)};
+    return info;
+}
+
+// Nothing there, or something that could not be examined: the two must not
+// be confused, since a run acts on "nothing there".
+FileInfo NotExamined(int error) {
+    FileInfo info;
+    info.kind = error == ENOENT || error == ENOTDIR ? FileKind::Missing : FileKind::Unknown;
+    info.error = error;
     return info;
 }
 
@@ -50,14 +64,15 @@ FileIdentity IdentityOf(const struct stat& st) {
     return {static_cast<quint64>(st.st_dev), static_cast<quint64>(st.st_ino)};
 }
 
-qint64 Nanoseconds(const struct timespec& t) {
-    return qint64(t.tv_sec) * 1000000000 + t.tv_nsec;
-}
+using replica::Nanoseconds;
 
 void Stamp(const struct stat& st, SourceFile& source) {
     source.modifiedNs = Nanoseconds(st.st_mtim);
     source.changedNs = Nanoseconds(st.st_ctim);
+    source.accessedNs = Nanoseconds(st.st_atim);
     source.allocated = qint64(st.st_blocks) * 512;
+    source.owner = st.st_uid;
+    source.group = st.st_gid;
 }
 
 // openat2 resolves a whole path without links in one call; kernels before
@@ -119,15 +134,20 @@ class Temporary {
 
     bool create(quint32 permissions);
     int fd() const { return fd_.native(); }
+    // Makes the finished file a replica of model (see CopyFileBlocks) with
+    // these permissions before the file-creation mask; without a model it
+    // gets the permissions only.
+    void mirror(const SourceFile* model, quint32 permissions);
     const FileIdentity& identity() const { return identity_; }
     // Puts the file in place at the name; whatever is there is replaced
     // unless it is the source itself.
     CopyResult commit(const FileIdentity* source);
 
   private:
-    bool createNamed(quint32 permissions);
+    bool createNamed();
     bool linkAs(const char* name);
     CopyResult replace(const FileIdentity* source);
+    CopyResult renamed();
     void discard();
     int dir() const { return folder_.handle().native(); }
 
@@ -136,26 +156,48 @@ class Temporary {
     Handle fd_;
     QByteArray hidden_;  // the hidden name while the file carries one
     FileIdentity identity_;
+    struct stat made_ {};
+    bool createdNamed_ = false;
+    struct timespec times_[2] = {{0, UTIME_OMIT}, {0, UTIME_OMIT}};
 };
 
+// An unnamed file cannot be opened by anyone, so it may have its final
+// permissions at once; a named one is its owner's alone until it is like
+// its source.
 bool Temporary::create(quint32 permissions) {
     fd_.reset(::openat(dir(), ".", O_WRONLY | O_TMPFILE | O_CLOEXEC, permissions & 0777));
-    if (!fd_.valid() && !createNamed(permissions))
+    if (!fd_.valid() && !createNamed())
         return false;
-    struct stat st {};
-    if (::fstat(fd_.native(), &st) != 0)
+    if (::fstat(fd_.native(), &made_) != 0)
         return false;
-    identity_ = IdentityOf(st);
+    identity_ = IdentityOf(made_);
     return true;
 }
 
-bool Temporary::createNamed(quint32 permissions) {
+void Temporary::mirror(const SourceFile* model, quint32 permissions) {
+    const replica::Node copy{fd_.native(), false};
+    if (!model || !model->handle.valid()) {
+        if ((made_.st_mode & 0777) != Masked(permissions))
+            ::fchmod(fd_.native(), Masked(permissions));
+        return;
+    }
+    replica::MirrorAttributes({model->handle.native(), false}, model->owner, model->group, copy,
+                              made_, permissions);
+    // After the last write and the last change of attributes.
+    if (replica::SetTimes(copy, model->accessedNs, model->modifiedNs)) {
+        times_[0] = replica::Timespec(model->accessedNs);
+        times_[1] = replica::Timespec(model->modifiedNs);
+    }
+}
+
+bool Temporary::createNamed() {
     constexpr int kFlags = O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW;
     for (int attempt = 0; attempt < 10; ++attempt) {
         const QByteArray name = FreshTemporaryName(name_);
-        fd_.reset(::openat(dir(), name.constData(), kFlags, permissions & 0777));
+        fd_.reset(::openat(dir(), name.constData(), kFlags, 0600));
         if (fd_.valid()) {
             hidden_ = name;
+            createdNamed_ = true;
             return true;
         }
         if (errno != EEXIST)
@@ -205,10 +247,8 @@ CopyResult Temporary::commit(const FileIdentity* source) {
     }
     if (fd_.valid() && ::close(fd_.release()) != 0)
         return CopyResult::WriteFailed;
-    if (::renameat2(dir(), hidden_.constData(), dir(), name_, RENAME_NOREPLACE) == 0) {
-        hidden_.clear();
-        return CopyResult::Copied;
-    }
+    if (::renameat2(dir(), hidden_.constData(), dir(), name_, RENAME_NOREPLACE) == 0)
+        return renamed();
     // EINVAL: a file system that cannot refuse to replace.
     if (errno != EEXIST && errno != EINVAL && errno != ENOSYS)
         return CopyResult::CouldNotPutInPlace;
@@ -221,7 +261,15 @@ CopyResult Temporary::replace(const FileIdentity* source) {
         return CopyResult::SameFile;
     if (::renameat(dir(), hidden_.constData(), dir(), name_) != 0)
         return CopyResult::CouldNotPutInPlace;
+    return renamed();
+}
+
+// Some file systems without unnamed files (FUSE ones) give a renamed file
+// the time of the rename: it gets its source's again, never through a link.
+CopyResult Temporary::renamed() {
     hidden_.clear();
+    if (createdNamed_ && times_[1].tv_nsec != UTIME_OMIT)
+        ::utimensat(dir(), name_, times_, AT_SYMLINK_NOFOLLOW);
     return CopyResult::Copied;
 }
 
@@ -305,16 +353,82 @@ class ChunkMover {
     bool kernelCopy_;
 };
 
+// The file-creation mask, read again when a Listing starts (FolderCursor::
+// reset) rather than for every file: reading it means setting it twice.
+std::atomic<int> g_mask{-1};
+
+mode_t ReadMask() {
+    const mode_t m = ::umask(022);
+    ::umask(m);
+    g_mask.store(int(m), std::memory_order_relaxed);
+    return m;
+}
+
+// A hole at the end written out, where the file system cannot lengthen a
+// file (FAT through FUSE).
+bool WriteZeros(int fd, qint64 from, qint64 to) {
+    static const char kZeros[65536] = {};
+    while (from < to) {
+        const ssize_t n =
+            ::pwrite(fd, kZeros, size_t(std::min<qint64>(sizeof kZeros, to - from)), from);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        from += n;
+    }
+    return true;
+}
+
 mode_t CurrentMask() {
-    static const mode_t mask = [] {
-        const mode_t m = ::umask(022);
-        ::umask(m);
-        return m;
-    }();
-    return mask;
+    const int m = g_mask.load(std::memory_order_relaxed);
+    return m >= 0 ? mode_t(m) : ReadMask();
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------------------
+// Errors
+
+QString ErrorText(int error) {
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+CopyOutcome::CopyOutcome(CopyResult r) : result(r) {
+    switch (r) {
+        case CopyResult::ReadFailed:
+        case CopyResult::WriteFailed:
+        case CopyResult::CouldNotPutInPlace:
+            error = errno;
+            break;
+        default:
+            break;
+    }
+}
+
+QString CopyOutcome::reason() const {
+    if (error != 0)
+        return ErrorText(error);
+    switch (result) {
+        case CopyResult::Copied:
+            return {};
+        case CopyResult::Aborted:
+            return QStringLiteral("stopped before it was complete");
+        case CopyResult::NotARegularFile:
+            return QStringLiteral("not a regular file");
+        case CopyResult::SameFile:
+            return QStringLiteral("the destination is the file itself");
+        case CopyResult::SourceChanged:
+            return QStringLiteral("the file changed while it was copied");
+        case CopyResult::ReadFailed:
+            return QStringLiteral("could not be read");
+        case CopyResult::WriteFailed:
+            return QStringLiteral("could not be written");
+        case CopyResult::CouldNotPutInPlace:
+            return QStringLiteral("could not be put in place");
+    }
+    return {};
+}
 
 // ---------------------------------------------------------------------------
 // Handle and Folder
@@ -331,78 +445,202 @@ void Handle::reset(int native) {
     native_ = native;
 }
 
-FileInfo InfoAt(const QByteArray& path, bool followLink) {
+FileInfo InfoAt(const QByteArray& path, bool followLink, Overlay* overlay) {
+    if (overlay)
+        return overlay->infoAt(path, followLink);
     struct stat st {};
     // A name never holds a NUL byte; the system would see only the text
     // before it and answer for another path.
-    if (path.isEmpty() || path.contains('\0') ||
-        (followLink ? ::stat(path.constData(), &st) : ::lstat(path.constData(), &st)) != 0)
-        return {};
+    if (path.isEmpty() || path.contains('\0'))
+        return NotExamined(ENOENT);
+    if ((followLink ? ::stat(path.constData(), &st) : ::lstat(path.constData(), &st)) != 0)
+        return NotExamined(errno);
     return InfoOf(st);
 }
 
-Folder Folder::openAsNamed(const QByteArray& path) {
+Folder Folder::openAsNamed(const QByteArray& path, Overlay* overlay) {
+    if (overlay)
+        return overlay->openAsNamed(path);
+    return openOnDisk(path);
+}
+
+Folder Folder::openOnDisk(const QByteArray& path) {
     if (path.isEmpty() || path.contains('\0'))
-        return {};
-    return Folder(Handle(::open(path.constData(), kFolderFlags)));
+        return Folder(Handle(), ENOENT);
+    Handle handle(::open(path.constData(), kFolderFlags));
+    const int error = handle.valid() ? 0 : errno;
+    return Folder(std::move(handle), error);
 }
 
 FileInfo Folder::info(const char* name, bool followLink) const {
+    if (overlay_)
+        return overlay_->info(*this, name, followLink);
+    return infoOnDisk(name, followLink);
+}
+
+FileInfo Folder::infoOnDisk(const char* name, bool followLink) const {
     struct stat st {};
-    if (!valid() ||
-        ::fstatat(handle_.native(), name, &st, followLink ? 0 : AT_SYMLINK_NOFOLLOW) != 0)
-        return {};
+    if (!valid())
+        return NotExamined(EBADF);
+    if (::fstatat(handle_.native(), name, &st, followLink ? 0 : AT_SYMLINK_NOFOLLOW) != 0)
+        return NotExamined(errno);
     return InfoOf(st);
 }
 
 FileInfo Folder::info() const {
+    if (virtual_)
+        return overlay_->folderInfo(*this);
     struct stat st {};
-    if (!valid() || ::fstat(handle_.native(), &st) != 0)
-        return {};
+    if (!valid())
+        return NotExamined(EBADF);
+    if (::fstat(handle_.native(), &st) != 0)
+        return NotExamined(errno);
     return InfoOf(st);
 }
 
+FileIdentity Folder::identity() const {
+    if (!identityKnown_) {
+        identity_ = info().identity;
+        identityKnown_ = true;
+    }
+    return identity_;
+}
+
 Folder Folder::child(const char* name) const {
+    if (overlay_)
+        return overlay_->child(*this, name);
+    return childOnDisk(name);
+}
+
+Folder Folder::childOnDisk(const char* name) const {
     if (!valid())
-        return {};
-    return Folder(Handle(OpenChild(handle_.native(), name)));
+        return Folder(Handle(), EBADF);
+    Handle handle(OpenChild(handle_.native(), name));
+    const int error = handle.valid() ? 0 : errno;
+    return Folder(std::move(handle), error);
 }
 
 bool Folder::makeChild(const char* name, quint32 permissions) const {
+    if (overlay_)
+        return overlay_->makeChild(*this, name, permissions);
     return valid() && ::mkdirat(handle_.native(), name, permissions & 0777) == 0;
 }
 
 bool Folder::setPermissions(quint32 permissions) const {
+    if (overlay_)
+        return valid();
     // A folder open for its path only takes a mode through its /proc entry.
     char proc[64];
     std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", handle_.native());
     return valid() && ::chmod(proc, permissions & 0777) == 0;
 }
 
-bool Folder::deleteFile(const char* name, const FileIdentity& expected) const {
+Status Folder::deleteFile(const char* name, const FileIdentity& expected) const {
+    if (overlay_)
+        return overlay_->deleteFile(*this, name, expected);
     struct stat st {};
-    if (!valid() || ::fstatat(handle_.native(), name, &st, AT_SYMLINK_NOFOLLOW) != 0 ||
-        S_ISDIR(st.st_mode) || !(IdentityOf(st) == expected))
-        return false;
-    return ::unlinkat(handle_.native(), name, 0) == 0;
+    if (!valid())
+        return {EBADF};
+    if (::fstatat(handle_.native(), name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return {errno};
+    if (S_ISDIR(st.st_mode))
+        return {EISDIR};
+    // Another file than the one copied stands at the name now.
+    if (!(IdentityOf(st) == expected))
+        return {ESTALE};
+    return {::unlinkat(handle_.native(), name, 0) == 0 ? 0 : errno};
 }
 
-bool Folder::removeFolder(const char* name) const {
-    return valid() && ::unlinkat(handle_.native(), name, AT_REMOVEDIR) == 0;
+Status Folder::removeFolder(const char* name) const {
+    if (overlay_)
+        return overlay_->removeFolder(*this, name);
+    if (!valid())
+        return {EBADF};
+    return {::unlinkat(handle_.native(), name, AT_REMOVEDIR) == 0 ? 0 : errno};
 }
 
-void Folder::addOwnerWrite(const char* name, const FileInfo* seen) const {
-    if (seen && (seen->kind == FileKind::Missing || seen->ownerWritable))
-        return;
-    struct stat st {};
-    if (!valid() || ::fstatat(handle_.native(), name, &st, AT_SYMLINK_NOFOLLOW) != 0 ||
-        (st.st_mode & S_IWUSR) || !(S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)))
-        return;
-    // Refuses a link, should one have been put there meanwhile; a failure
-    // shows in the step that needed the bit.
-    if (::fchmodat(handle_.native(), name, (st.st_mode & 07777) | S_IWUSR, AT_SYMLINK_NOFOLLOW) !=
-        0)
-        return;
+int Folder::readEntries(const EntryVisit& visit) const {
+    if (overlay_)
+        return overlay_->readEntries(*this, visit);
+    return readEntriesOnDisk(visit);
+}
+
+int WriteAccess(const Folder& folder, const char* name) {
+    if (folder.isVirtual())
+        return 0;  // made by this run, for its files
+    if (!folder.handle().valid())
+        return EBADF;
+    char proc[64];
+    std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", folder.handle().native());
+    if (::faccessat(AT_FDCWD, proc, W_OK | X_OK, AT_EACCESS) != 0)
+        return errno;
+    if (!name)
+        return 0;
+    // In a sticky folder only the owner of the entry or of the folder (or
+    // root) may delete it.
+    struct stat dir {};
+    struct stat entry {};
+    if (::geteuid() == 0 || ::fstat(folder.handle().native(), &dir) != 0 ||
+        !(dir.st_mode & S_ISVTX))
+        return 0;
+    if (::fstatat(folder.handle().native(), name, &entry, AT_SYMLINK_NOFOLLOW) != 0)
+        return 0;
+    return entry.st_uid == ::geteuid() || dir.st_uid == ::geteuid() ? 0 : EPERM;
+}
+
+int Folder::readEntriesOnDisk(const EntryVisit& visit) const {
+    if (!valid())
+        return EBADF;
+    // The folder is held for its path only; reading needs it open for
+    // reading, which "." of it gives without looking its name up again.
+    const Handle fd(::openat(handle_.native(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!fd.valid())
+        return errno;
+    constexpr std::size_t kBufferSize = 64 * 1024;
+    thread_local std::unique_ptr<char[]> buffer;
+    if (!buffer)
+        buffer = std::make_unique<char[]>(kBufferSize);
+    for (;;) {
+        const ssize_t n = ::getdents64(fd.native(), buffer.get(), kBufferSize);
+        if (n < 0 && errno == EINTR)
+            continue;
+        // An error part way is no end of the folder.
+        if (n < 0)
+            return errno;
+        if (n == 0)
+            return 0;
+        for (ssize_t pos = 0; pos < n;) {
+            const auto* d = reinterpret_cast<const struct dirent64*>(buffer.get() + pos);
+            pos += d->d_reclen;
+            const char* name = d->d_name;
+            const std::size_t size = std::strlen(name);
+            if (name[0] == '.' && (size == 1 || (size == 2 && name[1] == '.')))
+                continue;
+            FileKind kind;
+            switch (d->d_type) {
+                case DT_REG:
+                    kind = FileKind::File;
+                    break;
+                case DT_DIR:
+                    kind = FileKind::Folder;
+                    break;
+                case DT_LNK:
+                    kind = FileKind::Link;
+                    break;
+                case DT_UNKNOWN: {
+                    struct stat st {};
+                    kind = ::fstatat(fd.native(), name, &st, AT_SYMLINK_NOFOLLOW) == 0
+                               ? KindOf(st.st_mode)
+                               : FileKind::Unknown;
+                    break;
+                }
+                default:
+                    kind = FileKind::Other;
+                    break;
+            }
+            visit(name, size, kind);
+        }
+    }
 }
 
 // ---------------------------------------------------------------------------
@@ -440,15 +678,18 @@ bool Normalise(QByteArrayView relative, QByteArray& out) {
 }  // namespace
 
 void FolderCursor::reset(Folder root) {
+    ReadMask();
     root_ = std::move(root);
     current_ = Folder();
     currentPath_.clear();
     fixups_.clear();
 }
 
-const Folder* FolderCursor::reach(QByteArrayView relative, const PermissionsFor* permissionsFor) {
-    if (!root_.valid())
+const Folder* FolderCursor::reach(QByteArrayView relative, const MirrorOf* mirrorOf) {
+    if (!root_.valid()) {
+        lastError_ = root_.openError() ? root_.openError() : EBADF;
         return nullptr;
+    }
     if (relative.isEmpty())
         return &root_;
     if (current_.valid() && relative == currentPath_)
@@ -464,18 +705,22 @@ const Folder* FolderCursor::reach(QByteArrayView relative, const PermissionsFor*
     // From the latest folder when the new one lies below it.
     int base = root_.handle().native();
     qsizetype pos = 0;
+    const Folder* from = &root_;
     if (current_.valid() && path.size() > currentPath_.size() && path.startsWith(currentPath_) &&
         path.at(currentPath_.size()) == '/') {
         base = current_.handle().native();
         pos = currentPath_.size() + 1;
+        from = &current_;
     }
+    if (root_.overlay_)
+        return reachInOverlay(path, pos, *from, mirrorOf);
 
     Handle found;
     errno = ENAMETOOLONG;
     if (path.size() - pos < PATH_MAX)
         found.reset(OpenBeneath(base, path.constData() + pos));
     if (!found.valid() && (errno == ENOSYS || errno == ENAMETOOLONG || errno == EPERM ||
-                           (errno == ENOENT && permissionsFor))) {
+                           (errno == ENOENT && mirrorOf))) {
         // One name at a time, making what is missing.
         Handle step;
         int at = base;
@@ -485,15 +730,8 @@ const Folder* FolderCursor::reach(QByteArrayView relative, const PermissionsFor*
                 end = path.size();
             const QByteArray name = path.mid(pos, end - pos);
             Handle next(OpenChild(at, name.constData()));
-            if (!next.valid() && errno == ENOENT && permissionsFor) {
-                const quint32 wanted = (*permissionsFor)(QByteArrayView(path).first(end));
-                // The owner keeps full access while files go in; the
-                // folder's own permissions follow at finish().
-                const quint32 made = wanted | S_IRWXU;
-                if (::mkdirat(at, name.constData(), made & 0777) == 0 && made != wanted)
-                    fixups_.append({path.left(end), wanted});
-                next.reset(OpenChild(at, name.constData()));
-            }
+            if (!next.valid() && errno == ENOENT && mirrorOf)
+                next = makeFolder(at, name.constData(), path.left(end), *mirrorOf);
             if (!next.valid())
                 break;
             step = std::move(next);
@@ -505,6 +743,7 @@ const Folder* FolderCursor::reach(QByteArrayView relative, const PermissionsFor*
     }
     if (!found.valid()) {
         lastMissing_ = errno == ENOENT;
+        lastError_ = errno;
         current_ = Folder();
         currentPath_.clear();
         return nullptr;
@@ -514,14 +753,97 @@ const Folder* FolderCursor::reach(QByteArrayView relative, const PermissionsFor*
     return &current_;
 }
 
+// Folders as the overlay has left them: those on the disk are reached on the
+// disk, the rest one name at a time through the overlay, where missing ones
+// are made.
+const Folder* FolderCursor::reachInOverlay(const QByteArray& path, qsizetype pos,
+                                           const Folder& from, const MirrorOf* mirrorOf) {
+    if (from.handle().valid() && path.size() - pos < PATH_MAX) {
+        Handle found(OpenBeneath(from.handle().native(), path.constData() + pos));
+        if (found.valid()) {
+            current_ = Folder(std::move(found), 0, root_.overlay_);
+            currentPath_ = path;
+            return &current_;
+        }
+    }
+    const Folder* at = &from;
+    Folder step;
+    while (pos < path.size()) {
+        qsizetype end = path.indexOf('/', pos);
+        if (end < 0)
+            end = path.size();
+        const QByteArray name = path.mid(pos, end - pos);
+        Folder next = at->child(name.constData());
+        if (!next.valid() && next.openError() == ENOENT && mirrorOf) {
+            const Folder* model = (*mirrorOf)(QByteArrayView(path).first(end));
+            if (at->makeChild(name.constData(),
+                              model ? model->info().permissions : kDefaultFolderPermissions))
+                next = at->child(name.constData());
+        }
+        if (!next.valid()) {
+            lastMissing_ = next.openError() == ENOENT;
+            lastError_ = next.openError();
+            current_ = Folder();
+            currentPath_.clear();
+            return nullptr;
+        }
+        step = std::move(next);
+        at = &step;
+        pos = end + 1;
+    }
+    current_ = std::move(step);
+    currentPath_ = path;
+    return &current_;
+}
+
+// A folder made like its model: the owner keeps full access while files go
+// in, and the folder gets its own permissions and its model's times at
+// finish(). Root's is closed to others until it has its owner; a user's gets
+// its permissions from mkdir, since a later change would drop a set-group-ID
+// bit inherited from a folder of a group the user is not in.
+Handle FolderCursor::makeFolder(int at, const char* name, const QByteArray& path,
+                                const MirrorOf& mirrorOf) {
+    const Folder* model = mirrorOf(path);
+    struct stat from {};
+    if (!model || ::fstat(model->handle().native(), &from) != 0 || !S_ISDIR(from.st_mode)) {
+        ::mkdirat(at, name, kDefaultFolderPermissions);
+        return Handle(OpenChild(at, name));
+    }
+    quint32 atCreation = S_IRWXU;
+    if (::geteuid() != 0) {
+        struct stat parent {};
+        const gid_t group =
+            ::fstat(at, &parent) == 0 && (parent.st_mode & S_ISGID) ? parent.st_gid : ::getegid();
+        atCreation |= Masked(from.st_mode & 0777) & (group == from.st_gid ? 0777u : ~070u);
+    }
+    const bool made = ::mkdirat(at, name, atCreation) == 0;
+    Handle folder(OpenChild(at, name));
+    struct stat st {};
+    if (!made || !folder.valid() || ::fstat(folder.native(), &st) != 0)
+        return folder;
+    const quint32 permissions =
+        replica::MirrorAttributes({model->handle().native(), true}, from.st_uid, from.st_gid,
+                                  {folder.native(), true}, st, from.st_mode & 0777, S_IRWXU);
+    // A set-group-ID bit inherited from the destination stays: it is the
+    // destination's rule for the groups of what is made in it.
+    fixups_.append({path, (permissions & S_IRWXU) != S_IRWXU, permissions | (st.st_mode & S_ISGID),
+                    replica::Nanoseconds(from.st_atim), replica::Nanoseconds(from.st_mtim)});
+    return folder;
+}
+
 void FolderCursor::finish() {
     // Deepest first, so a folder closed to its owner is not in the way of
     // those below it.
     std::sort(fixups_.begin(), fixups_.end(),
               [](const Fixup& a, const Fixup& b) { return a.path.size() > b.path.size(); });
     for (const Fixup& fixup : fixups_) {
-        if (const Folder* folder = reach(fixup.path))
-            folder->setPermissions(fixup.permissions);
+        const Folder* folder = reach(fixup.path);
+        if (!folder)
+            continue;
+        const replica::Node node{folder->handle().native(), true};
+        if (fixup.setPermissions)
+            replica::SetMode(node, fixup.permissions);
+        replica::SetTimes(node, fixup.accessedNs, fixup.modifiedNs);
     }
     fixups_.clear();
     current_ = Folder();
@@ -531,56 +853,45 @@ void FolderCursor::finish() {
 // ---------------------------------------------------------------------------
 // Source files and the block copy
 
-bool OpenSource(const Folder& folder, const char* name, SourceFile& source) {
+int OpenSource(const Folder& folder, const char* name, SourceFile& source) {
+    source = SourceFile();
+    if (folder.overlay())
+        return folder.overlay()->openSource(folder, name, source);
+    return OpenSourceOnDisk(folder, name, source);
+}
+
+int OpenSourceOnDisk(const Folder& folder, const char* name, SourceFile& source) {
     source = SourceFile();
     if (!folder.valid())
-        return false;
+        return EBADF;
     const int dir = folder.handle().native();
-    constexpr int kFlags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
-    source.handle.reset(::openat(dir, name, kFlags | O_NOFOLLOW));
+    // A link is copied as a link, never opened.
+    constexpr int kFlags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | O_NOFOLLOW;
+    source.handle.reset(::openat(dir, name, kFlags));
     struct stat st {};
-    if (!source.handle.valid()) {
-        if (errno != ELOOP)
-            return false;
-        // A link counts as the file it points to; the link itself is what a
-        // Move later deletes, so it is remembered, and must be the same one
-        // after it was followed.
-        struct stat link {};
-        if (::fstatat(dir, name, &link, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISLNK(link.st_mode))
-            return false;
-        // Nor is a device opened through a link.
-        struct stat target {};
-        if (::fstatat(dir, name, &target, 0) != 0 || !S_ISREG(target.st_mode))
-            return false;
-        source.handle.reset(::openat(dir, name, kFlags));
-        struct stat again {};
-        if (!source.handle.valid() || ::fstatat(dir, name, &again, AT_SYMLINK_NOFOLLOW) != 0 ||
-            !(IdentityOf(again) == IdentityOf(link)))
-            return false;
-        source.nameIdentity = IdentityOf(link);
-        source.throughLink = true;
-    }
+    if (!source.handle.valid())
+        return errno;
     if (::fstat(source.handle.native(), &st) != 0)
-        return false;
+        return errno;
     source.info = InfoOf(st);
-    if (!source.throughLink)
-        source.nameIdentity = source.info.identity;
+    source.nameIdentity = source.info.identity;
     Stamp(st, source);
-    return true;
+    return 0;
 }
 
-void AddOwnerWrite(SourceFile& source) {
-    if (source.throughLink || source.info.ownerWritable || !source.handle.valid())
-        return;
-    const int fd = source.handle.native();
-    // The change of mode is no change of the contents.
-    struct stat st {};
-    if (::fchmod(fd, source.info.permissions | S_IWUSR) == 0 && ::fstat(fd, &st) == 0)
-        Stamp(st, source);
+bool SourceUnchanged(const SourceFile& source) {
+    if (IsVirtual(source.info.identity))
+        return true;
+    struct stat now {};
+    return source.handle.valid() && ::fstat(source.handle.native(), &now) == 0 &&
+           now.st_size == source.info.size && Nanoseconds(now.st_mtim) == source.modifiedNs &&
+           Nanoseconds(now.st_ctim) == source.changedNs;
 }
 
-CopyResult CopyFileBlocks(SourceFile& source, const CopyRequest& request,
-                          const BlockProgress& progress, FileIdentity* placed) {
+CopyOutcome CopyFileBlocks(SourceFile& source, const CopyRequest& request,
+                           const BlockProgress& progress, FileIdentity* placed) {
+    if (request.destination && request.destination->overlay())
+        return request.destination->overlay()->place(source.info, request, placed);
     if (!source.handle.valid() || source.info.kind != FileKind::File)
         return CopyResult::NotARegularFile;
     // Both names may lead to the one file; never replace it by itself (a
@@ -609,28 +920,39 @@ CopyResult CopyFileBlocks(SourceFile& source, const CopyRequest& request,
     qint64 position = 0;  // bytes of the source dealt with
     qint64 dataEnd = 0;   // end of the last bytes written
     // Only a file with less storage than its length can have holes.
-    bool seekData = source.allocated < length;
+    bool seekHoles = source.allocated < length;
+    qint64 runEnd = -1;  // where the data at position stops (a hole), when known
     for (;;) {
-        // Holes are passed over and stay holes, so sparse files stay small.
-        if (seekData) {
+        // Holes are passed over and stay holes, so sparse files stay small:
+        // each chunk ends where the data does, since copying on would write
+        // the hole out as zeros.
+        if (seekHoles && position >= runEnd) {
             const off_t data = ::lseek(in, position, SEEK_DATA);
-            if (data > position) {
+            const off_t hole = data >= 0 ? ::lseek(in, data, SEEK_HOLE) : -1;
+            if (data >= position && hole > data) {
                 position = data;
+                runEnd = hole;
             } else if (data < 0 && errno == ENXIO) {
                 struct stat now {};
                 if (::fstat(in, &now) == 0 && now.st_size > position)
                     position = now.st_size;
-            } else if (data < 0) {
-                seekData = false;
+                runEnd = -1;
+            } else {
+                seekHoles = false;
+                runEnd = -1;
             }
             if (!showBlocks(position, false))
                 return CopyResult::Aborted;
         }
-        // One byte more than is left: a shorter answer ending at the length
-        // is the end of the file, without another call to find it (a file
-        // grown meanwhile fails the check below).
-        const size_t ask =
-            position < length ? size_t(std::min<qint64>(kChunk, length - position + 1)) : kChunk;
+        // Within a run of data, up to its end; otherwise one byte more than
+        // is left: a shorter answer ending at the length is the end of the
+        // file, without another call to find it (a file grown meanwhile
+        // fails the check below).
+        const bool inRun = position < runEnd && runEnd < length;
+        const size_t ask = inRun ? size_t(std::min<qint64>(kChunk, runEnd - position))
+                           : position < length
+                               ? size_t(std::min<qint64>(kChunk, length - position + 1))
+                               : kChunk;
         const ssize_t moved = mover.move(position, ask);
         if (moved == ChunkMover::kReadFailed)
             return CopyResult::ReadFailed;
@@ -642,7 +964,7 @@ CopyResult CopyFileBlocks(SourceFile& source, const CopyRequest& request,
         dataEnd = position;
         if (!showBlocks(position, false))
             return CopyResult::Aborted;
-        if (size_t(moved) < ask && position == length)
+        if (!inRun && size_t(moved) < ask && position == length)
             break;
     }
     if (!showBlocks(position, true))
@@ -654,28 +976,49 @@ CopyResult CopyFileBlocks(SourceFile& source, const CopyRequest& request,
         Nanoseconds(after.st_mtim) != source.modifiedNs ||
         Nanoseconds(after.st_ctim) != source.changedNs)
         return CopyResult::SourceChanged;
-    if (dataEnd < position && ::ftruncate(out.fd(), position) != 0)
+    if (dataEnd < position && ::ftruncate(out.fd(), position) != 0 &&
+        !WriteZeros(out.fd(), dataEnd, position))
         return CopyResult::WriteFailed;
+    out.mirror(&source, request.permissions);
     if (placed)
         *placed = out.identity();
     return out.commit(&source.info.identity);
 }
 
-bool PutEmptyFile(const CopyRequest& request, const FileIdentity* source, FileIdentity* placed) {
+CopyOutcome PutEmptyFile(const CopyRequest& request, const FileIdentity* source,
+                         FileIdentity* placed) {
+    if (request.destination && request.destination->overlay()) {
+        // It keeps the time of the file it copies, where that was opened.
+        FileInfo empty = request.model ? request.model->info : FileInfo();
+        empty.kind = FileKind::File;
+        empty.size = 0;
+        if (source)
+            empty.identity = *source;
+        empty.permissions = request.permissions;
+        return request.destination->overlay()->place(empty, request, placed);
+    }
     if (request.seen.exists() && source && request.seen.identity == *source)
-        return false;
+        return CopyResult::SameFile;
     Temporary out(*request.destination, request.name);
     if (!out.create(request.permissions))
-        return false;
+        return CopyResult::WriteFailed;
+    out.mirror(request.model, request.permissions);
     if (placed)
         *placed = out.identity();
-    return out.commit(source) == CopyResult::Copied;
+    return out.commit(source);
 }
 
 // ---------------------------------------------------------------------------
 // Paths by name
 
-bool ProbeWrite(const QByteArray& folder, const std::function<void()>& beforeRemoving) {
+bool ProbeWrite(const QByteArray& folder, const std::function<void()>& beforeRemoving,
+                Overlay* overlay) {
+    if (overlay) {
+        // Nothing is written: the folder's permissions answer.
+        if (beforeRemoving)
+            beforeRemoving();
+        return overlay->looksWritable(folder);
+    }
     const QByteArray base = folder.isEmpty() ? QByteArrayLiteral(".") : folder;
     const QByteArray prefix = base.endsWith('/') ? base : base + '/';
     // A name that is not there yet, so an existing file is never appended to
@@ -701,7 +1044,11 @@ bool ProbeWrite(const QByteArray& folder, const std::function<void()>& beforeRem
     return ok;
 }
 
-void MakeFolderPath(const QByteArray& path) {
+void MakeFolderPath(const QByteArray& path, Overlay* overlay) {
+    if (overlay) {
+        overlay->makeFolderPath(path);
+        return;
+    }
     const qsizetype last = path.lastIndexOf('/');
     if (last <= 0)
         return;
@@ -715,7 +1062,9 @@ void MakeFolderPath(const QByteArray& path) {
     }
 }
 
-bool LooksWritable(const QByteArray& path) {
+bool LooksWritable(const QByteArray& path, Overlay* overlay) {
+    if (overlay)
+        return overlay->looksWritable(path);
     QByteArray folder = path.isEmpty() ? QByteArrayLiteral(".") : path;
     for (;;) {
         if (::faccessat(AT_FDCWD, folder.constData(), W_OK | X_OK, AT_EACCESS) == 0)

@@ -1,0 +1,300 @@
+#include "common/Overlay.h"
+
+#include <QDateTime>
+#include <QSet>
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace zandrel::fs {
+
+namespace {
+
+FileInfo Gone(int error) {
+    FileInfo info;
+    info.error = error;
+    return info;
+}
+
+// The folder part and the last name of a path ("" and "/" stay whole).
+bool SplitLast(const QByteArray& path, QByteArray& folder, QByteArray& name) {
+    QByteArray trimmed = path;
+    while (trimmed.size() > 1 && trimmed.endsWith('/')) trimmed.chop(1);
+    const qsizetype cut = trimmed.lastIndexOf('/');
+    if (trimmed.isEmpty() || trimmed == "/" || trimmed == "." || trimmed == "..")
+        return false;
+    folder = cut < 0    ? QByteArrayLiteral(".")
+             : cut == 0 ? QByteArrayLiteral("/")
+                        : trimmed.left(cut);
+    name = trimmed.mid(cut + 1);
+    return !name.isEmpty() && name != "." && name != "..";
+}
+
+}  // namespace
+
+QByteArray Overlay::keyOf(const FileIdentity& folder) {
+    return QByteArray(reinterpret_cast<const char*>(&folder), sizeof folder);
+}
+
+const Overlay::Node* Overlay::find(const Folder& folder, const char* name) const {
+    if (nodes_.isEmpty())
+        return nullptr;
+    const auto entries = nodes_.constFind(keyOf(folder.identity()));
+    if (entries == nodes_.constEnd())
+        return nullptr;
+    const auto node = entries->constFind(QByteArray(name));
+    return node == entries->constEnd() ? nullptr : &*node;
+}
+
+void Overlay::record(const Folder& folder, const char* name, const FileInfo& info) {
+    const QByteArray key = keyOf(folder.identity());
+    nodes_[key].insert(QByteArray(name), Node{info});
+    changed_.insert(key, tick());
+}
+
+// The run's changes come one after the other, each later than the last and
+// than anything on the disk before it.
+qint64 Overlay::tick() {
+    const qint64 now = QDateTime::currentMSecsSinceEpoch() * 1000000;
+    clock_ = std::max(clock_ + 1000, now);
+    return clock_;
+}
+
+FileInfo Overlay::withChanges(FileInfo info) const {
+    if (info.kind != FileKind::Folder)
+        return info;
+    const auto changed = changed_.constFind(keyOf(info.identity));
+    if (changed != changed_.constEnd()) {
+        info.modifiedNs = *changed;
+        info.modified = *changed / 1000000000;
+    }
+    return info;
+}
+
+Folder Overlay::virtualFolder(const FileInfo& info) {
+    Folder folder(Handle(), 0, this);
+    folder.virtual_ = true;
+    folder.identity_ = info.identity;
+    folder.identityKnown_ = true;
+    return folder;
+}
+
+FileInfo Overlay::info(const Folder& folder, const char* name, bool followLink) {
+    // The folder itself and its parent: a folder only the overlay made has
+    // them as any other.
+    if (folder.isVirtual() && name[0] == '.' &&
+        (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
+        return folderInfo(folder);
+    if (const Node* node = find(folder, name))
+        return node->info.exists() ? withChanges(node->info) : Gone(ENOENT);
+    if (folder.isVirtual())
+        return Gone(ENOENT);
+    return withChanges(folder.infoOnDisk(name, followLink));
+}
+
+FileInfo Overlay::folderInfo(const Folder& folder) {
+    const FileIdentity id = folder.identity();
+    FileInfo info = madeFolders_.value(keyOf(id));
+    info.kind = FileKind::Folder;
+    info.identity = id;
+    return withChanges(info);
+}
+
+Folder Overlay::child(const Folder& folder, const char* name) {
+    if (const Node* node = find(folder, name)) {
+        if (node->info.kind == FileKind::Folder)
+            return virtualFolder(node->info);
+        return Folder(Handle(), node->info.exists() ? ENOTDIR : ENOENT, this);
+    }
+    if (folder.isVirtual())
+        return Folder(Handle(), ENOENT, this);
+    Folder found = folder.childOnDisk(name);
+    found.overlay_ = this;
+    return found;
+}
+
+int Overlay::readEntries(const Folder& folder, const EntryVisit& visit) {
+    const auto entries = nodes_.constFind(keyOf(folder.identity()));
+    const bool changed = entries != nodes_.constEnd();
+    if (!folder.isVirtual()) {
+        const int error =
+            folder.readEntriesOnDisk([&](const char* name, std::size_t size, FileKind kind) {
+                if (!changed || !entries->contains(QByteArray(name, qsizetype(size))))
+                    visit(name, size, kind);
+            });
+        if (error != 0)
+            return error;
+    }
+    if (changed) {
+        for (auto it = entries->constBegin(); it != entries->constEnd(); ++it) {
+            if (it.value().info.exists())
+                visit(it.key().constData(), std::size_t(it.key().size()), it.value().info.kind);
+        }
+    }
+    return 0;
+}
+
+int Overlay::openSource(const Folder& folder, const char* name, SourceFile& source) {
+    if (const Node* node = find(folder, name)) {
+        if (!node->info.exists())
+            return ENOENT;
+        if (node->info.kind == FileKind::Link)
+            return ELOOP;
+        // A copy this run made: it could be read.
+        source.info = node->info;
+        source.nameIdentity = node->info.identity;
+        source.modifiedNs = node->info.modifiedNs;
+        return 0;
+    }
+    if (folder.isVirtual())
+        return ENOENT;
+    // Opening for reading changes nothing: the disk answers as for the run.
+    return OpenSourceOnDisk(folder, name, source);
+}
+
+bool Overlay::makeChild(const Folder& folder, const char* name, quint32 permissions) {
+    if (info(folder, name, false).kind != FileKind::Missing || WriteAccess(folder) != 0)
+        return false;
+    FileInfo made;
+    made.kind = FileKind::Folder;
+    made.identity = freshIdentity();
+    made.permissions = Masked(permissions);
+    made.ownerWritable = true;
+    made.modifiedNs = tick();
+    made.modified = made.modifiedNs / 1000000000;
+    madeFolders_.insert(keyOf(made.identity), made);
+    record(folder, name, made);
+    return true;
+}
+
+Status Overlay::deleteFile(const Folder& folder, const char* name, const FileIdentity& expected) {
+    const FileInfo there = info(folder, name, false);
+    if (!there.exists())
+        return {there.error ? there.error : ENOENT};
+    if (there.kind == FileKind::Folder)
+        return {EISDIR};
+    if (!(there.identity == expected))
+        return {ESTALE};
+    if (const int error = WriteAccess(folder, IsVirtual(there.identity) ? nullptr : name))
+        return {error};
+    record(folder, name, Gone(ENOENT));
+    return {};
+}
+
+Status Overlay::removeFolder(const Folder& folder, const char* name) {
+    const FileInfo there = info(folder, name, false);
+    if (!there.exists())
+        return {ENOENT};
+    if (there.kind != FileKind::Folder)
+        return {ENOTDIR};
+    const Folder inside = child(folder, name);
+    bool empty = true;
+    if (inside.valid())
+        inside.readEntries([&](const char*, std::size_t, FileKind) { empty = false; });
+    if (!empty)
+        return {ENOTEMPTY};
+    if (const int error = WriteAccess(folder, name))
+        return {error};
+    record(folder, name, Gone(ENOENT));
+    return {};
+}
+
+CopyOutcome Overlay::place(const FileInfo& what, const CopyRequest& request, FileIdentity* placed) {
+    const Folder& folder = *request.destination;
+    const FileInfo there = info(folder, request.name, false);
+    if (there.exists() && what.identity.inode != 0 && there.identity == what.identity)
+        return CopyResult::SameFile;
+    if (there.kind == FileKind::Folder)
+        return {CopyResult::CouldNotPutInPlace, EISDIR};
+    if (const int error = WriteAccess(folder))
+        return {CopyResult::WriteFailed, error};
+    FileInfo copy = what;
+    if (copy.kind != FileKind::Link)
+        copy.kind = FileKind::File;
+    copy.permissions = Masked(request.permissions);
+    copy.ownerWritable = (copy.permissions & 0200) != 0;
+    copy.identity = freshIdentity();
+    copy.error = 0;
+    // A copy keeps its source's time; one made without a model is new.
+    if (copy.modifiedNs == 0) {
+        copy.modifiedNs = tick();
+        copy.modified = copy.modifiedNs / 1000000000;
+    } else {
+        tick();
+    }
+    record(folder, request.name, copy);
+    if (placed)
+        *placed = copy.identity;
+    return CopyResult::Copied;
+}
+
+Folder Overlay::openAsNamed(const QByteArray& path) {
+    Folder onDisk = Folder::openOnDisk(path);
+    if (onDisk.valid()) {
+        onDisk.overlay_ = this;
+        return onDisk;
+    }
+    QByteArray parent;
+    QByteArray name;
+    if (nodes_.isEmpty() || !SplitLast(path, parent, name))
+        return Folder(Handle(), onDisk.openError(), this);
+    const Folder above = openAsNamed(parent);
+    if (!above.valid())
+        return Folder(Handle(), above.openError(), this);
+    return child(above, name.constData());
+}
+
+FileInfo Overlay::infoAt(const QByteArray& path, bool followLink) {
+    QByteArray parent;
+    QByteArray name;
+    if (!SplitLast(path, parent, name))
+        return InfoAt(path, followLink);
+    const Folder above = openAsNamed(parent);
+    if (!above.valid())
+        return InfoAt(path, followLink);
+    FileInfo there = info(above, name.constData(), followLink);
+    // A link named in a path is followed, as the user named it.
+    if (followLink && there.kind == FileKind::Link && !IsVirtual(there.identity))
+        return InfoAt(path, true);
+    return there;
+}
+
+void Overlay::makeFolderPath(const QByteArray& path) {
+    const qsizetype last = path.lastIndexOf('/');
+    if (last <= 0)
+        return;
+    const QByteArray folder = path.left(last);
+    QByteArray prefix;
+    for (qsizetype i = 1; i <= folder.size(); ++i) {
+        if (i != folder.size() && folder.at(i) != '/')
+            continue;
+        prefix = folder.left(i);
+        if (openAsNamed(prefix).valid())
+            continue;
+        QByteArray parent;
+        QByteArray name;
+        if (!SplitLast(prefix, parent, name))
+            return;
+        const Folder above = openAsNamed(parent);
+        if (!above.valid() || !makeChild(above, name.constData(), kDefaultFolderPermissions))
+            return;
+    }
+}
+
+bool Overlay::looksWritable(const QByteArray& path) {
+    QByteArray folder = path.isEmpty() ? QByteArrayLiteral(".") : path;
+    for (;;) {
+        const Folder open = openAsNamed(folder);
+        if (open.valid())
+            return WriteAccess(open) == 0;
+        if (open.openError() != ENOENT)
+            return false;
+        QByteArray parent;
+        QByteArray name;
+        if (!SplitLast(folder, parent, name))
+            return false;
+        folder = parent;
+    }
+}
+
+}  // namespace zandrel::fs

@@ -1,0 +1,122 @@
+// Symbolic links copied as links on Linux: the text is read with readlinkat
+// and written with symlinkat under a fresh hidden name, which then takes the
+// real name. The link is never followed, so what it leads to is never read.
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "common/FileSystem.h"
+#include "common/Overlay.h"
+
+namespace zandrel::fs {
+
+namespace {
+
+FileIdentity IdentityOfStat(const struct stat& st) {
+    return {static_cast<quint64>(st.st_dev), static_cast<quint64>(st.st_ino)};
+}
+
+QByteArray FreshLinkName() {
+    static std::atomic<quint64> counter{0};
+    char name[64];
+    std::snprintf(name, sizeof name, ".%08x%04llx.zandrel-link", ::arc4random(),
+                  static_cast<unsigned long long>(counter.fetch_add(1) & 0xffff));
+    return name;
+}
+
+// The link's text, however long.
+bool ReadLinkText(int dir, const char* name, qint64 sizeHint, QByteArray& text) {
+    std::vector<char> buffer(static_cast<std::size_t>(std::max<qint64>(sizeHint, 255)) + 1);
+    for (;;) {
+        const ssize_t n = ::readlinkat(dir, name, buffer.data(), buffer.size());
+        if (n < 0)
+            return false;
+        if (static_cast<std::size_t>(n) < buffer.size()) {
+            text = QByteArray(buffer.data(), n);
+            return true;
+        }
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+}  // namespace
+
+CopyOutcome CopyLink(const Folder& folder, const char* name, const FileInfo& seen,
+                     const CopyRequest& request, FileIdentity* placed) {
+    if (request.destination && request.destination->overlay())
+        return request.destination->overlay()->place(seen, request, placed);
+    if (!folder.valid() || !request.destination || !request.destination->valid())
+        return {CopyResult::ReadFailed, EBADF};
+    const int from = folder.handle().native();
+    const int to = request.destination->handle().native();
+    struct stat link {};
+    if (::fstatat(from, name, &link, AT_SYMLINK_NOFOLLOW) != 0)
+        return CopyResult::ReadFailed;
+    if (!S_ISLNK(link.st_mode) || !(IdentityOfStat(link) == seen.identity))
+        return CopyResult::SourceChanged;
+    if (request.seen.exists() && request.seen.identity == seen.identity)
+        return CopyResult::SameFile;
+    QByteArray text;
+    if (!ReadLinkText(from, name, link.st_size, text))
+        return CopyResult::ReadFailed;
+
+    QByteArray hidden;
+    for (int attempt = 0; attempt < 10 && hidden.isEmpty(); ++attempt) {
+        const QByteArray candidate = FreshLinkName();
+        if (::symlinkat(text.constData(), to, candidate.constData()) == 0)
+            hidden = candidate;
+        else if (errno != EEXIST)
+            return CopyResult::WriteFailed;
+    }
+    if (hidden.isEmpty())
+        return CopyResult::WriteFailed;
+    struct stat made {};
+    if (::fstatat(to, hidden.constData(), &made, AT_SYMLINK_NOFOLLOW) != 0) {
+        const int error = errno;
+        ::unlinkat(to, hidden.constData(), 0);
+        return {CopyResult::WriteFailed, error};
+    }
+    // Only this link is ever taken back.
+    const auto discard = [&](CopyResult result, int error) {
+        struct stat now {};
+        if (::fstatat(to, hidden.constData(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+            IdentityOfStat(now) == IdentityOfStat(made))
+            ::unlinkat(to, hidden.constData(), 0);
+        return CopyOutcome(result, error);
+    };
+    // Owner and time are the link's own; where the destination cannot keep
+    // them the link is still a copy of it.
+    if (::geteuid() == 0)
+        ::fchownat(to, hidden.constData(), link.st_uid, link.st_gid, AT_SYMLINK_NOFOLLOW);
+    const struct timespec times[2] = {link.st_atim, link.st_mtim};
+    ::utimensat(to, hidden.constData(), times, AT_SYMLINK_NOFOLLOW);
+
+    if (::renameat2(to, hidden.constData(), to, request.name, RENAME_NOREPLACE) != 0) {
+        if (errno != EEXIST && errno != EINVAL && errno != ENOSYS)
+            return discard(CopyResult::CouldNotPutInPlace, errno);
+        // Something stands at the name: a folder is never replaced, nor the
+        // link itself.
+        struct stat there {};
+        if (::fstatat(to, request.name, &there, AT_SYMLINK_NOFOLLOW) == 0) {
+            if (S_ISDIR(there.st_mode))
+                return discard(CopyResult::CouldNotPutInPlace, EISDIR);
+            if (IdentityOfStat(there) == seen.identity)
+                return discard(CopyResult::SameFile, 0);
+        }
+        if (::renameat(to, hidden.constData(), to, request.name) != 0)
+            return discard(CopyResult::CouldNotPutInPlace, errno);
+    }
+    if (placed)
+        *placed = IdentityOfStat(made);
+    return CopyResult::Copied;
+}
+
+}  // namespace zandrel::fs
