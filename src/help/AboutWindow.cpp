@@ -23,8 +23,9 @@ AboutWindow::AboutWindow(QWidget* parent) : QDialog(parent) {
     image->setObjectName(QStringLiteral("Image1"));
     auto* name = new QLabel(QStringLiteral("Zandrel"), this);
     name->setObjectName(QStringLiteral("Label1"));
-    QFont bold(QStringLiteral("MS Sans Serif"));
-    bold.setPointSizeF(font().pointSizeF());
+    // The design's face where there is one, else the desktop's, at the desktop's size.
+    QFont bold = font();
+    bold.setFamilies({QStringLiteral("MS Sans Serif"), font().family()});
     bold.setBold(true);
     name->setFont(bold);
     auto* version = new QLabel(

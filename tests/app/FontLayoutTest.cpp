@@ -94,7 +94,16 @@ int WholeRows(QTreeView* list) {
     return rows;
 }
 
-enum class Window { Main, MainDetailsHidden, EditorNew, EditorEdit, About, Registry, Summary };
+enum class Window {
+    Main,
+    MainDetailsHidden,
+    MainFontChanged,
+    EditorNew,
+    EditorEdit,
+    About,
+    Registry,
+    Summary
+};
 
 struct FontCase {
     const char* name;
@@ -154,6 +163,18 @@ TEST_P(FontLayout, NothingIsClipped) {
             button("Command4")->click();
             expectNothingClipped(window.get());
             break;
+        case Window::MainFontChanged: {
+            // The desktop's font changes while the program runs.
+            setPoints(8);
+            window = std::make_unique<MainWindow>(dialogs);
+            window->show();
+            const QSize before = window->minimumSize();
+            setPoints(GetParam().points);
+            QCoreApplication::processEvents();
+            expectNothingClipped(window.get());
+            EXPECT_EQ(window->minimumSize().width() > before.width(), GetParam().points > 8);
+            break;
+        }
         case Window::EditorNew:
         case Window::EditorEdit: {
             const int index = GetParam().window == Window::EditorNew ? -1 : 1;
@@ -185,6 +206,7 @@ std::vector<FontCase> Cases() {
     const std::pair<const char*, Window> windows[] = {
         {"main", Window::Main},
         {"main_details_hidden", Window::MainDetailsHidden},
+        {"main_font_changed", Window::MainFontChanged},
         {"editor_new", Window::EditorNew},
         {"editor_edit", Window::EditorEdit},
         {"about", Window::About},
