@@ -82,14 +82,6 @@ INSTANTIATE_TEST_SUITE_P(
                 ""}),
     [](const auto& p) { return std::string(p.param.name); });
 
-TEST_F(MainWindowFixture, EnterOnAnEmptyListShowsTheEditNote) {
-    window->show();
-    list()->setFocus();
-    QTest::keyClick(list(), Qt::Key_Return);
-    ASSERT_EQ(dialogs.messages.size(), 1);
-    EXPECT_EQ(dialogs.messages[0].text, QStringLiteral("No listings available to edit.\r\n\r\n"));
-}
-
 class Resizing : public MainWindowFixture {
   protected:
     void SetUp() override {

@@ -55,16 +55,6 @@ bool InsideList(const QWidget* w, const QWidget* window) {
     return false;
 }
 
-QString Name(const QWidget* w) {
-    QString text;
-    if (auto* b = qobject_cast<const QAbstractButton*>(w))
-        text = b->text();
-    else if (auto* l = qobject_cast<const QLabel*>(w))
-        text = l->text();
-    return QStringLiteral("%1 %2 \"%3\"")
-        .arg(QLatin1String(w->metaObject()->className()), w->objectName(), text);
-}
-
 // The visible controls smaller than their contents, described.
 QStringList Clipped(QWidget* window) {
     QCoreApplication::processEvents();
@@ -76,7 +66,8 @@ QStringList Clipped(QWidget* window) {
         const QSize needed = Needed(w);
         if (needed.width() > w->width() || needed.height() > w->height())
             clipped << QStringLiteral("%1 needs %2x%3, has %4x%5")
-                           .arg(Name(w))
+                           .arg(QLatin1String(w->metaObject()->className()) + u' ' +
+                                w->objectName())
                            .arg(needed.width())
                            .arg(needed.height())
                            .arg(w->width())
