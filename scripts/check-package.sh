@@ -49,7 +49,7 @@ grep -q '__[a-z]*_chk@' <<<"$symbols" || fail "the program calls no fortified fu
 # Its texts, in 8 and in 16 bits (Qt's string literals).
 texts=$(strings -a "$program"; strings -a -e l "$program")
 grep -q '^/usr/share/zandrel$' <<<"$texts" || fail "the program does not look in /usr/share/zandrel"
-if grep -q '/usr/local' <<<"$texts"; then fail "the program has /usr/local compiled in"; fi
+if grep -q '^/usr/local/share' <<<"$texts"; then fail "the program has /usr/local/share compiled in"; fi
 rm -rf "$unpacked"
 trap - EXIT
 
