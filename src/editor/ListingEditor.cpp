@@ -411,7 +411,8 @@ void ListingEditor::confirm() {
     }
     if (!checkFolderTexts())
         return;
-    if (source_->text().toLower() == destination_->text().toLower()) {
+    // The run's own rule: one folder however it is written.
+    if (SameFolder(source_->text(), destination_->text())) {
         host_.message(Icon::Exclamation, kErrorNotice,
                       QStringLiteral("Source/Destination folders are identical."));
         return;

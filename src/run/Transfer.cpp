@@ -32,16 +32,6 @@ std::optional<ExistingFileRule> RuleFromToken(const QString& token) {
     return std::nullopt;
 }
 
-// One folder however it is written (a link, ".."), or the same text; on
-// Linux folders differing in case are two folders.
-bool SameFolder(const QString& a, const QString& b, fs::Overlay* overlay) {
-    if (a == b)
-        return true;
-    const fs::FileInfo x = fs::InfoAt(EncodePath(a), true, overlay);
-    const fs::FileInfo y = fs::InfoAt(EncodePath(b), true, overlay);
-    return x.exists() && y.exists() && x.identity == y.identity;
-}
-
 // The nearest folder of path that is on the disk (a preview's destination
 // may not be there yet): it tells what the destination's disk keeps.
 fs::Folder NearestOnDisk(QByteArray path) {

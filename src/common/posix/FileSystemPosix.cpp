@@ -634,7 +634,7 @@ Handle& Handle::operator=(Handle&& other) noexcept {
     return *this;
 }
 
-void Handle::reset(int native) {
+void Handle::reset(NativeHandle native) {
     if (native_ >= 0)
         ::close(native_);
     native_ = native;
