@@ -17,7 +17,6 @@ SummaryWindow::SummaryWindow(Host& host, QWidget* parent)
     setObjectName(QStringLiteral("errorsfrm"));
     setWindowTitle(QStringLiteral("Summary"));
     setAttribute(Qt::WA_DeleteOnClose);
-    resize(520, 320);
 
     label2_ = new QLabel(QStringLiteral("Destination folder:"), this);
     label2_->setObjectName(QStringLiteral("Label2"));
@@ -42,6 +41,9 @@ SummaryWindow::SummaryWindow(Host& host, QWidget* parent)
     buttons->addWidget(saveAsButton);
     buttons->addWidget(ok);
     layout->addLayout(buttons);
+    // Room for about 80 characters by 20 lines of the font in use.
+    resize(QSize(fontMetrics().averageCharWidth() * 80, fontMetrics().lineSpacing() * 20)
+               .expandedTo(sizeHint()));
 }
 
 void SummaryWindow::showSummary(const QList<QByteArray>& errorEntries, int copiedCount,
