@@ -121,7 +121,8 @@ class HeadlessView : public RunView {
     void selectAll() override {}
     void closeSummary() override {}
     // Shown only after an abort: the window's Summary, as lines.
-    void showSummary(const QList<QByteArray>& errorEntries, int copiedCount,
+    // The reasons were printed as each failure happened.
+    void showSummary(const QList<QByteArray>& errorEntries, const QList<QString>&, int copiedCount,
                      const QString& destinationText) override {
         PrintLine(stderr, "Summary: " + EscapedName(EncodePath(destinationText)));
         PrintLine(stderr, "Summary: " + QByteArray::number(copiedCount) + " files copied, " +

@@ -151,7 +151,7 @@ RunResult RunDriver::finish(bool aborted) {
             state_.MultipleDestinations
                 ? QStringLiteral("Destination folder: Multiple destinations")
                 : QStringLiteral("Destination folder: ") + last.destinationFolder;
-        view_.showSummary(state_.ErrorList, state_.CopiedCount, destination);
+        view_.showSummary(state_.ErrorList, state_.ErrorReasons, state_.CopiedCount, destination);
     }
     RunResult result;
     result.outcome = aborted ? RunOutcome::Aborted : RunOutcome::Finished;
