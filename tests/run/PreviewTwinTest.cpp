@@ -110,7 +110,7 @@ class TwinCheck {
 
   private:
     Ran zandrel(const char* switchText) const;
-    QString canonical(const QByteArray& path) const;
+    QString canonical(const QByteArray& path, const QString& named, bool itself = true) const;
     void disagree(const char* kind, const QString& detail) {
         verdict_.disagreements << QLatin1String(kind) + QStringLiteral(": ") + detail;
     }
@@ -121,7 +121,7 @@ class TwinCheck {
     TempTree t_;
     QString root_ = QDir(t_.root()).canonicalPath();
     TwinWorld world_;
-    QList<QPair<QString, QString>> links_;  // each link of the tree and where it leads
+    QList<QPair<QString, QString>> links_;  // each link of the tree and where it leads, at first
     Verdict verdict_;
 };
 
@@ -151,20 +151,27 @@ Ran TwinCheck::zandrel(const char* switchText) const {
 }
 
 // One path for one place: from the root (the current folder), "./" and "../"
-// resolved, and every link of the tree that the path passes through (as a
-// folder the user named may) replaced by the folder it leads to.
-QString TwinCheck::canonical(const QByteArray& path) const {
-    QString p = QString::fromUtf8(path);
-    p = QDir::cleanPath(p.startsWith(u'/') ? p : root_ + u'/' + p);
+// resolved, and the folder the user named followed through links, as the run
+// follows it (never what lies below it). A folder removal works on the name
+// itself.
+QString TwinCheck::canonical(const QByteArray& path, const QString& named, bool itself) const {
+    const auto clean = [&](const QString& p) {
+        return QDir::cleanPath(p.startsWith(u'/') ? p : root_ + u'/' + p);
+    };
+    const QString p = clean(QString::fromUtf8(path));
+    QString folder = clean(named);
+    if (!p.startsWith(folder + u'/') && !(itself && p == folder))
+        return p;
+    const QString below = p.mid(folder.size());
     for (int round = 0; round < 8; ++round) {
         const auto through = std::find_if(links_.cbegin(), links_.cend(), [&](const auto& link) {
-            return p.startsWith(link.first + u'/');
+            return folder == link.first || folder.startsWith(link.first + u'/');
         });
         if (through == links_.cend())
             break;
-        p = QDir::cleanPath(through->second + p.mid(through->first.size()));
+        folder = QDir::cleanPath(through->second + folder.mid(through->first.size()));
     }
-    return p;
+    return folder + below;
 }
 
 Verdict TwinCheck::run() {
@@ -299,19 +306,21 @@ void TwinCheck::compareLines(const Ran& preview, const Ran& run, const Manifest&
             foretold << "Delete failed: " + f.at(1);
         else if (decision.startsWith("fail-"))
             foretold << "Copy failed: " + f.at(1);
+        const Listing& l =
+            world_.listings.at(std::min<qsizetype>(listing, world_.listings.size() - 1));
         if (decision == "remove-folder")
-            removed << canonical(source);
+            removed << canonical(source, l.SourceFolder, false);
         if (decision == "fail-remove-folder")
-            kept << canonical(source);
+            kept << canonical(source, l.SourceFolder, false);
         if (decision != "copy" && decision != "overwrite")
             continue;
-        const QString from = canonical(source);
+        const QString from = canonical(source, l.SourceFolder);
         if (!expected.contains(from)) {
             disagree("preview-self",
                      QStringLiteral("copies %1, which its own earlier lines took away").arg(from));
             continue;
         }
-        expected.insert(canonical(destination), expected.value(from));
+        expected.insert(canonical(destination, l.DestinationFolder), expected.value(from));
         const bool deleteFails =
             i + 1 < lines.size() && lines.at(i + 1).startsWith("fail-delete\t" + f.at(1) + '\t');
         if (listing < world_.listings.size() &&
