@@ -152,26 +152,31 @@ Ran TwinCheck::zandrel(const char* switchText) const {
 
 // One path for one place: from the root (the current folder), "./" and "../"
 // resolved, and the folder the user named followed through links, as the run
-// follows it (never what lies below it). A folder removal works on the name
-// itself.
+// follows it (never what lies below it). A folder removal takes the named
+// folder's own name in the folder above it.
 QString TwinCheck::canonical(const QByteArray& path, const QString& named, bool itself) const {
     const auto clean = [&](const QString& p) {
         return QDir::cleanPath(p.startsWith(u'/') ? p : root_ + u'/' + p);
     };
+    const auto follow = [&](QString folder) {
+        for (int round = 0; round < 8; ++round) {
+            const auto through =
+                std::find_if(links_.cbegin(), links_.cend(), [&](const auto& link) {
+                    return folder == link.first || folder.startsWith(link.first + u'/');
+                });
+            if (through == links_.cend())
+                break;
+            folder = QDir::cleanPath(through->second + folder.mid(through->first.size()));
+        }
+        return folder;
+    };
     const QString p = clean(QString::fromUtf8(path));
-    QString folder = clean(named);
-    if (!p.startsWith(folder + u'/') && !(itself && p == folder))
-        return p;
-    const QString below = p.mid(folder.size());
-    for (int round = 0; round < 8; ++round) {
-        const auto through = std::find_if(links_.cbegin(), links_.cend(), [&](const auto& link) {
-            return folder == link.first || folder.startsWith(link.first + u'/');
-        });
-        if (through == links_.cend())
-            break;
-        folder = QDir::cleanPath(through->second + folder.mid(through->first.size()));
-    }
-    return folder + below;
+    const QString folder = clean(named);
+    if (p == folder && !itself)
+        return follow(QFileInfo(folder).path()) + u'/' + QFileInfo(folder).fileName();
+    if (p == folder || p.startsWith(folder + u'/'))
+        return follow(folder) + p.mid(folder.size());
+    return p;
 }
 
 Verdict TwinCheck::run() {
