@@ -106,6 +106,8 @@ struct Verdict {
 class TwinCheck {
   public:
     explicit TwinCheck(quint32 seed) : seed_(seed) {}
+    // By byte names: the temporary folder cannot remove a name that is not UTF-8.
+    ~TwinCheck() { RemoveTreeContents(EncodePath(root_)); }
     Verdict run();
 
   private:
