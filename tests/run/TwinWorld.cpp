@@ -124,7 +124,7 @@ void Builder::fill(const QString& relative, int depth) {
 // One folder named in one of several ways: "./", "../", through a link, with
 // a trailing separator, relative.
 QString Builder::spelled(const QString& relative) {
-    switch (dice_.below(10)) {
+    switch (dice_.below(12)) {
         case 0:
             return w_ + QStringLiteral("/./") + relative;
         case 1:
@@ -138,6 +138,12 @@ QString Builder::spelled(const QString& relative) {
             return at(relative) + u'/';
         case 4:
             return QStringLiteral("w/") + relative;  // from the current folder, the root
+        case 5:  // through the folder itself, which may be one a Listing makes
+            if (const qsizetype cut = relative.lastIndexOf(u'/'); cut > 0)
+                return at(relative.left(cut) + QStringLiteral("/./") + relative.mid(cut + 1));
+            break;
+        case 6:
+            return at(relative + QStringLiteral("/../") + relative.section(u'/', -1));
     }
     return at(relative);
 }
