@@ -43,21 +43,26 @@ class Builder {
     void seedDestination(const Listing& l, const QString& sourceRelative,
                          const QString& destinationRelative);
     void lock(const QStringList& moveSources);
+    void ageFolders(const QString& folder);
 
     Dice dice_;
     QString w_;
     int made_ = 0;
+    int listed_ = 0;
     QStringList seeded_;  // destination sub-folders holding copies made in advance
 };
 
 void Builder::file(const QString& relative, bool empty) {
     const QString path = at(relative);
-    QDir().mkpath(QFileInfo(path).path());
+    const QFileInfo there(path);
+    if (there.isSymLink() || (there.exists() && !there.isFile()))
+        return;  // never writes through a link or into a FIFO
+    QDir().mkpath(there.path());
     QByteArray bytes;
     if (!empty)
         bytes = "file " + QByteArray::number(++made_) + QByteArray(dice_.below(40), 'x');
     WriteBytes(EncodePath(path), bytes);
-    SetMtime(path, someTime(), 0);
+    SetMtime(path, someTime(), dice_.chance(20) ? dice_.below(1000000000) : 0);
 }
 
 // Files with names shared by every folder (so flattened Listings clash),
@@ -67,6 +72,16 @@ void Builder::fill(const QString& relative, int depth) {
     for (const char* name : {"a.txt", "b.txt", "c.dat", "d.tmp", "e"}) {
         if (dice_.chance(45))
             file(relative + u'/' + QLatin1String(name), dice_.chance(10));
+    }
+    // Now and then more files than a run keeps waiting at once.
+    if (depth == 1 && dice_.chance(4)) {
+        for (int k = 0; k < 130; ++k)
+            file(relative + QStringLiteral("/m%1.txt").arg(k, 3, 10, QChar(u'0')), dice_.chance(5));
+    }
+    // Hidden, and names that a line of text must escape.
+    for (const char* name : {".h", "t\tab.txt", "back\\slash.dat"}) {
+        if (dice_.chance(8))
+            file(relative + u'/' + QLatin1String(name));
     }
     if (dice_.chance(20)) {
         const QString target = dice_.pick({QStringLiteral("a.txt"), QStringLiteral("s"),
@@ -79,11 +94,13 @@ void Builder::fill(const QString& relative, int depth) {
     for (const char* sub : {"s", "t"}) {
         if (depth < 2 && dice_.chance(depth == 0 ? 55 : 25))
             fill(relative + u'/' + QLatin1String(sub), depth + 1);
+        else if (dice_.chance(10))
+            file(relative + u'/' + QLatin1String(sub));  // a file where other folders have one
     }
 }
 
 // One folder named in one of several ways: "./", "../", through a link, with
-// a trailing separator.
+// a trailing separator, relative.
 QString Builder::spelled(const QString& relative) {
     switch (dice_.below(10)) {
         case 0:
@@ -97,6 +114,8 @@ QString Builder::spelled(const QString& relative) {
             break;
         case 3:
             return at(relative) + u'/';
+        case 4:
+            return QStringLiteral("w/") + relative;  // from the current folder, the root
     }
     return at(relative);
 }
@@ -111,6 +130,8 @@ Listing Builder::listing(const QStringList& sources, const QStringList& destinat
         if (dice_.chance(15) && QFileInfo(at(source + QStringLiteral("/s"))).isDir())
             source += QStringLiteral("/s");
     }
+    if (dice_.chance(6))
+        source = QStringLiteral("R");
     if (dice_.chance(3))
         source =
             dice_.pick({QStringLiteral("missing"), QStringLiteral("dead"), QStringLiteral("F")});
@@ -127,6 +148,8 @@ Listing Builder::listing(const QStringList& sources, const QStringList& destinat
         destination = source + u'/' + dice_.pick({QStringLiteral("s"), QStringLiteral("n")});
     else
         destination = dice_.pick(top);
+    if (dice_.chance(6))
+        destination = dice_.pick({QStringLiteral("R"), QStringLiteral("R/x")});
     if (dice_.chance(4))
         destination = dice_.pick({QStringLiteral("F"), QStringLiteral("dead"), source});
 
@@ -137,12 +160,16 @@ Listing Builder::listing(const QStringList& sources, const QStringList& destinat
     l.IncludeSubfolders = dice_.chance(70);
     l.CopyJustFiles = dice_.chance(35);
     l.IfExists = ExistingFileRule(dice_.below(3));
-    l.Description = QStringLiteral("L%1").arg(sources.size() + 1);
+    l.Description = QStringLiteral("L%1").arg(++listed_);
     l.Filter = dice_.pick({QStringLiteral("*.*"), QStringLiteral("*.*;-*.tmp"),
                            QStringLiteral("*.txt;*.dat"), QStringLiteral("*.txt"),
                            QStringLiteral("*.*;*.txt"), QStringLiteral("a*.*;-*.dat")});
     if (!l.CopyJustFiles && dice_.chance(60))
         seedDestination(l, source, destination);
+    // The first folder level with the structure kept: every file maps onto
+    // itself.
+    if (!l.CopyJustFiles && dice_.chance(4))
+        l.DestinationFolder = u'/' + w_.section(u'/', 1, 1);
     return l;
 }
 
@@ -151,16 +178,23 @@ Listing Builder::listing(const QStringList& sources, const QStringList& destinat
 void Builder::seedDestination(const Listing& l, const QString& sourceRelative,
                               const QString& destinationRelative) {
     const QString source = at(sourceRelative);
-    if (!QFileInfo(source).isDir() || QFileInfo(at(destinationRelative)).isFile())
+    const QFileInfo there(at(destinationRelative));
+    if (!QFileInfo(source).isDir() || (there.exists() && !there.isDir()) ||
+        (there.isSymLink() && !there.exists()))
         return;
     const QString below = at(destinationRelative) + u'/' + source.section(u'/', 2);
     QDir().mkpath(below);
     seeded_ << below;
     for (const QString& name : QDir(source).entryList(QDir::Files | QDir::System | QDir::Hidden)) {
+        const QByteArray at = EncodePath(below + u'/' + name);
         if (dice_.chance(50))
             file(QDir(w_).relativeFilePath(below + u'/' + name), dice_.chance(10));
         else if (dice_.chance(8))
             QDir().mkpath(below + u'/' + name);
+        else if (dice_.chance(6))
+            ::link(EncodePath(source + u'/' + name).constData(), at.constData());  // the same file
+        else if (dice_.chance(4))
+            ::mkfifo(at.constData(), 0644);
     }
     if (QFileInfo(source + QStringLiteral("/s")).isDir() && l.IncludeSubfolders &&
         dice_.chance(20)) {
@@ -171,9 +205,10 @@ void Builder::seedDestination(const Listing& l, const QString& sourceRelative,
     }
 }
 
-// The tree handed to nobody, then some of it locked: unreadable files,
-// folders that cannot be written, searched or listed, a Move's source folder
-// and a destination sub-folder that cannot be written.
+// The tree handed to nobody, then some of it locked: unreadable and
+// read-only files, folders that cannot be written, searched or listed, a
+// Move's source folder and a destination sub-folder that cannot be written,
+// a sticky folder of root's where nobody may add but not replace.
 void Builder::lock(const QStringList& moveSources) {
     const passwd* nobody = ::getpwnam("nobody");
     if (!nobody)
@@ -194,50 +229,91 @@ void Builder::lock(const QStringList& moveSources) {
         else if (info.isDir() && path.count(u'/') > w_.count(u'/') + 1)
             folders << path;
     }
+    if (dice_.chance(30)) {
+        const QString sticky =
+            at(dice_.pick({QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C")}));
+        for (const QString& path : files + QStringList{sticky}) {
+            if (path == sticky || QFileInfo(path).path() == sticky)
+                ::lchown(EncodePath(path).constData(), 0, 0);
+        }
+        ::chmod(EncodePath(sticky).constData(), 01777);
+    }
     for (const QString& path : files) {
         if (dice_.chance(10))
-            ::chmod(EncodePath(path).constData(), 0);
+            ::chmod(EncodePath(path).constData(), dice_.chance(50) ? 0 : 0444);
     }
-    const mode_t folderModes[] = {0555, 0, 0333};
+    const mode_t folderModes[] = {0555, 0, 0333, 0644};
     for (const QString& path : folders) {
         if (dice_.chance(12))
-            ::chmod(EncodePath(path).constData(), folderModes[dice_.below(3)]);
+            ::chmod(EncodePath(path).constData(), folderModes[dice_.below(4)]);
     }
+    ::chmod(EncodePath(at(QStringLiteral("R"))).constData(), 0555);
     for (const QString& path : moveSources + seeded_) {
         if (dice_.chance(40))
             ::chmod(EncodePath(path).constData(), 0555);
     }
 }
 
+// Folders of any age: a folder's time decides "CopyOnlyIfNewer" for a file
+// at its name. Last, after everything that changed them.
+void Builder::ageFolders(const QString& folder) {
+    QDirIterator it(folder, QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot | QDir::NoSymLinks);
+    while (it.hasNext()) ageFolders(it.next());
+    if (dice_.chance(50))
+        SetMtime(folder, someTime(), 0);
+}
+
 TwinWorld Builder::build(bool mayDropPrivileges) {
     TwinWorld world;
     for (const char* top : {"A", "B", "C"}) fill(QLatin1String(top), 0);
+    fill(QStringLiteral("R"), 2);  // read-only for nobody
+    // One file under two names in two sources.
+    if (QFileInfo(at(QStringLiteral("A/a.txt"))).isFile() && dice_.chance(25))
+        ::link(EncodePath(at(QStringLiteral("A/a.txt"))).constData(),
+               EncodePath(at(QStringLiteral("B/h.txt"))).constData());
     ::symlink("A", EncodePath(at(QStringLiteral("LA"))).constData());
     ::symlink("nowhere", EncodePath(at(QStringLiteral("dead"))).constData());
     file(QStringLiteral("F"));
     if (dice_.chance(50))
         ::chmod(EncodePath(at(QStringLiteral("F"))).constData(), 0755);
-    world.aliases << qMakePair(at(QStringLiteral("LA")), at(QStringLiteral("A")));
 
     QStringList sources;
     QStringList destinations;
     QStringList moveSources;
+    const QString root = w_.chopped(2);
+    const auto relative = [&](const QString& path) {
+        // Only folders below the world are named again by later Listings.
+        const QString full = QDir::cleanPath(path.startsWith(u'/') ? path : root + u'/' + path);
+        if (!full.startsWith(w_ + u'/'))
+            return QString();
+        const QString r = full.mid(w_.size() + 1);
+        return r.startsWith(QLatin1String("LA")) ? u'A' + r.mid(2) : r;
+    };
     const int count = 1 + dice_.below(4);
     for (int i = 0; i < count; ++i) {
         world.listings << listing(sources, destinations);
         const Listing& l = world.listings.constLast();
-        const auto relative = [&](const QString& path) {
-            QString r = QDir(w_).relativeFilePath(QDir::cleanPath(path));
-            return r.startsWith(QLatin1String("LA")) ? u'A' + r.mid(2) : r;
-        };
+        QString line = EncodeListingLine(l);
+        if (dice_.chance(3))  // no rule of its own: the one before, or none
+            line.replace(u'<' + RuleToken(l.IfExists) + u'<', QStringLiteral("<Sometimes<"));
+        world.lines << line;
         sources << relative(l.SourceFolder);
         destinations << relative(l.DestinationFolder);
-        if (l.Action == ListingAction::Move && QFileInfo(at(sources.constLast())).isDir())
-            moveSources << at(sources.constLast());
+        // The folder the structure kept makes below the destination.
+        if (!l.CopyJustFiles && !sources.constLast().isEmpty() &&
+            !destinations.constLast().isEmpty())
+            destinations << destinations.constLast() + u'/' +
+                                at(sources.constLast()).section(u'/', 2);
+        sources.removeAll(QString());
+        destinations.removeAll(QString());
+        const QString source = relative(l.SourceFolder);
+        if (l.Action == ListingAction::Move && !source.isEmpty() && QFileInfo(at(source)).isDir())
+            moveSources << at(source);
     }
     world.unprivileged = mayDropPrivileges && dice_.chance(35);
     if (world.unprivileged)
         lock(moveSources);
+    ageFolders(w_);
     return world;
 }
 
@@ -249,7 +325,7 @@ TwinWorld MakeTwinWorld(quint32 seed, const QString& root, bool mayDropPrivilege
 
 QByteArray ListText(const TwinWorld& world) {
     QByteArray text;
-    for (const Listing& l : world.listings) text += EncodeListingLine(l).toUtf8() + "\r\n";
+    for (const QString& line : world.lines) text += line.toUtf8() + "\r\n";
     return text;
 }
 

@@ -4,8 +4,8 @@
 // that share sources and destinations, all drawn from one seed.
 
 #include <QList>
-#include <QPair>
 #include <QString>
+#include <QStringList>
 
 #include "listing/Listing.h"
 
@@ -13,11 +13,9 @@ namespace zandrel::test {
 
 struct TwinWorld {
     QList<Listing> listings;
+    QStringList lines;  // the list file's lines: the Listings, a few with a rule no one knows
     // Run as nobody: the tree belongs to nobody, some of it is locked.
     bool unprivileged = false;
-    // Other names of one folder (a link to it) and the folder they name, so
-    // paths can be compared by the folder they reach.
-    QList<QPair<QString, QString>> aliases;
 };
 
 // Lays the world of seed out below root + "/w". Unprivileged worlds come only
