@@ -209,7 +209,8 @@ CopyOutcome Overlay::place(const FileInfo& what, const CopyRequest& request, Fil
         return CopyResult::SameFile;
     if (there.kind == FileKind::Folder)
         return {CopyResult::CouldNotPutInPlace, EISDIR};
-    if (const int error = WriteAccess(folder))
+    if (const int error = WriteAccess(
+            folder, there.exists() && !IsVirtual(there.identity) ? request.name : nullptr))
         return {CopyResult::WriteFailed, error};
     FileInfo copy = what;
     if (copy.kind != FileKind::Link)

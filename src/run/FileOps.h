@@ -12,9 +12,6 @@ class Host;
 class RunView;
 struct RunProgress;
 
-// Progress and the abort test come once per logical block of this size.
-inline constexpr qint64 kCopyBlockSize = fs::kBlockSize;
-
 // The part of a full path below its root part. On Linux "/" plays the drive
 // root and the first folder level goes with it: "/L1/rest" gives "rest",
 // "/a.txt" gives "a.txt". Relative paths follow the general rule.

@@ -60,6 +60,13 @@ void OrderByLength(List& list, bool descending) {
 
 // Removes the folder name of parent when it is there: 0, or the system's
 // error. Never through a link: a link found at a folder's place is reported.
+int Unreadable(const fs::Folder& parent, const QByteArray& name) {
+    const fs::Folder inside = parent.child(name.constData());
+    if (!inside.valid())
+        return inside.openError() ? inside.openError() : EACCES;
+    return inside.readEntries([](const char*, std::size_t, fs::FileKind) {});
+}
+
 int RemoveIfThere(const fs::Folder* parent, int unreachable, const QByteArray& name,
                   const QByteArray& path, const RemovalAttempt& tried) {
     if (!parent || !parent->valid()) {
@@ -71,10 +78,13 @@ int RemoveIfThere(const fs::Folder* parent, int unreachable, const QByteArray& n
     const fs::FileInfo there = parent->info(name.constData(), false);
     if (there.kind == fs::FileKind::Missing)
         return 0;
-    const int error = there.kind == fs::FileKind::Folder
-                          ? parent->removeFolder(name.constData()).error
-                      : there.kind == fs::FileKind::Unknown ? (there.error ? there.error : EIO)
-                                                            : ENOTDIR;
+    // A folder whose entries the run cannot read is not removed: it never
+    // saw what is in it, and whether it is empty cannot be foretold.
+    int error = there.kind == fs::FileKind::Folder    ? Unreadable(*parent, name)
+                : there.kind == fs::FileKind::Unknown ? (there.error ? there.error : EIO)
+                                                      : ENOTDIR;
+    if (error == 0)
+        error = parent->removeFolder(name.constData()).error;
     if (tried)
         tried(path, error == 0);
     return error;

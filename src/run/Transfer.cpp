@@ -359,7 +359,11 @@ bool ListingTransfer::transferFile(const QByteArray& source, int i, int count) {
         // is read.
         if (facts.source.kind == fs::FileKind::File && facts.source.size > 0)
             facts.sourceOpenError = openError;
-        facts.destinationWritable = writable(*destinationFolder);
+        // Replacing a file in a sticky folder needs its ownership too.
+        facts.destinationWritable =
+            writable(*destinationFolder) &&
+            (!facts.destination.exists() ||
+             fs::WriteAccess(*destinationFolder, destinationName.constData()) == 0);
         decision = DecideFile(facts, w_.rule);
     }
     if (decision != FileDecision::PassOver && events_.decided)
