@@ -135,12 +135,13 @@ make_tree() {  # make_tree ROOT FILES
     python3 "$repo/bench/peers/make_tree.py" "$1" "$2" $(($2 / 100))
 }
 
+lines() { tr ' ' '\n' <<<"$1" | grep .; }  # a series, one value a line
 median() {
-    printf '%s\n' $1 | sort -g |
+    lines "$1" | sort -g |
         awk '{ v[NR] = $1 } END { print NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
 }
 paired() {  # paired NAME REF: the median of the rounds' own ratios
-    median "$(paste -d' ' <(printf '%s\n' ${times[$1]}) <(printf '%s\n' ${times[$2]}) |
+    median "$(paste -d' ' <(lines "${times[$1]}") <(lines "${times[$2]}") |
         awk '{ printf "%.4f\n", $1 / $2 }')"
 }
 rows=()
@@ -264,7 +265,7 @@ fi
 echo
 echo "series in ms, in round order:"
 for k in "${!times[@]}"; do
-    printf '  %-20s %s\n' "$k" "$(printf '%s\n' ${times[$k]} | awk '{ printf "%.0f ", $1 / 1000 }')"
+    printf '  %-20s %s\n' "$k" "$(lines "${times[$k]}" | awk '{ printf "%.0f ", $1 / 1000 }')"
 done | sort
 echo
 echo "load $(cut -d' ' -f1-3 /proc/loadavg) at the end; zandrel's -tail series is the sync after its runs"
