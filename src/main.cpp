@@ -4,6 +4,7 @@
 
 #include "app/MainWindow.h"
 #include "app/QtDialogs.h"
+#include "common/Paths.h"
 #include "listing/CommandLine.h"
 #include "run/HeadlessRun.h"
 #include "zandrel/Version.h"
@@ -22,20 +23,33 @@ void HoldMessage(QtMsgType type, const QMessageLogContext& context, const QStrin
     gHeld->append({type, context.category, text});
 }
 
-// Unless the platform was chosen by hand, a display that cannot be opened
-// falls back to no display at all instead of ending the program.
-bool AddNoDisplayFallback() {
-    if (!qgetenv("QT_QPA_PLATFORM").isEmpty())
-        return false;
+// A display platform that cannot start ends Qt's start-up with an abort.
+// Offscreen is added as the last choice instead, so the program can say why
+// and still run a list; byHand tells whether the user chose the platform.
+void AddNoDisplayFallback(bool& byHand) {
+    const QByteArray chosen = qgetenv("QT_QPA_PLATFORM");
+    byHand = !chosen.isEmpty();
+    if (byHand) {
+        qputenv("QT_QPA_PLATFORM", chosen + ";offscreen");
+        return;
+    }
     const QByteArray usual = qgetenv("WAYLAND_DISPLAY").isEmpty() ? "xcb" : "wayland;xcb";
     qputenv("QT_QPA_PLATFORM", usual + ";offscreen");
-    return true;
+}
+
+// Qt's own words for the failure, e.g. "could not connect to display :99".
+QByteArray PlatformFailure(const QList<HeldMessage>& held) {
+    for (const HeldMessage& m : held) {
+        if (m.category.startsWith("qt.qpa") && m.category != "qt.qpa.plugin")
+            return m.text.toUtf8();
+    }
+    return held.isEmpty() ? QByteArray("it could not be started") : held.first().text.toUtf8();
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
         std::fputs(zandrel::UsageText().constData(), stdout);
         return 0;
     }
@@ -55,17 +69,28 @@ int main(int argc, char** argv) {
         QCoreApplication app(argc, argv);
         return zandrel::RunHeadless(zandrel::CommandLineText(argc, argv));
     }
-    const bool mayFallBack = AddNoDisplayFallback();
+    const QByteArray chosenPlatform = qgetenv("QT_QPA_PLATFORM");
+    bool byHand = false;
+    AddNoDisplayFallback(byHand);
     QList<HeldMessage> held;
     gHeld = &held;
     const QtMessageHandler qtHandler = qInstallMessageHandler(HoldMessage);
     QApplication app(argc, argv);
     qInstallMessageHandler(qtHandler);
     const QString commandLine = zandrel::CommandLineText(argc, argv);
-    if (mayFallBack && QGuiApplication::platformName() == QLatin1String("offscreen")) {
-        const QString display =
-            qEnvironmentVariable("DISPLAY", qEnvironmentVariable("WAYLAND_DISPLAY"));
-        return zandrel::RunHeadless(commandLine, display);
+    if (QGuiApplication::platformName() == QLatin1String("offscreen")) {
+        zandrel::NoWindowReason noWindow;
+        if (byHand) {
+            noWindow.why = "Zandrel cannot start the display platform " + chosenPlatform + " (" +
+                           zandrel::EscapedName(PlatformFailure(held)) + ")";
+            noWindow.sayForRuns = true;
+        } else {
+            const QByteArray display =
+                qEnvironmentVariable("DISPLAY", qEnvironmentVariable("WAYLAND_DISPLAY")).toUtf8();
+            noWindow.why = "Zandrel cannot open the display " + zandrel::EscapedName(display) +
+                           " to show its window";
+        }
+        return zandrel::RunHeadless(commandLine, noWindow);
     }
     for (const HeldMessage& m : held)
         qt_message_output(m.type, QMessageLogContext(nullptr, 0, nullptr, m.category.constData()),

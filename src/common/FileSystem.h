@@ -7,11 +7,13 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QHash>
 #include <QList>
 #include <QString>
 
 #include <cstddef>
 #include <functional>
+#include <memory>
 
 namespace zandrel::fs {
 
@@ -130,6 +132,7 @@ class Folder {
   private:
     friend class FolderCursor;
     friend class Overlay;
+    friend class Batch;
     explicit Folder(Handle handle, int openError = 0, Overlay* overlay = nullptr)
         : handle_(std::move(handle)), openError_(openError), overlay_(overlay) {}
     static Folder openOnDisk(const QByteArray& path);
@@ -268,6 +271,8 @@ bool SourceUnchanged(const SourceFile& source);
 inline constexpr qint64 kBlockSize = 4096;
 using BlockProgress = std::function<bool(qint64 done, qint64 total)>;
 
+class Batch;
+
 struct CopyRequest {
     const Folder* destination = nullptr;
     const char* name = nullptr;
@@ -278,6 +283,10 @@ struct CopyRequest {
     // For PutEmptyFile: the source whose times, owner, extended attributes
     // and ACL the copy takes (CopyFileBlocks takes its own source's).
     const SourceFile* model = nullptr;
+    // With a batch the finished copy waits there, unnamed, for its commit;
+    // ticket tells its outcome there.
+    Batch* batch = nullptr;
+    int ticket = 0;
 };
 
 // Copies the open source into a new file in the destination folder that
@@ -298,6 +307,57 @@ CopyOutcome CopyFileBlocks(SourceFile& source, const CopyRequest& request,
 // decided: a link changed meanwhile is not copied.
 CopyOutcome CopyLink(const Folder& folder, const char* name, const FileInfo& seen,
                      const CopyRequest& request, FileIdentity* placed = nullptr);
+
+// Copies kept unnamed until their data is on the disk, and Move sources
+// kept until their copies' names are: a power cut never leaves a short file
+// under a real name, nor a moved file only in its source's deleted blocks.
+// commit() flushes the copies' file systems once, names the copies in the
+// order they came, flushes again, then deletes the Move sources, each still
+// only while it is the file copied and unchanged.
+class Batch {
+  public:
+    Batch();
+    ~Batch();
+    Batch(const Batch&) = delete;
+    Batch& operator=(const Batch&) = delete;
+
+    // Enough to flush: files (each holds descriptors) or bytes.
+    static constexpr std::size_t kMaxFiles = 200;
+    static constexpr qint64 kMaxBytes = qint64(64) << 20;
+    bool empty() const;
+    bool full() const;
+
+    // A copy waiting at name in the folder of that identity: what later
+    // decisions must see there.
+    const FileInfo* pending(const FileIdentity& folder, QByteArrayView name) const;
+    // The source of a Move, deleted once the copy of ticket is named and on
+    // the disk; decided is the file as it was decided on.
+    // namedIn: the folder of a copy that took its name at once (a link),
+    // flushed with the others.
+    void deleteAfter(int ticket, const Folder& folder, const char* name, SourceFile&& source,
+                     const FileInfo& decided, const Folder* namedIn = nullptr);
+    // Whether the copy of ticket waits here.
+    bool holds(int ticket) const;
+    // Whether a copy or a delete waits at name in the folder of that
+    // identity; whether a delete does.
+    bool touches(const FileIdentity& folder, QByteArrayView name) const;
+    bool deletes(const FileIdentity& folder, QByteArrayView name) const;
+
+    struct Outcome {
+        CopyOutcome copy;
+        bool deleteTried = false;
+        bool changed = false;  // the source changed after it was copied
+        Status deleted;
+    };
+    QHash<int, Outcome> commit();
+
+  private:
+    friend CopyOutcome CopyFileBlocks(SourceFile&, const CopyRequest&, const BlockProgress&,
+                                      FileIdentity*);
+    friend CopyOutcome PutEmptyFile(const CopyRequest&, const FileIdentity*, FileIdentity*);
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
 
 // Puts an empty file at the name, replacing what is there (not the source
 // itself, not a folder), a replica of request.model as CopyFileBlocks makes

@@ -189,9 +189,12 @@ Status Overlay::removeFolder(const Folder& folder, const char* name) {
         return {ENOTDIR};
     const Folder inside = child(folder, name);
     bool empty = true;
-    if (inside.valid())
-        inside.readEntries([&](const char*, std::size_t, FileKind) { empty = false; });
-    if (!empty)
+    // A folder that cannot be read cannot be known to be empty.
+    const int unread =
+        inside.valid()
+            ? inside.readEntries([&](const char*, std::size_t, FileKind) { empty = false; })
+            : inside.openError();
+    if (unread != 0 || !empty)
         return {ENOTEMPTY};
     if (const int error = WriteAccess(folder, name))
         return {error};

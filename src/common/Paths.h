@@ -39,18 +39,19 @@ bool FolderExists(const QByteArray& path, fs::Overlay* overlay = nullptr);
 bool PathExists(const QString& path);
 bool PathExists(const QByteArray& path);
 
-// Writes and removes a probe file in the folder. Shows "Could not write to the
-// following folder:" and returns false when that fails. Never touches a file
-// that was there before.
-// A name written as text: a backslash and the control characters are
-// escaped (\\ \t \n \r, \xHH for the others), so no name can add a field
-// or a line; other bytes stay as they are.
+// A name written as text (log files, report, failure and preview lines): a
+// backslash and the control characters are escaped (\\ \t \n \r, \xHH in
+// lower-case hex for the other bytes below 0x20 and 0x7F), so no name can add
+// a field or a line and a script can undo it; other bytes stay as they are.
 QByteArray EscapedName(QByteArrayView name);
 
 // The folder's path as the run reaches it: a relative one is taken from the
 // current folder.
 QByteArray FromCurrentFolder(const QString& folder);
 
+// Writes and removes a probe file in the folder. Shows "Could not write to the
+// following folder:" and returns false when that fails. Never touches a file
+// that was there before.
 bool CanWriteToFolder(const QString& folder, Host& host, fs::Overlay* overlay = nullptr);
 
 }  // namespace zandrel

@@ -1,6 +1,7 @@
 #include "run/FolderRemoval.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <numeric>
 #include <vector>
 
@@ -57,23 +58,31 @@ void OrderByLength(List& list, bool descending) {
     list = std::move(sorted);
 }
 
-// Removes the folder name of parent when it is there; false when that
-// fails. Never through a link: a link found at a folder's place is reported.
-bool RemoveIfThere(const fs::Folder* parent, const QByteArray& name, const QByteArray& path,
-                   const RemovalAttempt& tried) {
-    if (!parent) {
+// Removes the folder name of parent when it is there: 0, or the system's
+// error. Never through a link: a link found at a folder's place is reported.
+int RemoveIfThere(const fs::Folder* parent, int unreachable, const QByteArray& name,
+                  const QByteArray& path, const RemovalAttempt& tried) {
+    if (!parent || !parent->valid()) {
         if (tried)
             tried(path, false);
-        return false;
+        return parent && parent->openError() ? parent->openError()
+                                             : (unreachable ? unreachable : ENOENT);
     }
     const fs::FileInfo there = parent->info(name.constData(), false);
-    if (!there.exists())
-        return true;
-    const bool removed =
-        there.kind == fs::FileKind::Folder && parent->removeFolder(name.constData()).ok();
+    if (there.kind == fs::FileKind::Missing)
+        return 0;
+    const int error = there.kind == fs::FileKind::Folder
+                          ? parent->removeFolder(name.constData()).error
+                      : there.kind == fs::FileKind::Unknown ? (there.error ? there.error : EIO)
+                                                            : ENOTDIR;
     if (tried)
-        tried(path, removed);
-    return removed;
+        tried(path, error == 0);
+    return error;
+}
+
+// The abort test at a yield: true when the user confirmed the abort.
+bool Stopped(const Host& host, const std::function<bool()>& confirmAbort) {
+    return confirmAbort && host.abortRequested() && confirmAbort();
 }
 
 }  // namespace
@@ -89,19 +98,31 @@ void OrderLongestFirst(QStringList& list, bool descending, int shortestStart) {
 }
 
 QList<QByteArray> RemoveMovedFolders(const QString& sourceFolder, bool includeSubfolders,
-                                     Host& host, fs::Overlay* overlay,
-                                     const RemovalAttempt& tried) {
+                                     Host& host, fs::Overlay* overlay, const RemovalAttempt& tried,
+                                     QList<QString>* reasons,
+                                     const std::function<bool()>& confirmAbort) {
     const QByteArray source = FromCurrentFolder(sourceFolder);
     SearchResult found;
-    if (includeSubfolders)
-        ListFolderTree(source, kAllFolders, found, host, overlay);
-    ListSubfolders(FolderList{source}, kAllFolders, found, host, overlay);
+    // A walk cut short by an abort request that the user then declined is
+    // done again, so that no folder is left out.
+    for (;;) {
+        found = {};
+        if (includeSubfolders)
+            ListFolderTree(source, kAllFolders, found, host, overlay);
+        ListSubfolders(FolderList{source}, kAllFolders, found, host, overlay);
+        if (!confirmAbort || !host.abortRequested())
+            break;
+        if (confirmAbort())
+            return {};
+    }
     if (!includeSubfolders && found.Count > 0)
         return {};
 
     QList<QByteArray> working;
     for (int i = 0; i < found.Count && i < found.Paths.size(); ++i) {
         host.yield();
+        if (Stopped(host, confirmAbort))
+            return {};
         working.append(found.Paths.at(i));
     }
     OrderLongestFirst(working, false, 1000);
@@ -111,16 +132,26 @@ QList<QByteArray> RemoveMovedFolders(const QString& sourceFolder, bool includeSu
     below.reset(fs::Folder::openAsNamed(source, overlay));
     const QByteArray prefix = source.endsWith(kSeparator) ? source : source + kSeparator;
     QList<QByteArray> failures;
+    const auto fail = [&](const QByteArray& folder, int error) {
+        const QString why = fs::ErrorText(error);
+        failures.append(kDeleteFailed + folder);
+        if (reasons)
+            reasons->append(why);
+        host.noteFailure(failures.constLast(), why);
+    };
     for (const QByteArray& folder : working) {
         host.yield();
+        if (Stopped(host, confirmAbort))
+            return failures;
         const qsizetype cut = folder.lastIndexOf(kSeparator);
         const fs::Folder* parent =
             folder.startsWith(prefix) && cut >= prefix.size() - 1
                 ? below.reach(QByteArrayView(folder).sliced(
                       prefix.size(), std::max<qsizetype>(0, cut - prefix.size())))
                 : nullptr;
-        if (!RemoveIfThere(parent, folder.mid(cut + 1), folder, tried))
-            failures.append(kDeleteFailed + folder);
+        if (const int error =
+                RemoveIfThere(parent, below.lastError(), folder.mid(cut + 1), folder, tried))
+            fail(folder, error);
     }
     // The source folder itself, as named.
     below.reset({});
@@ -131,8 +162,8 @@ QList<QByteArray> RemoveMovedFolders(const QString& sourceFolder, bool includeSu
                                                                         : above,
                                                       overlay);
     const QByteArray name = trimmed == "/" ? QByteArrayLiteral(".") : GetFileName(trimmed);
-    if (!RemoveIfThere(&parent, name, source, tried))
-        failures.append(kDeleteFailed + source);
+    if (const int error = RemoveIfThere(&parent, 0, name, source, tried))
+        fail(source, error);
     return failures;
 }
 

@@ -20,10 +20,15 @@ class Overlay;
 // failure there is reported twice.
 // With an overlay the removal is recorded there (a preview); tried hears
 // of every removal attempted, in order, and whether it succeeded.
+// reasons receives the system's reason for each failure, which the host
+// also hears of as it happens. An abort request seen at a yield is put to
+// confirmAbort; when that answers true the removal stops there.
 using RemovalAttempt = std::function<void(const QByteArray& folder, bool removed)>;
 QList<QByteArray> RemoveMovedFolders(const QString& sourceFolder, bool includeSubfolders,
                                      Host& host, fs::Overlay* overlay = nullptr,
-                                     const RemovalAttempt& tried = {});
+                                     const RemovalAttempt& tried = {},
+                                     QList<QString>* reasons = nullptr,
+                                     const std::function<bool()>& confirmAbort = {});
 
 // Reorders by length, as moving each text of length L to the front for every
 // L from the shortest (searched from shortestStart) up to the longest, or

@@ -67,11 +67,33 @@ void PrintLine(FILE* stream, const QByteArray& line) {
     std::fflush(stream);
 }
 
-QString OnOneLine(QString text) {
-    text.replace(QLatin1String("\r\n"), QLatin1String(" "));
-    text.replace(u'\n', u' ');
-    text.replace(u'\r', u' ');
-    return text;
+// A message box's text on one line: its own line breaks (CR LF) become
+// blanks, and whatever a name in it holds is escaped.
+QByteArray OnOneLine(const QString& text) {
+    const QByteArray bytes = EncodePath(text);
+    QByteArray line;
+    qsizetype from = 0;
+    for (qsizetype at = bytes.indexOf("\r\n"); at >= 0; at = bytes.indexOf("\r\n", from)) {
+        line += EscapedName(QByteArrayView(bytes).sliced(from, at - from)) + ' ';
+        from = at + 2;
+    }
+    return line + EscapedName(QByteArrayView(bytes).sliced(from));
+}
+
+// "Copy failed: " + path becomes "copy failed: " + the escaped path.
+QByteArray FailureLine(const QByteArray& entry, const QString& reason) {
+    QByteArray line = "zandrel: ";
+    for (const QByteArray& kind : {kCopyFailed, kDeleteFailed}) {
+        if (entry.startsWith(kind)) {
+            line += kind.toLower() + EscapedName(QByteArrayView(entry).sliced(kind.size()));
+            break;
+        }
+    }
+    if (line.size() == 9)
+        line += EscapedName(entry);
+    if (!reason.isEmpty())
+        line += ": " + EscapedName(reason.toUtf8());
+    return line;
 }
 
 // Report entries go to standard output, message boxes to standard error
@@ -82,7 +104,7 @@ class HeadlessHost : public Host {
 
     Answer message(Icon, const QString& title, const QString& text, Buttons,
                    Answer defaultButton) override {
-        PrintLine(stderr, (title + QStringLiteral(": ") + OnOneLine(text)).toUtf8());
+        PrintLine(stderr, title.toUtf8() + ": " + OnOneLine(text));
         return defaultButton;
     }
     using Host::message;
@@ -109,7 +131,12 @@ class HeadlessHost : public Host {
     }
     void setStatusText(const QString&) override {}
     void clearReports() override {}
-    void appendReport(const QString& entry) override { PrintLine(stdout, entry.toUtf8()); }
+    void appendReport(const QString& entry) override {
+        PrintLine(stdout, EscapedName(EncodePath(entry)));
+    }
+    void noteFailure(const QByteArray& entry, const QString& reason) override {
+        PrintLine(stderr, FailureLine(entry, reason));
+    }
 
   private:
     RunDriver* driver_ = nullptr;
@@ -138,10 +165,11 @@ class HeadlessView : public RunView {
     // Shown only after an abort: the window's Summary, as lines.
     void showSummary(const QList<QByteArray>& errorEntries, int copiedCount,
                      const QString& destinationText) override {
-        PrintLine(stderr, "Summary: " + destinationText.toUtf8());
+        PrintLine(stderr, "Summary: " + EscapedName(EncodePath(destinationText)));
         PrintLine(stderr, "Summary: " + QByteArray::number(copiedCount) + " files copied, " +
                               QByteArray::number(errorEntries.size()) + " errors found.");
-        for (const QByteArray& entry : errorEntries) PrintLine(stderr, "Summary: " + entry);
+        for (const QByteArray& entry : errorEntries)
+            PrintLine(stderr, "Summary: " + EscapedName(entry));
     }
     void closeMainWindow() override {}
 
@@ -190,35 +218,45 @@ QByteArray UsageText() {
            "  zandrel LIST -r          run every listing of LIST at once, then quit\n"
            "  zandrel LIST -rp         the same, with a 3-second pause before quitting\n"
            "  zandrel LIST -n          print what a run would do to each file, change nothing\n"
-           "  zandrel --help           show this text\n"
+           "  zandrel --help, -h       show this text\n"
            "  zandrel --version        show the version\n"
            "\n"
-           "A run from the command line writes log.txt and errors.txt beside the program,\n"
-           "or in ~/.local/share/Zandrel/Zandrel/ when the program's folder cannot be\n"
-           "written. Without a display it shows no window and exits with:\n"
+           "A run from the command line writes log.txt and errors.txt beside the program\n"
+           "when it runs from a folder of its own; an installed program, or one whose\n"
+           "folder cannot be written, writes them in ~/.local/share/Zandrel/Zandrel/.\n"
+           "Control characters and backslashes in names are written escaped (\\t, \\n, \\r,\n"
+           "\\\\, \\xHH) in the logs, the report and the preview.\n"
+           "Without a display it shows no window, prints each failure with its reason on\n"
+           "standard error, and exits with:\n"
            "  0  finished, no failures\n"
            "  1  finished with failures (also when an abort came during the last file)\n"
            "  2  list not loaded, or no run asked for\n"
            "  3  a check ended the run early\n"
            "  4  aborted (Ctrl+C, SIGTERM)\n"
-           "A preview (-n) always runs without a window and exits with 3 where the run\n"
-           "would end early, otherwise 0.\n";
+           "A preview (-n) runs without a window and exits as the run would (0, 1 or 3).\n"
+           "It prints, per file, DECISION TAB SOURCE TAB DESTINATION; a fail-delete line\n"
+           "where a Move's delete would fail; a counts line per listing; the folder\n"
+           "removal's remove-folder and fail-remove-folder lines; and a total line.\n"
+           "Decisions: copy, overwrite, skip-exists, skip-not-newer, excluded,\n"
+           "fail-same-file, fail-not-regular, fail-clash, fail-unreachable, fail-no-rule,\n"
+           "fail-unreadable-folder, fail-unreadable, fail-unwritable, fail-folder-in-the-way.\n";
 }
 
-int RunHeadless(const QString& commandLine, const QString& displayNotOpened) {
+int RunHeadless(const QString& commandLine, const NoWindowReason& noWindow) {
     const StopSignals stopSignals;
     const CommandLineRequest request =
         ParseCommandLine(commandLine, QCoreApplication::applicationDirPath(),
                          [](const QString& path) { return PathExists(path); });
     if (request.kind != CommandLineRequest::Kind::Run &&
         request.kind != CommandLineRequest::Kind::Preview) {
-        const QByteArray why = displayNotOpened.isEmpty()
+        const QByteArray why = noWindow.why.isEmpty()
                                    ? QByteArray("Zandrel needs a display to show its window")
-                                   : "Zandrel cannot open the display " +
-                                         displayNotOpened.toLocal8Bit() + " to show its window";
+                                   : noWindow.why;
         PrintLine(stderr, why + "; without one it only runs a list: zandrel LIST -r (or -rp).");
         return ExitListNotLoaded;
     }
+    if (noWindow.sayForRuns && !noWindow.why.isEmpty())
+        PrintLine(stderr, noWindow.why + "; the list runs without a window.");
 
     BackupList doc;
     HeadlessHost host;
@@ -244,12 +282,19 @@ int RunHeadless(const QString& commandLine, const QString& displayNotOpened) {
     flags.PauseBeforeExit = request.pauseBeforeExit;
     RunDriver driver(doc, host, view, flags, progress);
     host.setDriver(&driver);
-    const QString logFolder = DefaultLogFolder();
-    driver.setLogFolder(logFolder);
     const RunResult result = driver.Command3_Click();
+    const QString programFolder = QCoreApplication::applicationDirPath();
+    const bool errorsFile = result.errorCount > 0 || result.outcome == RunOutcome::EndedEarly;
+    const QByteArray names =
+        errorsFile ? QByteArray("log.txt and errors.txt") : QByteArray("log.txt");
     if (result.logFailed)
-        PrintLine(stderr, "Zandrel could not write log.txt and errors.txt in " +
-                              EncodePath(logFolder) + ".");
+        PrintLine(stderr,
+                  "Zandrel could not write " + names + " in " +
+                      EscapedName(EncodePath(LogFolderCandidates().join(QStringLiteral(" or ")))) +
+                      ".");
+    else if (!result.logFolder.isEmpty() && result.logFolder != programFolder)
+        PrintLine(stderr, "Zandrel wrote " + names + " in " +
+                              EscapedName(EncodePath(result.logFolder)) + ".");
     return ExitStatusOf(result);
 }
 

@@ -30,9 +30,17 @@ bool IsPreviewRequest(const QString& commandLine);
 // What "zandrel --help" prints: the command-line forms and exit statuses.
 QByteArray UsageText();
 
+// Why a window cannot be shown where one could be: a display that is set but
+// cannot be opened, or a display platform that cannot start.
+struct NoWindowReason {
+    QByteArray why;  // one sentence, without its end; empty when no display is set
+    // Said even when a run goes on without the window (the platform was
+    // chosen by hand); otherwise only when nothing can be done without one.
+    bool sayForRuns = false;
+};
+
 // Handles the whole command line headless and returns the exit status. Needs
-// a QCoreApplication. displayNotOpened names a display that is set but could
-// not be opened; empty when there is none at all.
-int RunHeadless(const QString& commandLine, const QString& displayNotOpened = {});
+// a QCoreApplication.
+int RunHeadless(const QString& commandLine, const NoWindowReason& noWindow = {});
 
 }  // namespace zandrel

@@ -82,6 +82,7 @@ RunResult RunDriver::Command3_Click() {
     view_.lockForRun();
     host_.clearReports();
 
+    const bool commandLineRun = flags_.CommandLineRun;
     ListingTransfer transfer(RunContext{doc_, host_, view_, flags_, progress_, state_, phase_});
     const int rows = doc_.count();
     const QList<bool> selected = view_.selectedRows();
@@ -92,9 +93,17 @@ RunResult RunDriver::Command3_Click() {
         switch (transfer.TransferListing(row)) {
             case ListingOutcome::Done:
                 break;
-            case ListingOutcome::RunEnded:
-                return {RunOutcome::EndedEarly, state_.CopiedCount,
-                        static_cast<int>(state_.ErrorList.size())};
+            case ListingOutcome::RunEnded: {
+                RunResult result;
+                result.outcome = RunOutcome::EndedEarly;
+                result.copiedCount = state_.CopiedCount;
+                result.errorCount = static_cast<int>(state_.ErrorList.size());
+                // The check cleared the flag; the unattended user still
+                // learns what was done before it.
+                if (commandLineRun)
+                    writeLogFiles(result, true);
+                return result;
+            }
             case ListingOutcome::Aborted:
                 return finish(true);
         }
@@ -102,10 +111,37 @@ RunResult RunDriver::Command3_Click() {
     return finish(false);
 }
 
+void RunDriver::removeMovedFolders() {
+    const LastListingInfo& last = state_.LastListing;
+    // A request that came during the last file has been answered by
+    // stopping that file; only a new one may stop the removal.
+    if (host_.abortRequested())
+        phase_.set(RunPhase::Running);
+    QList<QString> reasons;
+    const QList<QByteArray> failures =
+        RemoveMovedFolders(last.sourceFolder, last.includeSubfolders, host_, nullptr, {}, &reasons,
+                           [this] { return ConfirmAbort(host_, phase_, flags_, state_); });
+    state_.ErrorReasons.resize(state_.ErrorList.size());
+    for (qsizetype i = 0; i < failures.size(); ++i) {
+        state_.ErrorList.append(failures.at(i));
+        state_.ErrorReasons.append(reasons.value(i));
+    }
+}
+
+void RunDriver::writeLogFiles(RunResult& result, bool withErrorsFile) {
+    const LogWriteOutcome log =
+        WriteLogFiles(logFolder_.isEmpty() ? LogFolderCandidates() : QStringList{logFolder_},
+                      state_, host_, withErrorsFile);
+    result.logFailed = !log.written;
+    result.logFolder = log.folder;
+}
+
 RunResult RunDriver::finish(bool aborted) {
     const LastListingInfo& last = state_.LastListing;
-    if (!aborted && last.action == QLatin1String("Move"))
-        state_.ErrorList += RemoveMovedFolders(last.sourceFolder, last.includeSubfolders, host_);
+    if (!aborted && last.action == QLatin1String("Move")) {
+        removeMovedFolders();
+        aborted = state_.AbortedByUser;
+    }
 
     view_.ShowOverallProgress(0, 1);
     host_.setStatusText(TasksText(doc_.count()));
@@ -116,10 +152,12 @@ RunResult RunDriver::finish(bool aborted) {
                 : QStringLiteral("Destination folder: ") + last.destinationFolder;
         view_.showSummary(state_.ErrorList, state_.CopiedCount, destination);
     }
-    bool logFailed = false;
+    RunResult result;
+    result.outcome = aborted ? RunOutcome::Aborted : RunOutcome::Finished;
+    result.copiedCount = state_.CopiedCount;
+    result.errorCount = static_cast<int>(state_.ErrorList.size());
     if (flags_.CommandLineRun)
-        logFailed =
-            !WriteLogFiles(logFolder_.isEmpty() ? DefaultLogFolder() : logFolder_, state_, host_);
+        writeLogFiles(result, false);
 
     if (state_.AbortedByUser)
         AppendReportEntry(host_, QStringLiteral(" : Aborted by user (") + last.description + u')');
@@ -132,8 +170,6 @@ RunResult RunDriver::finish(bool aborted) {
                                  QStringLiteral(" errors."));
     phase_.set(RunPhase::Idle);
 
-    const RunResult result{aborted ? RunOutcome::Aborted : RunOutcome::Finished, state_.CopiedCount,
-                           static_cast<int>(state_.ErrorList.size()), logFailed};
     if (flags_.CommandLineRun) {
         if (flags_.PauseBeforeExit) {
             view_.disableStartButton();

@@ -28,6 +28,7 @@ struct RunResult {
     int copiedCount = 0;
     int errorCount = 0;
     bool logFailed = false;  // a command-line run's log files could not be written
+    QString logFolder;       // where they went, when written
 };
 
 // The run's phase with the host's caption kept in step: every change is
@@ -56,7 +57,7 @@ class RunDriver {
         : doc_(doc), host_(host), view_(view), flags_(flags), progress_(progress), phase_(host) {}
 
     // Where a command-line run writes log.txt and errors.txt; empty (the
-    // default) means DefaultLogFolder().
+    // default) means the first of LogFolderCandidates() that takes them.
     void setLogFolder(const QString& folder) { logFolder_ = folder; }
 
     RunResult Command3_Click();
@@ -69,6 +70,8 @@ class RunDriver {
   private:
     bool checksAndConfirmation();
     RunResult finish(bool aborted);
+    void removeMovedFolders();
+    void writeLogFiles(RunResult& result, bool withErrorsFile);
 
     const BackupList& doc_;
     Host& host_;

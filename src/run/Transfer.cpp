@@ -188,6 +188,15 @@ bool ListingTransfer::buildFileList() {
 
 void ListingTransfer::addError(const QByteArray& prefix, const QByteArray& path,
                                const QString& reason) {
+    // Behind files that wait for their names, in the order of the files.
+    if (!deferred_.isEmpty()) {
+        Deferred d;
+        d.prefix = prefix;
+        d.path = path;
+        d.reason = reason;
+        deferred_.append(d);
+        return;
+    }
     c_.state.ErrorList.append(prefix + path);
     c_.state.ErrorReasons.append(reason);
     c_.host.noteFailure(c_.state.ErrorList.constLast(), reason);
@@ -210,6 +219,9 @@ void ListingTransfer::openRoots() {
         timeResolution_ = fs::TimeResolution(NearestOnDisk(destinationBytes_));
     else
         timeResolution_ = fs::TimeResolution(destinations_.root());
+    // The disk itself takes its copies in batches; an overlay takes them as
+    // they come.
+    batch_ = overlay_ ? nullptr : &ownBatch_;
     move_ = w_.action == QLatin1String("Move");
     trackMoved_ = move_ && PatternsToSearch(searchPatterns_).size() > 1;
     moved_.clear();
@@ -305,6 +317,14 @@ bool ListingTransfer::transferFile(const QByteArray& source, int i, int count) {
             sourcePrefix_.size(), std::max<qsizetype>(0, nameAt - 1 - sourcePrefix_.size()));
         sourceFolder = sources_.reach(sourceRelative);
     }
+    // A file whose source or destination name a waiting copy or delete
+    // stands for is decided on the disk as those have left it.
+    if (batch_ && !batch_->empty() &&
+        ((sourceFolder &&
+          batch_->touches(identityOf(*sourceFolder, sourceRelative, false), sourceName)) ||
+         (destinationFolder &&
+          batch_->deletes(identityOf(*destinationFolder, belowFolder, true), destinationName))))
+        commitBatch();
     fs::SourceFile file;
     int openError = 0;
     if (!facts.alreadyMoved && !facts.excluded) {
@@ -312,6 +332,12 @@ bool ListingTransfer::transferFile(const QByteArray& source, int i, int count) {
         // A link is an entry of its own, at either end: never followed.
         if (destinationFolder)
             facts.destination = destinationFolder->info(destinationName.constData(), false);
+        // A copy that waits for its name stands there for every later file.
+        if (destinationFolder && batch_ && !batch_->empty()) {
+            if (const fs::FileInfo* waiting = batch_->pending(
+                    identityOf(*destinationFolder, belowFolder, true), destinationName))
+                facts.destination = *waiting;
+        }
         if (move_ && facts.destination.exists() && destinationFolder) {
             const auto placed = placedByMove_.constFind(
                 PlacedKey(identityOf(*destinationFolder, belowFolder, true), destinationName));
@@ -384,6 +410,8 @@ void ListingTransfer::carryOut(const fs::Folder& sourceFolder, const QByteArray&
                                const FileFacts& facts, const Placement& place,
                                const QByteArray& source) {
     fs::CopyRequest request;
+    request.batch = batch_;
+    request.ticket = ++tickets_;
     request.destination = &place.folder;
     request.name = place.name.constData();
     request.seen = facts.destination;
@@ -407,7 +435,7 @@ void ListingTransfer::carryOut(const fs::Folder& sourceFolder, const QByteArray&
         // A copy never grants more than its source did.
         if (file.handle.valid())
             request.permissions = file.info.permissions;
-        request.model = file.handle.valid() ? &file : nullptr;
+        request.model = file.handle.valid() || fs::IsVirtual(file.info.identity) ? &file : nullptr;
         const fs::FileInfo& what = file.handle.valid() ? file.info : facts.source;
         if (!outcome.ok()) {
         } else if (what.kind == fs::FileKind::File && what.size == 0) {
@@ -426,16 +454,35 @@ void ListingTransfer::carryOut(const fs::Folder& sourceFolder, const QByteArray&
         addError(kCopyFailed, source, outcome.reason());
         return;
     }
-    ++c_.state.CopiedCount;
-    c_.view.showCopiedCount(c_.state.CopiedCount);
     // A file put at a name replaces whatever a Move had put there.
     const QByteArray key = PlacedKey(place.folderIdentity, place.name);
     placedByMove_.remove(key);
+    if (move_)
+        placedByMove_.insert(key, placed);
+    if (move_ && trackMoved_)
+        moved_.insert(source);
+    if (batch_) {
+        // Counted, and its source deleted, once its name is on the disk.
+        Deferred d;
+        d.copy = true;
+        d.ticket = request.ticket;
+        d.path = source;
+        d.placedKey = key;
+        d.placed = placed;
+        if (move_) {
+            d.sourceKey = PlacedKey(identityOf(sourceFolder, sourceRelative, false), name);
+            batch_->deleteAfter(request.ticket, sourceFolder, name.constData(), std::move(file),
+                                facts.source, link ? &place.folder : nullptr);
+        }
+        deferred_.append(d);
+        if (batch_->full())
+            commitBatch();
+        return;
+    }
+    ++c_.state.CopiedCount;
+    c_.view.showCopiedCount(c_.state.CopiedCount);
     if (!move_)
         return;
-    placedByMove_.insert(key, placed);
-    if (trackMoved_)
-        moved_.insert(source);
     // Only the very file that was decided on and copied is deleted, and only
     // while it is as it was copied: a line added since would be lost.
     QString reason;
@@ -461,6 +508,42 @@ void ListingTransfer::carryOut(const fs::Folder& sourceFolder, const QByteArray&
         events_.deleteFailed(source);
 }
 
+// Names the batch's copies once their data is on the disk, deletes the Move
+// sources once the names are, and only then records each file's outcome, in
+// the order of the files, as a file-by-file run would.
+void ListingTransfer::commitBatch() {
+    if (!batch_ || deferred_.isEmpty())
+        return;
+    const QHash<int, fs::Batch::Outcome> outcomes = batch_->commit();
+    const QList<Deferred> deferred = std::exchange(deferred_, {});
+    for (const Deferred& d : deferred) {
+        if (!d.copy) {
+            addError(d.prefix, d.path, d.reason);
+            continue;
+        }
+        const fs::Batch::Outcome o = outcomes.value(d.ticket);
+        if (!o.copy.ok()) {
+            if (placedByMove_.value(d.placedKey) == d.placed)
+                placedByMove_.remove(d.placedKey);
+            addError(kCopyFailed, d.path, o.copy.reason());
+            continue;
+        }
+        ++c_.state.CopiedCount;
+        c_.view.showCopiedCount(c_.state.CopiedCount);
+        if (!move_)
+            continue;
+        if (o.deleteTried && o.deleted.ok()) {
+            placedByMove_.remove(d.sourceKey);
+            continue;
+        }
+        addError(kDeleteFailed, d.path,
+                 o.changed ? QStringLiteral("the file changed after it was copied")
+                           : fs::ErrorText(o.deleted.error));
+        if (events_.deleteFailed)
+            events_.deleteFailed(d.path);
+    }
+}
+
 ListingOutcome ListingTransfer::TransferListing(int row) {
     readFields(c_.doc.lineAt(row));
     if (!prepare())
@@ -477,6 +560,8 @@ ListingOutcome ListingTransfer::TransferListing(int row) {
             break;
         }
     }
+    // Before the folders made get their own times and permissions.
+    commitBatch();
     destinations_.finish();
     return outcome;
 }

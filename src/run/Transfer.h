@@ -104,6 +104,7 @@ class ListingTransfer {
     void addError(const QByteArray& prefix, const QByteArray& path, const QString& reason);
     void skip();
     bool writable(const fs::Folder& folder);
+    void commitBatch();
 
     RunContext c_;
     Working w_;
@@ -130,6 +131,23 @@ class ListingTransfer {
     QHash<QByteArray, bool> writable_;  // per destination folder, per Listing
     Events events_;
     fs::Overlay* overlay_ = nullptr;
+
+    // A file copied into the batch, or an error entry behind one: recorded
+    // when the batch commits.
+    struct Deferred {
+        bool copy = false;
+        int ticket = 0;
+        QByteArray prefix;  // of an error entry
+        QByteArray path;    // the source file
+        QString reason;
+        QByteArray placedKey;
+        fs::FileIdentity placed;
+        QByteArray sourceKey;  // a Move's source, by folder and name
+    };
+    fs::Batch ownBatch_;
+    fs::Batch* batch_ = nullptr;
+    int tickets_ = 0;
+    QList<Deferred> deferred_;
 };
 
 }  // namespace zandrel

@@ -8,6 +8,9 @@
 //   ZANDREL_FAIL_ERRNO=5                             with this errno (EIO)
 //   ZANDREL_DELAY_US=N                               each such call waits
 //   ZANDREL_NO_COPY_FILE_RANGE=1                     copy_file_range: ENOSYS
+//   ZANDREL_TRACE=FILE       syncfs, and links, renames and deletes of names
+//                            containing ZANDREL_FAIL_MATCH, one line each, in
+//                            the order they happen: "sync", "name N", "delete N"
 // copy_file_range counts as a read of its source and a write of its target.
 // A copy is written into an unnamed file (O_TMPFILE) first: such a file counts
 // when the source opened just before it matched.
@@ -234,6 +237,51 @@ ssize_t getdents64(int fd, void* buf, size_t n) {
         }
     }
     return real(fd, buf, n);
+}
+
+namespace {
+
+void Trace(const char* what, const char* name) {
+    static const char* file = std::getenv("ZANDREL_TRACE");
+    if (!file || (name && !nameMatches(name)))
+        return;
+    if (FILE* f = std::fopen(file, "a")) {
+        std::fprintf(f, name ? "%s %s\n" : "%s\n", what, name);
+        std::fclose(f);
+    }
+}
+
+}  // namespace
+
+int syncfs(int fd) {
+    static const auto real = next<int (*)(int)>("syncfs");
+    Trace("sync", nullptr);
+    return real(fd);
+}
+
+int linkat(int from, const char* path, int to, const char* name, int flags) {
+    static const auto real = next<int (*)(int, const char*, int, const char*, int)>("linkat");
+    const int r = real(from, path, to, name, flags);
+    if (r == 0)
+        Trace("name", name);
+    return r;
+}
+
+int renameat2(int from, const char* path, int to, const char* name, unsigned flags) {
+    static const auto real =
+        next<int (*)(int, const char*, int, const char*, unsigned)>("renameat2");
+    const int r = real(from, path, to, name, flags);
+    if (r == 0)
+        Trace("name", name);
+    return r;
+}
+
+int unlinkat(int dir, const char* name, int flags) {
+    static const auto real = next<int (*)(int, const char*, int)>("unlinkat");
+    const int r = real(dir, name, flags);
+    if (r == 0 && !(flags & AT_REMOVEDIR))
+        Trace("delete", name);
+    return r;
 }
 
 }  // extern "C"

@@ -194,7 +194,8 @@ TEST_F(ProgramFaultTest, KilledInTheMiddleOfALargeFileThenRunAgain) {
     ASSERT_TRUE(process->waitForFinished(30000));
     EXPECT_EQ(process->exitStatus(), QProcess::CrashExit);
 
-    // Killed: the earlier copy is whole, the moved small file complete.
+    // Killed: the earlier copy is whole; the small file, whose copy waited
+    // unnamed for its batch, is still in its source.
     QStringList v = Violations(check, {}, false);
     EXPECT_TRUE(v.isEmpty()) << v.join(u'\n').toStdString();
     EXPECT_EQ(ReadFileBytes(dst(src("big.dat"))), Pattern(100000, 'o'));
@@ -203,7 +204,7 @@ TEST_F(ProgramFaultTest, KilledInTheMiddleOfALargeFileThenRunAgain) {
     start();
     const Finished f = finish();
     EXPECT_EQ(f.status, 0) << f.err.toStdString();
-    EXPECT_EQ(lastLine(f.out), " : 2 files copied....0 errors.");
+    EXPECT_EQ(lastLine(f.out), " : 3 files copied....0 errors.");
     v = Violations(check, loggedErrors(), true);
     EXPECT_TRUE(v.isEmpty()) << v.join(u'\n').toStdString();
     EXPECT_EQ(NewCompleteCopies(check), 3);
@@ -257,4 +258,20 @@ TEST_F(ProgramFaultTest, AFolderWhoseReadingFailsPartWayIsAFailureNotAShortList)
     // Then the folder removal's entries, as the folder still holds its files.
     EXPECT_EQ(loggedErrors().value(0), "Copy failed: " + src("many"));
     EXPECT_EQ(NewCompleteCopies(check), 0);
+}
+
+// On the disk when reported: the copies' data is flushed before any takes
+// its name, and the names before any source of a Move is deleted.
+TEST_F(ProgramFaultTest, AMoveFlushesTheDataThenTheNamesBeforeItDeletes) {
+    for (const char* name : {"m1.dat", "m2.dat", "m3.dat"}) file(src(name), Pattern(5000, name[1]));
+    writeMoveList();
+    const QString trace = t.path(QStringLiteral("trace.txt"));
+    start({{QStringLiteral("ZANDREL_FAIL_MATCH"), QStringLiteral("m")},
+           {QStringLiteral("ZANDREL_TRACE"), trace}});
+    const Finished f = finish();
+    EXPECT_EQ(f.status, 0) << f.err.toStdString();
+    QList<QByteArray> calls = t.read(QStringLiteral("trace.txt")).split('\n');
+    calls.removeAll(QByteArray());
+    EXPECT_EQ(calls, (QList<QByteArray>{"sync", "name m1.dat", "name m2.dat", "name m3.dat", "sync",
+                                        "delete m1.dat", "delete m2.dat", "delete m3.dat"}));
 }

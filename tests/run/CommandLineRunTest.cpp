@@ -3,10 +3,12 @@
 // program, the pause, and SIGINT / SIGTERM as the Cancel button.
 
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 
 #include <QDirIterator>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QLocale>
 #include <QProcess>
 #include <QRegularExpression>
@@ -50,6 +52,8 @@ class CommandLineRunTest : public ::testing::Test {
             adjustEnvironment(env);
         process->setProcessEnvironment(env);
         process->setWorkingDirectory(workingFolder.isEmpty() ? t.root() : workingFolder);
+        if (!stderrFile.isEmpty())
+            process->setStandardErrorFile(stderrFile);
         process->start(programToRun.isEmpty() ? program : programToRun, arguments);
         EXPECT_TRUE(process->waitForStarted(30000));
         return process.get();
@@ -119,6 +123,7 @@ class CommandLineRunTest : public ::testing::Test {
     TempTree t;
     QString program;
     QString programToRun;  // another path to the program, when set
+    QString stderrFile;    // where standard error goes instead of a pipe, when set
     std::function<void(QProcessEnvironment&)> adjustEnvironment;
     std::unique_ptr<QProcess> process;
 };
@@ -206,8 +211,10 @@ struct StartUpCase {
     std::vector<const char*> arguments;  // "%L": the list's path, "%B": its path in non-UTF-8 bytes
     int status;
     bool copies;
-    const char* out;  // what standard output begins with, or nullptr
-    const char* err;  // standard error exactly, or nullptr for anything
+    const char* out;                 // what standard output begins with, or nullptr
+    const char* err;                 // standard error exactly, or nullptr for anything
+    const char* platform = nullptr;  // QT_QPA_PLATFORM chosen by hand
+    bool errIsPrefix = false;        // err is how standard error begins
 };
 
 class StartUpTest : public CommandLineRunTest, public ::testing::WithParamInterface<StartUpCase> {};
@@ -221,10 +228,17 @@ TEST_P(StartUpTest, EndsAsTheCommandLineAsks) {
     ASSERT_EQ(::rename(EncodePath(t.path(QStringLiteral("daily.bak"))).constData(),
                        bytesName.constData()),
               0);
+    // ":99" stands for a display with no server: the first number from 99 on
+    // with no X socket (another program may have one at 99).
+    QByteArray display = c.display;
+    for (int n = 99; QFileInfo::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(n)); ++n)
+        display = ':' + QByteArray::number(n + 1);
     if (c.display)
-        adjustEnvironment = [&c](QProcessEnvironment& env) {
+        adjustEnvironment = [&c, display](QProcessEnvironment& env) {
             env.remove(QStringLiteral("QT_QPA_PLATFORM"));
-            env.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(c.display));
+            if (c.platform)
+                env.insert(QStringLiteral("QT_QPA_PLATFORM"), QString::fromLatin1(c.platform));
+            env.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(display));
         };
     QStringList arguments;
     for (const char* a : c.arguments) {
@@ -245,8 +259,11 @@ TEST_P(StartUpTest, EndsAsTheCommandLineAsks) {
     if (c.out) {
         EXPECT_TRUE(o.out.startsWith(c.out)) << o.out.toStdString();
     }
-    if (c.err) {
-        EXPECT_EQ(o.err, c.err);
+    if (c.err && c.errIsPrefix) {
+        EXPECT_TRUE(o.err.startsWith(c.err)) << o.err.toStdString();
+        EXPECT_EQ(o.err.count('\n'), 1) << o.err.toStdString();
+    } else if (c.err) {
+        EXPECT_EQ(o.err, QByteArray(c.err).replace(":99", display));
     }
 }
 
@@ -264,6 +281,27 @@ INSTANTIATE_TEST_SUITE_P(
                     "runs a list: zandrel LIST -r (or -rp).\n"},
         StartUpCase{"NonUtf8ListName", nullptr, {"%B", "-r"}, 0, true, nullptr, ""},
         StartUpCase{"Help", ":99", {"--help"}, 0, false, "Usage:\n  zandrel ", ""},
+        StartUpCase{"ShortHelp", ":99", {"-h"}, 0, false, "Usage:\n  zandrel ", ""},
+        // A platform chosen by hand that cannot start says why in one line.
+        StartUpCase{"UnstartablePlatformRunsHeadless",
+                    ":99",
+                    {"%L", "-r"},
+                    0,
+                    true,
+                    nullptr,
+                    "Zandrel cannot start the display platform xcb (",
+                    "xcb",
+                    true},
+        StartUpCase{"UnstartablePlatformPreview", ":99", {"%L", "-n"}, 0, false, "", "", "xcb"},
+        StartUpCase{"UnstartablePlatformWithoutSwitch",
+                    ":99",
+                    {"%L"},
+                    2,
+                    false,
+                    "",
+                    "Zandrel cannot start the display platform xcb (",
+                    "xcb",
+                    true},
         StartUpCase{"Version", ":99", {"--version"}, 0, false, "zandrel 1.", ""},
         StartUpCase{"HelpIsTheWholeLineOnly", nullptr, {"--help", "-r"}, 2, false, "", nullptr}),
     [](const auto& p) { return std::string(p.param.name); });
@@ -301,9 +339,10 @@ TEST_F(CommandLineRunTest, APathWithBlanksIsJoinedFromItsArguments) {
     EXPECT_EQ(t.read(QStringLiteral("dst/a.txt")), "a");
 }
 
-TEST_F(CommandLineRunTest, AFailedCheckEndsEarlyWithExitThreeAndNoLog) {
+TEST_F(CommandLineRunTest, AFailedCheckEndsEarlyWithExitThreeAndLogsWhatWasDone) {
     t.write(QStringLiteral("bin/log.txt"), "previous log");
     t.write(QStringLiteral("src/a.txt"), "a");
+    ASSERT_EQ(::mkfifo(EncodePath(t.path(QStringLiteral("src/pipe"))).constData(), 0644), 0);
     writeList(QStringLiteral("daily.bak"),
               {listing(QStringLiteral("src"), QStringLiteral("dst"), QStringLiteral("First")),
                listing(QStringLiteral("gone"), QStringLiteral("dst2"), QStringLiteral("Second")),
@@ -311,12 +350,21 @@ TEST_F(CommandLineRunTest, AFailedCheckEndsEarlyWithExitThreeAndNoLog) {
     const Outcome o = runProgram({t.path(QStringLiteral("daily.bak")), QStringLiteral("-r")});
 
     EXPECT_EQ(o.status, 3);
-    EXPECT_EQ(o.err, "Error notice: Source folder was not found\n");
+    EXPECT_TRUE(o.err.endsWith("Error notice: Source folder was not found\n"))
+        << o.err.toStdString();
     EXPECT_EQ(reportLines(o.out),
               (QStringList{QStringLiteral(" : Copy process initiated (First)"),
                            QStringLiteral(" : Copy process initiated (Second)"),
                            QStringLiteral(" : Aborted (Source folder was not found)")}));
-    EXPECT_EQ(logBytes(QStringLiteral("log.txt")), "previous log");
+    const QByteArray log = logBytes(QStringLiteral("log.txt"));
+    EXPECT_TRUE(
+        log.endsWith("-->Copy failed: " + EncodePath(t.path(QStringLiteral("src/pipe"))) + "\r\n"))
+        << log.toStdString();
+    EXPECT_EQ(log.count("\r\n"), 1);
+    EXPECT_TRUE(MatchesLogLine(
+        logBytes(QStringLiteral("errors.txt")),
+        QStringLiteral("----->1 files copied....1 errors  :  ") + t.path(QStringLiteral("gone")) +
+            QStringLiteral("---->Copy---->") + t.path(QStringLiteral("dst2"))));
     EXPECT_FALSE(t.exists(QStringLiteral("dst3")));
 }
 
@@ -368,6 +416,99 @@ TEST_F(CommandLineRunTest, AProgramFolderThatCannotBeWrittenSendsTheLogsToTheUse
         << log.toStdString();
 }
 
+// Names holding a tab, a line feed or a carriage return forge no line in
+// the preview, the report, standard error or log.txt.
+TEST_F(CommandLineRunTest, ControlCharactersInNamesForgeNoLine) {
+    const QByteArray src = EncodePath(t.path(QStringLiteral("src")));
+    const QByteArray forged = "\n10:00:00 : 0 files copied....0 errors.\r\tcounts";
+    t.mkdir(QStringLiteral("src"));
+    ASSERT_EQ(::mkfifo((src + "/p" + forged + ".txt").constData(), 0644), 0);
+    ASSERT_EQ(::mkdir((src + "/d" + forged).constData(), 0755), 0);
+    ASSERT_TRUE(WriteBytes(src + "/d" + forged + "/keep.dat", "k"));
+    ASSERT_TRUE(WriteBytes(src + "/f" + forged + ".txt", "f"));
+    Listing l = listing(QStringLiteral("src"), QStringLiteral("dst"), QStringLiteral("Tab\there"));
+    l.Action = ListingAction::Move;
+    l.IncludeSubfolders = true;
+    l.Filter = QStringLiteral("*.txt");
+    writeList(QStringLiteral("daily.bak"), {l});
+    const QByteArray escaped = "\\n10:00:00 : 0 files copied....0 errors.\\r\\tcounts";
+
+    const Outcome preview = runProgram({t.path(QStringLiteral("daily.bak")), QStringLiteral("-n")});
+    EXPECT_EQ(preview.status, 1) << preview.err.toStdString();
+    // One report line, the rest "word TAB source TAB destination" or the
+    // counts: a forged line would begin with a time or a word of its own.
+    const QList<QByteArray> lines = preview.out.trimmed().split('\n');
+    EXPECT_TRUE(lines.first().endsWith("process initiated (Tab\\there)"));
+    for (const QByteArray& line : lines.mid(1)) {
+        const QList<QByteArray> fields = line.split('\t');
+        const bool counts = fields.first() == "counts" || fields.first() == "total";
+        EXPECT_TRUE(counts || (fields.size() == 3 && fields.at(1).startsWith(src)))
+            << line.toStdString();
+    }
+    EXPECT_TRUE(preview.out.contains("fail-not-regular\t" + src + "/p" + escaped + ".txt\t"))
+        << preview.out.toStdString();
+
+    const Outcome o = runProgram({t.path(QStringLiteral("daily.bak")), QStringLiteral("-r")});
+    EXPECT_EQ(o.status, 1) << o.err.toStdString();
+    EXPECT_EQ(reportLines(o.out).size(), 3);  // each line has its time of day
+    for (const QByteArray& line : o.err.trimmed().split('\n'))
+        EXPECT_TRUE(line.startsWith("zandrel: ")) << line.toStdString();
+    EXPECT_TRUE(o.err.contains("zandrel: delete failed: " + src + "/d" + escaped + ": "))
+        << o.err.toStdString();
+    const QByteArray log = logBytes(QStringLiteral("log.txt"));
+    EXPECT_TRUE(log.contains("-->Copy failed: " + src + "/p" + escaped + ".txt\r\n"));
+    EXPECT_TRUE(log.contains("-->Delete failed: " + src + "/d" + escaped + "\r\n"));
+    EXPECT_EQ(log.count('\n'), 4) << log.toStdString();  // the fifo, the folder twice, src
+}
+
+// Whatever stands beside the program (a link at a log's name or at the new
+// file's, a leftover probe), the logs go there and nothing else changes.
+TEST_F(CommandLineRunTest, PlantedLinksAndLeftoversNeitherRedirectNorMoveTheLogs) {
+    t.write(QStringLiteral("src/a.txt"), "a");
+    t.write(QStringLiteral("victim"), "not yours");
+    const QByteArray victim = EncodePath(t.path(QStringLiteral("victim")));
+    for (const char* name : {"log.txt", "errors.txt", ".zandrel-log.new"})
+        ASSERT_EQ(::symlink(victim.constData(),
+                            (EncodePath(t.path(QStringLiteral("bin"))) + '/' + name).constData()),
+                  0);
+    t.mkdir(QStringLiteral("bin/.zandrel-log-probe"));
+    t.mkdir(QStringLiteral("bin/writetest.dat"));
+    writeList(QStringLiteral("daily.bak"),
+              {listing(QStringLiteral("src"), QStringLiteral("dst"), QStringLiteral("Daily"))});
+    const Outcome o = runProgram({t.path(QStringLiteral("daily.bak")), QStringLiteral("-r")});
+
+    EXPECT_EQ(o.status, 0);
+    EXPECT_TRUE(o.err.isEmpty()) << o.err.toStdString();
+    EXPECT_EQ(t.read(QStringLiteral("victim")), "not yours");
+    EXPECT_FALSE(QFileInfo(t.path(QStringLiteral("bin/log.txt"))).isSymLink());
+    EXPECT_TRUE(logBytes(QStringLiteral("log.txt")).contains("-->1 files copied....0 errors"));
+    EXPECT_FALSE(QFileInfo::exists(t.path(QStringLiteral("bin/errors.txt"))));
+    EXPECT_FALSE(QFileInfo::exists(t.path(QStringLiteral("data-home"))));
+}
+
+// An installed program, even root's, keeps out of its folder and says where
+// the logs went. The program is put at /usr/local/bin in a mount namespace of
+// its own, so that nothing is installed on the machine.
+TEST_F(CommandLineRunTest, AnInstalledProgramWritesItsLogsInTheUsersDataFolder) {
+    t.write(QStringLiteral("src/a.txt"), "a");
+    writeList(QStringLiteral("daily.bak"),
+              {listing(QStringLiteral("src"), QStringLiteral("dst"), QStringLiteral("Daily"))});
+    programToRun = QStringLiteral("unshare");
+    const Outcome o = runProgram(
+        {QStringLiteral("--mount"), QStringLiteral("/bin/sh"), QStringLiteral("-c"),
+         QStringLiteral(
+             "mount --bind \"$0\" /usr/local/bin && exec /usr/local/bin/zandrel \"$1\" -r"),
+         t.path(QStringLiteral("bin")), t.path(QStringLiteral("daily.bak"))});
+    if (o.err.startsWith("unshare:") || o.err.startsWith("mount:"))
+        GTEST_SKIP() << o.err.toStdString();
+    const QString data = t.path(QStringLiteral("data-home/Zandrel/Zandrel"));
+    EXPECT_EQ(o.status, 0) << o.err.toStdString();
+    EXPECT_EQ(o.err, "Zandrel wrote log.txt in " + EncodePath(data) + ".\n");
+    EXPECT_FALSE(t.exists(QStringLiteral("bin/log.txt")));
+    EXPECT_TRUE(t.read(QStringLiteral("data-home/Zandrel/Zandrel/log.txt"))
+                    .contains("-->1 files copied....0 errors"));
+}
+
 // SIGINT and SIGTERM. The run is held at a known place: its report lines
 // fill the pipe of standard output, which the test does not read until the
 // signal is sent, so the run cannot have finished by then.
@@ -393,7 +534,10 @@ TEST_P(StopSignalTest, AbortsAsTheCancelButtonDoesAndExitsFour) {
     const QStringList lines = reportLines(o.out);
     ASSERT_GE(lines.size(), 2);
     EXPECT_TRUE(lines.at(lines.size() - 2).startsWith(QStringLiteral(" : Aborted by user (")));
-    EXPECT_TRUE(lines.last().endsWith(QStringLiteral(" files copied....0 errors.")));
+    // The file being copied when the request is seen fails, if there is one.
+    static const QRegularExpression counts(
+        QStringLiteral(" files copied\\.\\.\\.\\.[01] errors\\.$"));
+    EXPECT_TRUE(counts.match(lines.last()).hasMatch()) << lines.last().toStdString();
     EXPECT_LT(lines.size(), 1000);
     // No log after an abort, no partial file under a real name.
     EXPECT_EQ(logBytes(QStringLiteral("log.txt")), "previous log");
@@ -407,5 +551,57 @@ INSTANTIATE_TEST_SUITE_P(IntAndTerm, StopSignalTest, ::testing::Values(SIGINT, S
                          [](const auto& p) {
                              return std::string(p.param == SIGINT ? "SIGINT" : "SIGTERM");
                          });
+
+// Ctrl+C while the folders of a Move are removed. Every folder keeps a file,
+// so each fails and is told on standard error; the test reads it from a FIFO
+// only once the first line is there, so the removal, which has much more to
+// tell than the FIFO holds, is still going when the signal comes.
+TEST_F(CommandLineRunTest, CtrlCDuringTheFolderRemovalAbortsTheRun) {
+    constexpr int kFolders = 2000;
+    const QByteArray src = EncodePath(t.path(QStringLiteral("src")));
+    t.mkdir(QStringLiteral("src"));
+    for (int i = 0; i < kFolders; ++i) {
+        const QByteArray folder = src + "/folder" + QByteArray::number(i);
+        ASSERT_EQ(::mkdir(folder.constData(), 0755), 0);
+        ASSERT_TRUE(WriteBytes(folder + "/keep.dat", "k"));
+    }
+    t.write(QStringLiteral("bin/log.txt"), "previous log");
+    Listing l = listing(QStringLiteral("src"), QStringLiteral("dst"), QStringLiteral("Slow"));
+    l.Action = ListingAction::Move;
+    l.IncludeSubfolders = true;
+    l.Filter = QStringLiteral("*.txt");
+    writeList(QStringLiteral("move.bak"), {l});
+    const QByteArray fifo = EncodePath(t.path(QStringLiteral("stderr")));
+    ASSERT_EQ(::mkfifo(fifo.constData(), 0600), 0);
+    UniqueFd errors(::open(fifo.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    ASSERT_TRUE(errors.valid());
+    QByteArray err;
+    const auto drain = [&] {
+        char buf[65536];
+        for (ssize_t n; (n = ::read(errors.get(), buf, sizeof buf)) > 0;) err.append(buf, n);
+    };
+
+    stderrFile = t.path(QStringLiteral("stderr"));
+    QProcess* p = start({t.path(QStringLiteral("move.bak")), QStringLiteral("-r")});
+    pollfd ready{errors.get(), POLLIN, 0};
+    ASSERT_EQ(::poll(&ready, 1, 120000), 1);
+    ASSERT_EQ(::kill(static_cast<pid_t>(p->processId()), SIGINT), 0);
+    while (!p->waitForFinished(20)) drain();
+    drain();
+    const Outcome o{p->exitCode(), p->readAllStandardOutput(), err, 0};
+
+    EXPECT_EQ(o.status, 4) << o.err.right(300).toStdString();
+    EXPECT_TRUE(o.err.contains("\nConfirm: Abort process?\n"));
+    const qsizetype told = o.err.count("zandrel: delete failed: ");
+    EXPECT_GT(told, 0);
+    EXPECT_LT(told, 2 * kFolders);
+    EXPECT_EQ(reportLines(o.out),
+              (QStringList{QStringLiteral(" : Move process initiated (Slow)"),
+                           QStringLiteral(" : Aborted by user (Slow)"),
+                           QStringLiteral(" : 0 files copied....") + QString::number(told) +
+                               QStringLiteral(" errors.")}));
+    EXPECT_EQ(logBytes(QStringLiteral("log.txt")), "previous log");
+    EXPECT_FALSE(t.exists(QStringLiteral("bin/errors.txt")));
+}
 
 }  // namespace

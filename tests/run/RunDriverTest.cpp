@@ -3,7 +3,10 @@
 // removal after Moves and the end of a command-line run.
 
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QLocale>
+#include <cstring>
+#include <optional>
 
 #include "common/Paths.h"
 #include "run/RunFixture.h"
@@ -241,12 +244,20 @@ TEST_P(EarlyEndTest, EndsTheWholeRunWithNothingAfterIt) {
         if (*c.entry)
             expectedEntries << QString::fromUtf8(c.entry);
         EXPECT_EQ(entries(), expectedEntries);
-        // Nothing of the end of a run: no Summary, no logs, no folder removal.
+        // Nothing of the end of a run: no Summary, no folder removal; an
+        // unattended run's logs tell what was done before the check.
         EXPECT_EQ(host.caption, kCaptionIdle);
         EXPECT_EQ(view.events.last(), QStringLiteral("restore"));
         EXPECT_EQ(view.count(QStringLiteral("restore")), 1);
         EXPECT_FALSE(view.summaryShown);
-        EXPECT_FALSE(QFile::exists(logFile(kLogFileName)));
+        const QByteArray summary =
+            "1 files copied....0 errors  :  " + EncodePath(broken.SourceFolder) + "---->Copy---->" +
+            EncodePath(broken.DestinationFolder) + "\r\n";
+        EXPECT_EQ(ReadBytes(EncodePath(logFile(kLogFileName))).endsWith("-->" + summary),
+                  commandLine);
+        EXPECT_EQ(ReadBytes(EncodePath(logFile(kErrorsFileName))).endsWith("----->" + summary),
+                  commandLine);
+        QFile::remove(logFile(kErrorsFileName));
         EXPECT_EQ(view.count(QStringLiteral("close window")), 0);
         EXPECT_FALSE(flags.CommandLineRun);
         EXPECT_TRUE(QFileInfo(t.path(QStringLiteral("src"))).isDir()) << "moved folder removed";
@@ -362,6 +373,8 @@ TEST_F(RunDriverTest, ASkippedFileReportsItsFoldersAndTheImmediateOneTwice) {
                            QStringLiteral("Delete failed: ") + data + QStringLiteral("/B"),
                            QStringLiteral("Delete failed: ") + data}));
     EXPECT_FALSE(t.exists(QStringLiteral("data/E")));
+    EXPECT_EQ(driver.state().ErrorReasons,
+              QList<QString>(4, QString::fromLocal8Bit(std::strerror(ENOTEMPTY))));
     EXPECT_EQ(entries().last(), QStringLiteral(" : 4 files copied....4 errors."));
     // The folder failures reach the Summary, not the error counter.
     EXPECT_EQ(view.summaryEntries.size(), 4);
@@ -521,6 +534,130 @@ TEST_F(LogFileTest, LogLinesCarryNameBytesExactly) {
     const QByteArray log = t.read(QStringLiteral("logs/log.txt"));
     EXPECT_TRUE(log.endsWith("-->Copy failed: " + fifo + "\r\n")) << log.toStdString();
 }
+
+TEST_F(LogFileTest, LogLinesEscapeControlCharactersInNames) {
+    t.mkdir(QStringLiteral("src"));
+    const QByteArray src = EncodePath(t.path(QStringLiteral("src")));
+    const QByteArray forged = "x\n01.01.2026 00:00:00-->0 files copied....0 errors\t\r\\";
+    ASSERT_EQ(::mkfifo((src + '/' + forged).constData(), 0644), 0);
+    add(listing());
+    flags.CommandLineRun = true;
+    run();
+    const QByteArray log = t.read(QStringLiteral("logs/log.txt"));
+    EXPECT_EQ(log.count('\n'), 1) << log.toStdString();
+    EXPECT_TRUE(log.endsWith("-->Copy failed: " + src +
+                             "/x\\n01.01.2026 00:00:00-->0 files copied....0 errors\\t\\r\\\\\r\n"))
+        << log.toStdString();
+}
+
+// Whatever stands at the names the logs take, and whatever fails while they
+// are written, no file but the two logs is changed and a failure leaves the
+// previous logs whole.
+enum class Planted { LinkAtLog, LinkAtErrors, LinkAtNewFile, FolderAtNewFile, FullDisk };
+
+class LogFileSafetyTest : public LogFileTest, public ::testing::WithParamInterface<Planted> {};
+
+TEST_P(LogFileSafetyTest, NothingButTheLogsChangesAndNothingIsLost) {
+    const Planted planted = GetParam();
+    std::optional<ScopedMount> disk;
+    if (planted == Planted::FullDisk) {
+        disk.emplace(ScopedMount::Tmpfs(t.path(QStringLiteral("logs")), 64));
+        if (!disk->ok())
+            GTEST_SKIP() << disk->why().toStdString();
+    }
+    t.write(QStringLiteral("victim"), "not yours");
+    t.write(QStringLiteral("logs/log.txt"), "previous log");
+    t.write(QStringLiteral("logs/errors.txt"), "previous errors");
+    const QByteArray victim = EncodePath(t.path(QStringLiteral("victim")));
+    const auto plantLink = [&](const QString& name) {
+        QFile::remove(logFile(name));
+        ASSERT_EQ(::symlink(victim.constData(), EncodePath(logFile(name)).constData()), 0);
+    };
+    switch (planted) {
+        case Planted::LinkAtLog:
+            plantLink(kLogFileName);
+            break;
+        case Planted::LinkAtErrors:
+            plantLink(kErrorsFileName);
+            break;
+        case Planted::LinkAtNewFile:
+            plantLink(QStringLiteral(".zandrel-log.new"));
+            break;
+        case Planted::FolderAtNewFile:
+            t.mkdir(QStringLiteral("logs/.zandrel-log.new"));
+            break;
+        case Planted::FullDisk:
+            // Fills the disk: the write stops short.
+            WriteBytes(EncodePath(logFile(QStringLiteral("filler"))), QByteArray(200 * 1024, 'f'));
+            break;
+    }
+    t.mkdir(QStringLiteral("src"));
+    ASSERT_EQ(::mkfifo(EncodePath(t.path(QStringLiteral("src/pipe"))).constData(), 0644), 0);
+    add(listing());
+    flags.CommandLineRun = true;
+    const RunResult r = run();
+
+    EXPECT_EQ(t.read(QStringLiteral("victim")), "not yours");
+    if (planted == Planted::FullDisk) {
+        EXPECT_TRUE(r.logFailed);
+        EXPECT_EQ(t.read(QStringLiteral("logs/log.txt")), "previous log");
+        EXPECT_EQ(t.read(QStringLiteral("logs/errors.txt")), "previous errors");
+        EXPECT_EQ(EntryNames(EncodePath(t.path(QStringLiteral("logs")))).size(), 3);
+        return;
+    }
+    EXPECT_FALSE(r.logFailed);
+    for (const QString& name : {kLogFileName, kErrorsFileName})
+        EXPECT_TRUE(QFileInfo(logFile(name)).isFile() && !QFileInfo(logFile(name)).isSymLink());
+    EXPECT_TRUE(t.read(QStringLiteral("logs/log.txt")).contains("-->Copy failed: "));
+    EXPECT_TRUE(t.read(QStringLiteral("logs/errors.txt")).contains("----->0 files copied....1 "));
+    EXPECT_EQ(EntryNames(EncodePath(t.path(QStringLiteral("logs")))).size(),
+              planted == Planted::LinkAtNewFile || planted == Planted::FolderAtNewFile ? 3 : 2);
+}
+
+std::string PlantedName(const ::testing::TestParamInfo<Planted>& info) {
+    static const char* const kNames[] = {"LinkAtLog", "LinkAtErrors", "LinkAtNewFile",
+                                         "FolderAtNewFile", "FullDisk"};
+    return kNames[int(info.param)];
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, LogFileSafetyTest,
+                         ::testing::Values(Planted::LinkAtLog, Planted::LinkAtErrors,
+                                           Planted::LinkAtNewFile, Planted::FolderAtNewFile,
+                                           Planted::FullDisk),
+                         PlantedName);
+
+TEST_F(LogFileTest, AnErrorFreeRunRemovesALinkAtErrorsTxtNotItsTarget) {
+    addFour();
+    t.write(QStringLiteral("victim"), "not yours");
+    ASSERT_EQ(::symlink(EncodePath(t.path(QStringLiteral("victim"))).constData(),
+                        EncodePath(logFile(kErrorsFileName)).constData()),
+              0);
+    flags.CommandLineRun = true;
+    EXPECT_FALSE(run().logFailed);
+    EXPECT_FALSE(QFileInfo(logFile(kErrorsFileName)).isSymLink());
+    EXPECT_EQ(t.read(QStringLiteral("victim")), "not yours");
+}
+
+// An installed program keeps out of its folder; one of its own writes there.
+struct InstalledCase {
+    const char* folder;
+    bool installed;
+};
+
+class InstalledFolderTest : public ::testing::TestWithParam<InstalledCase> {};
+
+TEST_P(InstalledFolderTest, SystemFoldersAreInstalledOnes) {
+    EXPECT_EQ(IsInstalledProgramFolder(QString::fromUtf8(GetParam().folder)), GetParam().installed);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Folders, InstalledFolderTest,
+    ::testing::Values(InstalledCase{"/usr/bin", true}, InstalledCase{"/usr/bin/", true},
+                      InstalledCase{"/bin", true}, InstalledCase{"/usr/local/bin", true},
+                      InstalledCase{"/usr/sbin", true}, InstalledCase{"/usr/lib/../bin", true},
+                      InstalledCase{"/opt/zandrel", false},
+                      InstalledCase{"/home/ann/zandrel/build", false},
+                      InstalledCase{"/usr/bin/zandrel-1.0", false}));
 
 TEST(WaitSecondsTest, WaitsTheTimeAndYieldsThroughout) {
     FakeHost host;

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <QList>
+#include <QSet>
 
 #include <algorithm>
 #include <atomic>
@@ -127,9 +128,24 @@ QByteArray FreshTemporaryName(const char* name) {
 // ever removes.
 class Temporary {
   public:
-    Temporary(const Folder& folder, const char* name) : folder_(folder), name_(name) {}
+    Temporary(const Folder& folder, const char* name)
+        : dir_(folder.handle().native()), nameBytes_(name), name_(nameBytes_.constData()) {}
     Temporary(const Temporary&) = delete;
     Temporary& operator=(const Temporary&) = delete;
+    Temporary(Temporary&& other) noexcept
+        : dir_(other.dir_),
+          ownDir_(std::move(other.ownDir_)),
+          nameBytes_(std::move(other.nameBytes_)),
+          name_(nameBytes_.constData()),
+          fd_(std::move(other.fd_)),
+          hidden_(std::move(other.hidden_)),
+          identity_(other.identity_),
+          made_(other.made_),
+          createdNamed_(other.createdNamed_) {
+        times_[0] = other.times_[0];
+        times_[1] = other.times_[1];
+        other.hidden_.clear();
+    }
     ~Temporary() { discard(); }
 
     bool create(quint32 permissions);
@@ -142,6 +158,15 @@ class Temporary {
     // Puts the file in place at the name; whatever is there is replaced
     // unless it is the source itself.
     CopyResult commit(const FileIdentity* source);
+    // Holds a folder descriptor of its own, so that it can wait for its
+    // name after the caller's folder is closed.
+    bool detach() {
+        ownDir_.reset(::fcntl(dir_, F_DUPFD_CLOEXEC, 0));
+        dir_ = ownDir_.native();
+        return ownDir_.valid();
+    }
+    int folderDescriptor() const { return dir_; }
+    const QByteArray& name() const { return nameBytes_; }
 
   private:
     bool createNamed();
@@ -149,9 +174,12 @@ class Temporary {
     CopyResult replace(const FileIdentity* source);
     CopyResult renamed();
     void discard();
-    int dir() const { return folder_.handle().native(); }
+    int dir() const { return dir_; }
+    void unlinkIfMine(const char* name);
 
-    const Folder& folder_;
+    int dir_;
+    Handle ownDir_;
+    QByteArray nameBytes_;
     const char* name_;
     Handle fd_;
     QByteArray hidden_;  // the hidden name while the file carries one
@@ -228,7 +256,7 @@ CopyResult Temporary::commit(const FileIdentity* source) {
             if (::close(fd_.release()) == 0)
                 return CopyResult::Copied;
             // Nothing was at the name before, so taking it back loses nothing.
-            folder_.deleteFile(name_, identity_);
+            unlinkIfMine(name_);
             return CopyResult::WriteFailed;
         }
         if (errno != EEXIST)
@@ -278,9 +306,176 @@ CopyResult Temporary::renamed() {
 void Temporary::discard() {
     fd_.reset();
     if (!hidden_.isEmpty())
-        folder_.deleteFile(hidden_.constData(), identity_);
+        unlinkIfMine(hidden_.constData());
     hidden_.clear();
 }
+
+void Temporary::unlinkIfMine(const char* name) {
+    struct stat st {};
+    if (::fstatat(dir(), name, &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISDIR(st.st_mode) &&
+        IdentityOf(st) == identity_)
+        ::unlinkat(dir(), name, 0);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Batches: copies on the disk before their names, names before the deletes
+
+struct Batch::Impl {
+    struct Copy {
+        int ticket;
+        std::unique_ptr<Temporary> file;
+        FileIdentity source;
+        FileIdentity folder;
+        FileInfo info;  // as decisions see it meanwhile
+    };
+    struct Delete {
+        int ticket;
+        Handle folder;
+        QByteArray name;
+        SourceFile source;  // held open: it must be unchanged at the delete
+        FileInfo decided;
+    };
+    std::vector<Copy> copies;
+    std::vector<Delete> deletes;
+    std::vector<Handle> alsoFlush;        // folders of copies named at once (links)
+    QHash<QByteArray, FileInfo> pending;  // by folder identity and name
+    QSet<QByteArray> deleting;            // the same
+    qint64 bytes = 0;
+
+    static QByteArray keyOf(const FileIdentity& folder, QByteArrayView name) {
+        QByteArray key(reinterpret_cast<const char*>(&folder), sizeof folder);
+        key.append(name.data(), name.size());
+        return key;
+    }
+
+    CopyOutcome keep(int ticket, Temporary& out, const FileIdentity& source, const FileInfo& like,
+                     qint64 size) {
+        struct stat dir {};
+        if (::fstat(out.folderDescriptor(), &dir) != 0)
+            return CopyResult::CouldNotPutInPlace;
+        auto kept = std::make_unique<Temporary>(std::move(out));
+        if (!kept->detach())
+            return CopyResult::CouldNotPutInPlace;
+        // It has its source's time already, and gets its name as it is.
+        FileInfo info = like;
+        info.kind = FileKind::File;
+        info.size = size;
+        info.identity = kept->identity();
+        const FileIdentity folder = IdentityOf(dir);
+        pending.insert(keyOf(folder, kept->name()), info);
+        copies.push_back({ticket, std::move(kept), source, folder, info});
+        bytes += size;
+        return CopyResult::Copied;
+    }
+};
+
+Batch::Batch() : impl_(std::make_unique<Impl>()) {}
+Batch::~Batch() = default;
+
+bool Batch::empty() const {
+    return impl_->copies.empty() && impl_->deletes.empty() && impl_->alsoFlush.empty();
+}
+
+bool Batch::full() const {
+    // Each kept copy holds two descriptors, each kept Move source two more.
+    return impl_->copies.size() + impl_->deletes.size() >= kMaxFiles || impl_->bytes >= kMaxBytes;
+}
+
+const FileInfo* Batch::pending(const FileIdentity& folder, QByteArrayView name) const {
+    if (impl_->pending.isEmpty())
+        return nullptr;
+    const auto it = impl_->pending.constFind(Impl::keyOf(folder, name));
+    return it == impl_->pending.constEnd() ? nullptr : &*it;
+}
+
+bool Batch::touches(const FileIdentity& folder, QByteArrayView name) const {
+    const QByteArray key = Impl::keyOf(folder, name);
+    return impl_->pending.contains(key) || impl_->deleting.contains(key);
+}
+
+bool Batch::deletes(const FileIdentity& folder, QByteArrayView name) const {
+    return !impl_->deleting.isEmpty() && impl_->deleting.contains(Impl::keyOf(folder, name));
+}
+
+bool Batch::holds(int ticket) const {
+    return !impl_->copies.empty() && impl_->copies.back().ticket == ticket;
+}
+
+void Batch::deleteAfter(int ticket, const Folder& folder, const char* name, SourceFile&& source,
+                        const FileInfo& decided, const Folder* namedIn) {
+    if (namedIn && namedIn->handle().valid())
+        impl_->alsoFlush.emplace_back(::fcntl(namedIn->handle().native(), F_DUPFD_CLOEXEC, 0));
+    impl_->deleting.insert(Impl::keyOf(folder.identity(), name));
+    Impl::Delete d{ticket, Handle(::fcntl(folder.handle().native(), F_DUPFD_CLOEXEC, 0)),
+                   QByteArray(name), std::move(source), decided};
+    impl_->deletes.push_back(std::move(d));
+}
+
+namespace {
+
+// One flush of every file system the folders are on.
+void FlushFileSystems(const std::vector<int>& folders) {
+    QList<quint64> flushed;
+    for (const int fd : folders) {
+        struct stat st {};
+        if (::fstat(fd, &st) != 0 || flushed.contains(quint64(st.st_dev)))
+            continue;
+        flushed.append(quint64(st.st_dev));
+        ::syncfs(fd);
+    }
+}
+
+}  // namespace
+
+QHash<int, Batch::Outcome> Batch::commit() {
+    QHash<int, Outcome> outcomes;
+    Impl& b = *impl_;
+    std::vector<int> folders;
+    for (const Impl::Copy& c : b.copies) folders.push_back(c.file->folderDescriptor());
+    for (const Handle& h : b.alsoFlush) folders.push_back(h.native());
+    // The data first, so that no name can ever show a short file.
+    if (!b.copies.empty())
+        FlushFileSystems(folders);
+    for (Impl::Copy& c : b.copies)
+        outcomes[c.ticket].copy = c.file->commit(c.source.inode ? &c.source : nullptr);
+    // The names next, so that no moved file is lost with its source.
+    if (!b.deletes.empty() || !b.copies.empty())
+        FlushFileSystems(folders);
+    b.alsoFlush.clear();
+    for (Impl::Delete& d : b.deletes) {
+        Outcome& o = outcomes[d.ticket];
+        o.deleteTried = true;
+        if (!o.copy.ok())
+            continue;
+        Folder folder(std::move(d.folder));
+        if (d.source.handle.valid() ? !SourceUnchanged(d.source) : false) {
+            o.deleted = {EBUSY};
+            o.changed = true;
+            continue;
+        }
+        if (!d.source.handle.valid()) {
+            const FileInfo now = folder.info(d.name.constData(), false);
+            if (!(now.identity == d.decided.identity) || now.size != d.decided.size ||
+                now.modifiedNs != d.decided.modifiedNs || now.changedNs != d.decided.changedNs) {
+                o.deleted = {EBUSY};
+                o.changed = true;
+                continue;
+            }
+        }
+        d.source.handle.reset();
+        o.deleted = folder.deleteFile(d.name.constData(), d.decided.identity);
+    }
+    b.copies.clear();
+    b.deletes.clear();
+    b.pending.clear();
+    b.deleting.clear();
+    b.bytes = 0;
+    return outcomes;
+}
+
+namespace {
 
 // Moves up to len bytes at offset from in to out; copy_file_range where the
 // file systems allow it, otherwise read and write. Returns the bytes moved,
@@ -982,6 +1177,9 @@ CopyOutcome CopyFileBlocks(SourceFile& source, const CopyRequest& request,
     out.mirror(&source, request.permissions);
     if (placed)
         *placed = out.identity();
+    if (request.batch)
+        return request.batch->impl_->keep(request.ticket, out, source.info.identity, source.info,
+                                          position);
     return out.commit(&source.info.identity);
 }
 
@@ -1005,6 +1203,9 @@ CopyOutcome PutEmptyFile(const CopyRequest& request, const FileIdentity* source,
     out.mirror(request.model, request.permissions);
     if (placed)
         *placed = out.identity();
+    if (request.batch)
+        return request.batch->impl_->keep(request.ticket, out, source ? *source : FileIdentity(),
+                                          request.model ? request.model->info : FileInfo(), 0);
     return out.commit(source);
 }
 
