@@ -67,7 +67,13 @@ trap cleanup EXIT
 zandrel=$work/bin/zandrel
 cp "${ZANDREL:-$build/zandrel}" "$zandrel"
 
-echo "zandrel: ${ZANDREL:-$(git -C "$repo" log -1 --format='%h %s' | cut -c1-100)}"
+if [ -n "${ZANDREL:-}" ]; then
+    echo "zandrel: $ZANDREL"
+else
+    echo "zandrel: $(git -C "$repo" log -1 --format='%h %s' | cut -c1-100)"
+    base=$(git -C "$repo" merge-base HEAD main 2>/dev/null || true)
+    [ -z "$base" ] || echo "  main as of $(git -C "$repo" log -1 --format='%h %s' "$base" | cut -c1-100)"
+fi
 echo "work folder: $work ($(df --output=fstype "$work" | tail -1)), $(nproc) cores," \
     "load $(cut -d' ' -f1-3 /proc/loadavg)"
 echo "RUNS=$runs FILES=$files BIG_MIB=$big_mib WINDOW_FILES=$window_files" \
@@ -159,6 +165,25 @@ row() {  # row LABEL NAME REF REF_LABEL TARGET
 # One untimed run first, so the program and its libraries are in the cache.
 mkdir -p "$work/warm/src/d" && echo warm >"$work/warm/src/d/f"
 zandrel_run warm Copy "$work/warm/src" "$work/warm/out"
+
+# The peers are given `sync` because Zandrel flushes what it copies: an
+# untimed Copy of 1,000 files under strace checks that it really does.
+flushes="flushes not checked (no strace)"
+if command -v strace >/dev/null; then
+    python3 "$repo/bench/peers/make_tree.py" "$work/warm/flush" 1000 10
+    printf 'Copy<%s<%s<Subfolders<CopyFoldersAndFiles<Overwrite<bench<:Specific|Types:*.*\r\n' \
+        "$work/warm/flush" "$work/warm/flushed" >"$work/l.bak"
+    env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM strace -f -c -o "$work/flush.txt" \
+        -e trace=syncfs,fsync,fdatasync,sync "$zandrel" "$work/l.bak" -r >"$work/out.txt" 2>&1 ||
+        failed "the flush check"
+    read -r calls errors < <(awk '$NF ~ /^(syncfs|fsync|fdatasync|sync)$/ {
+        c += $4; e += NF == 6 ? $5 : 0 } END { print c + 0, e + 0 }' "$work/flush.txt")
+    flushes="flushes in a Copy of 1,000 files: $calls calls, $errors failed"
+    if [ "$calls" -eq 0 ] || [ "$errors" -gt 0 ]; then
+        flushes="$flushes: WARNING, Zandrel's copies are not flushed, the peers' are"
+    fi
+    echo "$flushes"
+fi
 
 if [[ $phases == *copy* ]]; then
     make_tree "$work/copy/master" "$files"
@@ -269,5 +294,6 @@ for k in "${!times[@]}"; do
 done | sort
 echo
 echo "load $(cut -d' ' -f1-3 /proc/loadavg) at the end; zandrel's -tail series is the sync after its runs"
+echo "$flushes"
 printf '\n%-34s %9s %9s  %-40s %6s %6s  %-6s %s\n' case "zandrel s" "peer s" peer ratio paired target ""
 printf '%s\n' "${rows[@]}"
