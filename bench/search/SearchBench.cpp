@@ -11,8 +11,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/FileSystem.h"
 #include "common/Host.h"
-#include "common/UniqueFd.h"
 #include "search/DirAndFileSearch.h"
 
 using namespace zandrel;
@@ -44,7 +44,7 @@ bool FillFolder(const QByteArray& folder, int first, int count) {
     for (int i = first; i < first + count; ++i) {
         char name[32];
         std::snprintf(name, sizeof name, "/file%05d.dat", i);
-        UniqueFd fd(::open((folder + name).constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
+        fs::Handle fd(::open((folder + name).constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
         if (!fd.valid())
             return false;
     }

@@ -6,18 +6,19 @@
 #include <QCoreApplication>
 #include <QHeaderView>
 #include <QIdentityProxyModel>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMimeData>
 #include <QPushButton>
 #include <QScreen>
+#include <QSettings>
 #include <QStatusBar>
 #include <QTreeView>
 #include <QTreeWidget>
 #include <memory>
 
 #include "app/MainWindowHost.h"
-#include "app/Twips.h"
 #include "common/Paths.h"
 #include "editor/ListingEditor.h"
 #include "help/AboutWindow.h"
@@ -51,12 +52,27 @@ class RowIconModel : public QIdentityProxyModel {
     QIcon icon_{QStringLiteral(":/row.png")};
 };
 
+// The designed layout, in twips.
 constexpr int kClientWidth = 9135;
+constexpr int kListHeight = 3375;    // ListView1
+constexpr int kReportHeight = 2325;  // ListView3
+constexpr int kButtonTop = 3480;
+constexpr int kButtonHeight = 375;
+constexpr int kButtonWidth = 1335;
+constexpr int kStartWidth = 1455;
+constexpr int kDetailsTop = 3960;
+constexpr int kPanelLeft = 4560;
+constexpr int kPanelTop = 3975;
+constexpr int kPanelWidth = 4545;
+constexpr int kPanelHeight = 2295;
 // Bottom of the lowest control with the details panel shown and hidden; the
 // window's outer heights (7245 and 4840 twips) are these plus title bar, menu
 // bar and status bar.
 constexpr int kContentBottomShown = 6330;
 constexpr int kContentBottomHidden = 3900;
+
+// The window's size between starts, as it is with the details shown.
+const QString kSizeKey = QStringLiteral("MainWindow/Size");
 
 const QString kDetailsShownCaption = QStringLiteral("<< &Details");
 const QString kDetailsHiddenCaption = QStringLiteral("&Details >>");
@@ -82,11 +98,20 @@ MainWindow::MainWindow(Dialogs& dialogs, QWidget* parent)
     host_->setStatusText(TasksText(0));
     help_.InitHelp(this);
 
-    setWindowHeightTwips(kContentBottomShown);
+    rescale();
+    QSize size = QSettings(QStringLiteral("Zandrel"), QStringLiteral("Zandrel"))
+                     .value(kSizeKey)
+                     .toSize()
+                     .expandedTo(minimumSize());
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         const QRect area = screen->availableGeometry();
+        size = size.boundedTo(area.size()).expandedTo(minimumSize());
+        resize(size);
         move(area.center() - QPoint(width() / 2, height() / 2));
+    } else {
+        resize(size);
     }
+    layoutControls();
 }
 
 MainWindow::~MainWindow() = default;
@@ -100,14 +125,23 @@ void MainWindow::buildMenus() {
     };
     fileMenu_ = menuBar()->addMenu(QStringLiteral("&File"));
     fileMenu_->setObjectName(QStringLiteral("filemnu"));
-    action(fileMenu_, "openmnu", QStringLiteral("Open..."), [this] { commands_->open(); });
-    action(fileMenu_, "savemnu", QStringLiteral("&Save"), [this] { commands_->save(); });
-    action(fileMenu_, "saveasmnu", QStringLiteral("Save &As..."), [this] { commands_->saveAs(); });
+    // The keys people expect; the menus show them beside the captions.
+    action(fileMenu_, "openmnu", QStringLiteral("Open..."), [this] {
+        commands_->open();
+    })->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+    action(fileMenu_, "savemnu", QStringLiteral("&Save"), [this] {
+        commands_->save();
+    })->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+    action(fileMenu_, "saveasmnu", QStringLiteral("Save &As..."), [this] {
+        commands_->saveAs();
+    })->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
     fileMenu_->addSeparator()->setObjectName(QStringLiteral("sepmnu2"));
     action(fileMenu_, "exportregmnu", QStringLiteral("Export registry..."),
            [this] { exportRegistry(); });
     fileMenu_->addSeparator()->setObjectName(QStringLiteral("sepmnu"));
-    action(fileMenu_, "exitmnu", QStringLiteral("E&xit"), [this] { close(); });
+    action(fileMenu_, "exitmnu", QStringLiteral("E&xit"), [this] {
+        close();
+    })->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
 
     selectionMenu_ = menuBar()->addMenu(QStringLiteral("&Rearrange"));
     selectionMenu_->setObjectName(QStringLiteral("selectionmnu"));
@@ -116,8 +150,9 @@ void MainWindow::buildMenus() {
 
     QMenu* helpMenu = menuBar()->addMenu(QStringLiteral("&Help"));
     helpMenu->setObjectName(QStringLiteral("helpmnu"));
-    action(helpMenu, "helptopicsmnu", QStringLiteral("Help topics"),
-           [this] { help_.ShowHelpTopic(kHelpContents); });
+    action(helpMenu, "helptopicsmnu", QStringLiteral("Help topics"), [this] {
+        help_.ShowHelpTopic(kHelpContents);
+    })->setShortcut(QKeySequence(Qt::Key_F1));
     action(helpMenu, "aboutmnu", QStringLiteral("About..."), [this] { showAbout(); });
 
     reportPopup_ = new QMenu(this);
@@ -125,8 +160,13 @@ void MainWindow::buildMenus() {
     action(reportPopup_, "copymnu", QStringLiteral("Copy"), [this] { copyReportLine(); });
     listPopup_ = new QMenu(this);
     listPopup_->setObjectName(QStringLiteral("rightclickmnu2"));
-    action(listPopup_, "selectallmnu", QStringLiteral("Select all"),
-           [this] { host_->selectAll(); });
+    // Ctrl+A works with the pop-up closed too: the window holds the item as well.
+    QAction* selectAll = action(listPopup_, "selectallmnu", QStringLiteral("Select all"), [this] {
+        if (command5_->isEnabled())
+            host_->selectAll();
+    });
+    selectAll->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_A));
+    addAction(selectAll);
     action(listPopup_, "unselectmnu", QStringLiteral("Unselect all"), [this] { unselectAll(); });
 }
 
@@ -134,11 +174,6 @@ void MainWindow::buildControls() {
     auto* central = new QWidget(this);
     central->setObjectName(QStringLiteral("client"));
     setCentralWidget(central);
-    auto place = [this](QWidget* w, int left, int top, int width, int height) {
-        w->setGeometry(Twips(this, left), Twips(this, top), Twips(this, width),
-                       Twips(this, height));
-    };
-
     listView1_ = new QTreeView(central);
     listView1_->setObjectName(QStringLiteral("ListView1"));
     listView1_->setAccessibleName(QStringLiteral("Listings"));
@@ -152,13 +187,11 @@ void MainWindow::buildControls() {
     listView1_->setSelectionBehavior(QAbstractItemView::SelectRows);
     listView1_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     listView1_->header()->setStretchLastSection(false);
-    listView1_->setColumnWidth(0, Twips(this, 1440));
-    for (int c = 1; c < 4; ++c) listView1_->setColumnWidth(c, Twips(this, 3600));
     listView1_->setAcceptDrops(true);
     listView1_->viewport()->setAcceptDrops(true);
     listView1_->setDragDropMode(QAbstractItemView::DropOnly);
     listView1_->viewport()->installEventFilter(this);
-    place(listView1_, 0, 0, kClientWidth, 3375);
+    listView1_->installEventFilter(this);  // Enter edits the current Listing
     connect(listView1_, &QTreeView::doubleClicked, this, [this] { editListing(); });
     // A list with rows always has a current one (the first, not selected),
     // as a list control gives its first item focus.
@@ -171,19 +204,29 @@ void MainWindow::buildControls() {
     connect(doc_, &QAbstractItemModel::rowsInserted, this, ensureCurrent);
     connect(doc_, &QAbstractItemModel::rowsRemoved, this, ensureCurrent);
 
-    auto button = [&](const char* name, const QString& text, int left, int width) {
+    auto button = [&](const char* name, const QString& text) {
         auto* b = new QPushButton(text, central);
         b->setObjectName(QLatin1String(name));
         b->setAutoDefault(false);
-        place(b, left, 3480, width, 375);
         return b;
     };
-    command1_ = button("Command1", QStringLiteral("&New listing"), 120, 1335);
-    command2_ = button("Command2", QStringLiteral("&Edit listing"), 1560, 1335);
-    command5_ = button("Command5", QStringLiteral("Select &all"), 3000, 1335);
-    command4_ = button("Command4", kDetailsShownCaption, 6120, 1335);
+    command1_ = button("Command1", QStringLiteral("&New listing"));
+    command2_ = button("Command2", QStringLiteral("&Edit listing"));
+    command5_ = button("Command5", QStringLiteral("Select &all"));
+    command4_ = button("Command4", kDetailsShownCaption);
     command4_->setAccessibleName(QStringLiteral("Show or hide details"));
-    command3_ = button("Command3", kCaptionIdle, 7560, 1455);
+    command3_ = button("Command3", kCaptionIdle);
+    // Ctrl+N has no menu item to show it; the button's tip does.
+    auto* newKey = new QAction(this);
+    newKey->setObjectName(QStringLiteral("newlistingkey"));
+    newKey->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_N));
+    addAction(newKey);
+    connect(newKey, &QAction::triggered, this, [this] {
+        if (command1_->isEnabled())
+            command1_->click();
+    });
+    command1_->setToolTip(newKey->shortcut().toString(QKeySequence::NativeText));
+    command5_->setToolTip(QKeySequence(Qt::CTRL | Qt::Key_A).toString(QKeySequence::NativeText));
     // The light grey face keeps dark text, whatever the desktop's palette.
     command3_->setStyleSheet(QStringLiteral(
         "QPushButton#Command3 { background-color: rgb(224,224,224); color: black; }"));
@@ -202,13 +245,11 @@ void MainWindow::buildControls() {
     listView3_->setHeaderLabels({QStringLiteral("Reports")});
     listView3_->setRootIsDecorated(false);
     listView3_->setUniformRowHeights(true);
-    listView3_->setColumnWidth(0, Twips(this, 4200));
     listView3_->viewport()->installEventFilter(this);
-    place(listView3_, 0, 3960, 4545, 2325);
 
     statusBar()->setObjectName(QStringLiteral("StatusBar1"));
     statusBar()->setSizeGripEnabled(false);
-    auto* statusLabel = new ValueLabel(statusBar());
+    auto* statusLabel = new ValueLabel(QString(), TasksText(0), statusBar());
     statusLabel->setObjectName(QStringLiteral("StatusBar1Text"));
     // A path per file must not relayout the window.
     statusLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
@@ -216,29 +257,122 @@ void MainWindow::buildControls() {
 
     // The panel sets the status text too: a run shows each file's destination there.
     panel_ = new ProgressPanel(central, statusLabel);
-    place(panel_, 4560, 3975, 4545, 2295);
+    central->installEventFilter(this);  // its size places the controls
 }
 
-void MainWindow::setWindowHeightTwips(int contentBottomTwips) {
+void MainWindow::rescale() {
+    scale_ = TwipScale(this);
+    const std::pair<QPushButton*, int> buttons[] = {{command1_, kButtonWidth},
+                                                    {command2_, kButtonWidth},
+                                                    {command5_, kButtonWidth},
+                                                    {command4_, kButtonWidth},
+                                                    {command3_, kStartWidth}};
+    for (const auto& [b, width] : buttons) {
+        // Every caption the button can show must fit, the run's included.
+        QSize needed = b->sizeHint();
+        const QString shown = b->text();
+        const QStringList captions =
+            b == command4_   ? QStringList{kDetailsShownCaption, kDetailsHiddenCaption}
+            : b == command3_ ? QStringList{kCaptionIdle, kCaptionRunning, kCaptionAborting}
+                             : QStringList{};
+        for (const QString& caption : captions) {
+            b->setText(caption);
+            needed = needed.expandedTo(b->sizeHint());
+        }
+        b->setText(shown);
+        scale_.fit(needed, width, kButtonHeight);
+    }
+    scale_.fit(panel_->minimumSizeHint(), kPanelWidth, kPanelHeight);
+
+    columnsWider_ = -1;  // the columns take the new scale at the next layout
+    setMinimumSize(scale_(kClientWidth),
+                   windowHeightFor(detailsShown_ ? kContentBottomShown : kContentBottomHidden));
+}
+
+int MainWindow::windowHeightFor(int contentBottomTwips) const {
     // Sized from the content so the layout holds whatever the title bar's
     // height under the desktop's window manager.
-    const int height = Twips(this, contentBottomTwips) + menuBar()->sizeHint().height() +
-                       statusBar()->sizeHint().height();
-    setFixedSize(Twips(this, kClientWidth), height);
+    return scale_(contentBottomTwips) + menuBar()->sizeHint().height() +
+           statusBar()->sizeHint().height();
+}
+
+void MainWindow::layoutControls() {
+    const QSize client = centralWidget()->size();
+    const int wider = std::max(0, client.width() - scale_(kClientWidth));
+    const int bottom = detailsShown_ ? kContentBottomShown : kContentBottomHidden;
+    const int taller = std::max(0, client.height() - scale_(bottom));
+    // The two lists share the extra height as they share the designed one.
+    const int listTaller =
+        detailsShown_ ? taller * kListHeight / (kListHeight + kReportHeight) : taller;
+    const int reportTaller = taller - listTaller;
+    // Everything below the Listing list moves down with its bottom; the
+    // Details and Start buttons and the progress panel keep to the right edge.
+    auto place = [this](QWidget* w, int left, int top, int width, int height, QPoint moved,
+                        QSize grown) {
+        w->setGeometry(scale_.rect(left, top, width, height)
+                           .translated(moved)
+                           .adjusted(0, 0, grown.width(), grown.height()));
+    };
+    place(listView1_, 0, 0, kClientWidth, kListHeight, {}, {wider, listTaller});
+    place(command1_, 120, kButtonTop, kButtonWidth, kButtonHeight, {0, listTaller}, {});
+    place(command2_, 1560, kButtonTop, kButtonWidth, kButtonHeight, {0, listTaller}, {});
+    place(command5_, 3000, kButtonTop, kButtonWidth, kButtonHeight, {0, listTaller}, {});
+    place(command4_, 6120, kButtonTop, kButtonWidth, kButtonHeight, {wider, listTaller}, {});
+    place(command3_, 7560, kButtonTop, kStartWidth, kButtonHeight, {wider, listTaller}, {});
+    place(listView3_, 0, kDetailsTop, kPanelLeft - 15, kReportHeight, {0, listTaller},
+          {wider, reportTaller});
+    place(panel_, kPanelLeft, kPanelTop, kPanelWidth, kPanelHeight, {wider, listTaller}, {});
+
+    // A wider window shows more of the paths and descriptions; columns the
+    // user has sized keep their widths until the window's width changes.
+    if (wider != columnsWider_) {
+        columnsWider_ = wider;
+        listView1_->setColumnWidth(0, scale_(1440));
+        for (int c = 1; c < 4; ++c) listView1_->setColumnWidth(c, scale_(3600) + wider / 3);
+        listView3_->setColumnWidth(0, scale_(4200) + wider);
+    }
 }
 
 void MainWindow::toggleDetails() {
+    // The report list's extra height goes with the panel and comes back with it,
+    // so that twice gives the first height again.
+    const int details = scale_(kContentBottomShown) - scale_(kContentBottomHidden);
     if (command4_->text() != kDetailsHiddenCaption) {
         command4_->setText(kDetailsHiddenCaption);
-        setWindowHeightTwips(kContentBottomHidden);
+        reportExtra_ = std::max(0, listView3_->height() - scale_(kReportHeight));
+        const int height = this->height() - details - reportExtra_;
+        detailsShown_ = false;
+        setMinimumSize(scale_(kClientWidth), windowHeightFor(kContentBottomHidden));
+        resize(width(), height);
         listView3_->hide();
         panel_->hide();
     } else {
-        setWindowHeightTwips(kContentBottomShown);
+        const int height = this->height() + details + reportExtra_;
+        detailsShown_ = true;
+        setMinimumSize(scale_(kClientWidth), windowHeightFor(kContentBottomShown));
+        resize(width(), height);
         command4_->setText(kDetailsShownCaption);
         listView3_->show();
         panel_->show();
     }
+    layoutControls();
+}
+
+void MainWindow::rememberSize() {
+    QSize size = isMaximized() || isFullScreen() ? normalGeometry().size() : this->size();
+    if (!detailsShown_)
+        size.rheight() += scale_(kContentBottomShown) - scale_(kContentBottomHidden) + reportExtra_;
+    QSettings(QStringLiteral("Zandrel"), QStringLiteral("Zandrel")).setValue(kSizeKey, size);
+}
+
+void MainWindow::changeEvent(QEvent* event) {
+    // A new desktop font: the layout follows it.
+    if (event->type() == QEvent::FontChange && panel_) {
+        rescale();
+        resize(size().expandedTo(minimumSize()));
+        layoutControls();
+    }
+    QMainWindow::changeEvent(event);
 }
 
 // ---- Selection and rearranging ----
@@ -303,7 +437,15 @@ void MainWindow::dropPaths(const QStringList& paths) {
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == listView1_->viewport()) {
+    if (watched == centralWidget() && event->type() == QEvent::Resize) {
+        layoutControls();
+    } else if (watched == listView1_ && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if ((key == Qt::Key_Return || key == Qt::Key_Enter) && listView1_->isEnabled()) {
+            editListing();
+            return true;
+        }
+    } else if (watched == listView1_->viewport()) {
         switch (event->type()) {
             case QEvent::MouseButtonPress: {
                 auto* mouse = static_cast<QMouseEvent*>(event);
@@ -454,8 +596,10 @@ void MainWindow::closeEvent(QCloseEvent* event) {
         refused = true;
     }
     releaseOtherWindows();
-    if (!refused)
+    if (!refused) {
+        rememberSize();
         event->accept();
+    }
 }
 
 }  // namespace zandrel

@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <memory>
 
+#include "app/TwipScale.h"
 #include "common/SessionFlags.h"
 #include "help/ContextIDs.h"
 
@@ -39,12 +40,18 @@ class MainWindow : public QMainWindow {
 
   protected:
     void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     void buildMenus();
     void buildControls();
-    void setWindowHeightTwips(int twips);
+    // Pixels from the font in use; the smallest window size follows.
+    void rescale();
+    // The controls' places for the client area's size.
+    void layoutControls();
+    int windowHeightFor(int contentBottomTwips) const;
+    void rememberSize();
 
     // Commands of the menus and buttons.
     void newListing();
@@ -69,6 +76,10 @@ class MainWindow : public QMainWindow {
     std::unique_ptr<ListCommands> commands_;
     std::unique_ptr<RunDriver> driver_;
     int exitStatus_ = 0;
+    TwipScale scale_{this};
+    bool detailsShown_ = true;
+    int reportExtra_ = 0;    // the report list's extra height while the details are hidden
+    int columnsWider_ = -1;  // the extra width the columns were last sized for
 
     QTreeView* listView1_ = nullptr;
     QTreeWidget* listView3_ = nullptr;

@@ -189,7 +189,8 @@ void MainWindowHost::closeSummary() {
         summary_->close();
 }
 
-void MainWindowHost::showSummary(const QList<QByteArray>& errorEntries, int copiedCount,
+void MainWindowHost::showSummary(const QList<QByteArray>& errorEntries,
+                                 const QList<QString>& reasons, int copiedCount,
                                  const QString& destinationText) {
     if (!summary_) {
         summary_ = new SummaryWindow(*this, c_.window);
@@ -204,7 +205,7 @@ void MainWindowHost::showSummary(const QList<QByteArray>& errorEntries, int copi
         }
         summary_->move(place);
     }
-    summary_->showSummary(errorEntries, copiedCount, destinationText);
+    summary_->showSummary(errorEntries, reasons, copiedCount, destinationText);
 }
 
 void MainWindowHost::closeMainWindow() {

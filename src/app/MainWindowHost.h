@@ -86,8 +86,8 @@ class MainWindowHost : public QObject, public Host, public RunView {
     QList<bool> selectedRows() const override;
     void selectAll() override;
     void closeSummary() override;
-    void showSummary(const QList<QByteArray>& errorEntries, int copiedCount,
-                     const QString& destinationText) override;
+    void showSummary(const QList<QByteArray>& errorEntries, const QList<QString>& reasons,
+                     int copiedCount, const QString& destinationText) override;
     void closeMainWindow() override;
 
   private:

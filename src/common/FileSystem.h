@@ -15,6 +15,12 @@
 #include <functional>
 #include <memory>
 
+#if defined(__unix__)
+#include "common/posix/NativeHandle.h"
+#else
+#error "Zandrel's file layer knows no native handle for this platform"
+#endif
+
 namespace zandrel::fs {
 
 class Overlay;
@@ -65,24 +71,24 @@ using EntryVisit = std::function<void(const char* name, std::size_t size, FileKi
 class Handle {
   public:
     Handle() = default;
-    explicit Handle(int native) : native_(native) {}
+    explicit Handle(NativeHandle native) : native_(native) {}
     Handle(Handle&& other) noexcept : native_(other.release()) {}
     Handle& operator=(Handle&& other) noexcept;
     Handle(const Handle&) = delete;
     Handle& operator=(const Handle&) = delete;
     ~Handle() { reset(); }
 
-    bool valid() const { return native_ >= 0; }
-    int native() const { return native_; }
-    void reset(int native = -1);
-    int release() {
-        const int n = native_;
-        native_ = -1;
+    bool valid() const { return native_ != kNoHandle; }
+    NativeHandle native() const { return native_; }
+    void reset(NativeHandle native = kNoHandle);
+    NativeHandle release() {
+        const NativeHandle n = native_;
+        native_ = kNoHandle;
         return n;
     }
 
   private:
-    int native_ = -1;
+    NativeHandle native_ = kNoHandle;
 };
 
 // An open folder. Names given to its functions are single entries of it
@@ -147,6 +153,9 @@ class Folder {
     mutable bool identityKnown_ = false;
     mutable FileIdentity identity_;
 };
+
+// Whether this process may act on anything whatever its permissions (root).
+bool IsPrivileged();
 
 // Whether this process may add and remove entries in the folder, and, with
 // name, delete that entry (a sticky folder), judged without writing: 0, or
@@ -370,6 +379,52 @@ CopyOutcome PutEmptyFile(const CopyRequest& request, const FileIdentity* source,
 // in between; false when it could not be written.
 bool ProbeWrite(const QByteArray& folder, const std::function<void()>& beforeRemoving = {},
                 Overlay* overlay = nullptr);
+
+// A new file in a folder that takes its name only when complete and on the
+// disk: made with no name where the file system allows it, else under a
+// fresh hidden name created exclusively; neither follows a link, and an
+// entry planted at a hidden name only costs another name. The rename is left
+// to the caller, so that several files can be complete before any is
+// replaced (the log files).
+class NewFile {
+  public:
+    explicit NewFile(const Folder& folder) : folder_(folder) {}
+    NewFile(const NewFile&) = delete;
+    NewFile& operator=(const NewFile&) = delete;
+    ~NewFile() { discard(); }
+
+    bool create();
+    bool write(QByteArrayView bytes);
+    // On the disk and closed, under a hidden name.
+    bool finish();
+    bool renameTo(const char* name);
+
+  private:
+    bool withHiddenName(const std::function<bool(const char*)>& make);
+    void discard();
+
+    const Folder& folder_;
+    Handle handle_;
+    QByteArray hidden_;
+    FileIdentity identity_;
+    bool ok_ = true;
+};
+
+// A regular file opened for reading, never blocking (a FIFO given by mistake
+// is refused, not waited on).
+class ReadOnlyFile {
+  public:
+    // 0, or the system's error; a file that is not a regular one is EINVAL.
+    int open(const QByteArray& path);
+    qint64 size() const { return size_; }
+    // The bytes read into buffer (0 at the end), or -1.
+    qint64 read(char* buffer, qint64 length);
+    bool rewind();
+
+  private:
+    Handle handle_;
+    qint64 size_ = 0;
+};
 
 // Creates every missing folder of path (as "mkdir -p" would).
 void MakeFolderPath(const QByteArray& path, Overlay* overlay = nullptr);

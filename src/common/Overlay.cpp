@@ -231,6 +231,31 @@ CopyOutcome Overlay::place(const FileInfo& what, const CopyRequest& request, Fil
     return CopyResult::Copied;
 }
 
+void Overlay::makeLike(const Folder& made, const FileInfo& model) {
+    unsettled_.insert(keyOf(made.identity()), model);
+}
+
+void Overlay::settle() {
+    for (auto it = unsettled_.cbegin(); it != unsettled_.cend(); ++it) {
+        auto made = madeFolders_.find(it.key());
+        if (made == madeFolders_.end())
+            continue;
+        made->modified = it.value().modified;
+        made->modifiedNs = it.value().modifiedNs;
+        changed_.remove(it.key());
+    }
+    unsettled_.clear();
+}
+
+int Overlay::writeAccess(const Folder& folder) const {
+    const QByteArray key = keyOf(folder.identity());
+    if (unsettled_.contains(key) || IsPrivileged())
+        return 0;
+    // The run's user owns what it made: the owner's bits decide.
+    const FileInfo made = madeFolders_.value(key);
+    return !madeFolders_.contains(key) || (made.permissions & 0300) == 0300 ? 0 : EACCES;
+}
+
 Folder Overlay::openAsNamed(const QByteArray& path) {
     Folder onDisk = Folder::openOnDisk(path);
     if (onDisk.valid()) {

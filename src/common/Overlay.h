@@ -34,6 +34,14 @@ class Overlay {
     // name.
     CopyOutcome place(const FileInfo& what, const CopyRequest& request, FileIdentity* placed);
 
+    // A folder made here as the run makes one for the structure: open to its
+    // owner while files go in, like model (its permissions and time) once the
+    // Listing is settled.
+    void makeLike(const Folder& made, const FileInfo& model);
+    void settle();
+    // WriteAccess for a folder only the overlay made.
+    int writeAccess(const Folder& folder) const;
+
     // Paths as named.
     FileInfo infoAt(const QByteArray& path, bool followLink);
     Folder openAsNamed(const QByteArray& path);
@@ -59,6 +67,7 @@ class Overlay {
     // would change it then.
     QHash<QByteArray, qint64> changed_;
     QHash<QByteArray, FileInfo> madeFolders_;  // by keyOf their identity
+    QHash<QByteArray, FileInfo> unsettled_;    // made like these, not settled yet
     quint64 made_ = 0;
     qint64 clock_ = 0;
 };

@@ -122,6 +122,14 @@ QByteArray EscapedName(QByteArrayView name) {
     return out;
 }
 
+bool SameFolder(const QString& a, const QString& b, fs::Overlay* overlay) {
+    if (a == b)
+        return true;
+    const fs::FileInfo x = fs::InfoAt(EncodePath(a), true, overlay);
+    const fs::FileInfo y = fs::InfoAt(EncodePath(b), true, overlay);
+    return x.exists() && y.exists() && x.identity == y.identity;
+}
+
 // A relative folder from the current folder, so that the structure kept
 // below the root part is the same as when it is written in full.
 QByteArray FromCurrentFolder(const QString& folder) {

@@ -45,6 +45,10 @@ bool PathExists(const QByteArray& path);
 // a field or a line and a script can undo it; other bytes stay as they are.
 QByteArray EscapedName(QByteArrayView name);
 
+// Whether two folder texts name one folder, however it is written (a link,
+// ".."); on Linux folders that differ in letter case are two folders.
+bool SameFolder(const QString& a, const QString& b, fs::Overlay* overlay = nullptr);
+
 // The folder's path as the run reaches it: a relative one is taken from the
 // current folder.
 QByteArray FromCurrentFolder(const QString& folder);

@@ -302,29 +302,28 @@ void ListingEditor::fill() {
 
     const QString line = doc_.lineAt(row);
     // An absent field leaves its control at its initial value.
-    auto field = [&](int n) { return ReadListingField(line, n); };
-    if (const auto f = field(FieldAction); f && *f == QLatin1String("Move"))
+    const ListingFields f = DecodeListingLine(line);
+    if (f.isMove())
         move_->setChecked(true);
-    if (const auto f = field(FieldSourceFolder))
-        source_->setText(*f);
-    if (const auto f = field(FieldDestinationFolder))
-        destination_->setText(*f);
-    if (const auto f = field(FieldIncludeSubfolders); f && *f == QLatin1String("NoSubfolders"))
+    if (f.sourceFolder)
+        source_->setText(*f.sourceFolder);
+    if (f.destinationFolder)
+        destination_->setText(*f.destinationFolder);
+    if (f.noSubfolders.value_or(false))
         subfolders_->setChecked(false);
-    if (const auto f = field(FieldCopyJustFiles); f && *f == QLatin1String("CopyJustFiles"))
+    if (f.copyJustFiles.value_or(false))
         justFiles_->setChecked(true);
-    if (const auto f = field(FieldIfExists)) {
-        if (*f == QLatin1String("SkipFile"))
-            skip_->setChecked(true);
-        else if (*f == QLatin1String("CopyOnlyIfNewer"))
-            newer_->setChecked(true);
-    }
-    if (const auto f = field(FieldDescription)) {
+    if (f.ifExists == ExistingFileRule::SkipFile)
+        skip_->setChecked(true);
+    else if (f.ifExists == ExistingFileRule::CopyOnlyIfNewer)
+        newer_->setChecked(true);
+    if (f.description) {
         // A longer description from a list file is kept as it is, not cut.
-        description_->setMaxLength(std::max(kDescriptionMaxLength, static_cast<int>(f->size())));
-        description_->setText(*f);
+        description_->setMaxLength(
+            std::max(kDescriptionMaxLength, static_cast<int>(f.description->size())));
+        description_->setText(*f.description);
     }
-    filter_->setText(FilterTextOf(line));
+    filter_->setText(f.filter);
     delete_->show();
     editorChanged_ = false;
 }
@@ -411,7 +410,8 @@ void ListingEditor::confirm() {
     }
     if (!checkFolderTexts())
         return;
-    if (source_->text().toLower() == destination_->text().toLower()) {
+    // The run's own rule: one folder however it is written.
+    if (SameFolder(source_->text(), destination_->text())) {
         host_.message(Icon::Exclamation, kErrorNotice,
                       QStringLiteral("Source/Destination folders are identical."));
         return;

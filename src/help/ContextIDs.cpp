@@ -41,7 +41,9 @@ void HelpModule::ShowHelpTopic(int /*contextNumber*/) {
         viewer_->setObjectName(QStringLiteral("helpviewer"));
         viewer_->setWindowTitle(QStringLiteral("Zandrel Help"));
         viewer_->setOpenExternalLinks(true);
-        viewer_->resize(640, 560);
+        // About 90 characters by 35 lines of the font in use.
+        const QFontMetrics metrics = viewer_->fontMetrics();
+        viewer_->resize(metrics.averageCharWidth() * 90, metrics.lineSpacing() * 35);
     }
     // Every context number this program uses opens the contents.
     const QUrl url = QUrl::fromLocalFile(helpFile_);

@@ -1,17 +1,11 @@
 #include "listing/ListFile.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-
 #include <QSaveFile>
 #include <QStringDecoder>
 
+#include "common/FileSystem.h"
 #include "common/Host.h"
 #include "common/Paths.h"
-#include "common/UniqueFd.h"
 #include "listing/Listing.h"
 
 namespace zandrel {
@@ -197,33 +191,27 @@ std::optional<QStringList> ParseListBytes(const QByteArray& bytes, Host& host) {
 
 std::optional<QStringList> ReadListFile(const QString& path, Host& host) {
     // Non-blocking, so a FIFO given as a list never hangs the window.
-    UniqueFd fd(::open(EncodePath(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    struct stat st {};
-    if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
-        st.st_size > kMaxListFileBytes)
+    fs::ReadOnlyFile file;
+    if (file.open(EncodePath(path)) != 0 || file.size() > kMaxListFileBytes)
         return std::nullopt;
     // Read in blocks, never whole: the lines are all that a large list keeps.
     QByteArray buffer(qsizetype{1} << 20, Qt::Uninitialized);
     qint64 total = 0;
     auto readBlock = [&](QByteArrayView& block, bool& end) {
-        for (;;) {
-            const ssize_t n = ::read(fd.get(), buffer.data(), buffer.size());
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0)
-                return false;
-            total += n;
-            // A file that grows while it is read is held to the same bound.
-            if (total > kMaxListFileBytes)
-                return false;
-            block = QByteArrayView(buffer.constData(), n);
-            end = n == 0;
-            return true;
-        }
+        const qint64 n = file.read(buffer.data(), buffer.size());
+        if (n < 0)
+            return false;
+        total += n;
+        // A file that grows while it is read is held to the same bound.
+        if (total > kMaxListFileBytes)
+            return false;
+        block = QByteArrayView(buffer.constData(), n);
+        end = n == 0;
+        return true;
     };
     auto rewind = [&] {
         total = 0;
-        return ::lseek(fd.get(), 0, SEEK_SET) == 0;
+        return file.rewind();
     };
     return ParseList(readBlock, rewind, host);
 }

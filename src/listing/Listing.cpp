@@ -79,4 +79,31 @@ QString ShownListingField(const QString& line, int n, qsizetype maxLength) {
     return head.left(maxLength).toString() + QStringLiteral("...");
 }
 
+bool IsMoveAction(const QString& action) {
+    return action == QLatin1String("Move");
+}
+
+ListingFields DecodeListingLine(const QString& line) {
+    ListingFields f;
+    f.action = ReadListingField(line, FieldAction);
+    f.sourceFolder = ReadListingField(line, FieldSourceFolder);
+    f.destinationFolder = ReadListingField(line, FieldDestinationFolder);
+    f.description = ReadListingField(line, FieldDescription);
+    if (const auto v = ReadListingField(line, FieldIncludeSubfolders)) {
+        f.includeSubfolders = *v == QLatin1String("Subfolders");
+        f.noSubfolders = *v == QLatin1String("NoSubfolders");
+    }
+    if (const auto v = ReadListingField(line, FieldCopyJustFiles))
+        f.copyJustFiles = *v == QLatin1String("CopyJustFiles");
+    if (const auto v = ReadListingField(line, FieldIfExists)) {
+        for (const ExistingFileRule rule : {ExistingFileRule::Overwrite, ExistingFileRule::SkipFile,
+                                            ExistingFileRule::CopyOnlyIfNewer}) {
+            if (*v == RuleToken(rule))
+                f.ifExists = rule;
+        }
+    }
+    f.filter = FilterTextOf(line);
+    return f;
+}
+
 }  // namespace zandrel

@@ -41,6 +41,29 @@ QString RuleToken(ExistingFileRule rule);
 
 QString EncodeListingLine(const Listing& listing);
 
+// "Move" means move; any other action text means copy.
+bool IsMoveAction(const QString& action);
+
+// A ListingLine decoded in one place: each field as read (std::nullopt when
+// absent: the reader keeps its own value) and its tokens as values, compared
+// exactly.
+struct ListingFields {
+    std::optional<QString> action;
+    std::optional<QString> sourceFolder;
+    std::optional<QString> destinationFolder;
+    std::optional<QString> description;
+    // The tokens' meanings, where the field is there.
+    std::optional<bool> includeSubfolders;  // "Subfolders"
+    std::optional<bool> noSubfolders;       // "NoSubfolders"
+    std::optional<bool> copyJustFiles;      // "CopyJustFiles"
+    // A rule only where the field holds one of the three tokens.
+    std::optional<ExistingFileRule> ifExists;
+    QString filter;  // the text after the marker
+
+    bool isMove() const { return action && IsMoveAction(*action); }
+};
+ListingFields DecodeListingLine(const QString& line);
+
 // Field n (0 to 7) of a line. Fields 0 to 6 are pieces between "<"; a piece
 // beyond the last is absent (std::nullopt) and callers keep their own value.
 // Field 7 is the text from the first marker to the end, marker included, or

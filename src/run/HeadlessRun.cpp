@@ -1,8 +1,6 @@
 #include "run/HeadlessRun.h"
 #include "run/Preview.h"
 
-#include <signal.h>
-
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QMap>
@@ -11,6 +9,7 @@
 #include "common/Host.h"
 #include "common/Paths.h"
 #include "common/SessionFlags.h"
+#include "common/StopSignals.h"
 #include "listing/BackupList.h"
 #include "listing/CommandLine.h"
 #include "listing/ListCommands.h"
@@ -23,43 +22,6 @@
 namespace zandrel {
 
 namespace {
-
-// Set by SIGINT and SIGTERM; the host turns it into the abort request at its
-// next yield, as a click on the Cancel button would.
-volatile sig_atomic_t gStopRequested = 0;
-
-extern "C" void OnStopSignal(int) {
-    gStopRequested = 1;
-}
-
-class StopSignals {
-  public:
-    StopSignals() {
-        struct sigaction action {};
-        action.sa_handler = OnStopSignal;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = SA_RESTART;
-        ::sigaction(SIGINT, &action, &oldInt_);
-        ::sigaction(SIGTERM, &action, &oldTerm_);
-        // A reader of standard output that went away must not end the run.
-        struct sigaction ignore {};
-        ignore.sa_handler = SIG_IGN;
-        sigemptyset(&ignore.sa_mask);
-        ::sigaction(SIGPIPE, &ignore, &oldPipe_);
-    }
-    ~StopSignals() {
-        ::sigaction(SIGINT, &oldInt_, nullptr);
-        ::sigaction(SIGTERM, &oldTerm_, nullptr);
-        ::sigaction(SIGPIPE, &oldPipe_, nullptr);
-    }
-    StopSignals(const StopSignals&) = delete;
-    StopSignals& operator=(const StopSignals&) = delete;
-
-  private:
-    struct sigaction oldInt_ {};
-    struct sigaction oldTerm_ {};
-    struct sigaction oldPipe_ {};
-};
 
 void PrintLine(FILE* stream, const QByteArray& line) {
     std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stream);
@@ -112,14 +74,10 @@ class HeadlessHost : public Host {
     QString chooseFolder(const QString&, const QString&) override { return {}; }
 
     void yield() override {
-        if (gStopRequested && driver_) {
-            // Kept until a run is there to be stopped; then it is the Cancel
-            // button's click.
-            if (driver_->phase() != RunPhase::Idle) {
-                gStopRequested = 0;
-                driver_->Command3_Click();
-            }
-        }
+        // A stop is kept until a run is there to be stopped; then it is the
+        // Cancel button's click.
+        if (driver_ && driver_->phase() != RunPhase::Idle && StopSignals::take())
+            driver_->Command3_Click();
         if (!sinceEvents_.isValid() || sinceEvents_.elapsed() >= 10) {
             QCoreApplication::processEvents();
             sinceEvents_.start();
@@ -163,7 +121,8 @@ class HeadlessView : public RunView {
     void selectAll() override {}
     void closeSummary() override {}
     // Shown only after an abort: the window's Summary, as lines.
-    void showSummary(const QList<QByteArray>& errorEntries, int copiedCount,
+    // The reasons were printed as each failure happened.
+    void showSummary(const QList<QByteArray>& errorEntries, const QList<QString>&, int copiedCount,
                      const QString& destinationText) override {
         PrintLine(stderr, "Summary: " + EscapedName(EncodePath(destinationText)));
         PrintLine(stderr, "Summary: " + QByteArray::number(copiedCount) + " files copied, " +
@@ -180,8 +139,7 @@ class HeadlessView : public RunView {
 // Every Listing decided file by file as a run would, printed line by line.
 int PreviewAll(const BackupList& doc, HeadlessHost& host, HeadlessView& view) {
     // Nothing is changed, so a stop signal may simply end it.
-    ::signal(SIGINT, SIG_DFL);
-    ::signal(SIGTERM, SIG_DFL);
+    StopSignals::endAtOnce();
     return PreviewList(doc, host, view, [](const QByteArray& line) { PrintLine(stdout, line); });
 }
 

@@ -7,6 +7,7 @@
 #include "common/Paths.h"
 #include "common/SessionFlags.h"
 #include "listing/BackupList.h"
+#include "listing/Listing.h"
 #include "run/FileDecision.h"
 #include "run/FolderRemoval.h"
 #include "run/HeadlessRun.h"
@@ -123,7 +124,7 @@ int PreviewList(const BackupList& doc, Host& outer, RunView& view,
     // The folder removal after the last Listing, when it is a Move.
     listing.clear();
     const LastListingInfo& last = state.LastListing;
-    if (last.action == QLatin1String("Move"))
+    if (IsMoveAction(last.action))
         state.ErrorList +=
             RemoveMovedFolders(last.sourceFolder, last.includeSubfolders, host, &overlay,
                                [&](const QByteArray& folder, bool removed) {

@@ -7,6 +7,7 @@
 #include "common/Host.h"
 #include "common/SessionFlags.h"
 #include "listing/BackupList.h"
+#include "listing/Listing.h"
 #include "run/FolderRemoval.h"
 #include "run/RunLog.h"
 #include "run/RunTexts.h"
@@ -138,7 +139,7 @@ void RunDriver::writeLogFiles(RunResult& result, bool withErrorsFile) {
 
 RunResult RunDriver::finish(bool aborted) {
     const LastListingInfo& last = state_.LastListing;
-    if (!aborted && last.action == QLatin1String("Move")) {
+    if (!aborted && IsMoveAction(last.action)) {
         removeMovedFolders();
         aborted = state_.AbortedByUser;
     }
@@ -150,7 +151,7 @@ RunResult RunDriver::finish(bool aborted) {
             state_.MultipleDestinations
                 ? QStringLiteral("Destination folder: Multiple destinations")
                 : QStringLiteral("Destination folder: ") + last.destinationFolder;
-        view_.showSummary(state_.ErrorList, state_.CopiedCount, destination);
+        view_.showSummary(state_.ErrorList, state_.ErrorReasons, state_.CopiedCount, destination);
     }
     RunResult result;
     result.outcome = aborted ? RunOutcome::Aborted : RunOutcome::Finished;

@@ -42,8 +42,9 @@ class RunView {
 
     // Summary window.
     virtual void closeSummary() = 0;
-    virtual void showSummary(const QList<QByteArray>& errorEntries, int copiedCount,
-                             const QString& destinationText) = 0;
+    // reasons: the system's reason for each entry, at the same index.
+    virtual void showSummary(const QList<QByteArray>& errorEntries, const QList<QString>& reasons,
+                             int copiedCount, const QString& destinationText) = 0;
 
     // Closes the main window through its closing sequence (end of a
     // command-line run).

@@ -22,26 +22,6 @@ namespace {
 constexpr int kFoldersAndAll = AttrReadOnly | AttrHidden | AttrSystem | AttrFolder;
 constexpr int kOrdinaryFiles = AttrReadOnly | AttrHidden;
 
-std::optional<ExistingFileRule> RuleFromToken(const QString& token) {
-    if (token == QLatin1String("Overwrite"))
-        return ExistingFileRule::Overwrite;
-    if (token == QLatin1String("SkipFile"))
-        return ExistingFileRule::SkipFile;
-    if (token == QLatin1String("CopyOnlyIfNewer"))
-        return ExistingFileRule::CopyOnlyIfNewer;
-    return std::nullopt;
-}
-
-// One folder however it is written (a link, ".."), or the same text; on
-// Linux folders differing in case are two folders.
-bool SameFolder(const QString& a, const QString& b, fs::Overlay* overlay) {
-    if (a == b)
-        return true;
-    const fs::FileInfo x = fs::InfoAt(EncodePath(a), true, overlay);
-    const fs::FileInfo y = fs::InfoAt(EncodePath(b), true, overlay);
-    return x.exists() && y.exists() && x.identity == y.identity;
-}
-
 // The nearest folder of path that is on the disk (a preview's destination
 // may not be there yet): it tells what the destination's disk keeps.
 fs::Folder NearestOnDisk(QByteArray path) {
@@ -82,32 +62,25 @@ void GiveBackIdleState(RunPhaseValue& phase, RunView& view, SessionFlags& flags)
 
 void ListingTransfer::readFields(const QString& line) {
     // An absent field keeps the value of the Listing before.
-    const auto read = [&](int n, QString& into) {
-        if (const auto value = ReadListingField(line, n))
-            into = *value;
-    };
-    read(FieldAction, w_.action);
-    read(FieldDescription, w_.description);
+    const ListingFields f = DecodeListingLine(line);
+    w_.action = f.action.value_or(w_.action);
+    w_.description = f.description.value_or(w_.description);
     c_.state.LastListing.action = w_.action;
     c_.state.LastListing.description = w_.description;
     AppendReportEntry(c_.host, QStringLiteral(" : ") + w_.action +
                                    QStringLiteral(" process initiated (") + w_.description + u')');
 
-    read(FieldSourceFolder, w_.sourceFolder);
-    read(FieldDestinationFolder, w_.destinationFolder);
-    if (const auto v = ReadListingField(line, FieldIncludeSubfolders))
-        w_.includeSubfolders = *v == QLatin1String("Subfolders");
-    if (const auto v = ReadListingField(line, FieldCopyJustFiles))
-        w_.flatten = *v == QLatin1String("CopyJustFiles");
-    if (const auto v = ReadListingField(line, FieldIfExists)) {
-        if (const auto rule = RuleFromToken(*v))
-            w_.rule = rule;
-    }
+    w_.sourceFolder = f.sourceFolder.value_or(w_.sourceFolder);
+    w_.destinationFolder = f.destinationFolder.value_or(w_.destinationFolder);
+    w_.includeSubfolders = f.includeSubfolders.value_or(w_.includeSubfolders);
+    w_.flatten = f.copyJustFiles.value_or(w_.flatten);
+    if (f.ifExists)
+        w_.rule = f.ifExists;
     c_.state.LastListing.sourceFolder = w_.sourceFolder;
     c_.state.LastListing.destinationFolder = w_.destinationFolder;
     c_.state.LastListing.includeSubfolders = w_.includeSubfolders;
 
-    const FilterEvaluation filter = EvaluateFilter(FilterTextOf(line));
+    const FilterEvaluation filter = EvaluateFilter(f.filter);
     exclusionMode_ = filter.ExclusionMode;
     exclusionSuffixes_ = filter.ExclusionSuffixes;
     searchPatterns_ = filter.SearchPatterns;
@@ -222,7 +195,7 @@ void ListingTransfer::openRoots() {
     // The disk itself takes its copies in batches; an overlay takes them as
     // they come.
     batch_ = overlay_ ? nullptr : &ownBatch_;
-    move_ = w_.action == QLatin1String("Move");
+    move_ = IsMoveAction(w_.action);
     trackMoved_ = move_ && PatternsToSearch(searchPatterns_).size() > 1;
     moved_.clear();
     folderIdentityOf_.clear();
@@ -296,7 +269,14 @@ bool ListingTransfer::transferFile(const QByteArray& source, int i, int count) {
     const fs::FolderCursor::MirrorOf mirror = [&](QByteArrayView folder) {
         return mirroredFolder(source, belowStart, folder);
     };
-    const fs::Folder* destinationFolder = destinations_.reach(belowFolder, &mirror);
+    // A folder to be made where a waiting copy or delete stands is made on
+    // the disk as those leave it.
+    const fs::Folder* destinationFolder = nullptr;
+    if (batch_ && !batch_->empty() && !(destinationFolder = destinations_.reach(belowFolder)) &&
+        waitingInTheWay(belowFolder))
+        commitBatch();
+    if (!destinationFolder)
+        destinationFolder = destinations_.reach(belowFolder, &mirror);
 
     FileFacts facts;
     facts.move = move_;
@@ -421,6 +401,9 @@ void ListingTransfer::carryOut(const fs::Folder& sourceFolder, const QByteArray&
     fs::CopyOutcome outcome;
     const bool link = facts.source.kind == fs::FileKind::Link;
     if (link) {
+        // A link takes its name at once: never before a copy waiting for it.
+        if (batch_ && batch_->touches(place.folderIdentity, place.name))
+            commitBatch();
         outcome = fs::CopyLink(sourceFolder, name.constData(), facts.source, request, &placed);
     } else {
         if (!file.handle.valid()) {
@@ -506,6 +489,25 @@ void ListingTransfer::carryOut(const fs::Folder& sourceFolder, const QByteArray&
     addError(kDeleteFailed, source, reason);
     if (events_.deleteFailed)
         events_.deleteFailed(source);
+}
+
+// Whether a copy or a delete waiting in the batch stands at a name on the
+// way to the destination folder below (which cannot be reached as it is).
+bool ListingTransfer::waitingInTheWay(QByteArrayView below) {
+    for (qsizetype end = 0; end <= below.size(); ++end) {
+        if (end < below.size() && below.at(end) != kSeparator)
+            continue;
+        const qsizetype start = below.lastIndexOf(kSeparator, end - 1) + 1;
+        const fs::Folder* parent =
+            destinations_.reach(below.first(std::max<qsizetype>(0, start - 1)));
+        if (!parent)
+            return false;
+        if (batch_->touches(parent->identity(), below.sliced(start, end - start)))
+            return true;
+        if (!destinations_.reach(below.first(end)))
+            return false;
+    }
+    return false;
 }
 
 // Names the batch's copies once their data is on the disk, deletes the Move

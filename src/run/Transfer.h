@@ -105,6 +105,7 @@ class ListingTransfer {
     void skip();
     bool writable(const fs::Folder& folder);
     void commitBatch();
+    bool waitingInTheWay(QByteArrayView below);
 
     RunContext c_;
     Working w_;

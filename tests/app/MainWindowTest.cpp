@@ -28,17 +28,27 @@ TEST_F(MainWindowFixture, StartsUntitledWithItsCaptions) {
         ASSERT_NE(button(name), nullptr) << name;
         EXPECT_EQ(button(name)->text().toStdString(), caption);
     }
-    const std::pair<const char*, const char*> items[] = {
-        {"openmnu", "Open..."},         {"savemnu", "&Save"},
-        {"saveasmnu", "Save &As..."},   {"exportregmnu", "Export registry..."},
-        {"exitmnu", "E&xit"},           {"moveupmnu", "Move up"},
-        {"movedownmnu", "Move down"},   {"helptopicsmnu", "Help topics"},
-        {"aboutmnu", "About..."},       {"copymnu", "Copy"},
-        {"selectallmnu", "Select all"}, {"unselectmnu", "Unselect all"}};
-    for (const auto& [name, text] : items) {
-        ASSERT_NE(action(name), nullptr) << name;
-        EXPECT_EQ(action(name)->text().toStdString(), text);
-        EXPECT_TRUE(action(name)->shortcut().isEmpty());
+    const struct {
+        const char* name;
+        const char* text;
+        const char* key;  // shown beside the caption
+    } items[] = {{"openmnu", "Open...", "Ctrl+O"},
+                 {"savemnu", "&Save", "Ctrl+S"},
+                 {"saveasmnu", "Save &As...", "Ctrl+Shift+S"},
+                 {"exportregmnu", "Export registry...", ""},
+                 {"exitmnu", "E&xit", "Ctrl+Q"},
+                 {"moveupmnu", "Move up", ""},
+                 {"movedownmnu", "Move down", ""},
+                 {"helptopicsmnu", "Help topics", "F1"},
+                 {"aboutmnu", "About...", ""},
+                 {"copymnu", "Copy", ""},
+                 {"selectallmnu", "Select all", "Ctrl+A"},
+                 {"unselectmnu", "Unselect all", ""}};
+    for (const auto& item : items) {
+        ASSERT_NE(action(item.name), nullptr) << item.name;
+        EXPECT_EQ(action(item.name)->text().toStdString(), item.text);
+        EXPECT_EQ(action(item.name)->shortcut(), QKeySequence(QString::fromLatin1(item.key)))
+            << item.name;
     }
     QStringList menus;
     for (QAction* a : window->menuBar()->actions()) menus.append(a->text());

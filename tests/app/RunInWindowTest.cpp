@@ -144,6 +144,8 @@ TEST_F(RunInWindow, OneFailureOpensTheSummaryWithItsDestination) {
     ASSERT_EQ(items->count(), 1);
     EXPECT_EQ(items->item(0)->text(),
               QStringLiteral("Copy failed: ") + files.path(QStringLiteral("src3/pipe")));
+    // Why, as the item's tooltip.
+    EXPECT_EQ(items->item(0)->toolTip(), QStringLiteral("not a regular file"));
     // Back to idle, with the two closing entries last.
     EXPECT_EQ(caption(), kCaptionIdle);
     EXPECT_TRUE(button("Command1")->isEnabled());

@@ -4,16 +4,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "common/UniqueFd.h"
+#include "common/FileSystem.h"
 #include "support/TempTree.h"
 
 namespace zandrel::test {
 
 QByteArray ReadFileBytes(const QByteArray& path) {
-    UniqueFd fd(::open(path.constData(), O_RDONLY | O_CLOEXEC));
+    fs::Handle fd(::open(path.constData(), O_RDONLY | O_CLOEXEC));
     QByteArray out;
     char buffer[65536];
-    for (ssize_t n; fd.valid() && (n = ::read(fd.get(), buffer, sizeof buffer)) > 0;)
+    for (ssize_t n; fd.valid() && (n = ::read(fd.native(), buffer, sizeof buffer)) > 0;)
         out.append(buffer, n);
     return out;
 }

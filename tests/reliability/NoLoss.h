@@ -102,7 +102,8 @@ class HookView : public RunView {
     QList<bool> selectedRows() const override { return QList<bool>(rows, true); }
     void selectAll() override {}
     void closeSummary() override {}
-    void showSummary(const QList<QByteArray>& entries, int, const QString&) override {
+    void showSummary(const QList<QByteArray>& entries, const QList<QString>&, int,
+                     const QString&) override {
         summary = entries;
     }
     void closeMainWindow() override {}

@@ -573,17 +573,17 @@ TEST_F(CommandLineRunTest, CtrlCDuringTheFolderRemovalAbortsTheRun) {
     writeList(QStringLiteral("move.bak"), {l});
     const QByteArray fifo = EncodePath(t.path(QStringLiteral("stderr")));
     ASSERT_EQ(::mkfifo(fifo.constData(), 0600), 0);
-    UniqueFd errors(::open(fifo.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    fs::Handle errors(::open(fifo.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     ASSERT_TRUE(errors.valid());
     QByteArray err;
     const auto drain = [&] {
         char buf[65536];
-        for (ssize_t n; (n = ::read(errors.get(), buf, sizeof buf)) > 0;) err.append(buf, n);
+        for (ssize_t n; (n = ::read(errors.native(), buf, sizeof buf)) > 0;) err.append(buf, n);
     };
 
     stderrFile = t.path(QStringLiteral("stderr"));
     QProcess* p = start({t.path(QStringLiteral("move.bak")), QStringLiteral("-r")});
-    pollfd ready{errors.get(), POLLIN, 0};
+    pollfd ready{errors.native(), POLLIN, 0};
     ASSERT_EQ(::poll(&ready, 1, 120000), 1);
     ASSERT_EQ(::kill(static_cast<pid_t>(p->processId()), SIGINT), 0);
     while (!p->waitForFinished(20)) drain();

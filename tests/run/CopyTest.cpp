@@ -173,11 +173,11 @@ TEST_F(CopyFileTest, AFileOver4GiBCopiesExactlyAndStaysSparse) {
                               {(qint64{1} << 32) - 3000, RandomBytes(6000, 2)},
                               {kSize - 100, RandomBytes(100, 3)}};
     {
-        UniqueFd fd(::open(source.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644));
+        fs::Handle fd(::open(source.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644));
         ASSERT_TRUE(fd.valid());
-        ASSERT_EQ(::ftruncate(fd.get(), kSize), 0);
+        ASSERT_EQ(::ftruncate(fd.native(), kSize), 0);
         for (const Piece& p : pieces)
-            ASSERT_EQ(::pwrite(fd.get(), p.bytes.constData(), p.bytes.size(), p.at),
+            ASSERT_EQ(::pwrite(fd.native(), p.bytes.constData(), p.bytes.size(), p.at),
                       p.bytes.size());
     }
     view.recordBlocks = false;
@@ -191,13 +191,13 @@ TEST_F(CopyFileTest, AFileOver4GiBCopiesExactlyAndStaysSparse) {
     EXPECT_EQ(st.st_size, kSize);
     EXPECT_LT(st.st_blocks * 512, qint64{64} << 20) << "holes were written out";
     // Byte for byte, holes included.
-    UniqueFd a(::open(source.constData(), O_RDONLY));
-    UniqueFd b(::open(destination.constData(), O_RDONLY));
+    fs::Handle a(::open(source.constData(), O_RDONLY));
+    fs::Handle b(::open(destination.constData(), O_RDONLY));
     QByteArray bufA(8 << 20, Qt::Uninitialized), bufB(8 << 20, Qt::Uninitialized);
     qint64 compared = 0;
     for (;;) {
-        const ssize_t na = ::read(a.get(), bufA.data(), bufA.size());
-        const ssize_t nb = ::read(b.get(), bufB.data(), na > 0 ? na : 1);
+        const ssize_t na = ::read(a.native(), bufA.data(), bufA.size());
+        const ssize_t nb = ::read(b.native(), bufB.data(), na > 0 ? na : 1);
         ASSERT_EQ(na, nb) << "at " << compared;
         if (na <= 0)
             break;

@@ -68,8 +68,8 @@ void FakeRunView::closeSummary() {
     events << QStringLiteral("close summary");
 }
 
-void FakeRunView::showSummary(const QList<QByteArray>& errorEntries, int copiedCount,
-                              const QString& destinationText) {
+void FakeRunView::showSummary(const QList<QByteArray>& errorEntries, const QList<QString>&,
+                              int copiedCount, const QString& destinationText) {
     summaryShown = true;
     summaryEntries = errorEntries;
     summaryCopied = copiedCount;

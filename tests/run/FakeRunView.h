@@ -29,8 +29,8 @@ class FakeRunView : public RunView {
     QList<bool> selectedRows() const override { return selected; }
     void selectAll() override;
     void closeSummary() override;
-    void showSummary(const QList<QByteArray>& errorEntries, int copiedCount,
-                     const QString& destinationText) override;
+    void showSummary(const QList<QByteArray>& errorEntries, const QList<QString>& reasons,
+                     int copiedCount, const QString& destinationText) override;
     void closeMainWindow() override;
 
     // Script.

@@ -80,12 +80,12 @@ qint64 MtimeNs(const QString& path) {
 
 // A sparse file: length bytes of which pieces of 4 KiB every stride hold data.
 void WriteSparse(const QString& path, qint64 length, qint64 stride) {
-    UniqueFd fd(::open(Bytes(path).constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644));
+    fs::Handle fd(::open(Bytes(path).constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644));
     ASSERT_TRUE(fd.valid());
-    ASSERT_EQ(::ftruncate(fd.get(), length), 0);
+    ASSERT_EQ(::ftruncate(fd.native(), length), 0);
     for (qint64 at = stride / 2; at + 4096 <= length; at += stride) {
         const QByteArray piece(4096, char('a' + (at / stride) % 26));
-        ASSERT_EQ(::pwrite(fd.get(), piece.constData(), piece.size(), at), piece.size());
+        ASSERT_EQ(::pwrite(fd.native(), piece.constData(), piece.size(), at), piece.size());
     }
 }
 

@@ -11,7 +11,7 @@
 #include <QString>
 #include <ostream>
 
-#include "common/UniqueFd.h"
+#include "common/FileSystem.h"
 #include "support/TempTree.h"
 
 // Readable failure messages for Qt's texts.
@@ -27,17 +27,17 @@ QT_END_NAMESPACE
 namespace zandrel::test {
 
 inline bool WriteBytes(const QByteArray& path, const QByteArray& bytes) {
-    UniqueFd fd(::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-    return fd.valid() && ::write(fd.get(), bytes.constData(), bytes.size()) == bytes.size();
+    fs::Handle fd(::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    return fd.valid() && ::write(fd.native(), bytes.constData(), bytes.size()) == bytes.size();
 }
 
 inline QByteArray ReadBytes(const QByteArray& path) {
-    UniqueFd fd(::open(path.constData(), O_RDONLY | O_CLOEXEC));
+    fs::Handle fd(::open(path.constData(), O_RDONLY | O_CLOEXEC));
     QByteArray out;
     if (!fd.valid())
         return out;
     char buf[65536];
-    for (ssize_t n; (n = ::read(fd.get(), buf, sizeof buf)) > 0;) out.append(buf, n);
+    for (ssize_t n; (n = ::read(fd.native(), buf, sizeof buf)) > 0;) out.append(buf, n);
     return out;
 }
 

@@ -285,12 +285,12 @@ TEST_P(SpecialFileTest, FailsAtOnceAndIsNeverTakenForAnEmptyFile) {
     if (GetParam() == Special::Fifo) {
         ASSERT_EQ(::mkfifo(special.constData(), 0644), 0);
     } else {
-        UniqueFd s(::socket(AF_UNIX, SOCK_STREAM, 0));
+        fs::Handle s(::socket(AF_UNIX, SOCK_STREAM, 0));
         sockaddr_un address{};
         address.sun_family = AF_UNIX;
         ASSERT_LT(special.size(), qsizetype{sizeof address.sun_path});
         std::memcpy(address.sun_path, special.constData(), special.size());
-        ASSERT_EQ(::bind(s.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        ASSERT_EQ(::bind(s.native(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
     }
     t.write(QStringLiteral("src/plain.txt"), "plain");
     Listing l = listing();

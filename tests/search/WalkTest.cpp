@@ -5,8 +5,8 @@
 #include <gtest/gtest.h>
 
 #include "SearchTestSupport.h"
+#include "common/FileSystem.h"
 #include "common/Paths.h"
-#include "common/UniqueFd.h"
 #include "search/DirAndFileSearch.h"
 #include "support/FakeHost.h"
 #include "support/TempTree.h"
@@ -338,7 +338,7 @@ TEST(Names, BytesThatAreNotUtf8AreListedExactly) {
     const QByteArray folder = Bytes(t, "d");
     t.mkdir(Q("d"));
     const QByteArray path = folder + '/' + name;
-    UniqueFd fd(::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+    fs::Handle fd(::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
     ASSERT_TRUE(fd.valid());
     // The temporary folder's own clean-up cannot remove such a name.
     struct Unlink {
@@ -363,25 +363,25 @@ TEST(Names, BytesThatAreNotUtf8AreListedExactly) {
 class DeepChain {
   public:
     DeepChain(const QByteArray& root, int depth) : root_(root), depth_(depth) {
-        UniqueFd fd(::open(root.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        fs::Handle fd(::open(root.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         for (int i = 0; i < depth && fd.valid(); ++i) {
-            if (::mkdirat(fd.get(), "a", 0755) != 0)
+            if (::mkdirat(fd.native(), "a", 0755) != 0)
                 return;
-            fd = UniqueFd(::openat(fd.get(), "a", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+            fd = fs::Handle(::openat(fd.native(), "a", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
             ++made_;
         }
         if (fd.valid())
-            UniqueFd(::openat(fd.get(), "end.txt", O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
+            fs::Handle(::openat(fd.native(), "end.txt", O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
     }
     ~DeepChain() {
         // Down to the bottom, then back up through ".." removing each level.
-        UniqueFd fd(::open(root_.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        fs::Handle fd(::open(root_.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         for (int i = 0; i < made_ && fd.valid(); ++i)
-            fd = UniqueFd(::openat(fd.get(), "a", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        ::unlinkat(fd.get(), "end.txt", 0);
+            fd = fs::Handle(::openat(fd.native(), "a", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        ::unlinkat(fd.native(), "end.txt", 0);
         for (int i = 0; i < made_ && fd.valid(); ++i) {
-            UniqueFd parent(::openat(fd.get(), "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-            ::unlinkat(parent.get(), "a", AT_REMOVEDIR);
+            fs::Handle parent(::openat(fd.native(), "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+            ::unlinkat(parent.native(), "a", AT_REMOVEDIR);
             fd = std::move(parent);
         }
     }

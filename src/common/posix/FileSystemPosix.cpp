@@ -634,7 +634,7 @@ Handle& Handle::operator=(Handle&& other) noexcept {
     return *this;
 }
 
-void Handle::reset(int native) {
+void Handle::reset(NativeHandle native) {
     if (native_ >= 0)
         ::close(native_);
     native_ = native;
@@ -760,9 +760,13 @@ int Folder::readEntries(const EntryVisit& visit) const {
     return readEntriesOnDisk(visit);
 }
 
+bool IsPrivileged() {
+    return ::geteuid() == 0;
+}
+
 int WriteAccess(const Folder& folder, const char* name) {
     if (folder.isVirtual())
-        return 0;  // made by this run, for its files
+        return folder.overlay()->writeAccess(folder);
     if (!folder.handle().valid())
         return EBADF;
     char proc[64];
@@ -971,9 +975,13 @@ const Folder* FolderCursor::reachInOverlay(const QByteArray& path, qsizetype pos
         Folder next = at->child(name.constData());
         if (!next.valid() && next.openError() == ENOENT && mirrorOf) {
             const Folder* model = (*mirrorOf)(QByteArrayView(path).first(end));
+            const FileInfo like = model ? model->info() : FileInfo();
             if (at->makeChild(name.constData(),
-                              model ? model->info().permissions : kDefaultFolderPermissions))
+                              model ? like.permissions : kDefaultFolderPermissions)) {
                 next = at->child(name.constData());
+                if (model && next.valid())
+                    root_.overlay_->makeLike(next, like);
+            }
         }
         if (!next.valid()) {
             lastMissing_ = next.openError() == ENOENT;
@@ -1027,6 +1035,8 @@ Handle FolderCursor::makeFolder(int at, const char* name, const QByteArray& path
 }
 
 void FolderCursor::finish() {
+    if (root_.overlay_)
+        root_.overlay_->settle();
     // Deepest first, so a folder closed to its owner is not in the way of
     // those below it.
     std::sort(fixups_.begin(), fixups_.end(),

@@ -19,11 +19,12 @@ QLabel* makeCaption(QWidget* parent, const QString& text) {
     return new QLabel(text, parent);
 }
 
-QLabel* makeValue(QWidget* parent, const char* objectName, const QString& text) {
-    auto* label = new ValueLabel(text, parent);
+// sample: the widest text the value normally takes, which sizes the label.
+QLabel* makeValue(QWidget* parent, const char* objectName, const QString& text,
+                  const QString& sample) {
+    auto* label = new ValueLabel(text, sample, parent);
     label->setObjectName(QLatin1String(objectName));
-    // Texts that change per file or block must not relayout the panel.
-    label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    label->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     return label;
 }
 
@@ -34,7 +35,8 @@ QProgressBar* MakeBar(QWidget* parent, const char* objectName, const QString& ac
     bar->setRange(0, 100);
     bar->setValue(0);
     bar->setTextVisible(false);
-    bar->setFixedHeight(14);
+    // Slim, as it shows no text, but as tall as a line of the font in use.
+    bar->setFixedHeight(bar->fontMetrics().height());
     return bar;
 }
 
@@ -58,15 +60,19 @@ ProgressPanel::ProgressPanel(QWidget* parent, QLabel* statusText)
     grid->setContentsMargins(8, 6, 8, 6);
     grid->setVerticalSpacing(2);
 
-    lblpath_ = makeValue(this, "lblpath", kIdlePath);
+    // The file name takes the panel's width, shortened in the middle when longer.
+    lblpath_ = makeValue(this, "lblpath", kIdlePath, QString());
+    lblpath_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
     fileBar_ = MakeBar(this, "ProgressBar2", QStringLiteral("Current file progress"));
     overallBar_ = MakeBar(this, "ProgressBar1", QStringLiteral("Overall progress"));
-    lblpercent_ = makeValue(this, "lblpercent", QStringLiteral("0"));
-    lblsofar_ = makeValue(this, "lblsofar", FormatSize(0));
-    lblspeed_ = makeValue(this, "lblspeed", QStringLiteral("0 bytes/sec"));
-    lblcopied_ = makeValue(this, "lblcopied", QStringLiteral("0"));
-    lblskipped_ = makeValue(this, "lblskipped", QStringLiteral("0"));
-    lblerrors_ = makeValue(this, "lblerrors", QStringLiteral("0"));
+    const QString count = QStringLiteral("99999999");
+    lblpercent_ = makeValue(this, "lblpercent", QStringLiteral("0"), QStringLiteral("100"));
+    lblsofar_ = makeValue(this, "lblsofar", FormatSize(0), FormatSize(999));
+    lblspeed_ = makeValue(this, "lblspeed", QStringLiteral("0 bytes/sec"),
+                          FormatSize(999) + QStringLiteral("/sec"));
+    lblcopied_ = makeValue(this, "lblcopied", QStringLiteral("0"), count);
+    lblskipped_ = makeValue(this, "lblskipped", QStringLiteral("0"), count);
+    lblerrors_ = makeValue(this, "lblerrors", QStringLiteral("0"), count);
 
     grid->addWidget(lblpath_, 0, 0, 1, 4);
     grid->addWidget(fileBar_, 1, 0, 1, 4);

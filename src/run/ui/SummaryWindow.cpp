@@ -17,7 +17,6 @@ SummaryWindow::SummaryWindow(Host& host, QWidget* parent)
     setObjectName(QStringLiteral("errorsfrm"));
     setWindowTitle(QStringLiteral("Summary"));
     setAttribute(Qt::WA_DeleteOnClose);
-    resize(520, 320);
 
     label2_ = new QLabel(QStringLiteral("Destination folder:"), this);
     label2_->setObjectName(QStringLiteral("Label2"));
@@ -42,16 +41,23 @@ SummaryWindow::SummaryWindow(Host& host, QWidget* parent)
     buttons->addWidget(saveAsButton);
     buttons->addWidget(ok);
     layout->addLayout(buttons);
+    // Room for about 80 characters by 20 lines of the font in use.
+    resize(QSize(fontMetrics().averageCharWidth() * 80, fontMetrics().lineSpacing() * 20)
+               .expandedTo(sizeHint()));
 }
 
-void SummaryWindow::showSummary(const QList<QByteArray>& errorEntries, int copiedCount,
+void SummaryWindow::showSummary(const QList<QByteArray>& errorEntries,
+                                const QList<QString>& reasons, int copiedCount,
                                 const QString& destinationText) {
-    for (const QByteArray& entry : errorEntries) {
+    for (qsizetype i = 0; i < errorEntries.size(); ++i) {
         host_.yield();
         show();
         list_->setUpdatesEnabled(false);
-        entries_.append(entry);
-        list_->addItem(DecodePath(entry));
+        entries_.append(errorEntries.at(i));
+        // A name is shown escaped: a line feed in it cannot split the item.
+        list_->addItem(DecodePath(EscapedName(errorEntries.at(i))));
+        if (!reasons.value(i).isEmpty())
+            list_->item(list_->count() - 1)->setToolTip(reasons.value(i));
     }
     list_->setUpdatesEnabled(true);
     label1_->setText(QString::number(copiedCount) + QStringLiteral(" files copied, ") +
@@ -73,7 +79,9 @@ void SummaryWindow::saveAs() {
         return;
     for (const QByteArray& entry : std::as_const(entries_)) {
         host_.yield();
-        if (file.write(entry + "\r\n") != entry.size() + 2)
+        // One line per entry, whatever its name holds.
+        const QByteArray line = EscapedName(entry) + "\r\n";
+        if (file.write(line) != line.size())
             return;
     }
     file.commit();

@@ -18,9 +18,14 @@ class SummaryWindow : public QWidget {
   public:
     SummaryWindow(Host& host, QWidget* parent = nullptr);
 
-    // Appends the entries (yielding per entry) and sets both labels.
+    // Appends the entries (yielding per entry), each with its reason as its
+    // tooltip, and sets both labels.
+    void showSummary(const QList<QByteArray>& errorEntries, const QList<QString>& reasons,
+                     int copiedCount, const QString& destinationText);
     void showSummary(const QList<QByteArray>& errorEntries, int copiedCount,
-                     const QString& destinationText);
+                     const QString& destinationText) {
+        showSummary(errorEntries, {}, copiedCount, destinationText);
+    }
     // "&Save As...": writes the listed entries, one per line; any failure,
     // Cancel included, ends it silently.
     void saveAs();
