@@ -15,6 +15,7 @@
 #include "app/MainWindow.h"
 #include "common/Host.h"
 #include "listing/BackupList.h"
+#include "run/RunPhase.h"
 
 namespace {
 

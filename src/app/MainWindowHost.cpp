@@ -176,7 +176,6 @@ void MainWindowHost::lockForRun() {
 void MainWindowHost::RestoreAfterRun() {
     c_.command3->setEnabled(true);
     setEditingEnabled(true);
-    flags_.CommandLineRun = false;
     c_.panel->reset();
 }
 

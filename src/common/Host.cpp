@@ -16,16 +16,4 @@ Answer DefaultAnswerFor(Buttons buttons) {
     return Answer::Ok;
 }
 
-QString StartCaptionFor(RunPhase phase) {
-    switch (phase) {
-        case RunPhase::Idle:
-            return kCaptionIdle;
-        case RunPhase::Running:
-            return kCaptionRunning;
-        case RunPhase::Aborting:
-            return kCaptionAborting;
-    }
-    return kCaptionIdle;
-}
-
 }  // namespace zandrel

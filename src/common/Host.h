@@ -23,16 +23,6 @@ struct FileDialogRequest {
     QString filter;       // "Description (*.ext)|*.ext" as the lists store it
 };
 
-// The run's phase. The run driver holds it; the Start button's caption
-// follows it and is never read back.
-enum class RunPhase { Idle, Running, Aborting };
-
-inline const QString kCaptionIdle = QStringLiteral("&Start now -->");
-inline const QString kCaptionRunning = QStringLiteral("&Cancel");
-inline const QString kCaptionAborting = QStringLiteral("Aborting...");
-
-QString StartCaptionFor(RunPhase phase);
-
 // Message boxes and file and folder dialogs: the windows show real ones,
 // tests answer from a script.
 class Dialogs {

@@ -5,10 +5,17 @@ namespace zandrel {
 // Flags of the main window for command-line runs and closing; all false at
 // creation.
 struct SessionFlags {
-    bool CommandLineRun = false;   // the current run came from the command line
+    bool CommandLineRun = false;   // the current run came from the command line; cleared
+                                   // only by LeaveUnattendedMode
     bool PauseBeforeExit = false;  // " -rp": pause 3 seconds before the end
     bool ClosingDown = false;      // the window is being closed: no "Saved" note
     bool ClosePermitted = false;   // lets the close pass a disabled Start button
 };
+
+// The one way a run stops being a command-line run: when the window is idle
+// again or the user confirmed an abort.
+inline void LeaveUnattendedMode(SessionFlags& flags) {
+    flags.CommandLineRun = false;
+}
 
 }  // namespace zandrel

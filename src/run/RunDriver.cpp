@@ -179,8 +179,7 @@ RunResult RunDriver::finish(bool aborted) {
         }
         view_.closeMainWindow();
     } else {
-        view_.RestoreAfterRun();
-        flags_.CommandLineRun = false;
+        GiveBackIdleState(phase_, view_, flags_);
     }
     return result;
 }

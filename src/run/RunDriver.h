@@ -6,6 +6,7 @@
 #include <QString>
 
 #include "common/Host.h"
+#include "run/RunPhase.h"
 #include "run/RunState.h"
 
 namespace zandrel {
@@ -29,22 +30,6 @@ struct RunResult {
     int errorCount = 0;
     bool logFailed = false;  // a command-line run's log files could not be written
     QString logFolder;       // where they went, when written
-};
-
-// The run's phase with the host's caption kept in step: every change is
-// shown at once.
-class RunPhaseValue {
-  public:
-    explicit RunPhaseValue(Host& host) : host_(host) {}
-    RunPhase get() const { return phase_; }
-    void set(RunPhase phase) {
-        phase_ = phase;
-        host_.setStartCaption(StartCaptionFor(phase));
-    }
-
-  private:
-    Host& host_;
-    RunPhase phase_ = RunPhase::Idle;
 };
 
 // Waits seconds of elapsed time, yielding all the while.

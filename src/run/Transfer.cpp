@@ -47,7 +47,8 @@ bool ConfirmAbort(Host& host, RunPhaseValue& phase, SessionFlags& flags, RunStat
                                        QStringLiteral("Abort process?"), Buttons::YesNo);
     if (answer == Answer::Yes) {
         state.AbortedByUser = true;
-        flags.CommandLineRun = false;
+        // An aborted command-line run ends as one started by hand.
+        LeaveUnattendedMode(flags);
         return true;
     }
     phase.set(RunPhase::Running);
@@ -57,7 +58,7 @@ bool ConfirmAbort(Host& host, RunPhaseValue& phase, SessionFlags& flags, RunStat
 void GiveBackIdleState(RunPhaseValue& phase, RunView& view, SessionFlags& flags) {
     phase.set(RunPhase::Idle);
     view.RestoreAfterRun();
-    flags.CommandLineRun = false;
+    LeaveUnattendedMode(flags);
 }
 
 void ListingTransfer::readFields(const QString& line) {

@@ -7,6 +7,7 @@
 #include "common/Paths.h"
 #include "run/FileOps.h"
 #include "run/RunFixture.h"
+#include "run/RunPhase.h"
 #include "run/TestFiles.h"
 #include "support/Mounts.h"
 

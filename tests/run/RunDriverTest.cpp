@@ -11,6 +11,7 @@
 #include "common/Paths.h"
 #include "run/RunFixture.h"
 #include "run/RunLog.h"
+#include "run/RunPhase.h"
 #include "run/RunTexts.h"
 #include "run/TestFiles.h"
 #include "support/Mounts.h"

@@ -7,6 +7,7 @@
 #include "SearchTestSupport.h"
 #include "common/FileSystem.h"
 #include "common/Paths.h"
+#include "run/RunPhase.h"
 #include "search/DirAndFileSearch.h"
 #include "support/FakeHost.h"
 #include "support/TempTree.h"

@@ -8,6 +8,7 @@
 #include <functional>
 
 #include "common/Host.h"
+#include "run/RunPhase.h"
 
 namespace zandrel::test {
 
