@@ -34,10 +34,12 @@ fs::Folder NearestOnDisk(QByteArray path) {
     }
 }
 
-QByteArray PlacedKey(const fs::FileIdentity& folder, const QByteArray& name) {
-    QByteArray key(reinterpret_cast<const char*>(&folder), sizeof folder);
-    key.append(name);
-    return key;
+// A folder and a name as one number: a run keeps one per file a Move put
+// in place, so it must be small. Two names meeting on one number could only
+// make a file fail as a clash, never lose one.
+quint64 PlacedKey(const fs::FileIdentity& folder, QByteArrayView name) {
+    const size_t h = qHashMulti(0x5a4e, folder.device, folder.inode, qHash(name));
+    return quint64(h) * 0x9e3779b97f4a7c15ULL ^ quint64(qHash(name, 0x2bd1));
 }
 
 }  // namespace
@@ -443,7 +445,7 @@ void ListingTransfer::carryOut(const fs::Folder& sourceFolder, const QByteArray&
         return;
     }
     // A file put at a name replaces whatever a Move had put there.
-    const QByteArray key = PlacedKey(place.folderIdentity, place.name);
+    const quint64 key = PlacedKey(place.folderIdentity, place.name);
     placedByMove_.remove(key);
     if (move_)
         placedByMove_.insert(key, placed);

@@ -126,7 +126,7 @@ class ListingTransfer {
     // (PlacedKey): never replaced by another. A file put at the name later,
     // or deleted, is forgotten, so a new file that gets the freed identity
     // back is not taken for one.
-    QHash<QByteArray, fs::FileIdentity> placedByMove_;
+    QHash<quint64, fs::FileIdentity> placedByMove_;
     QHash<QByteArray, fs::FileIdentity> folderIdentityOf_;  // per Listing
 
     QHash<QByteArray, bool> writable_;  // per destination folder, per Listing
@@ -141,9 +141,9 @@ class ListingTransfer {
         QByteArray prefix;  // of an error entry
         QByteArray path;    // the source file
         QString reason;
-        QByteArray placedKey;
+        quint64 placedKey = 0;
         fs::FileIdentity placed;
-        QByteArray sourceKey;  // a Move's source, by folder and name
+        quint64 sourceKey = 0;  // a Move's source, by folder and name
     };
     fs::Batch ownBatch_;
     fs::Batch* batch_ = nullptr;

@@ -255,8 +255,9 @@ void Trace(const char* what, const char* name) {
 
 int syncfs(int fd) {
     static const auto real = next<int (*)(int)>("syncfs");
-    Trace("sync", nullptr);
-    return real(fd);
+    const int r = real(fd);
+    Trace(r == 0 ? "sync" : "sync-failed", nullptr);
+    return r;
 }
 
 int linkat(int from, const char* path, int to, const char* name, int flags) {

@@ -423,7 +423,9 @@ void FlushFileSystems(const std::vector<int>& folders) {
         if (::fstat(fd, &st) != 0 || flushed.contains(quint64(st.st_dev)))
             continue;
         flushed.append(quint64(st.st_dev));
-        ::syncfs(fd);
+        // syncfs refuses the path-only descriptors folders are held by.
+        const Handle readable(::openat(fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        ::syncfs(readable.valid() ? readable.native() : fd);
     }
 }
 
