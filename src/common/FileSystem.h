@@ -334,9 +334,11 @@ class Batch {
     Batch(const Batch&) = delete;
     Batch& operator=(const Batch&) = delete;
 
-    // Enough to flush: files (each holds descriptors) or bytes.
-    static constexpr std::size_t kMaxFiles = 200;
-    static constexpr qint64 kMaxBytes = qint64(64) << 20;
+    // Enough to flush: files (each holds descriptors) or bytes. Each flush
+    // waits for the disk, so a batch is as large as memory and the
+    // descriptors the process may hold allow.
+    static constexpr std::size_t kMaxFiles = 2000;
+    static constexpr qint64 kMaxBytes = qint64(256) << 20;
     bool empty() const;
     bool full() const;
 

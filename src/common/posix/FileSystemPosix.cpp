@@ -4,6 +4,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/openat2.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -159,12 +160,12 @@ class Temporary {
     // Puts the file in place at the name; whatever is there is replaced
     // unless it is the source itself.
     CopyResult commit(const FileIdentity* source);
-    // Holds a folder descriptor of its own, so that it can wait for its
-    // name after the caller's folder is closed.
-    bool detach() {
-        ownDir_.reset(::fcntl(dir_, F_DUPFD_CLOEXEC, 0));
-        dir_ = ownDir_.native();
-        return ownDir_.valid();
+    // Holds a folder descriptor of its own (shared with the other copies
+    // waiting in that folder), so that it can wait for its name after the
+    // caller's folder is closed.
+    void detach(std::shared_ptr<const Handle> folder) {
+        dir_ = folder->native();
+        ownDir_ = std::move(folder);
     }
     int folderDescriptor() const { return dir_; }
     const QByteArray& name() const { return nameBytes_; }
@@ -179,7 +180,7 @@ class Temporary {
     void unlinkIfMine(const char* name);
 
     int dir_;
-    Handle ownDir_;
+    std::shared_ptr<const Handle> ownDir_;
     QByteArray nameBytes_;
     const char* name_;
     Handle fd_;
@@ -353,7 +354,9 @@ struct Batch::Impl {
     std::vector<Handle> alsoFlush;        // folders of copies named at once (links)
     QHash<QByteArray, FileInfo> pending;  // by folder identity and name
     QSet<QByteArray> deleting;            // the same
+    QHash<QByteArray, std::shared_ptr<const Handle>> folders;  // by identity
     qint64 bytes = 0;
+    int descriptors = 0;
 
     static QByteArray keyOf(const FileIdentity& folder, QByteArrayView name) {
         QByteArray key(reinterpret_cast<const char*>(&folder), sizeof folder);
@@ -361,20 +364,26 @@ struct Batch::Impl {
         return key;
     }
 
-    CopyOutcome keep(int ticket, Temporary& out, const FileIdentity& source, const FileInfo& like,
-                     qint64 size) {
-        struct stat dir {};
-        if (::fstat(out.folderDescriptor(), &dir) != 0)
-            return CopyResult::CouldNotPutInPlace;
+    CopyOutcome keep(int ticket, Temporary& out, const Folder& in, const FileIdentity& source,
+                     const FileInfo& like, qint64 size) {
+        const FileIdentity folder = in.identity();
+        std::shared_ptr<const Handle>& shared = folders[keyOf(folder, {})];
+        if (!shared) {
+            auto own =
+                std::make_shared<Handle>(::fcntl(out.folderDescriptor(), F_DUPFD_CLOEXEC, 0));
+            if (!own->valid())
+                return CopyResult::CouldNotPutInPlace;
+            shared = std::move(own);
+            ++descriptors;
+        }
         auto kept = std::make_unique<Temporary>(std::move(out));
-        if (!kept->detach())
-            return CopyResult::CouldNotPutInPlace;
+        kept->detach(shared);
+        ++descriptors;
         // It has its source's time already, and gets its name as it is.
         FileInfo info = like;
         info.kind = FileKind::File;
         info.size = size;
         info.identity = kept->identity();
-        const FileIdentity folder = IdentityOf(dir);
         pending.insert(keyOf(folder, kept->name()), info);
         copies.push_back({ticket, std::move(kept), source, folder, info});
         bytes += size;
@@ -389,9 +398,33 @@ bool Batch::empty() const {
     return impl_->copies.empty() && impl_->deletes.empty() && impl_->alsoFlush.empty();
 }
 
+namespace {
+
+// Descriptors a batch may hold: most of what the process may open, after
+// the soft limit is raised as far as the hard one allows.
+int DescriptorBudget() {
+    static const int budget = [] {
+        struct rlimit limit {};
+        if (::getrlimit(RLIMIT_NOFILE, &limit) != 0)
+            return 200;
+        const rlim_t wanted = std::min<rlim_t>(limit.rlim_max, 1 << 16);
+        if (limit.rlim_cur < wanted) {
+            limit.rlim_cur = wanted;
+            if (::setrlimit(RLIMIT_NOFILE, &limit) != 0)
+                ::getrlimit(RLIMIT_NOFILE, &limit);
+        }
+        // Room for the walk, the logs and the window.
+        return int(std::max<rlim_t>(limit.rlim_cur, 384) - 256);
+    }();
+    return budget;
+}
+
+}  // namespace
+
 bool Batch::full() const {
-    // Each kept copy holds two descriptors, each kept Move source two more.
-    return impl_->copies.size() + impl_->deletes.size() >= kMaxFiles || impl_->bytes >= kMaxBytes;
+    // Each kept copy holds a descriptor, each kept Move source two.
+    return impl_->copies.size() + impl_->deletes.size() >= kMaxFiles || impl_->bytes >= kMaxBytes ||
+           impl_->descriptors >= DescriptorBudget() - 4;
 }
 
 const FileInfo* Batch::pending(const FileIdentity& folder, QByteArrayView name) const {
@@ -416,8 +449,11 @@ bool Batch::holds(int ticket) const {
 
 void Batch::deleteAfter(int ticket, const Folder& folder, const char* name, SourceFile&& source,
                         const FileInfo& decided, const Folder* namedIn) {
-    if (namedIn && namedIn->handle().valid())
+    if (namedIn && namedIn->handle().valid()) {
         impl_->alsoFlush.emplace_back(::fcntl(namedIn->handle().native(), F_DUPFD_CLOEXEC, 0));
+        ++impl_->descriptors;
+    }
+    impl_->descriptors += 2;
     impl_->deleting.insert(Impl::keyOf(folder.identity(), name));
     Impl::Delete d{ticket, Handle(::fcntl(folder.handle().native(), F_DUPFD_CLOEXEC, 0)),
                    QByteArray(name), std::move(source), decided};
@@ -484,7 +520,9 @@ QHash<int, Batch::Outcome> Batch::commit() {
     b.deletes.clear();
     b.pending.clear();
     b.deleting.clear();
+    b.folders.clear();
     b.bytes = 0;
+    b.descriptors = 0;
     return outcomes;
 }
 
@@ -1212,8 +1250,8 @@ CopyOutcome CopyFileBlocks(SourceFile& source, const CopyRequest& request,
     if (placed)
         *placed = out.identity();
     if (request.batch)
-        return request.batch->impl_->keep(request.ticket, out, source.info.identity, source.info,
-                                          position);
+        return request.batch->impl_->keep(request.ticket, out, *request.destination,
+                                          source.info.identity, source.info, position);
     return out.commit(&source.info.identity);
 }
 
@@ -1238,7 +1276,8 @@ CopyOutcome PutEmptyFile(const CopyRequest& request, const FileIdentity* source,
     if (placed)
         *placed = out.identity();
     if (request.batch)
-        return request.batch->impl_->keep(request.ticket, out, source ? *source : FileIdentity(),
+        return request.batch->impl_->keep(request.ticket, out, *request.destination,
+                                          source ? *source : FileIdentity(),
                                           request.model ? request.model->info : FileInfo(), 0);
     return out.commit(source);
 }
