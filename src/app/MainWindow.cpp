@@ -92,7 +92,7 @@ MainWindow::MainWindow(Dialogs& dialogs, QWidget* parent)
                                {this, listView1_, listView3_, panel_, command1_, command2_,
                                 command3_, command5_, fileMenu_, selectionMenu_});
     commands_ = std::make_unique<ListCommands>(*doc_, *host_, flags_);
-    driver_ = std::make_unique<RunDriver>(*doc_, *host_, *host_, flags_, host_->progress());
+    driver_ = std::make_unique<RunDriver>(*doc_, *host_, *host_, *host_, flags_, host_->progress());
     host_->followRun(*driver_);
     connect(command5_, &QPushButton::clicked, host_, &MainWindowHost::selectAll);
     host_->setStatusText(TasksText(0));

@@ -13,7 +13,8 @@ namespace zandrel {
 
 class BackupList;
 class Host;
-class RunView;
+class ProgressSink;
+class RunWindow;
 struct RunProgress;
 struct SessionFlags;
 
@@ -37,9 +38,17 @@ void WaitSeconds(Host& host, int seconds);
 
 class RunDriver {
   public:
-    RunDriver(const BackupList& doc, Host& host, RunView& view, SessionFlags& flags,
-              RunProgress& progress)
-        : doc_(doc), host_(host), view_(view), flags_(flags), progress_(progress), phase_(host) {}
+    // sink shows the transfer's progress; window is the rest of the window
+    // around a run. One object may be both.
+    RunDriver(const BackupList& doc, Host& host, ProgressSink& sink, RunWindow& window,
+              SessionFlags& flags, RunProgress& progress)
+        : doc_(doc),
+          host_(host),
+          sink_(sink),
+          window_(window),
+          flags_(flags),
+          progress_(progress),
+          phase_(host) {}
 
     // Where a command-line run writes log.txt and errors.txt; empty (the
     // default) means the first of LogFolderCandidates() that takes them.
@@ -55,12 +64,14 @@ class RunDriver {
   private:
     bool checksAndConfirmation();
     RunResult finish(bool aborted);
+    void giveBackIdleState();
     void removeMovedFolders();
     void writeLogFiles(RunResult& result, bool withErrorsFile);
 
     const BackupList& doc_;
     Host& host_;
-    RunView& view_;
+    ProgressSink& sink_;
+    RunWindow& window_;
     SessionFlags& flags_;
     RunProgress& progress_;
     QString logFolder_;

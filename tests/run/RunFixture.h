@@ -13,7 +13,6 @@
 #include "listing/Listing.h"
 #include "run/FakeRunView.h"
 #include "run/RunDriver.h"
-#include "run/RunView.h"
 #include "run/TestFiles.h"
 #include "support/FakeHost.h"
 #include "support/TempTree.h"
@@ -22,7 +21,7 @@ namespace zandrel::test {
 
 class RunFixture : public ::testing::Test {
   protected:
-    RunFixture() : driver(doc, host, view, flags, progress) {
+    RunFixture() : driver(doc, host, view, view, flags, progress) {
         driver.setLogFolder(t.path(QStringLiteral("logs")));
         t.mkdir(QStringLiteral("logs"));
     }
