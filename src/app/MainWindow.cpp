@@ -19,6 +19,7 @@
 #include <memory>
 
 #include "app/MainWindowHost.h"
+#include "app/ProgressPanel.h"
 #include "common/Paths.h"
 #include "editor/ListingEditor.h"
 #include "help/AboutWindow.h"
@@ -28,8 +29,7 @@
 #include "regexport/RegistryExport.h"
 #include "run/HeadlessRun.h"
 #include "run/RunDriver.h"
-#include "run/ui/ProgressPanel.h"
-#include "run/ui/ValueLabel.h"
+#include "widgets/ValueLabel.h"
 
 namespace zandrel {
 
@@ -151,7 +151,7 @@ void MainWindow::buildMenus() {
     QMenu* helpMenu = menuBar()->addMenu(QStringLiteral("&Help"));
     helpMenu->setObjectName(QStringLiteral("helpmnu"));
     action(helpMenu, "helptopicsmnu", QStringLiteral("Help topics"), [this] {
-        help_.ShowHelpTopic(kHelpContents);
+        help_.ShowHelpTopic();
     })->setShortcut(QKeySequence(Qt::Key_F1));
     action(helpMenu, "aboutmnu", QStringLiteral("About..."), [this] { showAbout(); });
 

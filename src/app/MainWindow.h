@@ -7,9 +7,9 @@
 #include <QPointer>
 #include <memory>
 
-#include "app/TwipScale.h"
 #include "common/SessionFlags.h"
-#include "help/ContextIDs.h"
+#include "help/HelpModule.h"
+#include "widgets/TwipScale.h"
 
 class QMenu;
 class QPushButton;

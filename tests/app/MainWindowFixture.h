@@ -1,4 +1,7 @@
 #pragma once
+// The real main window on the offscreen platform with a scripted host for
+// its dialogs: what the window tests share.
+
 #include <gtest/gtest.h>
 
 #include <QAction>
