@@ -263,6 +263,7 @@ struct SourceFile {
     qint64 allocated = 0;  // bytes of storage; fewer than size means holes
     quint32 owner = 0;
     quint32 group = 0;
+    quint32 links = 1;  // names of the file
 };
 
 // Opens name in folder for reading without ever blocking (a FIFO or device
@@ -274,6 +275,9 @@ int OpenSourceOnDisk(const Folder& folder, const char* name, SourceFile& source)
 // Whether the open source is still as the copy read it (size, modification
 // and change time, through the open file).
 bool SourceUnchanged(const SourceFile& source);
+// Takes the open source as it is now as the state SourceUnchanged compares
+// with (after the run itself changed another name of it).
+bool Restamp(SourceFile& source);
 
 // Called once per block of this size with the bytes done and the total;
 // returning false stops the copy.

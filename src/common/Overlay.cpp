@@ -30,6 +30,16 @@ bool SplitLast(const QByteArray& path, QByteArray& folder, QByteArray& name) {
     return !name.isEmpty() && name != "." && name != "..";
 }
 
+bool IsDotName(QByteArrayView name) {
+    return name == "." || name == "..";
+}
+
+bool HasDotName(const QByteArray& path) {
+    const QList<QByteArray> names = path.split('/');
+    return std::any_of(names.cbegin(), names.cend(),
+                       [](const QByteArray& name) { return IsDotName(name); });
+}
+
 }  // namespace
 
 QByteArray Overlay::keyOf(const FileIdentity& folder) {
@@ -257,15 +267,66 @@ int Overlay::writeAccess(const Folder& folder) const {
     return !madeFolders_.contains(key) || (made.permissions & 0300) == 0300 ? 0 : EACCES;
 }
 
+// "." and ".." resolved name by name, as the kernel does: each folder on the
+// way must be there, and ".." leaves a folder only the overlay made for the
+// folder it was made in. After a folder on the disk it stays for the disk to
+// resolve (that folder may have been reached through a link).
+int Overlay::resolveDots(const QByteArray& path, QByteArray& resolved) {
+    const bool absolute = path.startsWith('/');
+    QList<QByteArray> kept;
+    const auto joined = [&] {
+        QByteArray text = absolute ? QByteArrayLiteral("/") : QByteArray();
+        for (qsizetype i = 0; i < kept.size(); ++i) {
+            if (i > 0)
+                text.append('/');
+            text.append(kept.at(i));
+        }
+        return text.isEmpty() ? QByteArrayLiteral(".") : text;
+    };
+    for (const QByteArray& name : path.split('/')) {
+        if (name.isEmpty())
+            continue;
+        if (!IsDotName(name)) {
+            kept.append(name);
+            continue;
+        }
+        const Folder here = openAsNamed(joined());
+        if (!here.valid())
+            return here.openError();
+        if (name == ".")
+            continue;
+        if (!kept.isEmpty() && here.isVirtual() && kept.last() != "..")
+            kept.removeLast();
+        else if (!absolute || !kept.isEmpty())
+            kept.append(name);
+    }
+    resolved = joined();
+    return 0;
+}
+
 Folder Overlay::openAsNamed(const QByteArray& path) {
     Folder onDisk = Folder::openOnDisk(path);
     if (onDisk.valid()) {
         onDisk.overlay_ = this;
         return onDisk;
     }
+    if (nodes_.isEmpty())
+        return Folder(Handle(), onDisk.openError(), this);
+    QByteArray named = path;
+    if (HasDotName(path)) {
+        if (const int error = resolveDots(path, named))
+            return Folder(Handle(), error, this);
+        if (named != path) {
+            onDisk = Folder::openOnDisk(named);
+            if (onDisk.valid()) {
+                onDisk.overlay_ = this;
+                return onDisk;
+            }
+        }
+    }
     QByteArray parent;
     QByteArray name;
-    if (nodes_.isEmpty() || !SplitLast(path, parent, name))
+    if (!SplitLast(named, parent, name))
         return Folder(Handle(), onDisk.openError(), this);
     const Folder above = openAsNamed(parent);
     if (!above.valid())
@@ -273,7 +334,12 @@ Folder Overlay::openAsNamed(const QByteArray& path) {
     return child(above, name.constData());
 }
 
-FileInfo Overlay::infoAt(const QByteArray& path, bool followLink) {
+FileInfo Overlay::infoAt(const QByteArray& named, bool followLink) {
+    QByteArray path = named;
+    if (!nodes_.isEmpty() && HasDotName(named)) {
+        if (const int error = resolveDots(named, path))
+            return Gone(error);
+    }
     QByteArray parent;
     QByteArray name;
     if (!SplitLast(path, parent, name))
@@ -310,6 +376,8 @@ void Overlay::makeFolderPath(const QByteArray& path) {
     }
 }
 
+// As the run's check: the folder, or the nearest folder above it by name
+// that is there.
 bool Overlay::looksWritable(const QByteArray& path) {
     QByteArray folder = path.isEmpty() ? QByteArrayLiteral(".") : path;
     for (;;) {
@@ -318,12 +386,24 @@ bool Overlay::looksWritable(const QByteArray& path) {
             return WriteAccess(open) == 0;
         if (open.openError() != ENOENT)
             return false;
-        QByteArray parent;
-        QByteArray name;
-        if (!SplitLast(folder, parent, name))
+        const qsizetype cut = folder.lastIndexOf('/');
+        QByteArray up = cut < 0    ? QByteArrayLiteral(".")
+                        : cut == 0 ? QByteArrayLiteral("/")
+                                   : folder.left(cut);
+        if (up == folder)
             return false;
-        folder = parent;
+        folder = std::move(up);
     }
+}
+
+// The run's write test makes and removes a file in the folder, which gives
+// the folder the time of the test.
+bool Overlay::probeWrite(const QByteArray& path) {
+    const Folder open = openAsNamed(path.isEmpty() ? QByteArrayLiteral(".") : path);
+    if (!open.valid() || WriteAccess(open) != 0)
+        return false;
+    changed_.insert(keyOf(open.identity()), tick());
+    return true;
 }
 
 }  // namespace zandrel::fs

@@ -47,6 +47,7 @@ class Overlay {
     Folder openAsNamed(const QByteArray& path);
     void makeFolderPath(const QByteArray& path);
     bool looksWritable(const QByteArray& path);
+    bool probeWrite(const QByteArray& path);
 
   private:
     struct Node {
@@ -60,6 +61,7 @@ class Overlay {
     // A folder's time as its changes here have left it.
     FileInfo withChanges(FileInfo info) const;
     qint64 tick();
+    int resolveDots(const QByteArray& path, QByteArray& resolved);
 
     // Per folder (keyOf its identity): its entries that differ from the disk.
     QHash<QByteArray, QHash<QByteArray, Node>> nodes_;

@@ -415,10 +415,24 @@ void ListingTransfer::carryOut(const fs::Folder& sourceFolder, const QByteArray&
                      !(facts.source.kind == fs::FileKind::File && facts.source.size == 0))
                 outcome = fs::CopyOutcome(fs::CopyResult::ReadFailed, error);
         }
+        // Another name of a Move's file may be replaced or deleted by a copy
+        // or delete waiting in the batch, which changes the file's change
+        // time: those go first, and the file is taken as they leave it.
+        if (move_ && batch_ && !batch_->empty() && file.handle.valid() && file.links > 1) {
+            commitBatch();
+            fs::Restamp(file);
+        }
         // A copy never grants more than its source did.
         if (file.handle.valid())
             request.permissions = file.info.permissions;
-        request.model = file.handle.valid() || fs::IsVirtual(file.info.identity) ? &file : nullptr;
+        // An empty file that could not be opened is made empty all the same,
+        // with the time it was examined with.
+        if (!file.handle.valid() && !fs::IsVirtual(file.info.identity) &&
+            facts.source.kind == fs::FileKind::File && facts.source.size == 0) {
+            file.info = facts.source;
+            file.modifiedNs = facts.source.modifiedNs;
+        }
+        request.model = file.handle.valid() || file.info.modifiedNs != 0 ? &file : nullptr;
         const fs::FileInfo& what = file.handle.valid() ? file.info : facts.source;
         if (!outcome.ok()) {
         } else if (what.kind == fs::FileKind::File && what.size == 0) {
@@ -445,6 +459,8 @@ void ListingTransfer::carryOut(const fs::Folder& sourceFolder, const QByteArray&
     if (move_ && trackMoved_)
         moved_.insert(source);
     if (batch_) {
+        // ...and is deleted before any later copy can touch its other names.
+        const bool sharedFile = move_ && file.links > 1;
         // Counted, and its source deleted, once its name is on the disk.
         Deferred d;
         d.copy = true;
@@ -458,7 +474,7 @@ void ListingTransfer::carryOut(const fs::Folder& sourceFolder, const QByteArray&
                                 facts.source, link ? &place.folder : nullptr);
         }
         deferred_.append(d);
-        if (batch_->full())
+        if (batch_->full() || sharedFile)
             commitBatch();
         return;
     }

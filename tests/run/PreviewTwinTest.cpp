@@ -2,7 +2,8 @@
 // changes nothing, and its exit status, every line, the failures it foretells
 // and its counts are what the run then does.
 // ZANDREL_TWIN_SEEDS=600 runs that many more seeds (from ZANDREL_TWIN_FIRST,
-// default 1000) and prints a summary.
+// default 1000) and prints a summary; ZANDREL_TWIN_VERBOSE prints every world
+// that disagrees.
 
 #include <gtest/gtest.h>
 #include <pwd.h>
@@ -13,9 +14,10 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QHash>
 #include <QMap>
 #include <QProcess>
-#include <QRegularExpression>
+#include <QSet>
 
 #include "common/Paths.h"
 #include "run/TestFiles.h"
@@ -46,7 +48,7 @@ void Walk(const QByteArray& folder, Manifest& into) {
         Seen seen;
         seen.folder = S_ISDIR(st.st_mode);
         if (S_ISREG(st.st_mode)) {
-            // A copy is a new file of its own time: only the bytes carry over.
+            // The bytes: a copy's time shows in the decisions that follow.
             seen.content = st.st_size < (1 << 20) ? ReadBytes(path) : QByteArray("(large)");
         } else if (S_ISLNK(st.st_mode)) {
             char text[4096];
@@ -106,6 +108,8 @@ struct Verdict {
 class TwinCheck {
   public:
     explicit TwinCheck(quint32 seed) : seed_(seed) {}
+    // By byte names: the temporary folder cannot remove a name that is not UTF-8.
+    ~TwinCheck() { RemoveTreeContents(EncodePath(root_)); }
     Verdict run();
 
   private:

@@ -200,6 +200,17 @@ const ReplicaCase kCases[] = {
          for (const char* p : {"d/a", "d/e/b", "c", "d/e", "d"})
              EXPECT_EQ(MtimeNs(r.copy(QLatin1String(p))), MtimeNs(r.src(QLatin1String(p)))) << p;
      }},
+    {"an_empty_file_nobody_can_open_keeps_its_time", Destination::Disk, true, 022, 1,
+     [](ReplicaTest& r) {
+         r.write(QStringLiteral("d/a"), QByteArray());
+         Mode(r.src(QStringLiteral("d/a")), 0);
+         SetMtime(r.src(QStringLiteral("d/a")), 1500000000, 250000000);
+         r.mkdir(QStringLiteral("dst"));
+         Own(r.path(QStringLiteral("dst")), kNobody, kNobody);
+     },
+     [](ReplicaTest& r) {
+         EXPECT_EQ(MtimeNs(r.copy(QStringLiteral("d/a"))), MtimeNs(r.src(QStringLiteral("d/a"))));
+     }},
     {"umask_077_limits_files_and_folders", Destination::Disk, false, 077, 1,
      [](ReplicaTest& r) {
          r.write(QStringLiteral("d/a"));

@@ -342,6 +342,74 @@ TEST_F(SafetyTest, AFolderSwappedForALinkAfterItWasListedIsNeverWalkedThrough) {
     while (it.hasNext()) EXPECT_FALSE(it.next().endsWith(QLatin1String("secret.txt")));
 }
 
+// Names that lead to one file: the run's own changes to one name are not
+// changes of the file under another.
+struct SharedFileCase {
+    const char* name;
+    ListingAction action;
+    std::function<void(const TempTree&, const QString& dst)> prepare;  // src/a.txt exists
+    QStringList sourcesLeft;
+};
+
+class SharedFileTest : public SafetyTest, public ::testing::WithParamInterface<SharedFileCase> {};
+
+TEST_P(SharedFileTest, EveryNameIsCopiedAndAMoveDeletesIt) {
+    const SharedFileCase c = GetParam();
+    t.write(QStringLiteral("src/a.txt"), "one file");
+    Listing l = listing();
+    l.Action = c.action;
+    l.IncludeSubfolders = false;
+    l.CopyJustFiles = true;
+    add(l);
+    t.mkdir(QStringLiteral("dst"));
+    c.prepare(t, t.path(QStringLiteral("dst")));
+    const RunResult r = run();
+    EXPECT_EQ(errorEntries(), QStringList());
+    QStringList left = QDir(t.path(QStringLiteral("src")))
+                           .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System);
+    EXPECT_EQ(left, c.sourcesLeft);
+    for (const QString& name :
+         QDir(t.path(QStringLiteral("dst"))).entryList(QDir::Files | QDir::System)) {
+        EXPECT_FALSE(QFileInfo(t.path(QStringLiteral("dst/")) + name).isSymLink())
+            << name.toStdString();
+        EXPECT_EQ(t.read(QStringLiteral("dst/") + name), QByteArray("one file"));
+    }
+    EXPECT_GE(r.copiedCount, 1);
+}
+
+void HardLink(const QString& from, const QString& to) {
+    ASSERT_EQ(::link(EncodePath(from).constData(), EncodePath(to).constData()), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SharedFileTest,
+    ::testing::Values(SharedFileCase{"two names moved",
+                                     ListingAction::Move,
+                                     [](const TempTree& tree, const QString&) {
+                                         HardLink(tree.path(QStringLiteral("src/a.txt")),
+                                                  tree.path(QStringLiteral("src/b.txt")));
+                                     },
+                                     {}},
+                      SharedFileCase{"its other name replaced",
+                                     ListingAction::Move,
+                                     [](const TempTree& tree, const QString& dst) {
+                                         HardLink(tree.path(QStringLiteral("src/a.txt")),
+                                                  dst + QStringLiteral("/h.txt"));
+                                         tree.write(QStringLiteral("src/h.txt"), "one file");
+                                     },
+                                     {}},
+                      SharedFileCase{"a link to it at the destination",
+                                     ListingAction::Copy,
+                                     [](const TempTree& tree, const QString& dst) {
+                                         ASSERT_TRUE(
+                                             QFile::link(tree.path(QStringLiteral("src/a.txt")),
+                                                         dst + QStringLiteral("/a.txt")));
+                                     },
+                                     {QStringLiteral("a.txt")}}),
+    [](const auto& p) {
+        return QString::fromLatin1(p.param.name).replace(u' ', u'_').toStdString();
+    });
+
 struct ChangedSourceCase {
     const char* name;
     std::function<void(const TempTree&)> duringMove;  // once the copy is complete

@@ -1,12 +1,15 @@
 #include "run/TwinWorld.h"
 
 #include <pwd.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <QDir>
 #include <QDirIterator>
 #include <QFileInfo>
+#include <cstring>
 #include <random>
 
 #include "common/Paths.h"
@@ -15,6 +18,18 @@
 namespace zandrel::test {
 
 namespace {
+
+// A Unix socket's entry: a system entry like a FIFO.
+void Socket(const QByteArray& path) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= qsizetype(sizeof address.sun_path))
+        return;
+    std::memcpy(address.sun_path, path.constData(), std::size_t(path.size()));
+    fs::Handle fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (fd.valid())
+        ::bind(fd.native(), reinterpret_cast<const sockaddr*>(&address), sizeof address);
+}
 
 class Dice {
   public:
@@ -62,7 +77,10 @@ void Builder::file(const QString& relative, bool empty) {
     if (!empty)
         bytes = "file " + QByteArray::number(++made_) + QByteArray(dice_.below(40), 'x');
     WriteBytes(EncodePath(path), bytes);
-    SetMtime(path, someTime(), dice_.chance(20) ? dice_.below(1000000000) : 0);
+    struct timespec times[2];
+    times[0].tv_sec = times[1].tv_sec = time_t(someTime());
+    times[0].tv_nsec = times[1].tv_nsec = dice_.chance(20) ? dice_.below(1000000000) : 0;
+    ::utimensat(AT_FDCWD, EncodePath(path).constData(), times, 0);
 }
 
 // Files with names shared by every folder (so flattened Listings clash),
@@ -78,10 +96,12 @@ void Builder::fill(const QString& relative, int depth) {
         for (int k = 0; k < 130; ++k)
             file(relative + QStringLiteral("/m%1.txt").arg(k, 3, 10, QChar(u'0')), dice_.chance(5));
     }
-    // Hidden, and names that a line of text must escape.
-    for (const char* name : {".h", "t\tab.txt", "back\\slash.dat"}) {
-        if (dice_.chance(8))
-            file(relative + u'/' + QLatin1String(name));
+    // Hidden, another case, names that a line of text must escape, not UTF-8.
+    for (const QString& name : {QStringLiteral(".h"), QStringLiteral("B.TXT"),
+                                QStringLiteral("t\tab.txt"), QStringLiteral("back\\slash.dat"),
+                                QStringLiteral("caf") + QChar(0xDCE9) + QStringLiteral(".txt")}) {
+        if (dice_.chance(6))
+            file(relative + u'/' + name);
     }
     if (dice_.chance(20)) {
         const QString target = dice_.pick({QStringLiteral("a.txt"), QStringLiteral("s"),
@@ -91,6 +111,8 @@ void Builder::fill(const QString& relative, int depth) {
     }
     if (dice_.chance(10))
         ::mkfifo(EncodePath(at(relative + QStringLiteral("/p"))).constData(), 0644);
+    if (dice_.chance(4))
+        Socket(EncodePath(at(relative + QStringLiteral("/sock"))));
     for (const char* sub : {"s", "t"}) {
         if (depth < 2 && dice_.chance(depth == 0 ? 55 : 25))
             fill(relative + u'/' + QLatin1String(sub), depth + 1);
@@ -102,7 +124,7 @@ void Builder::fill(const QString& relative, int depth) {
 // One folder named in one of several ways: "./", "../", through a link, with
 // a trailing separator, relative.
 QString Builder::spelled(const QString& relative) {
-    switch (dice_.below(10)) {
+    switch (dice_.below(12)) {
         case 0:
             return w_ + QStringLiteral("/./") + relative;
         case 1:
@@ -116,6 +138,12 @@ QString Builder::spelled(const QString& relative) {
             return at(relative) + u'/';
         case 4:
             return QStringLiteral("w/") + relative;  // from the current folder, the root
+        case 5:  // through the folder itself, which may be one a Listing makes
+            if (const qsizetype cut = relative.lastIndexOf(u'/'); cut > 0)
+                return at(relative.left(cut) + QStringLiteral("/./") + relative.mid(cut + 1));
+            break;
+        case 6:
+            return at(relative + QStringLiteral("/../") + relative.section(u'/', -1));
     }
     return at(relative);
 }
@@ -163,7 +191,8 @@ Listing Builder::listing(const QStringList& sources, const QStringList& destinat
     l.Description = QStringLiteral("L%1").arg(++listed_);
     l.Filter = dice_.pick({QStringLiteral("*.*"), QStringLiteral("*.*;-*.tmp"),
                            QStringLiteral("*.txt;*.dat"), QStringLiteral("*.txt"),
-                           QStringLiteral("*.*;*.txt"), QStringLiteral("a*.*;-*.dat")});
+                           QStringLiteral("*.*;*.txt"), QStringLiteral("a*.*;-*.dat"),
+                           QStringLiteral("*.TXT;-*.Tmp"), QStringLiteral("?.*"), QString()});
     if (!l.CopyJustFiles && dice_.chance(60))
         seedDestination(l, source, destination);
     // The first folder level with the structure kept: every file maps onto
@@ -195,6 +224,9 @@ void Builder::seedDestination(const Listing& l, const QString& sourceRelative,
             ::link(EncodePath(source + u'/' + name).constData(), at.constData());  // the same file
         else if (dice_.chance(4))
             ::mkfifo(at.constData(), 0644);
+        else if (dice_.chance(5))  // a link at a file's name, to elsewhere or to the source
+            ::symlink(dice_.chance(50) ? "../x" : EncodePath(source + u'/' + name).constData(),
+                      at.constData());
     }
     if (QFileInfo(source + QStringLiteral("/s")).isDir() && l.IncludeSubfolders &&
         dice_.chance(20)) {

@@ -74,6 +74,7 @@ void Stamp(const struct stat& st, SourceFile& source) {
     source.allocated = qint64(st.st_blocks) * 512;
     source.owner = st.st_uid;
     source.group = st.st_gid;
+    source.links = static_cast<quint32>(st.st_nlink);
 }
 
 // openat2 resolves a whole path without links in one call; kernels before
@@ -207,6 +208,15 @@ void Temporary::mirror(const SourceFile* model, quint32 permissions) {
     if (!model || !model->handle.valid()) {
         if ((made_.st_mode & 0777) != Masked(permissions))
             ::fchmod(fd_.native(), Masked(permissions));
+        // Known by name only (an empty file that could not be opened): its
+        // modification time still holds.
+        if (model && model->modifiedNs != 0) {
+            const struct timespec times[2] = {{0, UTIME_NOW}, replica::Timespec(model->modifiedNs)};
+            if (::futimens(fd_.native(), times) == 0) {
+                times_[0] = times[0];
+                times_[1] = times[1];
+            }
+        }
         return;
     }
     replica::MirrorAttributes({model->handle.native(), false}, model->owner, model->group, copy,
@@ -285,7 +295,8 @@ CopyResult Temporary::commit(const FileIdentity* source) {
 
 CopyResult Temporary::replace(const FileIdentity* source) {
     struct stat there {};
-    if (source && ::fstatat(dir(), name_, &there, 0) == 0 && IdentityOf(there) == *source)
+    if (source && ::fstatat(dir(), name_, &there, AT_SYMLINK_NOFOLLOW) == 0 &&
+        IdentityOf(there) == *source)
         return CopyResult::SameFile;
     if (::renameat(dir(), hidden_.constData(), dir(), name_) != 0)
         return CopyResult::CouldNotPutInPlace;
@@ -1086,6 +1097,17 @@ int OpenSourceOnDisk(const Folder& folder, const char* name, SourceFile& source)
     return 0;
 }
 
+bool Restamp(SourceFile& source) {
+    struct stat now {};
+    if (IsVirtual(source.info.identity))
+        return true;
+    if (!source.handle.valid() || ::fstat(source.handle.native(), &now) != 0)
+        return false;
+    source.info = InfoOf(now);
+    Stamp(now, source);
+    return true;
+}
+
 bool SourceUnchanged(const SourceFile& source) {
     if (IsVirtual(source.info.identity))
         return true;
@@ -1230,7 +1252,7 @@ bool ProbeWrite(const QByteArray& folder, const std::function<void()>& beforeRem
         // Nothing is written: the folder's permissions answer.
         if (beforeRemoving)
             beforeRemoving();
-        return overlay->looksWritable(folder);
+        return overlay->probeWrite(folder);
     }
     const QByteArray base = folder.isEmpty() ? QByteArrayLiteral(".") : folder;
     const QByteArray prefix = base.endsWith('/') ? base : base + '/';
