@@ -79,7 +79,7 @@ const QString kDetailsHiddenCaption = QStringLiteral("&Details >>");
 
 }  // namespace
 
-MainWindow::MainWindow(Dialogs& dialogs, QWidget* parent)
+MainWindow::MainWindow(Dialogs& dialogs, Clock& clock, QWidget* parent)
     : QMainWindow(parent), doc_(new BackupList(this)) {
     InitResources();
     setObjectName(QStringLiteral("mainfrm"));
@@ -93,6 +93,7 @@ MainWindow::MainWindow(Dialogs& dialogs, QWidget* parent)
                                 command3_, command5_, fileMenu_, selectionMenu_});
     commands_ = std::make_unique<ListCommands>(*doc_, *host_, flags_);
     driver_ = std::make_unique<RunDriver>(*doc_, *host_, *host_, *host_, flags_, host_->progress());
+    driver_->setClock(clock);
     host_->followRun(*driver_);
     connect(command5_, &QPushButton::clicked, host_, &MainWindowHost::selectAll);
     host_->setStatusText(TasksText(0));

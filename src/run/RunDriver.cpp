@@ -1,7 +1,5 @@
 #include "run/RunDriver.h"
 
-#include <QElapsedTimer>
-#include <QThread>
 #include <algorithm>
 
 #include "common/Host.h"
@@ -17,14 +15,12 @@
 
 namespace zandrel {
 
-void WaitSeconds(Host& host, int seconds) {
-    QElapsedTimer timer;
-    timer.start();
-    const qint64 total = qint64{seconds} * 1000;
-    for (qint64 left = total; left > 0; left = total - timer.elapsed()) {
+void WaitSeconds(Host& host, Clock& clock, int seconds) {
+    const qint64 end = clock.now() + qint64{seconds} * 1000;
+    for (qint64 left = end - clock.now(); left > 0; left = end - clock.now()) {
         host.yield();
         // The pause is idle time: let the processor rest between yields.
-        QThread::msleep(static_cast<unsigned long>(std::min<qint64>(left, 10)));
+        clock.rest(std::min<qint64>(left, 10));
     }
 }
 
@@ -185,7 +181,7 @@ RunResult RunDriver::finish(bool aborted) {
         if (flags_.PauseBeforeExit) {
             window_.disableStartButton();
             flags_.ClosePermitted = true;
-            WaitSeconds(host_, 3);
+            WaitSeconds(host_, *clock_, 3);
         }
         window_.closeMainWindow();
     } else {

@@ -5,6 +5,7 @@
 
 #include <QString>
 
+#include "common/Clock.h"
 #include "common/Host.h"
 #include "run/RunPhase.h"
 #include "run/RunState.h"
@@ -33,8 +34,8 @@ struct RunResult {
     QString logFolder;       // where they went, when written
 };
 
-// Waits seconds of elapsed time, yielding all the while.
-void WaitSeconds(Host& host, int seconds);
+// Waits seconds of the clock's time, yielding all the while.
+void WaitSeconds(Host& host, Clock& clock, int seconds);
 
 class RunDriver {
   public:
@@ -53,6 +54,9 @@ class RunDriver {
     // Where a command-line run writes log.txt and errors.txt; empty (the
     // default) means the first of LogFolderCandidates() that takes them.
     void setLogFolder(const QString& folder) { logFolder_ = folder; }
+    // The clock of the pause before a command-line run closes the window;
+    // the system's unless told.
+    void setClock(Clock& clock) { clock_ = &clock; }
 
     RunResult Command3_Click();
 
@@ -75,6 +79,7 @@ class RunDriver {
     SessionFlags& flags_;
     RunProgress& progress_;
     QString logFolder_;
+    Clock* clock_ = &SystemClock();
     RunPhaseValue phase_;
     RunState state_;
     QString confirmation_;
