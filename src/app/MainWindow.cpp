@@ -19,6 +19,7 @@
 #include <memory>
 
 #include "app/MainWindowHost.h"
+#include "app/ProgressPanel.h"
 #include "common/Paths.h"
 #include "editor/ListingEditor.h"
 #include "help/AboutWindow.h"
@@ -28,8 +29,7 @@
 #include "regexport/RegistryExport.h"
 #include "run/HeadlessRun.h"
 #include "run/RunDriver.h"
-#include "run/ui/ProgressPanel.h"
-#include "run/ui/ValueLabel.h"
+#include "widgets/ValueLabel.h"
 
 namespace zandrel {
 
@@ -79,7 +79,7 @@ const QString kDetailsHiddenCaption = QStringLiteral("&Details >>");
 
 }  // namespace
 
-MainWindow::MainWindow(Dialogs& dialogs, QWidget* parent)
+MainWindow::MainWindow(Dialogs& dialogs, Clock& clock, QWidget* parent)
     : QMainWindow(parent), doc_(new BackupList(this)) {
     InitResources();
     setObjectName(QStringLiteral("mainfrm"));
@@ -92,7 +92,8 @@ MainWindow::MainWindow(Dialogs& dialogs, QWidget* parent)
                                {this, listView1_, listView3_, panel_, command1_, command2_,
                                 command3_, command5_, fileMenu_, selectionMenu_});
     commands_ = std::make_unique<ListCommands>(*doc_, *host_, flags_);
-    driver_ = std::make_unique<RunDriver>(*doc_, *host_, *host_, flags_, host_->progress());
+    driver_ = std::make_unique<RunDriver>(*doc_, *host_, *host_, *host_, flags_, host_->progress());
+    driver_->setClock(clock);
     host_->followRun(*driver_);
     connect(command5_, &QPushButton::clicked, host_, &MainWindowHost::selectAll);
     host_->setStatusText(TasksText(0));
@@ -151,7 +152,7 @@ void MainWindow::buildMenus() {
     QMenu* helpMenu = menuBar()->addMenu(QStringLiteral("&Help"));
     helpMenu->setObjectName(QStringLiteral("helpmnu"));
     action(helpMenu, "helptopicsmnu", QStringLiteral("Help topics"), [this] {
-        help_.ShowHelpTopic(kHelpContents);
+        help_.ShowHelpTopic();
     })->setShortcut(QKeySequence(Qt::Key_F1));
     action(helpMenu, "aboutmnu", QStringLiteral("About..."), [this] { showAbout(); });
 

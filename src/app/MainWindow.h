@@ -7,9 +7,10 @@
 #include <QPointer>
 #include <memory>
 
-#include "app/TwipScale.h"
+#include "common/Clock.h"
 #include "common/SessionFlags.h"
-#include "help/ContextIDs.h"
+#include "help/HelpModule.h"
+#include "widgets/TwipScale.h"
 
 class QMenu;
 class QPushButton;
@@ -28,8 +29,9 @@ class RunDriver;
 class MainWindow : public QMainWindow {
     Q_OBJECT
   public:
-    // dialogs answers every message box and file dialog; tests pass a script.
-    explicit MainWindow(Dialogs& dialogs, QWidget* parent = nullptr);
+    // dialogs answers every message box and file dialog; tests pass a script,
+    // and a clock that makes the pause of " -rp" take no real time.
+    explicit MainWindow(Dialogs& dialogs, Clock& clock = SystemClock(), QWidget* parent = nullptr);
     ~MainWindow() override;
 
     // The start-up sequence for the command line as one text. Returns false

@@ -11,12 +11,12 @@
 #include <algorithm>
 #include <cmath>
 
+#include "app/ProgressPanel.h"
+#include "app/SummaryWindow.h"
 #include "common/FormatSize.h"
 #include "common/SessionFlags.h"
 #include "listing/BackupList.h"
 #include "run/RunDriver.h"
-#include "run/ui/ProgressPanel.h"
-#include "run/ui/SummaryWindow.h"
 
 namespace zandrel {
 

@@ -1,8 +1,8 @@
 #pragma once
 // The main window as the core sees it: the Host (message boxes and dialogs,
 // the event loop, the Start button's caption, the status bar, the report
-// list) and the RunView (progress panel, speed timer, locked state,
-// selection, Summary window), over the window's own controls. The window
+// list), the ProgressSink (progress panel, speed timer) and the RunWindow
+// (locked state, selection, Summary window), over the window's own controls. The window
 // builds the controls and owns this object; the run and the list commands
 // reach the user only through it.
 
@@ -11,7 +11,8 @@
 #include <QPointer>
 
 #include "common/Host.h"
-#include "run/RunView.h"
+#include "run/ProgressSink.h"
+#include "run/RunWindow.h"
 
 class QMainWindow;
 class QMenu;
@@ -28,7 +29,7 @@ class RunDriver;
 class SummaryWindow;
 struct SessionFlags;
 
-class MainWindowHost : public QObject, public Host, public RunView {
+class MainWindowHost : public QObject, public Host, public ProgressSink, public RunWindow {
     Q_OBJECT
   public:
     // The controls it drives; all of them belong to the window.
@@ -70,7 +71,7 @@ class MainWindowHost : public QObject, public Host, public RunView {
     void clearReports() override;
     void appendReport(const QString& entry) override;
 
-    // RunView
+    // ProgressSink
     void ShowOverallProgress(int i, int count) override;
     void ShowCurrentFile(const QByteArray& destinationPath, const QByteArray& sourceFile) override;
     void BeginFileProgress(qint64 length) override;
@@ -79,6 +80,8 @@ class MainWindowHost : public QObject, public Host, public RunView {
     void showCopiedCount(int copied) override;
     void showErrorCount(int errors) override;
     void addSkipped() override;
+
+    // RunWindow
     void lockForRun() override;
     void RestoreAfterRun() override;
     void disableStartButton() override;

@@ -1,4 +1,6 @@
 #pragma once
+// Sizes and speeds as people read them: bytes scaled by 1024 to a short text.
+
 #include <QString>
 
 namespace zandrel {

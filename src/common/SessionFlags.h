@@ -1,9 +1,10 @@
 #pragma once
+// The main window's flags for command-line runs and closing, shared by the
+// window, the run driver and the transfer; one routine leaves unattended mode.
 
 namespace zandrel {
 
-// Flags of the main window for command-line runs and closing; all false at
-// creation.
+// All false at creation.
 struct SessionFlags {
     bool CommandLineRun = false;   // the current run came from the command line; cleared
                                    // only by LeaveUnattendedMode

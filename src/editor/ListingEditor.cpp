@@ -16,9 +16,9 @@
 #include <algorithm>
 #include <functional>
 
+#include "common/FileSystem.h"
 #include "common/Host.h"
 #include "common/Paths.h"
-#include "editor/FolderCreation.h"
 #include "listing/BackupList.h"
 #include "listing/Listing.h"
 #include "picker/BrowseFolder.h"
@@ -381,7 +381,7 @@ bool ListingEditor::checkDestination() {
     if (answer != Answer::Yes)
         return false;
     // Everything before the last separator is created, so one is appended.
-    CreateFolderPath(destination + kSeparatorText);
+    fs::MakeFolderPath(EncodePath(destination + kSeparatorText));
     if (FolderExists(destination))
         return true;
     host_.message(Icon::Exclamation, kErrorNotice,

@@ -8,7 +8,7 @@
 #include <QScreen>
 #include <QTimer>
 
-#include "app/TwipScale.h"
+#include "widgets/TwipScale.h"
 #include "zandrel/Version.h"
 
 namespace zandrel {

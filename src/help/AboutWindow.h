@@ -1,4 +1,6 @@
 #pragma once
+// The About window, laid out in twips like the main window.
+
 #include <QDialog>
 
 namespace zandrel {

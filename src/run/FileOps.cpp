@@ -1,8 +1,7 @@
 #include "run/FileOps.h"
 
 #include "common/Host.h"
-#include "common/Paths.h"
-#include "run/RunView.h"
+#include "run/ProgressSink.h"
 
 namespace zandrel {
 
@@ -22,11 +21,7 @@ QByteArray PathBelowRoot(const QByteArray& path) {
     return {};
 }
 
-void MakeSureDirectoryPathExists(const QByteArray& path) {
-    fs::MakeFolderPath(path);
-}
-
-fs::BlockProgress RunBlockProgress(Host& host, RunView& view, RunProgress& progress) {
+fs::BlockProgress RunBlockProgress(Host& host, ProgressSink& view, RunProgress& progress) {
     return [&host, &view, &progress, shown = qint64(0)](qint64 done, qint64 total) mutable {
         host.yield();
         if (host.abortRequested())
@@ -36,31 +31,6 @@ fs::BlockProgress RunBlockProgress(Host& host, RunView& view, RunProgress& progr
         view.ShowBlockProgress(done, total);
         return true;
     };
-}
-
-bool CopyFileBlocks(const QByteArray& source, const QByteArray& destination, Host& host,
-                    RunView& view, RunProgress& progress) {
-    const fs::Folder sourceFolder = fs::Folder::openAsNamed(GetFolderPart(source));
-    const fs::Folder destinationFolder = fs::Folder::openAsNamed(GetFolderPart(destination));
-    const QByteArray sourceName = GetFileName(source);
-    const QByteArray destinationName = GetFileName(destination);
-    const fs::FileInfo before = sourceFolder.info(sourceName.constData(), true);
-    if (before.kind != fs::FileKind::File || before.size == 0)
-        return false;
-    view.BeginFileProgress(before.size);
-    fs::SourceFile file;
-    if (fs::OpenSource(sourceFolder, sourceName.constData(), file) != 0)
-        return false;
-    fs::CopyRequest request;
-    request.destination = &destinationFolder;
-    request.name = destinationName.constData();
-    request.seen = destinationFolder.info(destinationName.constData(), true);
-    request.permissions = file.info.permissions;
-    if (fs::CopyFileBlocks(file, request, RunBlockProgress(host, view, progress)) !=
-        fs::CopyResult::Copied)
-        return false;
-    view.EndFileProgress();
-    return true;
 }
 
 }  // namespace zandrel

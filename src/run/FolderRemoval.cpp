@@ -21,18 +21,12 @@ constexpr int kAllFolders = AttrHidden | AttrSystem | AttrFolder;
 qsizetype Characters(const QByteArray& text) {
     return std::count_if(text.begin(), text.end(), [](char c) { return (c & 0xC0) != 0x80; });
 }
-qsizetype Characters(const QString& text) {
-    return std::count_if(text.begin(), text.end(), [](QChar c) { return !c.isLowSurrogate(); });
-}
 
 // Moving the texts of each length to the front in turn leaves the lengths in
 // the reverse order of the steps, and each length's texts reversed. Every
 // length lies between the shortest and the longest, so the outcome is that
 // order, computed here without the quadratic moves.
-// The shortest start only widens the range of lengths stepped through, which
-// moves nothing more.
-template <typename List>
-void OrderByLength(List& list, bool descending) {
+void OrderByLength(QList<QByteArray>& list) {
     if (list.isEmpty())
         return;
     std::vector<qsizetype> order(static_cast<size_t>(list.size()));
@@ -42,7 +36,7 @@ void OrderByLength(List& list, bool descending) {
     std::stable_sort(order.begin(), order.end(), [&](qsizetype a, qsizetype b) {
         const qsizetype la = lengths[size_t(a)];
         const qsizetype lb = lengths[size_t(b)];
-        return descending ? la < lb : la > lb;
+        return la > lb;
     });
     // Within one length the texts come out reversed.
     for (auto first = order.begin(); first != order.end();) {
@@ -52,7 +46,7 @@ void OrderByLength(List& list, bool descending) {
         std::reverse(first, last);
         first = last;
     }
-    List sorted;
+    QList<QByteArray> sorted;
     sorted.reserve(list.size());
     for (const qsizetype k : order) sorted.append(list.at(k));
     list = std::move(sorted);
@@ -97,14 +91,8 @@ bool Stopped(const Host& host, const std::function<bool()>& confirmAbort) {
 
 }  // namespace
 
-void OrderLongestFirst(QList<QByteArray>& list, bool descending, int shortestStart) {
-    OrderByLength(list, descending);
-    Q_UNUSED(shortestStart);
-}
-
-void OrderLongestFirst(QStringList& list, bool descending, int shortestStart) {
-    OrderByLength(list, descending);
-    Q_UNUSED(shortestStart);
+void OrderLongestFirst(QList<QByteArray>& list) {
+    OrderByLength(list);
 }
 
 QList<QByteArray> RemoveMovedFolders(const QString& sourceFolder, bool includeSubfolders,
@@ -135,7 +123,7 @@ QList<QByteArray> RemoveMovedFolders(const QString& sourceFolder, bool includeSu
             return {};
         working.append(found.Paths.at(i));
     }
-    OrderLongestFirst(working, false, 1000);
+    OrderLongestFirst(working);
 
     // Folders below the source are reached from it without links.
     fs::FolderCursor below;

@@ -5,7 +5,6 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
-#include <QStringList>
 #include <functional>
 
 namespace zandrel {
@@ -30,11 +29,9 @@ QList<QByteArray> RemoveMovedFolders(const QString& sourceFolder, bool includeSu
                                      QList<QString>* reasons = nullptr,
                                      const std::function<bool()>& confirmAbort = {});
 
-// Reorders by length, as moving each text of length L to the front for every
-// L from the shortest (searched from shortestStart) up to the longest, or
-// from the longest down when descending. Ascending steps leave the longest
-// first, texts of equal length in the reverse of their earlier order.
-void OrderLongestFirst(QList<QByteArray>& list, bool descending, int shortestStart);
-void OrderLongestFirst(QStringList& list, bool descending, int shortestStart);
+// Reorders by length in characters, as moving each text of length L to the
+// front for every L from the shortest up to the longest: the longest first,
+// texts of equal length in the reverse of their earlier order.
+void OrderLongestFirst(QList<QByteArray>& list);
 
 }  // namespace zandrel

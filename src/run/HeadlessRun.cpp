@@ -13,10 +13,11 @@
 #include "listing/BackupList.h"
 #include "listing/CommandLine.h"
 #include "listing/ListCommands.h"
+#include "run/ProgressSink.h"
 #include "run/RunDriver.h"
 #include "run/RunLog.h"
 #include "run/RunState.h"
-#include "run/RunView.h"
+#include "run/RunWindow.h"
 #include "run/Transfer.h"
 
 namespace zandrel {
@@ -102,7 +103,7 @@ class HeadlessHost : public Host {
 };
 
 // No window: the panel shows nothing, every Listing runs anyway.
-class HeadlessView : public RunView {
+class HeadlessView : public ProgressSink, public RunWindow {
   public:
     explicit HeadlessView(const BackupList& doc) : doc_(doc) {}
     void ShowOverallProgress(int, int) override {}
@@ -238,7 +239,7 @@ int RunHeadless(const QString& commandLine, const NoWindowReason& noWindow) {
 
     flags.CommandLineRun = true;
     flags.PauseBeforeExit = request.pauseBeforeExit;
-    RunDriver driver(doc, host, view, flags, progress);
+    RunDriver driver(doc, host, view, view, flags, progress);
     host.setDriver(&driver);
     const RunResult result = driver.Command3_Click();
     const QString programFolder = QCoreApplication::applicationDirPath();

@@ -11,9 +11,9 @@
 #include "run/FileDecision.h"
 #include "run/FolderRemoval.h"
 #include "run/HeadlessRun.h"
+#include "run/ProgressSink.h"
 #include "run/RunDriver.h"
 #include "run/RunState.h"
-#include "run/RunView.h"
 #include "run/Transfer.h"
 
 namespace zandrel {
@@ -79,7 +79,7 @@ class Counts {
 
 }  // namespace
 
-int PreviewList(const BackupList& doc, Host& outer, RunView& view,
+int PreviewList(const BackupList& doc, Host& outer, ProgressSink& view,
                 const std::function<void(const QByteArray& line)>& print) {
     PreviewHost host(outer);
     SessionFlags flags;

@@ -10,7 +10,7 @@ namespace zandrel {
 
 class BackupList;
 class Host;
-class RunView;
+class ProgressSink;
 
 // The words of the lines other than a file's decision, in the order the
 // counts name them after the decisions.
@@ -20,7 +20,7 @@ inline constexpr const char* kFailRemoveFolder = "fail-remove-folder";
 
 // Prints each line (without its line end) through print; returns the exit
 // status the run would end with.
-int PreviewList(const BackupList& doc, Host& host, RunView& view,
+int PreviewList(const BackupList& doc, Host& host, ProgressSink& view,
                 const std::function<void(const QByteArray& line)>& print);
 
 }  // namespace zandrel

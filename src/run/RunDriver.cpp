@@ -1,7 +1,5 @@
 #include "run/RunDriver.h"
 
-#include <QElapsedTimer>
-#include <QThread>
 #include <algorithm>
 
 #include "common/Host.h"
@@ -9,21 +7,20 @@
 #include "listing/BackupList.h"
 #include "listing/Listing.h"
 #include "run/FolderRemoval.h"
+#include "run/ProgressSink.h"
 #include "run/RunLog.h"
 #include "run/RunTexts.h"
-#include "run/RunView.h"
+#include "run/RunWindow.h"
 #include "run/Transfer.h"
 
 namespace zandrel {
 
-void WaitSeconds(Host& host, int seconds) {
-    QElapsedTimer timer;
-    timer.start();
-    const qint64 total = qint64{seconds} * 1000;
-    for (qint64 left = total; left > 0; left = total - timer.elapsed()) {
+void WaitSeconds(Host& host, Clock& clock, int seconds) {
+    const qint64 end = clock.now() + qint64{seconds} * 1000;
+    for (qint64 left = end - clock.now(); left > 0; left = end - clock.now()) {
         host.yield();
         // The pause is idle time: let the processor rest between yields.
-        QThread::msleep(static_cast<unsigned long>(std::min<qint64>(left, 10)));
+        clock.rest(std::min<qint64>(left, 10));
     }
 }
 
@@ -33,16 +30,16 @@ bool RunDriver::checksAndConfirmation() {
                       QStringLiteral("No listings available to copy.\r\n\r\n"));
         return false;
     }
-    if (view_.currentRow() < 0) {
+    if (window_.currentRow() < 0) {
         host_.message(Icon::Information, QStringLiteral("Note"),
                       QStringLiteral("Select the listing you want to backup.\r\n\r\n"));
         return false;
     }
-    view_.closeSummary();
+    window_.closeSummary();
     for (;;) {
         confirmation_.clear();
         multipleDestinations_ = false;
-        const QList<bool> selected = view_.selectedRows();
+        const QList<bool> selected = window_.selectedRows();
         int selectedSoFar = 0;
         for (int row = 0; row < doc_.count(); ++row) {
             host_.yield();
@@ -56,7 +53,7 @@ bool RunDriver::checksAndConfirmation() {
             return true;
         if (!confirmation_.isEmpty())
             break;
-        view_.selectAll();
+        window_.selectAll();
     }
     const Answer answer =
         host_.message(Icon::Information, QStringLiteral("Confirm"),
@@ -80,13 +77,13 @@ RunResult RunDriver::Command3_Click() {
     state_.MultipleDestinations = multipleDestinations_;
     progress_.RunBytesCopied = 0;
     progress_.SpeedBaseline = 0;
-    view_.lockForRun();
+    window_.lockForRun();
     host_.clearReports();
 
     const bool commandLineRun = flags_.CommandLineRun;
-    ListingTransfer transfer(RunContext{doc_, host_, view_, flags_, progress_, state_, phase_});
+    ListingTransfer transfer(RunContext{doc_, host_, sink_, flags_, progress_, state_, phase_});
     const int rows = doc_.count();
-    const QList<bool> selected = view_.selectedRows();
+    const QList<bool> selected = window_.selectedRows();
     for (int row = 0; row < rows; ++row) {
         host_.yield();
         if (!flags_.CommandLineRun && !selected.value(row))
@@ -95,12 +92,13 @@ RunResult RunDriver::Command3_Click() {
             case ListingOutcome::Done:
                 break;
             case ListingOutcome::RunEnded: {
+                giveBackIdleState();
                 RunResult result;
                 result.outcome = RunOutcome::EndedEarly;
                 result.copiedCount = state_.CopiedCount;
                 result.errorCount = static_cast<int>(state_.ErrorList.size());
-                // The check cleared the flag; the unattended user still
-                // learns what was done before it.
+                // The idle state cleared the flag; the unattended user
+                // still learns what was done before the check.
                 if (commandLineRun)
                     writeLogFiles(result, true);
                 return result;
@@ -137,6 +135,14 @@ void RunDriver::writeLogFiles(RunResult& result, bool withErrorsFile) {
     result.logFolder = log.folder;
 }
 
+// The caption, the controls and the panel as before the run, and the end of
+// a command-line run's unattended mode.
+void RunDriver::giveBackIdleState() {
+    phase_.set(RunPhase::Idle);
+    window_.RestoreAfterRun();
+    LeaveUnattendedMode(flags_);
+}
+
 RunResult RunDriver::finish(bool aborted) {
     const LastListingInfo& last = state_.LastListing;
     if (!aborted && IsMoveAction(last.action)) {
@@ -144,14 +150,14 @@ RunResult RunDriver::finish(bool aborted) {
         aborted = state_.AbortedByUser;
     }
 
-    view_.ShowOverallProgress(0, 1);
+    sink_.ShowOverallProgress(0, 1);
     host_.setStatusText(TasksText(doc_.count()));
     if (!flags_.CommandLineRun && !state_.ErrorList.isEmpty()) {
         const QString destination =
             state_.MultipleDestinations
                 ? QStringLiteral("Destination folder: Multiple destinations")
                 : QStringLiteral("Destination folder: ") + last.destinationFolder;
-        view_.showSummary(state_.ErrorList, state_.ErrorReasons, state_.CopiedCount, destination);
+        window_.showSummary(state_.ErrorList, state_.ErrorReasons, state_.CopiedCount, destination);
     }
     RunResult result;
     result.outcome = aborted ? RunOutcome::Aborted : RunOutcome::Finished;
@@ -173,13 +179,13 @@ RunResult RunDriver::finish(bool aborted) {
 
     if (flags_.CommandLineRun) {
         if (flags_.PauseBeforeExit) {
-            view_.disableStartButton();
+            window_.disableStartButton();
             flags_.ClosePermitted = true;
-            WaitSeconds(host_, 3);
+            WaitSeconds(host_, *clock_, 3);
         }
-        view_.closeMainWindow();
+        window_.closeMainWindow();
     } else {
-        GiveBackIdleState(phase_, view_, flags_);
+        giveBackIdleState();
     }
     return result;
 }

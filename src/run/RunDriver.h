@@ -5,6 +5,7 @@
 
 #include <QString>
 
+#include "common/Clock.h"
 #include "common/Host.h"
 #include "run/RunPhase.h"
 #include "run/RunState.h"
@@ -13,7 +14,8 @@ namespace zandrel {
 
 class BackupList;
 class Host;
-class RunView;
+class ProgressSink;
+class RunWindow;
 struct RunProgress;
 struct SessionFlags;
 
@@ -32,18 +34,29 @@ struct RunResult {
     QString logFolder;       // where they went, when written
 };
 
-// Waits seconds of elapsed time, yielding all the while.
-void WaitSeconds(Host& host, int seconds);
+// Waits seconds of the clock's time, yielding all the while.
+void WaitSeconds(Host& host, Clock& clock, int seconds);
 
 class RunDriver {
   public:
-    RunDriver(const BackupList& doc, Host& host, RunView& view, SessionFlags& flags,
-              RunProgress& progress)
-        : doc_(doc), host_(host), view_(view), flags_(flags), progress_(progress), phase_(host) {}
+    // sink shows the transfer's progress; window is the rest of the window
+    // around a run. One object may be both.
+    RunDriver(const BackupList& doc, Host& host, ProgressSink& sink, RunWindow& window,
+              SessionFlags& flags, RunProgress& progress)
+        : doc_(doc),
+          host_(host),
+          sink_(sink),
+          window_(window),
+          flags_(flags),
+          progress_(progress),
+          phase_(host) {}
 
     // Where a command-line run writes log.txt and errors.txt; empty (the
     // default) means the first of LogFolderCandidates() that takes them.
     void setLogFolder(const QString& folder) { logFolder_ = folder; }
+    // The clock of the pause before a command-line run closes the window;
+    // the system's unless told.
+    void setClock(Clock& clock) { clock_ = &clock; }
 
     RunResult Command3_Click();
 
@@ -55,15 +68,18 @@ class RunDriver {
   private:
     bool checksAndConfirmation();
     RunResult finish(bool aborted);
+    void giveBackIdleState();
     void removeMovedFolders();
     void writeLogFiles(RunResult& result, bool withErrorsFile);
 
     const BackupList& doc_;
     Host& host_;
-    RunView& view_;
+    ProgressSink& sink_;
+    RunWindow& window_;
     SessionFlags& flags_;
     RunProgress& progress_;
     QString logFolder_;
+    Clock* clock_ = &SystemClock();
     RunPhaseValue phase_;
     RunState state_;
     QString confirmation_;

@@ -7,10 +7,10 @@
 #include "common/SessionFlags.h"
 #include "listing/BackupList.h"
 #include "run/FileOps.h"
+#include "run/ProgressSink.h"
 #include "run/RunDriver.h"
 #include "run/RunState.h"
 #include "run/RunTexts.h"
-#include "run/RunView.h"
 #include "search/Filter.h"
 
 namespace zandrel {
@@ -57,12 +57,6 @@ bool ConfirmAbort(Host& host, RunPhaseValue& phase, SessionFlags& flags, RunStat
     return false;
 }
 
-void GiveBackIdleState(RunPhaseValue& phase, RunView& view, SessionFlags& flags) {
-    phase.set(RunPhase::Idle);
-    view.RestoreAfterRun();
-    LeaveUnattendedMode(flags);
-}
-
 void ListingTransfer::readFields(const QString& line) {
     // An absent field keeps the value of the Listing before.
     const ListingFields f = DecodeListingLine(line);
@@ -96,7 +90,6 @@ bool ListingTransfer::prepare() {
             host.message(Icon::Exclamation, QStringLiteral("Error notice"), message);
         if (!entry.isEmpty())
             AppendReportEntry(host, entry);
-        GiveBackIdleState(c_.phase, c_.view, c_.flags);
         return false;
     };
 

@@ -20,14 +20,14 @@ namespace zandrel {
 class BackupList;
 class Host;
 class RunPhaseValue;
-class RunView;
+class ProgressSink;
 struct RunProgress;
 struct RunState;
 struct SessionFlags;
 
 enum class ListingOutcome {
     Done,      // carried out to its end; the run goes on
-    RunEnded,  // a preparation check failed; the window is idle again
+    RunEnded,  // a preparation check failed; the run ends here
     Aborted,   // the user confirmed "Abort process?"
 };
 
@@ -35,7 +35,7 @@ enum class ListingOutcome {
 struct RunContext {
     const BackupList& doc;
     Host& host;
-    RunView& view;
+    ProgressSink& view;
     SessionFlags& flags;
     RunProgress& progress;
     RunState& state;
@@ -45,10 +45,6 @@ struct RunContext {
 // "Abort process?": Yes marks the run aborted and ends a command-line run's
 // unattended mode; No puts the "&Cancel" caption back.
 bool ConfirmAbort(Host& host, RunPhaseValue& phase, SessionFlags& flags, RunState& state);
-
-// Gives the window back its idle state: caption, controls, panel, and the end
-// of a command-line run's unattended mode.
-void GiveBackIdleState(RunPhaseValue& phase, RunView& view, SessionFlags& flags);
 
 // Lives for one run: the file list and the working values of a Listing are
 // reused from one Listing to the next, as is the existing-file rule.

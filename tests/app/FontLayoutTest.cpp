@@ -12,10 +12,10 @@
 #include <list>
 
 #include "app/MainWindowFixture.h"
+#include "app/SummaryWindow.h"
 #include "editor/ListingEditor.h"
 #include "help/AboutWindow.h"
 #include "regexport/RegistryExport.h"
-#include "run/ui/SummaryWindow.h"
 
 using namespace zandrel;
 using namespace zandrel::test;

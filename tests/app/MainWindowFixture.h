@@ -1,4 +1,7 @@
 #pragma once
+// The real main window on the offscreen platform with a scripted host for
+// its dialogs: what the window tests share.
+
 #include <gtest/gtest.h>
 
 #include <QAction>
@@ -16,6 +19,7 @@
 #include "app/MainWindow.h"
 #include "app/MainWindowHost.h"
 #include "listing/BackupList.h"
+#include "support/FakeClock.h"
 #include "support/FakeHost.h"
 #include "support/TempTree.h"
 
@@ -31,7 +35,7 @@ class MainWindowFixture : public ::testing::Test {
   protected:
     void SetUp() override {
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.root());
-        window = std::make_unique<MainWindow>(dialogs);
+        window = std::make_unique<MainWindow>(dialogs, clock);
     }
     void TearDown() override {
         // Let the window go without prompts.
@@ -85,6 +89,7 @@ class MainWindowFixture : public ::testing::Test {
     TempTree settings;
     TempTree files;
     FakeHost dialogs;
+    FakeClock clock;
     std::unique_ptr<MainWindow> window;
 };
 

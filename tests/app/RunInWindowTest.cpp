@@ -11,9 +11,9 @@
 #include <functional>
 
 #include "app/MainWindowFixture.h"
+#include "app/ProgressPanel.h"
+#include "app/SummaryWindow.h"
 #include "run/RunDriver.h"
-#include "run/ui/ProgressPanel.h"
-#include "run/ui/SummaryWindow.h"
 
 using namespace zandrel;
 using namespace zandrel::test;

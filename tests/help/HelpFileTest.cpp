@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "help/ContextIDs.h"
+#include "help/HelpModule.h"
 #include "support/TempTree.h"
 
 using zandrel::HelpModule;

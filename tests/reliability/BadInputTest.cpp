@@ -121,7 +121,7 @@ class OddRuns : public ::testing::Test {
     QByteArray path(const QString& relative) const { return EncodePath(t.path(relative)); }
     void addLine(const QByteArray& line) { doc.appendLine(DecodeListText(line)); }
     RunResult run() {
-        RunDriver driver(doc, host, view, flags, progress);
+        RunDriver driver(doc, host, view, view, flags, progress);
         driver.setLogFolder(t.path(QStringLiteral("logs")));
         const RunResult r = driver.Command3_Click();
         errors = driver.state().ErrorList;

@@ -59,7 +59,7 @@ class FaultTest : public ::testing::Test, public FaultTree {
     }
 
     RunResult run() {
-        RunDriver driver(doc, host, view, flags, progress);
+        RunDriver driver(doc, host, view, view, flags, progress);
         driver.setLogFolder(t.path(QStringLiteral("logs")));
         const RunResult result = driver.Command3_Click();
         errors = driver.state().ErrorList;

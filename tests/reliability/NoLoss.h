@@ -15,7 +15,8 @@
 #include <functional>
 
 #include "common/Paths.h"
-#include "run/RunView.h"
+#include "run/ProgressSink.h"
+#include "run/RunWindow.h"
 #include "support/TempTree.h"
 
 namespace zandrel::test {
@@ -78,7 +79,7 @@ class FaultTree {
 // Bytes that differ from block to block, so a misplaced block shows.
 QByteArray Pattern(qint64 size, char seed);
 
-class HookView : public RunView {
+class HookView : public ProgressSink, public RunWindow {
   public:
     void ShowOverallProgress(int, int) override {}
     void ShowCurrentFile(const QByteArray& destination, const QByteArray& source) override {

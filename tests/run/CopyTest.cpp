@@ -1,11 +1,10 @@
-// The block copy: the per-block sequence the view sees, exact bytes through
-// a temporary file, large and sparse files, aborts inside a file, and the
-// faults of a real file system (full, read-only).
+// The block copy inside a run: the per-block sequence the view sees, exact
+// bytes through a temporary file, large and sparse files, aborts inside a
+// file, and the faults of a real file system (full, read-only).
 
 #include <QRandomGenerator>
 
 #include "common/Paths.h"
-#include "run/FileOps.h"
 #include "run/RunFixture.h"
 #include "run/RunPhase.h"
 #include "run/TestFiles.h"
@@ -24,26 +23,26 @@ QByteArray RandomBytes(qsizetype size, quint32 seed) {
 }
 
 // ---------------------------------------------------------------------------
-// The block sequence
+// The block sequence, as a run shows it
 
-class BlockCopyTest : public ::testing::TestWithParam<qint64> {
-  protected:
-    TempTree t;
-    FakeHost host;
-    FakeRunView view;
-    RunProgress progress;
-};
+class BlockCopyTest : public RunFixture, public ::testing::WithParamInterface<qint64> {};
 
 TEST_P(BlockCopyTest, ShowsEachBlockOf4096AfterAYieldAndCopiesExactly) {
     const qint64 size = GetParam();
     const QByteArray bytes = RandomBytes(size, static_cast<quint32>(size));
-    t.write(QStringLiteral("in.bin"), bytes);
-    const QByteArray source = EncodePath(t.path(QStringLiteral("in.bin")));
-    const QByteArray destination = EncodePath(t.path(QStringLiteral("out.bin")));
-    progress.RunBytesCopied = 100;
-
-    ASSERT_TRUE(CopyFileBlocks(source, destination, host, view, progress));
-    EXPECT_EQ(ReadBytes(destination), bytes);
+    t.write(QStringLiteral("src/in.bin"), bytes);
+    Listing l = listing();
+    l.CopyJustFiles = true;
+    add(l);
+    // The yields while a file's progress is shown: one before each block.
+    int yieldsInFile = 0;
+    host.onYield = [&] {
+        if (!view.events.isEmpty() && (view.events.last().startsWith(QStringLiteral("begin ")) ||
+                                       view.events.last().startsWith(QStringLiteral("block "))))
+            ++yieldsInFile;
+    };
+    ASSERT_EQ(run().outcome, RunOutcome::Finished);
+    EXPECT_EQ(t.read(QStringLiteral("dst/in.bin")), bytes);
 
     QStringList expected{QStringLiteral("begin %1").arg(size)};
     for (qint64 position = 0; position < size;) {
@@ -51,45 +50,46 @@ TEST_P(BlockCopyTest, ShowsEachBlockOf4096AfterAYieldAndCopiesExactly) {
         expected << QStringLiteral("block %1/%2").arg(position).arg(size);
     }
     expected << QStringLiteral("end");
-    EXPECT_EQ(view.events, expected);
-    EXPECT_EQ(host.yields, (size + 4095) / 4096);
-    EXPECT_EQ(progress.RunBytesCopied, 100 + static_cast<double>(size));
-    EXPECT_TRUE(TemporaryLeftovers(EncodePath(t.root())).isEmpty());
+    const qsizetype first = view.events.indexOf(expected.first());
+    ASSERT_GE(first, 0);
+    EXPECT_EQ(view.events.mid(first, expected.size()), expected);
+    EXPECT_EQ(yieldsInFile, (size + 4095) / 4096);
+    EXPECT_EQ(progress.RunBytesCopied, static_cast<double>(size));
+    EXPECT_TRUE(TemporaryLeftovers(EncodePath(t.path(QStringLiteral("dst")))).isEmpty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, BlockCopyTest,
                          ::testing::Values(1, 4095, 4096, 4097, 10000, 3 * 4096 + 1, (1 << 20) + 5,
                                            3 * (1 << 20) - 4096));
 
-class CopyFileTest : public ::testing::Test {
+// Single files through a run; the Listing puts them straight into dst.
+class CopyFileTest : public RunFixture {
   protected:
     QByteArray path(const QString& relative) const { return EncodePath(t.path(relative)); }
-    TempTree t;
-    FakeHost host;
-    FakeRunView view;
-    RunProgress progress;
+    RunResult copyAll() {
+        Listing l = listing();
+        l.CopyJustFiles = true;
+        add(l);
+        return run();
+    }
 };
 
-TEST_F(CopyFileTest, AnEmptyFileIsLeftAloneAndFails) {
-    t.write(QStringLiteral("empty"), "");
-    t.write(QStringLiteral("out"), "previous");
-    EXPECT_FALSE(CopyFileBlocks(path(QStringLiteral("empty")), path(QStringLiteral("out")), host,
-                                view, progress));
-    EXPECT_TRUE(view.events.isEmpty());
-    EXPECT_EQ(t.read(QStringLiteral("out")), "previous");
+TEST_F(CopyFileTest, AnEmptyFileIsMadeWithoutShowingProgress) {
+    t.write(QStringLiteral("src/empty"), "");
+    t.write(QStringLiteral("dst/empty"), "previous");
+    EXPECT_EQ(copyAll().copiedCount, 1);
+    EXPECT_TRUE(view.matching(QStringLiteral("begin")).isEmpty());
+    EXPECT_TRUE(view.matching(QStringLiteral("block")).isEmpty());
+    EXPECT_EQ(t.read(QStringLiteral("dst/empty")), "");
 }
 
-TEST_F(CopyFileTest, AFifoIsNeverOpenedAndFails) {
-    ASSERT_EQ(::mkfifo(path(QStringLiteral("fifo")).constData(), 0644), 0);
-    EXPECT_FALSE(CopyFileBlocks(path(QStringLiteral("fifo")), path(QStringLiteral("out")), host,
-                                view, progress));
-    EXPECT_FALSE(t.exists(QStringLiteral("out")));
-}
-
-TEST_F(CopyFileTest, ALinkIsNeverOpenedWhereverItLeads) {
+TEST_F(CopyFileTest, ALinkIsNeverOpenedWhereverItLeadsNorAFifoWaitedOn) {
     t.write(QStringLiteral("file"), "data");
     ASSERT_EQ(::mkfifo(path(QStringLiteral("fifo")).constData(), 0644), 0);
     const fs::Folder folder = fs::Folder::openAsNamed(path(QString()));
+    fs::SourceFile fifo;  // returns at once, never taken for a file
+    const int error = fs::OpenSource(folder, "fifo", fifo);
+    EXPECT_TRUE(error != 0 || fifo.info.kind != fs::FileKind::File);
     for (const char* target : {"file", "fifo", "missing"}) {
         const QByteArray link = QByteArray("to-") + target;
         ASSERT_EQ(::symlink(target, (path(QString()) + '/' + link).constData()), 0);
@@ -99,34 +99,34 @@ TEST_F(CopyFileTest, ALinkIsNeverOpenedWhereverItLeads) {
 }
 
 TEST_F(CopyFileTest, ReplacesTheDestinationWholeAndLeavesNoTemporaryFile) {
-    t.write(QStringLiteral("in"), "short");
-    t.write(QStringLiteral("out"), "a much longer previous destination");
-    ASSERT_TRUE(CopyFileBlocks(path(QStringLiteral("in")), path(QStringLiteral("out")), host, view,
-                               progress));
-    EXPECT_EQ(t.read(QStringLiteral("out")), "short");
-    EXPECT_TRUE(TemporaryLeftovers(path(QString())).isEmpty());
+    t.write(QStringLiteral("src/in"), "short");
+    t.write(QStringLiteral("dst/in"), "a much longer previous destination");
+    EXPECT_EQ(copyAll().copiedCount, 1);
+    EXPECT_EQ(t.read(QStringLiteral("dst/in")), "short");
+    EXPECT_TRUE(TemporaryLeftovers(path(QStringLiteral("dst"))).isEmpty());
 }
 
 TEST_F(CopyFileTest, AUserFileNamedLikeATemporaryIsNeverTakenForOne) {
-    t.write(QStringLiteral("in.txt"), "complete contents");
+    t.write(QStringLiteral("src/in.txt"), "complete contents");
     t.write(QStringLiteral("dst/in.txt"), "previous");
     t.write(QStringLiteral("dst/.in.txt.zandrel-part"), "the user's own");
-    ASSERT_TRUE(CopyFileBlocks(path(QStringLiteral("in.txt")), path(QStringLiteral("dst/in.txt")),
-                               host, view, progress));
+    EXPECT_EQ(copyAll().copiedCount, 1);
     EXPECT_EQ(t.read(QStringLiteral("dst/in.txt")), "complete contents");
     EXPECT_EQ(t.read(QStringLiteral("dst/.in.txt.zandrel-part")), "the user's own");
     EXPECT_EQ(TemporaryLeftovers(path(QStringLiteral("dst"))).size(), 1);
 }
 
 TEST_F(CopyFileTest, TheLongestNamesCopyAndReplace) {
-    t.mkdir(QStringLiteral("x"));
-    const QByteArray a = path(QStringLiteral("x")) + '/' + QByteArray(255, 'a');
-    t.write(QStringLiteral("in"), "long name");
+    const QString name(255, u'a');
+    t.write(QStringLiteral("src/") + name, "long name");
+    Listing l = listing();
+    l.CopyJustFiles = true;
+    add(l);
     for (int round = 0; round < 2; ++round) {  // new, then over the first copy
-        ASSERT_TRUE(CopyFileBlocks(path(QStringLiteral("in")), a, host, view, progress));
-        EXPECT_EQ(ReadBytes(a), "long name");
+        ASSERT_EQ(run().copiedCount, 1);
+        EXPECT_EQ(t.read(QStringLiteral("dst/") + name), "long name");
     }
-    EXPECT_TRUE(TemporaryLeftovers(path(QString())).isEmpty());
+    EXPECT_TRUE(TemporaryLeftovers(path(QStringLiteral("dst"))).isEmpty());
 }
 
 TEST_F(CopyFileTest, ReadsToTheEndAndNeverPlacesACopyOfAFileWrittenMeanwhile) {
@@ -150,22 +150,26 @@ TEST_F(CopyFileTest, ReadsToTheEndAndNeverPlacesACopyOfAFileWrittenMeanwhile) {
     EXPECT_FALSE(t.exists(QStringLiteral("out2")));
 }
 
-TEST_F(CopyFileTest, AFileIsNeverCopiedOntoItself) {
-    t.write(QStringLiteral("in"), "itself");
+// Every spelling of the source folder as the destination.
+class OntoItselfTest : public RunFixture, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(OntoItselfTest, AFileIsNeverCopiedOntoItself) {
+    t.write(QStringLiteral("src/in"), "itself");
     t.mkdir(QStringLiteral("sub"));
-    const QByteArray same[] = {path(QStringLiteral("in")), path(QStringLiteral("sub/../in")),
-                               path(QStringLiteral("./in"))};
-    for (const QByteArray& destination : same) {
-        EXPECT_FALSE(CopyFileBlocks(path(QStringLiteral("in")), destination, host, view, progress));
-        EXPECT_EQ(t.read(QStringLiteral("in")), "itself");
-    }
-    EXPECT_TRUE(TemporaryLeftovers(path(QString())).isEmpty());
+    add(listing(QStringLiteral("src"), QString::fromLatin1(GetParam())));
+    EXPECT_EQ(run().outcome, RunOutcome::EndedEarly);
+    EXPECT_EQ(t.read(QStringLiteral("src/in")), "itself");
+    EXPECT_TRUE(TemporaryLeftovers(EncodePath(t.path(QStringLiteral("src")))).isEmpty());
 }
+
+INSTANTIATE_TEST_SUITE_P(Spellings, OntoItselfTest,
+                         ::testing::Values("src", "sub/../src", "./src", "src/."));
 
 TEST_F(CopyFileTest, AFileOver4GiBCopiesExactlyAndStaysSparse) {
     constexpr qint64 kSize = (qint64{1} << 32) + 12345;
-    const QByteArray source = path(QStringLiteral("big.sparse"));
-    const QByteArray destination = path(QStringLiteral("big.copy"));
+    const QByteArray source = path(QStringLiteral("src/big.sparse"));
+    const QByteArray destination = path(QStringLiteral("dst/big.sparse"));
+    t.mkdir(QStringLiteral("src"));
     struct Piece {
         qint64 at;
         QByteArray bytes;
@@ -182,7 +186,7 @@ TEST_F(CopyFileTest, AFileOver4GiBCopiesExactlyAndStaysSparse) {
                       p.bytes.size());
     }
     view.recordBlocks = false;
-    ASSERT_TRUE(CopyFileBlocks(source, destination, host, view, progress));
+    ASSERT_EQ(copyAll().copiedCount, 1);
 
     EXPECT_EQ(view.blocks, (kSize + 4095) / 4096);
     EXPECT_EQ(view.lastBlock, kSize);

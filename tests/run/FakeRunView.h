@@ -1,6 +1,7 @@
 #pragma once
-// A recording stand-in for the main window's side of a run: every call is
-// kept in order, the selection is scripted.
+// A recording stand-in for the main window's side of a run, both the
+// progress it shows and the driver's window actions: every call is kept in
+// one order, the selection is scripted.
 
 #include <QByteArray>
 #include <QList>
@@ -8,11 +9,12 @@
 #include <QStringList>
 #include <functional>
 
-#include "run/RunView.h"
+#include "run/ProgressSink.h"
+#include "run/RunWindow.h"
 
 namespace zandrel::test {
 
-class FakeRunView : public RunView {
+class FakeRunView : public ProgressSink, public RunWindow {
   public:
     void ShowOverallProgress(int i, int count) override;
     void ShowCurrentFile(const QByteArray& destinationPath, const QByteArray& sourceFile) override;

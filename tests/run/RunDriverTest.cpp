@@ -2,7 +2,6 @@
 // the window around a run, early ends, closing entries, the Summary, folder
 // removal after Moves and the end of a command-line run.
 
-#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLocale>
 #include <cstring>
@@ -408,18 +407,18 @@ TEST_F(RunDriverTest, ThePauseSwitchDisablesTheButtonAndWaitsBeforeClosing) {
     flags.CommandLineRun = true;
     flags.PauseBeforeExit = true;
     int yieldsAtFinish = -1;
-    QElapsedTimer pause;
+    qint64 pauseStart = 0;
     host.onYield = [&] {
         if (yieldsAtFinish < 0 && view.count(QStringLiteral("disable start")) == 1) {
             yieldsAtFinish = host.yields;
-            pause.start();
+            pauseStart = clock.now();
             EXPECT_TRUE(flags.ClosePermitted);
             EXPECT_EQ(host.caption, kCaptionIdle);
         }
     };
     run();
     ASSERT_GE(yieldsAtFinish, 0) << "no yield during the pause";
-    EXPECT_GE(pause.elapsed(), 2900);
+    EXPECT_GE(clock.now() - pauseStart, 3000);
     EXPECT_GT(host.yields - yieldsAtFinish, 10);
     EXPECT_EQ(view.events.mid(view.events.size() - 2),
               (QStringList{QStringLiteral("disable start"), QStringLiteral("close window")}));
@@ -660,14 +659,24 @@ INSTANTIATE_TEST_SUITE_P(
                       InstalledCase{"/home/ann/zandrel/build", false},
                       InstalledCase{"/usr/bin/zandrel-1.0", false}));
 
-TEST(WaitSecondsTest, WaitsTheTimeAndYieldsThroughout) {
+class WaitSecondsTest : public ::testing::TestWithParam<int> {};
+
+TEST_P(WaitSecondsTest, WaitsTheTimeAndYieldsBeforeEveryRest) {
+    const int seconds = GetParam();
     FakeHost host;
-    QElapsedTimer timer;
-    timer.start();
-    WaitSeconds(host, 1);
-    EXPECT_GE(timer.elapsed(), 1000);
-    EXPECT_GT(host.yields, 10);
+    FakeClock clock;
+    int restsBeforeYield = 0;
+    clock.onRest = [&] { restsBeforeYield += clock.rests > host.yields ? 1 : 0; };
+    const qint64 start = clock.now();
+    WaitSeconds(host, clock, seconds);
+    EXPECT_GE(clock.now() - start, seconds * 1000);
+    EXPECT_LT(clock.now() - start, seconds * 1000 + 10);  // rests of 10 ms at most
+    EXPECT_GE(host.yields, seconds * 100);
+    EXPECT_EQ(host.yields, clock.rests);
+    EXPECT_EQ(restsBeforeYield, 0);
 }
+
+INSTANTIATE_TEST_SUITE_P(Seconds, WaitSecondsTest, ::testing::Values(0, 1, 3));
 
 }  // namespace
 

@@ -13,8 +13,8 @@
 #include "listing/Listing.h"
 #include "run/FakeRunView.h"
 #include "run/RunDriver.h"
-#include "run/RunView.h"
 #include "run/TestFiles.h"
+#include "support/FakeClock.h"
 #include "support/FakeHost.h"
 #include "support/TempTree.h"
 
@@ -22,8 +22,9 @@ namespace zandrel::test {
 
 class RunFixture : public ::testing::Test {
   protected:
-    RunFixture() : driver(doc, host, view, flags, progress) {
+    RunFixture() : driver(doc, host, view, view, flags, progress) {
         driver.setLogFolder(t.path(QStringLiteral("logs")));
+        driver.setClock(clock);
         t.mkdir(QStringLiteral("logs"));
     }
     ~RunFixture() override { RemoveTreeContents(QFile::encodeName(t.root())); }
@@ -86,6 +87,7 @@ class RunFixture : public ::testing::Test {
     TempTree t;
     BackupList doc;
     FakeHost host;
+    FakeClock clock;
     FakeRunView view;
     SessionFlags flags;
     RunProgress progress;

@@ -1,21 +1,19 @@
 #pragma once
-// The help hook-up: the help document beside the program, shown by Zandrel's
-// own viewer, opened at a topic by context number.
+// The help hook-up: the help document beside the program (or installed),
+// shown by Zandrel's own viewer.
 
 #include <QPointer>
 #include <QString>
-
 #include <QTextBrowser>
 
 namespace zandrel {
-
-inline constexpr int kHelpContents = 10;
 
 class HelpModule {
   public:
     // Stores the owner and makes the document beside the program the help file.
     void InitHelp(QWidget* owner);
-    void ShowHelpTopic(int contextNumber);
+    // Opens the viewer at the contents, the one topic the program asks for.
+    void ShowHelpTopic();
     // Quits the viewer.
     void CloseHelp();
 

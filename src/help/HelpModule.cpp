@@ -1,4 +1,4 @@
-#include "help/ContextIDs.h"
+#include "help/HelpModule.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -31,7 +31,7 @@ void HelpModule::InitHelp(QWidget* owner) {
         locateHelpFile(QCoreApplication::applicationDirPath(), QStringLiteral(ZANDREL_DATA_DIR));
 }
 
-void HelpModule::ShowHelpTopic(int /*contextNumber*/) {
+void HelpModule::ShowHelpTopic() {
     if (!viewer_) {
         // A top-level window of its own, like a help viewer, but closed with
         // the program.
@@ -45,7 +45,6 @@ void HelpModule::ShowHelpTopic(int /*contextNumber*/) {
         const QFontMetrics metrics = viewer_->fontMetrics();
         viewer_->resize(metrics.averageCharWidth() * 90, metrics.lineSpacing() * 35);
     }
-    // Every context number this program uses opens the contents.
     const QUrl url = QUrl::fromLocalFile(helpFile_);
     viewer_->setSource(url);
     if (viewer_->toPlainText().isEmpty())

@@ -1,4 +1,4 @@
-#include "run/ui/SummaryWindow.h"
+#include "app/SummaryWindow.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

@@ -1,4 +1,4 @@
-#include "app/TwipScale.h"
+#include "widgets/TwipScale.h"
 
 #include <QFontMetrics>
 #include <QWidget>

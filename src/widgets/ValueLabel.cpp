@@ -1,4 +1,4 @@
-#include "run/ui/ValueLabel.h"
+#include "widgets/ValueLabel.h"
 
 #include <QPainter>
 #include <QStyle>

@@ -1,4 +1,4 @@
-#include "run/ui/ProgressPanel.h"
+#include "app/ProgressPanel.h"
 
 #include <QGridLayout>
 #include <QLabel>
@@ -9,7 +9,7 @@
 
 #include "common/FormatSize.h"
 #include "common/Paths.h"
-#include "run/ui/ValueLabel.h"
+#include "widgets/ValueLabel.h"
 
 namespace zandrel {
 
