@@ -364,7 +364,10 @@ class Batch {
         bool changed = false;  // the source changed after it was copied
         Status deleted;
     };
-    QHash<int, Outcome> commit();
+    // Durable: the names are on the disk when it returns. MayWait: a batch
+    // without Move sources may leave its names to the next flush.
+    enum class Names { Durable, MayWait };
+    QHash<int, Outcome> commit(Names names = Names::Durable);
 
   private:
     friend CopyOutcome CopyFileBlocks(SourceFile&, const CopyRequest&, const BlockProgress&,

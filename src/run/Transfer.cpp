@@ -529,10 +529,13 @@ bool ListingTransfer::waitingInTheWay(QByteArrayView below) {
 // Names the batch's copies once their data is on the disk, deletes the Move
 // sources once the names are, and only then records each file's outcome, in
 // the order of the files, as a file-by-file run would.
-void ListingTransfer::commitBatch() {
-    if (!batch_ || deferred_.isEmpty())
+void ListingTransfer::commitBatch(bool last) {
+    if (!batch_ || (deferred_.isEmpty() && !last))
         return;
-    const QHash<int, fs::Batch::Outcome> outcomes = batch_->commit();
+    // What the run reports is on the disk; meanwhile a Copy's names may wait
+    // for the next batch's flush.
+    const QHash<int, fs::Batch::Outcome> outcomes =
+        batch_->commit(last ? fs::Batch::Names::Durable : fs::Batch::Names::MayWait);
     const QList<Deferred> deferred = std::exchange(deferred_, {});
     for (const Deferred& d : deferred) {
         if (!d.copy) {
@@ -579,7 +582,7 @@ ListingOutcome ListingTransfer::TransferListing(int row) {
         }
     }
     // Before the folders made get their own times and permissions.
-    commitBatch();
+    commitBatch(true);
     destinations_.finish();
     return outcome;
 }

@@ -100,7 +100,7 @@ class ListingTransfer {
     void addError(const QByteArray& prefix, const QByteArray& path, const QString& reason);
     void skip();
     bool writable(const fs::Folder& folder);
-    void commitBatch();
+    void commitBatch(bool last = false);
     bool waitingInTheWay(QByteArrayView below);
 
     RunContext c_;

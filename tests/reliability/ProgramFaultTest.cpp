@@ -12,6 +12,7 @@
 #include <QProcess>
 #include <QThread>
 
+#include "common/FileSystem.h"
 #include "common/Paths.h"
 #include "listing/Listing.h"
 #include "reliability/NoLoss.h"
@@ -274,4 +275,27 @@ TEST_F(ProgramFaultTest, AMoveFlushesTheDataThenTheNamesBeforeItDeletes) {
     calls.removeAll(QByteArray());
     EXPECT_EQ(calls, (QList<QByteArray>{"sync", "name m1.dat", "name m2.dat", "name m3.dat", "sync",
                                         "delete m1.dat", "delete m2.dat", "delete m3.dat"}));
+}
+
+// A Copy's names may wait for the next batch's flush, never past the end:
+// one flush more than the batches, the last after the last name.
+TEST_F(ProgramFaultTest, ACopysNamesAreOnTheDiskByTheEndOfItsListing) {
+    const int files = int(fs::Batch::kMaxFiles) + 1;
+    for (int i = 0; i < files; ++i) file(src(("f" + QByteArray::number(i)).constData()), "x");
+    Listing l;
+    l.SourceFolder = t.path(QStringLiteral("src"));
+    l.DestinationFolder = t.path(QStringLiteral("dst"));
+    l.Description = QStringLiteral("Fault");
+    t.write(QStringLiteral("list.bak"), EncodeListingLine(l).toUtf8() + "\r\n");
+    const QString trace = t.path(QStringLiteral("trace.txt"));
+    start({{QStringLiteral("ZANDREL_FAIL_MATCH"), QStringLiteral("f")},
+           {QStringLiteral("ZANDREL_TRACE"), trace}});
+    const Finished f = finish();
+    EXPECT_EQ(f.status, 0) << f.err.toStdString();
+    QList<QByteArray> calls = t.read(QStringLiteral("trace.txt")).split('\n');
+    calls.removeAll(QByteArray());
+    EXPECT_EQ(calls.count("sync"), 3);
+    EXPECT_EQ(calls.size(), files + 3);
+    EXPECT_EQ(calls.value(calls.size() - 1), "sync");
+    EXPECT_EQ(calls.value(calls.size() - 3), "sync");
 }

@@ -355,6 +355,8 @@ struct Batch::Impl {
     QHash<QByteArray, FileInfo> pending;  // by folder identity and name
     QSet<QByteArray> deleting;            // the same
     QHash<QByteArray, std::shared_ptr<const Handle>> folders;  // by identity
+    // Folders of copies named since the last flush, when the names could wait.
+    std::vector<std::shared_ptr<const Handle>> namedUnflushed;
     qint64 bytes = 0;
     int descriptors = 0;
 
@@ -478,20 +480,31 @@ void FlushFileSystems(const std::vector<int>& folders) {
 
 }  // namespace
 
-QHash<int, Batch::Outcome> Batch::commit() {
+QHash<int, Batch::Outcome> Batch::commit(Names names) {
     QHash<int, Outcome> outcomes;
     Impl& b = *impl_;
     std::vector<int> folders;
     for (const Impl::Copy& c : b.copies) folders.push_back(c.file->folderDescriptor());
     for (const Handle& h : b.alsoFlush) folders.push_back(h.native());
+    // Names an earlier commit left unflushed go with this flush.
+    std::vector<std::shared_ptr<const Handle>> earlier = std::move(b.namedUnflushed);
+    b.namedUnflushed.clear();
+    for (const auto& h : earlier) folders.push_back(h->native());
     // The data first, so that no name can ever show a short file.
     if (!b.copies.empty())
         FlushFileSystems(folders);
     for (Impl::Copy& c : b.copies)
         outcomes[c.ticket].copy = c.file->commit(c.source.inode ? &c.source : nullptr);
-    // The names next, so that no moved file is lost with its source.
-    if (!b.deletes.empty() || !b.copies.empty())
+    // The names next, so that no moved file is lost with its source; copies
+    // alone may leave theirs to the next flush.
+    if (names == Names::MayWait && b.deletes.empty() && b.alsoFlush.empty()) {
+        if (b.copies.empty())
+            b.namedUnflushed = std::move(earlier);
+        for (const auto& [key, folder] : b.folders.asKeyValueRange())
+            b.namedUnflushed.push_back(folder);
+    } else if (!b.deletes.empty() || !b.copies.empty() || !earlier.empty()) {
         FlushFileSystems(folders);
+    }
     b.alsoFlush.clear();
     for (Impl::Delete& d : b.deletes) {
         Outcome& o = outcomes[d.ticket];
