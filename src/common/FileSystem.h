@@ -364,10 +364,16 @@ class Batch {
         bool changed = false;  // the source changed after it was copied
         Status deleted;
     };
-    // Durable: the names are on the disk when it returns. MayWait: a batch
-    // without Move sources may leave its names to the next flush.
+    // Names the copies once their data is on the disk, and starts deleting
+    // the Move sources once the names are, on a thread of its own: their
+    // outcomes come from finishDeletes(), which the next commit, touches()
+    // and deletes() wait for. Durable: the names are on the disk when it
+    // returns; MayWait: a batch without Move sources may leave its names to
+    // the next flush.
     enum class Names { Durable, MayWait };
     QHash<int, Outcome> commit(Names names = Names::Durable);
+    // Waits for the deletes the last commit started: their outcomes.
+    QHash<int, Outcome> finishDeletes();
 
   private:
     friend CopyOutcome CopyFileBlocks(SourceFile&, const CopyRequest&, const BlockProgress&,

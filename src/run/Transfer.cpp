@@ -419,7 +419,7 @@ void ListingTransfer::carryOut(const fs::Folder& sourceFolder, const QByteArray&
         // or delete waiting in the batch, which changes the file's change
         // time: those go first, and the file is taken as they leave it.
         if (move_ && batch_ && !batch_->empty() && file.handle.valid() && file.links > 1) {
-            commitBatch();
+            commitBatch(true);
             fs::Restamp(file);
         }
         // A copy never grants more than its source did.
@@ -474,7 +474,9 @@ void ListingTransfer::carryOut(const fs::Folder& sourceFolder, const QByteArray&
                                 facts.source, link ? &place.folder : nullptr);
         }
         deferred_.append(d);
-        if (batch_->full() || sharedFile)
+        if (sharedFile)
+            commitBatch(true);
+        else if (batch_->full())
             commitBatch();
         return;
     }
@@ -526,43 +528,69 @@ bool ListingTransfer::waitingInTheWay(QByteArrayView below) {
     return false;
 }
 
-// Names the batch's copies once their data is on the disk, deletes the Move
-// sources once the names are, and only then records each file's outcome, in
-// the order of the files, as a file-by-file run would.
+// Names the batch's copies once their data is on the disk and has the Move
+// sources deleted once the names are; each file's outcome is recorded in the
+// order of the files, as a file-by-file run would, a Move's once its source
+// is deleted (while the next batch is copied).
 void ListingTransfer::commitBatch(bool last) {
-    if (!batch_ || (deferred_.isEmpty() && !last))
+    if (!batch_)
+        return;
+    settleDeletes();
+    if (deferred_.isEmpty() && !last)
         return;
     // What the run reports is on the disk; meanwhile a Copy's names may wait
     // for the next batch's flush.
     const QHash<int, fs::Batch::Outcome> outcomes =
         batch_->commit(last ? fs::Batch::Names::Durable : fs::Batch::Names::MayWait);
-    const QList<Deferred> deferred = std::exchange(deferred_, {});
-    for (const Deferred& d : deferred) {
-        if (!d.copy) {
-            addError(d.prefix, d.path, d.reason);
+    QList<Deferred> deferred = std::exchange(deferred_, {});
+    for (Deferred& d : deferred) {
+        if (!move_) {
+            record(d, outcomes.value(d.ticket));
             continue;
         }
-        const fs::Batch::Outcome o = outcomes.value(d.ticket);
-        if (!o.copy.ok()) {
-            if (placedByMove_.value(d.placedKey) == d.placed)
-                placedByMove_.remove(d.placedKey);
-            addError(kCopyFailed, d.path, o.copy.reason());
-            continue;
-        }
-        ++c_.state.CopiedCount;
-        c_.view.showCopiedCount(c_.state.CopiedCount);
-        if (!move_)
-            continue;
-        if (o.deleteTried && o.deleted.ok()) {
-            placedByMove_.remove(d.sourceKey);
-            continue;
-        }
-        addError(kDeleteFailed, d.path,
-                 o.changed ? QStringLiteral("the file changed after it was copied")
-                           : fs::ErrorText(o.deleted.error));
-        if (events_.deleteFailed)
-            events_.deleteFailed(d.path);
+        // Behind the deletes before it, in order.
+        d.copied = outcomes.value(d.ticket).copy;
+        deleting_.append(std::move(d));
     }
+    if (last)
+        settleDeletes();
+}
+
+void ListingTransfer::settleDeletes() {
+    if (deleting_.isEmpty())
+        return;
+    const QHash<int, fs::Batch::Outcome> deleted = batch_->finishDeletes();
+    for (const Deferred& d : std::exchange(deleting_, {})) {
+        fs::Batch::Outcome o = deleted.value(d.ticket);
+        o.copy = d.copied;
+        record(d, o);
+    }
+}
+
+void ListingTransfer::record(const Deferred& d, const fs::Batch::Outcome& o) {
+    if (!d.copy) {
+        addError(d.prefix, d.path, d.reason);
+        return;
+    }
+    if (!o.copy.ok()) {
+        if (placedByMove_.value(d.placedKey) == d.placed)
+            placedByMove_.remove(d.placedKey);
+        addError(kCopyFailed, d.path, o.copy.reason());
+        return;
+    }
+    ++c_.state.CopiedCount;
+    c_.view.showCopiedCount(c_.state.CopiedCount);
+    if (!move_)
+        return;
+    if (o.deleteTried && o.deleted.ok()) {
+        placedByMove_.remove(d.sourceKey);
+        return;
+    }
+    addError(kDeleteFailed, d.path,
+             o.changed ? QStringLiteral("the file changed after it was copied")
+                       : fs::ErrorText(o.deleted.error));
+    if (events_.deleteFailed)
+        events_.deleteFailed(d.path);
 }
 
 ListingOutcome ListingTransfer::TransferListing(int row) {

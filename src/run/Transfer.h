@@ -139,12 +139,17 @@ class ListingTransfer {
         QString reason;
         quint64 placedKey = 0;
         fs::FileIdentity placed;
-        quint64 sourceKey = 0;  // a Move's source, by folder and name
+        quint64 sourceKey = 0;   // a Move's source, by folder and name
+        fs::CopyOutcome copied;  // once named
     };
     fs::Batch ownBatch_;
     fs::Batch* batch_ = nullptr;
     int tickets_ = 0;
     QList<Deferred> deferred_;
+    // A Move's files named by the last commit, their sources being deleted.
+    QList<Deferred> deleting_;
+    void settleDeletes();
+    void record(const Deferred& d, const fs::Batch::Outcome& o);
 };
 
 }  // namespace zandrel

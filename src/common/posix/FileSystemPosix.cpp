@@ -19,6 +19,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <thread>
 
 #include "common/FileSystem.h"
 #include "common/Overlay.h"
@@ -360,6 +361,23 @@ struct Batch::Impl {
     qint64 bytes = 0;
     int descriptors = 0;
 
+    // The last commit's Move sources, deleted on a thread of their own while
+    // the next copies are made; what they stand for is left to them.
+    std::thread deleter;
+    QSet<QByteArray> deletingThere;
+    QHash<int, Outcome> deleteOutcomes;  // the deleter's, read once it is joined
+    int deleterDescriptors = 0;
+
+    ~Impl() { join(); }
+    static void deleteSources(std::vector<Delete>& deletes, const QSet<int>& unnamed,
+                              QHash<int, Outcome>& outcomes);
+    void join() {
+        if (deleter.joinable())
+            deleter.join();
+        deletingThere.clear();
+        deleterDescriptors = 0;
+    }
+
     static QByteArray keyOf(const FileIdentity& folder, QByteArrayView name) {
         QByteArray key(reinterpret_cast<const char*>(&folder), sizeof folder);
         key.append(name.data(), name.size());
@@ -393,11 +411,41 @@ struct Batch::Impl {
     }
 };
 
+// The sources of a Move whose copies are named, each only while it is the
+// file decided on and unchanged.
+void Batch::Impl::deleteSources(std::vector<Delete>& deletes, const QSet<int>& unnamed,
+                                QHash<int, Outcome>& outcomes) {
+    for (Impl::Delete& d : deletes) {
+        Outcome& o = outcomes[d.ticket];
+        o.deleteTried = true;
+        if (unnamed.contains(d.ticket))
+            continue;
+        Folder folder(std::move(d.folder));
+        if (d.source.handle.valid() ? !SourceUnchanged(d.source) : false) {
+            o.deleted = {EBUSY};
+            o.changed = true;
+            continue;
+        }
+        if (!d.source.handle.valid()) {
+            const FileInfo now = folder.info(d.name.constData(), false);
+            if (!(now.identity == d.decided.identity) || now.size != d.decided.size ||
+                now.modifiedNs != d.decided.modifiedNs || now.changedNs != d.decided.changedNs) {
+                o.deleted = {EBUSY};
+                o.changed = true;
+                continue;
+            }
+        }
+        d.source.handle.reset();
+        o.deleted = folder.deleteFile(d.name.constData(), d.decided.identity);
+    }
+}
+
 Batch::Batch() : impl_(std::make_unique<Impl>()) {}
 Batch::~Batch() = default;
 
 bool Batch::empty() const {
-    return impl_->copies.empty() && impl_->deletes.empty() && impl_->alsoFlush.empty();
+    return impl_->copies.empty() && impl_->deletes.empty() && impl_->alsoFlush.empty() &&
+           !impl_->deleter.joinable();
 }
 
 namespace {
@@ -426,7 +474,7 @@ int DescriptorBudget() {
 bool Batch::full() const {
     // Each kept copy holds a descriptor, each kept Move source two.
     return impl_->copies.size() + impl_->deletes.size() >= kMaxFiles || impl_->bytes >= kMaxBytes ||
-           impl_->descriptors >= DescriptorBudget() - 4;
+           impl_->descriptors + impl_->deleterDescriptors >= DescriptorBudget() - 4;
 }
 
 const FileInfo* Batch::pending(const FileIdentity& folder, QByteArrayView name) const {
@@ -438,11 +486,15 @@ const FileInfo* Batch::pending(const FileIdentity& folder, QByteArrayView name) 
 
 bool Batch::touches(const FileIdentity& folder, QByteArrayView name) const {
     const QByteArray key = Impl::keyOf(folder, name);
-    return impl_->pending.contains(key) || impl_->deleting.contains(key);
+    return impl_->pending.contains(key) || impl_->deleting.contains(key) ||
+           impl_->deletingThere.contains(key);
 }
 
 bool Batch::deletes(const FileIdentity& folder, QByteArrayView name) const {
-    return !impl_->deleting.isEmpty() && impl_->deleting.contains(Impl::keyOf(folder, name));
+    if (impl_->deleting.isEmpty() && impl_->deletingThere.isEmpty())
+        return false;
+    const QByteArray key = Impl::keyOf(folder, name);
+    return impl_->deleting.contains(key) || impl_->deletingThere.contains(key);
 }
 
 bool Batch::holds(int ticket) const {
@@ -480,6 +532,11 @@ void FlushFileSystems(const std::vector<int>& folders) {
 
 }  // namespace
 
+QHash<int, Batch::Outcome> Batch::finishDeletes() {
+    impl_->join();
+    return std::exchange(impl_->deleteOutcomes, {});
+}
+
 QHash<int, Batch::Outcome> Batch::commit(Names names) {
     QHash<int, Outcome> outcomes;
     Impl& b = *impl_;
@@ -506,28 +563,21 @@ QHash<int, Batch::Outcome> Batch::commit(Names names) {
         FlushFileSystems(folders);
     }
     b.alsoFlush.clear();
-    for (Impl::Delete& d : b.deletes) {
-        Outcome& o = outcomes[d.ticket];
-        o.deleteTried = true;
-        if (!o.copy.ok())
-            continue;
-        Folder folder(std::move(d.folder));
-        if (d.source.handle.valid() ? !SourceUnchanged(d.source) : false) {
-            o.deleted = {EBUSY};
-            o.changed = true;
-            continue;
+    if (!b.deletes.empty()) {
+        // Each only once its copy is named and on the disk (a link's was
+        // named at once).
+        QSet<int> unnamed;
+        for (const auto& [ticket, o] : outcomes.asKeyValueRange()) {
+            if (!o.copy.ok())
+                unnamed.insert(ticket);
         }
-        if (!d.source.handle.valid()) {
-            const FileInfo now = folder.info(d.name.constData(), false);
-            if (!(now.identity == d.decided.identity) || now.size != d.decided.size ||
-                now.modifiedNs != d.decided.modifiedNs || now.changedNs != d.decided.changedNs) {
-                o.deleted = {EBUSY};
-                o.changed = true;
-                continue;
-            }
-        }
-        d.source.handle.reset();
-        o.deleted = folder.deleteFile(d.name.constData(), d.decided.identity);
+        b.join();
+        b.deletingThere = std::exchange(b.deleting, {});
+        b.deleterDescriptors = 2 * int(b.deletes.size());
+        b.deleter = std::thread(
+            [deletes = std::move(b.deletes), unnamed = std::move(unnamed), &b]() mutable {
+                Impl::deleteSources(deletes, unnamed, b.deleteOutcomes);
+            });
     }
     b.copies.clear();
     b.deletes.clear();
