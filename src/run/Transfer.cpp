@@ -604,7 +604,9 @@ ListingOutcome ListingTransfer::TransferListing(int row) {
     const int count = result_.Count;
     ListingOutcome outcome = ListingOutcome::Done;
     for (int i = 1; i <= count && i <= result_.Paths.size(); ++i) {
-        if (!transferFile(result_.Paths.at(i - 1), i, count)) {
+        // Each path is let go once done: a Move's placements take its room.
+        const QByteArray source = std::exchange(result_.Paths[i - 1], QByteArray());
+        if (!transferFile(source, i, count)) {
             outcome = ListingOutcome::Aborted;
             break;
         }
