@@ -270,7 +270,7 @@ bool ListingTransfer::transferFile(const QByteArray& source, int i, int count) {
     const fs::Folder* destinationFolder = nullptr;
     if (batch_ && !batch_->empty() && !(destinationFolder = destinations_.reach(belowFolder)) &&
         waitingInTheWay(belowFolder))
-        commitBatch();
+        commitBatch(false, true);
     if (!destinationFolder)
         destinationFolder = destinations_.reach(belowFolder, &mirror);
 
@@ -300,7 +300,7 @@ bool ListingTransfer::transferFile(const QByteArray& source, int i, int count) {
           batch_->touches(identityOf(*sourceFolder, sourceRelative, false), sourceName)) ||
          (destinationFolder &&
           batch_->deletes(identityOf(*destinationFolder, belowFolder, true), destinationName))))
-        commitBatch();
+        commitBatch(false, true);
     fs::SourceFile file;
     int openError = 0;
     if (!facts.alreadyMoved && !facts.excluded) {
@@ -403,7 +403,7 @@ void ListingTransfer::carryOut(const fs::Folder& sourceFolder, const QByteArray&
     if (link) {
         // A link takes its name at once: never before a copy waiting for it.
         if (batch_ && batch_->touches(place.folderIdentity, place.name))
-            commitBatch();
+            commitBatch(false, true);
         outcome = fs::CopyLink(sourceFolder, name.constData(), facts.source, request, &placed);
     } else {
         if (!file.handle.valid()) {
@@ -532,7 +532,7 @@ bool ListingTransfer::waitingInTheWay(QByteArrayView below) {
 // sources deleted once the names are; each file's outcome is recorded in the
 // order of the files, as a file-by-file run would, a Move's once its source
 // is deleted (while the next batch is copied).
-void ListingTransfer::commitBatch(bool last) {
+void ListingTransfer::commitBatch(bool last, bool settled) {
     if (!batch_)
         return;
     settleDeletes();
@@ -552,7 +552,7 @@ void ListingTransfer::commitBatch(bool last) {
         d.copied = outcomes.value(d.ticket).copy;
         deleting_.append(std::move(d));
     }
-    if (last)
+    if (last || settled)
         settleDeletes();
 }
 

@@ -100,7 +100,9 @@ class ListingTransfer {
     void addError(const QByteArray& prefix, const QByteArray& path, const QString& reason);
     void skip();
     bool writable(const fs::Folder& folder);
-    void commitBatch(bool last = false);
+    // last: the names on the disk before it returns; settled: the Move
+    // sources deleted too (a later file meets one of their names).
+    void commitBatch(bool last = false, bool settled = false);
     bool waitingInTheWay(QByteArrayView below);
 
     RunContext c_;

@@ -6,7 +6,8 @@
 //                                                    entries fails; each reading
 //                                                    then returns a few entries
 //   ZANDREL_FAIL_ERRNO=5                             with this errno (EIO)
-//   ZANDREL_DELAY_US=N                               each such call waits
+//   ZANDREL_DELAY_US=N                               each such call waits, and
+//                                                    each delete of such a name
 //   ZANDREL_NO_COPY_FILE_RANGE=1                     copy_file_range: ENOSYS
 //   ZANDREL_TRACE=FILE       syncfs, and links, renames and deletes of names
 //                            containing ZANDREL_FAIL_MATCH, one line each, in
@@ -279,6 +280,8 @@ int renameat2(int from, const char* path, int to, const char* name, unsigned fla
 
 int unlinkat(int dir, const char* name, int flags) {
     static const auto real = next<int (*)(int, const char*, int)>("unlinkat");
+    if (config().match && nameMatches(name))
+        crawl();
     const int r = real(dir, name, flags);
     if (r == 0 && !(flags & AT_REMOVEDIR))
         Trace("delete", name);

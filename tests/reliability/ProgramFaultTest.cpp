@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <QDateTime>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -275,6 +276,38 @@ TEST_F(ProgramFaultTest, AMoveFlushesTheDataThenTheNamesBeforeItDeletes) {
     calls.removeAll(QByteArray());
     EXPECT_EQ(calls, (QList<QByteArray>{"sync", "name m1.dat", "name m2.dat", "name m3.dat", "sync",
                                         "delete m1.dat", "delete m2.dat", "delete m3.dat"}));
+}
+
+// A later file put where a source of the same Move is being deleted (on
+// the deleting thread, slowed here) finds it gone, as a file-by-file run
+// would, and replaces nothing the deletes still stand for.
+TEST_F(ProgramFaultTest, AMoveIntoItsOwnFolderPutsAFileWhereItsSourceWasDeleted) {
+    // Its destination is a file of the source, older: it must be gone
+    // before the top file is decided, or that one is not newer.
+    const QByteArray below =
+        "s/" + QFile::encodeName(t.path(QStringLiteral("src")).section(u'/', 2));
+    file(src((below + "/a.txt").constData()), "below");
+    file(src("a.txt"), "top");
+    QFile top(QFile::decodeName(src("a.txt")));
+    ASSERT_TRUE(top.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(top.setFileTime(QDateTime::fromSecsSinceEpoch(1000000000),
+                                QFileDevice::FileModificationTime));
+    top.close();
+    Listing l;
+    l.Action = ListingAction::Move;
+    l.SourceFolder = t.path(QStringLiteral("src"));
+    l.DestinationFolder = t.path(QStringLiteral("src/s"));
+    l.IfExists = ExistingFileRule::CopyOnlyIfNewer;
+    l.Description = QStringLiteral("Fault");
+    t.write(QStringLiteral("list.bak"), EncodeListingLine(l).toUtf8() + "\r\n");
+    start({{QStringLiteral("ZANDREL_FAIL_MATCH"), QStringLiteral("a.txt")},
+           {QStringLiteral("ZANDREL_DELAY_US"), QStringLiteral("300000")}});
+    finish();
+    const QString into = QStringLiteral("src/") + QFile::decodeName(below) + u'/';
+    EXPECT_EQ(t.read(into + QStringLiteral("a.txt")), QByteArray("top"));
+    EXPECT_EQ(t.read(into + QFile::decodeName(below) + QStringLiteral("/a.txt")),
+              QByteArray("below"));
+    EXPECT_FALSE(t.exists(QStringLiteral("src/a.txt")));
 }
 
 // A Copy's names may wait for the next batch's flush, never past the end:
