@@ -95,8 +95,14 @@ FileInfo Overlay::info(const Folder& folder, const char* name, bool followLink) 
     if (folder.isVirtual() && name[0] == '.' &&
         (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
         return folderInfo(folder);
-    if (const Node* node = find(folder, name))
-        return node->info.exists() ? withChanges(node->info) : Gone(ENOENT);
+    if (const Node* node = find(folder, name)) {
+        if (!node->info.exists())
+            return Gone(ENOENT);
+        // A folder made here is as settled since.
+        if (node->info.kind == FileKind::Folder)
+            return withChanges(madeFolders_.value(keyOf(node->info.identity), node->info));
+        return withChanges(node->info);
+    }
     if (folder.isVirtual())
         return Gone(ENOENT);
     return withChanges(folder.infoOnDisk(name, followLink));

@@ -167,6 +167,31 @@ TEST_P(PreviewTest, ChangesNothingAndForetellsTheRun) {
         << run.lines.join('\n').toStdString();
 }
 
+// A folder made for the structure takes its model's time when its Listing
+// ends; a later Listing meets it so in the preview as in the run.
+TEST_F(PreviewTest, ALaterListingMeetsAFolderMadeLikeItsModelAsTheRunDoes) {
+    ASSERT_FALSE(program.isEmpty());
+    t.write(QStringLiteral("S/x/f"), "f");
+    t.write(QStringLiteral("T/x"), "a file where the copy has a folder");
+    t.setMtime(QStringLiteral("S/x"), 1000000000);
+    t.setMtime(QStringLiteral("T/x"), 1500000000);
+    const QString made =
+        t.path(QStringLiteral("D/")) + t.path(QStringLiteral("S")).section(u'/', 2);
+    const QString list = QStringLiteral(
+                             "Copy<%1<%2<Subfolders<CopyFoldersAndFiles<Overwrite<d1<"
+                             ":Specific|Types:*.*\r\nCopy<%3<%4<NoSubfolders<"
+                             "CopyJustFiles<CopyOnlyIfNewer<d2<:Specific|Types:*.*\r\n")
+                             .arg(t.path(QStringLiteral("S")), t.path(QStringLiteral("D")),
+                                  t.path(QStringLiteral("T")), made);
+    t.write(QStringLiteral("list.bak"), list.toUtf8());
+    const Result preview = zandrel(QStringLiteral("-n"));
+    const Result run = zandrel(QStringLiteral("-r"));
+    EXPECT_EQ(preview.status, run.status);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(preview.lines.join('\n').contains("fail-folder-in-the-way\t" +
+                                                  EncodePath(t.path(QStringLiteral("T/x")))));
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Cases, PreviewTest,
     ::testing::Values(PreviewCase{"overwrite", ListingAction::Copy, ExistingFileRule::Overwrite,
