@@ -58,7 +58,7 @@ const Overlay::Node* Overlay::find(const Folder& folder, const char* name) const
 
 void Overlay::record(const Folder& folder, const char* name, const FileInfo& info) {
     const QByteArray key = keyOf(folder.identity());
-    nodes_[key].insert(QByteArray(name), Node{info});
+    nodes_[key].insert(QByteArray(name), Node{info, {}});
     changed_.insert(key, tick());
 }
 
@@ -218,7 +218,22 @@ Status Overlay::removeFolder(const Folder& folder, const char* name) {
     return {};
 }
 
-CopyOutcome Overlay::place(const FileInfo& what, const CopyRequest& request, FileIdentity* placed) {
+bool Overlay::placedLinkTarget(const Folder& folder, const QByteArray& folderPath,
+                               const QByteArray& name, QByteArray& target) const {
+    const Node* node = find(folder, name.constData());
+    if (!node || node->info.kind != FileKind::Link || node->linkText.isEmpty())
+        return false;
+    target = node->linkText.startsWith('/') ? node->linkText : folderPath + '/' + node->linkText;
+    return true;
+}
+
+QByteArray Overlay::linkText(const Folder& folder, const char* name) const {
+    const Node* node = find(folder, name);
+    return node ? node->linkText : QByteArray();
+}
+
+CopyOutcome Overlay::place(const FileInfo& what, const CopyRequest& request, FileIdentity* placed,
+                           const QByteArray& linkText) {
     const Folder& folder = *request.destination;
     const FileInfo there = info(folder, request.name, false);
     if (there.exists() && what.identity.inode != 0 && there.identity == what.identity)
@@ -243,6 +258,8 @@ CopyOutcome Overlay::place(const FileInfo& what, const CopyRequest& request, Fil
         tick();
     }
     record(folder, request.name, copy);
+    if (copy.kind == FileKind::Link)
+        nodes_[keyOf(folder.identity())][QByteArray(request.name)].linkText = linkText;
     if (placed)
         *placed = copy.identity;
     return CopyResult::Copied;
@@ -337,6 +354,18 @@ Folder Overlay::openAsNamed(const QByteArray& path) {
     const Folder above = openAsNamed(parent);
     if (!above.valid())
         return Folder(Handle(), above.openError(), this);
+    // A link this run placed, named on the way, is followed as the kernel
+    // would follow it on the disk.
+    QByteArray target;
+    if (placedLinkTarget(above, parent, name, target)) {
+        if (++linkDepth_ > kMaxLinkDepth) {
+            --linkDepth_;
+            return Folder(Handle(), ELOOP, this);
+        }
+        Folder reached = openAsNamed(target);
+        --linkDepth_;
+        return reached;
+    }
     return child(above, name.constData());
 }
 
@@ -357,6 +386,14 @@ FileInfo Overlay::infoAt(const QByteArray& named, bool followLink) {
     // A link named in a path is followed, as the user named it.
     if (followLink && there.kind == FileKind::Link && !IsVirtual(there.identity))
         return InfoAt(path, true);
+    QByteArray target;
+    if (followLink && placedLinkTarget(above, parent, name, target)) {
+        if (linkDepth_ >= kMaxLinkDepth)
+            return Gone(ELOOP);
+        ++linkDepth_;
+        there = infoAt(target, true);
+        --linkDepth_;
+    }
     return there;
 }
 

@@ -32,7 +32,11 @@ class Overlay {
     Status removeFolder(const Folder& folder, const char* name);
     // A copy of what (a file, an empty file or a link) put at the request's
     // name.
-    CopyOutcome place(const FileInfo& what, const CopyRequest& request, FileIdentity* placed);
+    // A link's text goes with it.
+    CopyOutcome place(const FileInfo& what, const CopyRequest& request, FileIdentity* placed,
+                      const QByteArray& linkText = {});
+    // The text of a link placed here at name, or empty.
+    QByteArray linkText(const Folder& folder, const char* name) const;
 
     // A folder made here as the run makes one for the structure: open to its
     // owner while files go in, like model (its permissions and time) once the
@@ -52,7 +56,14 @@ class Overlay {
   private:
     struct Node {
         FileInfo info;  // Missing: deleted
+        QByteArray linkText;
     };
+    // Where a link placed here at name in folder (reached as folderPath)
+    // leads, as a path; false when no such link stands there.
+    bool placedLinkTarget(const Folder& folder, const QByteArray& folderPath,
+                          const QByteArray& name, QByteArray& target) const;
+    static constexpr int kMaxLinkDepth = 40;  // as the kernel's limit
+    int linkDepth_ = 0;
     static QByteArray keyOf(const FileIdentity& folder);
     const Node* find(const Folder& folder, const char* name) const;
     void record(const Folder& folder, const char* name, const FileInfo& info);

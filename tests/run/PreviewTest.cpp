@@ -192,6 +192,30 @@ TEST_F(PreviewTest, ALaterListingMeetsAFolderMadeLikeItsModelAsTheRunDoes) {
                                                   EncodePath(t.path(QStringLiteral("T/x")))));
 }
 
+// A link one Listing placed, named as a later Listing's destination, is
+// followed by the preview as by the run.
+TEST_F(PreviewTest, ALaterListingIsLedOnByALinkAnEarlierOnePlaced) {
+    ASSERT_FALSE(program.isEmpty());
+    t.mkdir(QStringLiteral("B"));
+    t.write(QStringLiteral("C/c.txt"), "c");
+    t.mkdir(QStringLiteral("A"));
+    ASSERT_TRUE(QFile::link(QStringLiteral("../B"), t.path(QStringLiteral("A/l"))));
+    const QString list = QStringLiteral(
+                             "Copy<%1<%2<NoSubfolders<CopyJustFiles<Overwrite<L1<"
+                             ":Specific|Types:*.*\r\nCopy<%3<%2/l<NoSubfolders<"
+                             "CopyJustFiles<Overwrite<L2<:Specific|Types:*.*\r\n")
+                             .arg(t.path(QStringLiteral("A")), t.path(QStringLiteral("D")),
+                                  t.path(QStringLiteral("C")));
+    t.write(QStringLiteral("list.bak"), list.toUtf8());
+    const Result preview = zandrel(QStringLiteral("-n"));
+    EXPECT_TRUE(
+        preview.lines.join('\n').contains("copy\t" + EncodePath(t.path(QStringLiteral("C/c.txt"))) +
+                                          '\t' + EncodePath(t.path(QStringLiteral("D/l/c.txt")))));
+    const Result run = zandrel(QStringLiteral("-r"));
+    EXPECT_EQ(preview.status, run.status);
+    EXPECT_EQ(t.read(QStringLiteral("B/c.txt")), QByteArray("c"));
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Cases, PreviewTest,
     ::testing::Values(PreviewCase{"overwrite", ListingAction::Copy, ExistingFileRule::Overwrite,

@@ -51,8 +51,17 @@ bool ReadLinkText(int dir, const char* name, qint64 sizeHint, QByteArray& text) 
 
 CopyOutcome CopyLink(const Folder& folder, const char* name, const FileInfo& seen,
                      const CopyRequest& request, FileIdentity* placed) {
-    if (request.destination && request.destination->overlay())
-        return request.destination->overlay()->place(seen, request, placed);
+    if (request.destination && request.destination->overlay()) {
+        // Its text, so that a later Listing that names it is led on.
+        Overlay& overlay = *request.destination->overlay();
+        QByteArray text = overlay.linkText(folder, name);
+        struct stat link {};
+        if (text.isEmpty() && folder.valid() &&
+            ::fstatat(folder.handle().native(), name, &link, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISLNK(link.st_mode))
+            ReadLinkText(folder.handle().native(), name, link.st_size, text);
+        return overlay.place(seen, request, placed, text);
+    }
     if (!folder.valid() || !request.destination || !request.destination->valid())
         return {CopyResult::ReadFailed, EBADF};
     const int from = folder.handle().native();
