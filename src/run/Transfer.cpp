@@ -474,6 +474,9 @@ void ListingTransfer::carryOut(const fs::Folder& sourceFolder, const QByteArray&
                                 facts.source, link ? &place.folder : nullptr);
         }
         deferred_.append(d);
+        // The panel counts it at once; the run's count waits for its name.
+        ++waitingCopies_;
+        c_.view.showCopiedCount(c_.state.CopiedCount + waitingCopies_);
         if (sharedFile)
             commitBatch(true);
         else if (batch_->full())
@@ -572,14 +575,16 @@ void ListingTransfer::record(const Deferred& d, const fs::Batch::Outcome& o) {
         addError(d.prefix, d.path, d.reason);
         return;
     }
+    --waitingCopies_;
     if (!o.copy.ok()) {
         if (placedByMove_.value(d.placedKey) == d.placed)
             placedByMove_.remove(d.placedKey);
         addError(kCopyFailed, d.path, o.copy.reason());
+        c_.view.showCopiedCount(c_.state.CopiedCount + waitingCopies_);
         return;
     }
     ++c_.state.CopiedCount;
-    c_.view.showCopiedCount(c_.state.CopiedCount);
+    c_.view.showCopiedCount(c_.state.CopiedCount + waitingCopies_);
     if (!move_)
         return;
     if (o.deleteTried && o.deleted.ok()) {

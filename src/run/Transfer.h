@@ -150,6 +150,7 @@ class ListingTransfer {
     QList<Deferred> deferred_;
     // A Move's files named by the last commit, their sources being deleted.
     QList<Deferred> deleting_;
+    int waitingCopies_ = 0;  // copies in deferred_ and deleting_
     void settleDeletes();
     void record(const Deferred& d, const fs::Batch::Outcome& o);
 };

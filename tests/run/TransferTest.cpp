@@ -64,6 +64,30 @@ TEST_F(TransferTest, KeepsThePathBelowTheFirstLevelAndListsSubfoldersFirst) {
     EXPECT_TRUE(TemporaryLeftovers(EncodePath(dst)).isEmpty());
 }
 
+// Copies wait for their names in batches, yet the panel counts each file
+// as it is done, and a Move's as well.
+TEST_F(TransferTest, ThePanelCountsEachCopyAsItIsDone) {
+    for (const ListingAction action : {ListingAction::Copy, ListingAction::Move}) {
+        for (const char* name : {"a.txt", "b.txt", "c.txt"})
+            t.write(QStringLiteral("src/") + QLatin1String(name), name);
+        Listing l = listing(QStringLiteral("src"), QStringLiteral("dst"));
+        l.Action = action;
+        doc.resetLines({});
+        add(l);
+        view.events.clear();
+        run();
+        // Each count shows before the next file begins.
+        QList<qsizetype> begins;
+        for (qsizetype i = 0; i < view.events.size(); ++i) {
+            if (view.events.at(i).startsWith(QStringLiteral("begin ")))
+                begins << i;
+        }
+        ASSERT_EQ(begins.size(), 3);
+        for (int k = 1; k <= 2; ++k)
+            EXPECT_LT(view.events.indexOf(QStringLiteral("copied %1").arg(k)), begins.at(k)) << k;
+    }
+}
+
 TEST_F(TransferTest, FlattenPutsEveryFileIntoTheDestinationFolder) {
     t.write(QStringLiteral("src/x/one.txt"), "1");
     t.write(QStringLiteral("src/y/z/two.txt"), "2");
