@@ -56,9 +56,10 @@ const Overlay::Node* Overlay::find(const Folder& folder, const char* name) const
     return node == entries->constEnd() ? nullptr : &*node;
 }
 
-void Overlay::record(const Folder& folder, const char* name, const FileInfo& info) {
+void Overlay::record(const Folder& folder, const char* name, const FileInfo& info,
+                     const QByteArray& linkText) {
     const QByteArray key = keyOf(folder.identity());
-    nodes_[key].insert(QByteArray(name), Node{info, {}});
+    nodes_[key].insert(QByteArray(name), Node{info, linkText});
     changed_.insert(key, tick());
 }
 
@@ -257,9 +258,7 @@ CopyOutcome Overlay::place(const FileInfo& what, const CopyRequest& request, Fil
     } else {
         tick();
     }
-    record(folder, request.name, copy);
-    if (copy.kind == FileKind::Link)
-        nodes_[keyOf(folder.identity())][QByteArray(request.name)].linkText = linkText;
+    record(folder, request.name, copy, copy.kind == FileKind::Link ? linkText : QByteArray());
     if (placed)
         *placed = copy.identity;
     return CopyResult::Copied;
@@ -358,10 +357,9 @@ Folder Overlay::openAsNamed(const QByteArray& path) {
     // would follow it on the disk.
     QByteArray target;
     if (placedLinkTarget(above, parent, name, target)) {
-        if (++linkDepth_ > kMaxLinkDepth) {
-            --linkDepth_;
+        if (linkDepth_ >= kMaxLinkDepth)
             return Folder(Handle(), ELOOP, this);
-        }
+        ++linkDepth_;
         Folder reached = openAsNamed(target);
         --linkDepth_;
         return reached;
@@ -416,26 +414,6 @@ void Overlay::makeFolderPath(const QByteArray& path) {
         const Folder above = openAsNamed(parent);
         if (!above.valid() || !makeChild(above, name.constData(), kDefaultFolderPermissions))
             return;
-    }
-}
-
-// As the run's check: the folder, or the nearest folder above it by name
-// that is there.
-bool Overlay::looksWritable(const QByteArray& path) {
-    QByteArray folder = path.isEmpty() ? QByteArrayLiteral(".") : path;
-    for (;;) {
-        const Folder open = openAsNamed(folder);
-        if (open.valid())
-            return WriteAccess(open) == 0;
-        if (open.openError() != ENOENT)
-            return false;
-        const qsizetype cut = folder.lastIndexOf('/');
-        QByteArray up = cut < 0    ? QByteArrayLiteral(".")
-                        : cut == 0 ? QByteArrayLiteral("/")
-                                   : folder.left(cut);
-        if (up == folder)
-            return false;
-        folder = std::move(up);
     }
 }
 

@@ -50,7 +50,6 @@ class Overlay {
     FileInfo infoAt(const QByteArray& path, bool followLink);
     Folder openAsNamed(const QByteArray& path);
     void makeFolderPath(const QByteArray& path);
-    bool looksWritable(const QByteArray& path);
     bool probeWrite(const QByteArray& path);
 
   private:
@@ -66,7 +65,8 @@ class Overlay {
     int linkDepth_ = 0;
     static QByteArray keyOf(const FileIdentity& folder);
     const Node* find(const Folder& folder, const char* name) const;
-    void record(const Folder& folder, const char* name, const FileInfo& info);
+    void record(const Folder& folder, const char* name, const FileInfo& info,
+                const QByteArray& linkText = {});
     Folder virtualFolder(const FileInfo& info);
     FileIdentity freshIdentity() { return {kVirtualDevice, ++made_}; }
     // A folder's time as its changes here have left it.

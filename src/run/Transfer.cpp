@@ -270,7 +270,7 @@ bool ListingTransfer::transferFile(const QByteArray& source, int i, int count) {
     const fs::Folder* destinationFolder = nullptr;
     if (batch_ && !batch_->empty() && !(destinationFolder = destinations_.reach(belowFolder)) &&
         waitingInTheWay(belowFolder))
-        commitBatch(false, true);
+        commitBatch(Commit::Settled);
     if (!destinationFolder)
         destinationFolder = destinations_.reach(belowFolder, &mirror);
 
@@ -300,7 +300,7 @@ bool ListingTransfer::transferFile(const QByteArray& source, int i, int count) {
           batch_->touches(identityOf(*sourceFolder, sourceRelative, false), sourceName)) ||
          (destinationFolder &&
           batch_->deletes(identityOf(*destinationFolder, belowFolder, true), destinationName))))
-        commitBatch(false, true);
+        commitBatch(Commit::Settled);
     fs::SourceFile file;
     int openError = 0;
     if (!facts.alreadyMoved && !facts.excluded) {
@@ -403,7 +403,7 @@ void ListingTransfer::carryOut(const fs::Folder& sourceFolder, const QByteArray&
     if (link) {
         // A link takes its name at once: never before a copy waiting for it.
         if (batch_ && batch_->touches(place.folderIdentity, place.name))
-            commitBatch(false, true);
+            commitBatch(Commit::Settled);
         outcome = fs::CopyLink(sourceFolder, name.constData(), facts.source, request, &placed);
     } else {
         if (!file.handle.valid()) {
@@ -419,7 +419,7 @@ void ListingTransfer::carryOut(const fs::Folder& sourceFolder, const QByteArray&
         // or delete waiting in the batch, which changes the file's change
         // time: those go first, and the file is taken as they leave it.
         if (move_ && batch_ && !batch_->empty() && file.handle.valid() && file.links > 1) {
-            commitBatch(true);
+            commitBatch(Commit::Last);
             fs::Restamp(file);
         }
         // A copy never grants more than its source did.
@@ -478,9 +478,9 @@ void ListingTransfer::carryOut(const fs::Folder& sourceFolder, const QByteArray&
         ++waitingCopies_;
         c_.view.showCopiedCount(c_.state.CopiedCount + waitingCopies_);
         if (sharedFile)
-            commitBatch(true);
+            commitBatch(Commit::Last);
         else if (batch_->full())
-            commitBatch();
+            commitBatch(Commit::Full);
         return;
     }
     ++c_.state.CopiedCount;
@@ -535,10 +535,11 @@ bool ListingTransfer::waitingInTheWay(QByteArrayView below) {
 // sources deleted once the names are; each file's outcome is recorded in the
 // order of the files, as a file-by-file run would, a Move's once its source
 // is deleted (while the next batch is copied).
-void ListingTransfer::commitBatch(bool last, bool settled) {
+void ListingTransfer::commitBatch(Commit how) {
     if (!batch_)
         return;
     settleDeletes();
+    const bool last = how == Commit::Last;
     if (deferred_.isEmpty() && !last)
         return;
     // What the run reports is on the disk; meanwhile a Copy's names may wait
@@ -555,7 +556,7 @@ void ListingTransfer::commitBatch(bool last, bool settled) {
         d.copied = outcomes.value(d.ticket).copy;
         deleting_.append(std::move(d));
     }
-    if (last || settled)
+    if (how != Commit::Full)
         settleDeletes();
 }
 
@@ -576,15 +577,15 @@ void ListingTransfer::record(const Deferred& d, const fs::Batch::Outcome& o) {
         return;
     }
     --waitingCopies_;
+    if (o.copy.ok())
+        ++c_.state.CopiedCount;
+    c_.view.showCopiedCount(c_.state.CopiedCount + waitingCopies_);
     if (!o.copy.ok()) {
         if (placedByMove_.value(d.placedKey) == d.placed)
             placedByMove_.remove(d.placedKey);
         addError(kCopyFailed, d.path, o.copy.reason());
-        c_.view.showCopiedCount(c_.state.CopiedCount + waitingCopies_);
         return;
     }
-    ++c_.state.CopiedCount;
-    c_.view.showCopiedCount(c_.state.CopiedCount + waitingCopies_);
     if (!move_)
         return;
     if (o.deleteTried && o.deleted.ok()) {
@@ -617,7 +618,7 @@ ListingOutcome ListingTransfer::TransferListing(int row) {
         }
     }
     // Before the folders made get their own times and permissions.
-    commitBatch(true);
+    commitBatch(Commit::Last);
     destinations_.finish();
     return outcome;
 }

@@ -100,9 +100,12 @@ class ListingTransfer {
     void addError(const QByteArray& prefix, const QByteArray& path, const QString& reason);
     void skip();
     bool writable(const fs::Folder& folder);
-    // last: the names on the disk before it returns; settled: the Move
-    // sources deleted too (a later file meets one of their names).
-    void commitBatch(bool last = false, bool settled = false);
+    enum class Commit {
+        Full,     // the batch is full: a Copy's names and a Move's deletes may wait
+        Settled,  // a later file meets a waiting name: the deletes are done too
+        Last,     // the end of the Listing: names on the disk, deletes done
+    };
+    void commitBatch(Commit how);
     bool waitingInTheWay(QByteArrayView below);
 
     RunContext c_;

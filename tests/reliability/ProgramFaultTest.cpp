@@ -6,6 +6,8 @@
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <functional>
+
 #include <QDateTime>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -37,17 +39,33 @@ class ProgramFaultTest : public ::testing::Test, public FaultTree {
         ASSERT_FALSE(program.isEmpty()) << "ZANDREL_BINARY is not set or cannot be copied";
     }
 
-    void writeMoveList() {
+    // A Listing from src to dst, changed as the test asks, as list.bak.
+    void writeList(const std::function<void(Listing&)>& change = {}) {
         Listing l;
-        l.Action = ListingAction::Move;
         l.SourceFolder = t.path(QStringLiteral("src"));
         l.DestinationFolder = t.path(QStringLiteral("dst"));
         l.Description = QStringLiteral("Fault");
+        if (change)
+            change(l);
         t.write(QStringLiteral("list.bak"), EncodeListingLine(l).toUtf8() + "\r\n");
+    }
+    void writeMoveList() {
+        writeList([](Listing& l) { l.Action = ListingAction::Move; });
         check.move = true;
         check.destinationRoot = path(QStringLiteral("dst"));
         check.sources = TakeSnapshot(path(QStringLiteral("src")));
         check.destinations = TakeSnapshot(check.destinationRoot);
+    }
+
+    // The shim's trace of flushes, names and deletes, a call a line.
+    QList<QByteArray> traced() const {
+        QList<QByteArray> calls = t.read(QStringLiteral("trace.txt")).split('\n');
+        calls.removeAll(QByteArray());
+        return calls;
+    }
+    QMap<QString, QString> tracing(const char* match) const {
+        return {{QStringLiteral("ZANDREL_FAIL_MATCH"), QLatin1String(match)},
+                {QStringLiteral("ZANDREL_TRACE"), t.path(QStringLiteral("trace.txt"))}};
     }
 
     // Starts the program on list.bak with " -r", no display, the shim
@@ -267,15 +285,12 @@ TEST_F(ProgramFaultTest, AFolderWhoseReadingFailsPartWayIsAFailureNotAShortList)
 TEST_F(ProgramFaultTest, AMoveFlushesTheDataThenTheNamesBeforeItDeletes) {
     for (const char* name : {"m1.dat", "m2.dat", "m3.dat"}) file(src(name), Pattern(5000, name[1]));
     writeMoveList();
-    const QString trace = t.path(QStringLiteral("trace.txt"));
-    start({{QStringLiteral("ZANDREL_FAIL_MATCH"), QStringLiteral("m")},
-           {QStringLiteral("ZANDREL_TRACE"), trace}});
+    start(tracing("m"));
     const Finished f = finish();
     EXPECT_EQ(f.status, 0) << f.err.toStdString();
-    QList<QByteArray> calls = t.read(QStringLiteral("trace.txt")).split('\n');
-    calls.removeAll(QByteArray());
-    EXPECT_EQ(calls, (QList<QByteArray>{"sync", "name m1.dat", "name m2.dat", "name m3.dat", "sync",
-                                        "delete m1.dat", "delete m2.dat", "delete m3.dat"}));
+    EXPECT_EQ(traced(),
+              (QList<QByteArray>{"sync", "name m1.dat", "name m2.dat", "name m3.dat", "sync",
+                                 "delete m1.dat", "delete m2.dat", "delete m3.dat"}));
 }
 
 // A later file put where a source of the same Move is being deleted (on
@@ -293,13 +308,11 @@ TEST_F(ProgramFaultTest, AMoveIntoItsOwnFolderPutsAFileWhereItsSourceWasDeleted)
     ASSERT_TRUE(top.setFileTime(QDateTime::fromSecsSinceEpoch(1000000000),
                                 QFileDevice::FileModificationTime));
     top.close();
-    Listing l;
-    l.Action = ListingAction::Move;
-    l.SourceFolder = t.path(QStringLiteral("src"));
-    l.DestinationFolder = t.path(QStringLiteral("src/s"));
-    l.IfExists = ExistingFileRule::CopyOnlyIfNewer;
-    l.Description = QStringLiteral("Fault");
-    t.write(QStringLiteral("list.bak"), EncodeListingLine(l).toUtf8() + "\r\n");
+    writeList([this](Listing& l) {
+        l.Action = ListingAction::Move;
+        l.DestinationFolder = t.path(QStringLiteral("src/s"));
+        l.IfExists = ExistingFileRule::CopyOnlyIfNewer;
+    });
     start({{QStringLiteral("ZANDREL_FAIL_MATCH"), QStringLiteral("a.txt")},
            {QStringLiteral("ZANDREL_DELAY_US"), QStringLiteral("300000")}});
     finish();
@@ -315,18 +328,11 @@ TEST_F(ProgramFaultTest, AMoveIntoItsOwnFolderPutsAFileWhereItsSourceWasDeleted)
 TEST_F(ProgramFaultTest, ACopysNamesAreOnTheDiskByTheEndOfItsListing) {
     const int files = int(fs::Batch::kMaxFiles) + 1;
     for (int i = 0; i < files; ++i) file(src(("f" + QByteArray::number(i)).constData()), "x");
-    Listing l;
-    l.SourceFolder = t.path(QStringLiteral("src"));
-    l.DestinationFolder = t.path(QStringLiteral("dst"));
-    l.Description = QStringLiteral("Fault");
-    t.write(QStringLiteral("list.bak"), EncodeListingLine(l).toUtf8() + "\r\n");
-    const QString trace = t.path(QStringLiteral("trace.txt"));
-    start({{QStringLiteral("ZANDREL_FAIL_MATCH"), QStringLiteral("f")},
-           {QStringLiteral("ZANDREL_TRACE"), trace}});
+    writeList();
+    start(tracing("f"));
     const Finished f = finish();
     EXPECT_EQ(f.status, 0) << f.err.toStdString();
-    QList<QByteArray> calls = t.read(QStringLiteral("trace.txt")).split('\n');
-    calls.removeAll(QByteArray());
+    const QList<QByteArray> calls = traced();
     EXPECT_EQ(calls.count("sync"), 3);
     EXPECT_EQ(calls.size(), files + 3);
     EXPECT_EQ(calls.value(calls.size() - 1), "sync");

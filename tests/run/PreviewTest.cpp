@@ -167,52 +167,39 @@ TEST_P(PreviewTest, ChangesNothingAndForetellsTheRun) {
         << run.lines.join('\n').toStdString();
 }
 
-// A folder made for the structure takes its model's time when its Listing
-// ends; a later Listing meets it so in the preview as in the run.
-TEST_F(PreviewTest, ALaterListingMeetsAFolderMadeLikeItsModelAsTheRunDoes) {
+// A later Listing meets what an earlier one left, in the preview as in the
+// run: a folder made for the structure, settled to its model's time, and a
+// link placed and then named as a destination.
+TEST_F(PreviewTest, ALaterListingMeetsWhatAnEarlierOneLeftAsTheRunDoes) {
     ASSERT_FALSE(program.isEmpty());
+    const auto path = [this](const char* relative) { return t.path(QLatin1String(relative)); };
+    const auto listing = [](const QString& from, const QString& to, const char* fields) {
+        return QStringLiteral("Copy<%1<%2<%3<:Specific|Types:*.*\r\n")
+            .arg(from, to, QLatin1String(fields));
+    };
+    const auto both = [&](const QString& list, const QByteArray& foretold) {
+        t.write(QStringLiteral("list.bak"), list.toUtf8());
+        const Result preview = zandrel(QStringLiteral("-n"));
+        EXPECT_TRUE(preview.lines.join('\n').contains(foretold)) << foretold.constData();
+        EXPECT_EQ(preview.status, zandrel(QStringLiteral("-r")).status) << foretold.constData();
+    };
+
     t.write(QStringLiteral("S/x/f"), "f");
     t.write(QStringLiteral("T/x"), "a file where the copy has a folder");
     t.setMtime(QStringLiteral("S/x"), 1000000000);
     t.setMtime(QStringLiteral("T/x"), 1500000000);
-    const QString made =
-        t.path(QStringLiteral("D/")) + t.path(QStringLiteral("S")).section(u'/', 2);
-    const QString list = QStringLiteral(
-                             "Copy<%1<%2<Subfolders<CopyFoldersAndFiles<Overwrite<d1<"
-                             ":Specific|Types:*.*\r\nCopy<%3<%4<NoSubfolders<"
-                             "CopyJustFiles<CopyOnlyIfNewer<d2<:Specific|Types:*.*\r\n")
-                             .arg(t.path(QStringLiteral("S")), t.path(QStringLiteral("D")),
-                                  t.path(QStringLiteral("T")), made);
-    t.write(QStringLiteral("list.bak"), list.toUtf8());
-    const Result preview = zandrel(QStringLiteral("-n"));
-    const Result run = zandrel(QStringLiteral("-r"));
-    EXPECT_EQ(preview.status, run.status);
-    EXPECT_EQ(run.status, 1);
-    EXPECT_TRUE(preview.lines.join('\n').contains("fail-folder-in-the-way\t" +
-                                                  EncodePath(t.path(QStringLiteral("T/x")))));
-}
+    const QString made = path("D/") + path("S").section(u'/', 2);
+    both(listing(path("S"), path("D"), "Subfolders<CopyFoldersAndFiles<Overwrite<d1") +
+             listing(path("T"), made, "NoSubfolders<CopyJustFiles<CopyOnlyIfNewer<d2"),
+         "fail-folder-in-the-way\t" + EncodePath(path("T/x")));
 
-// A link one Listing placed, named as a later Listing's destination, is
-// followed by the preview as by the run.
-TEST_F(PreviewTest, ALaterListingIsLedOnByALinkAnEarlierOnePlaced) {
-    ASSERT_FALSE(program.isEmpty());
     t.mkdir(QStringLiteral("B"));
     t.write(QStringLiteral("C/c.txt"), "c");
     t.mkdir(QStringLiteral("A"));
-    ASSERT_TRUE(QFile::link(QStringLiteral("../B"), t.path(QStringLiteral("A/l"))));
-    const QString list = QStringLiteral(
-                             "Copy<%1<%2<NoSubfolders<CopyJustFiles<Overwrite<L1<"
-                             ":Specific|Types:*.*\r\nCopy<%3<%2/l<NoSubfolders<"
-                             "CopyJustFiles<Overwrite<L2<:Specific|Types:*.*\r\n")
-                             .arg(t.path(QStringLiteral("A")), t.path(QStringLiteral("D")),
-                                  t.path(QStringLiteral("C")));
-    t.write(QStringLiteral("list.bak"), list.toUtf8());
-    const Result preview = zandrel(QStringLiteral("-n"));
-    EXPECT_TRUE(
-        preview.lines.join('\n').contains("copy\t" + EncodePath(t.path(QStringLiteral("C/c.txt"))) +
-                                          '\t' + EncodePath(t.path(QStringLiteral("D/l/c.txt")))));
-    const Result run = zandrel(QStringLiteral("-r"));
-    EXPECT_EQ(preview.status, run.status);
+    ASSERT_TRUE(QFile::link(QStringLiteral("../B"), path("A/l")));
+    both(listing(path("A"), path("E"), "NoSubfolders<CopyJustFiles<Overwrite<L1") +
+             listing(path("C"), path("E/l"), "NoSubfolders<CopyJustFiles<Overwrite<L2"),
+         "copy\t" + EncodePath(path("C/c.txt")) + '\t' + EncodePath(path("E/l/c.txt")));
     EXPECT_EQ(t.read(QStringLiteral("B/c.txt")), QByteArray("c"));
 }
 

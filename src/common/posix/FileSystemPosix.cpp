@@ -1399,14 +1399,22 @@ void MakeFolderPath(const QByteArray& path, Overlay* overlay) {
     }
 }
 
+// The folder, or the nearest folder above it by name that is there.
 bool LooksWritable(const QByteArray& path, Overlay* overlay) {
-    if (overlay)
-        return overlay->looksWritable(path);
     QByteArray folder = path.isEmpty() ? QByteArrayLiteral(".") : path;
     for (;;) {
-        if (::faccessat(AT_FDCWD, folder.constData(), W_OK | X_OK, AT_EACCESS) == 0)
+        int error = 0;
+        if (overlay) {
+            const Folder open = overlay->openAsNamed(folder);
+            if (open.valid())
+                return WriteAccess(open) == 0;
+            error = open.openError();
+        } else if (::faccessat(AT_FDCWD, folder.constData(), W_OK | X_OK, AT_EACCESS) == 0) {
             return true;
-        if (errno != ENOENT)
+        } else {
+            error = errno;
+        }
+        if (error != ENOENT)
             return false;
         const qsizetype cut = folder.lastIndexOf('/');
         QByteArray up = cut < 0    ? QByteArrayLiteral(".")
