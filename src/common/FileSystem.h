@@ -326,7 +326,8 @@ CopyOutcome CopyLink(const Folder& folder, const char* name, const FileInfo& see
 // under a real name, nor a moved file only in its source's deleted blocks.
 // commit() flushes the copies' file systems once, names the copies in the
 // order they came, flushes again, then deletes the Move sources, each still
-// only while it is the file copied and unchanged.
+// only while it is the file copied and unchanged; all of it on a thread of
+// its own while the next copies are made.
 class Batch {
   public:
     Batch();
@@ -351,10 +352,8 @@ class Batch {
     // flushed with the others.
     void deleteAfter(int ticket, const Folder& folder, const char* name, SourceFile&& source,
                      const FileInfo& decided, const Folder* namedIn = nullptr);
-    // Whether the copy of ticket waits here.
-    bool holds(int ticket) const;
     // Whether a copy or a delete waits at name in the folder of that
-    // identity; whether a delete does.
+    // identity, here or in the commit at work; whether a delete does.
     bool touches(const FileIdentity& folder, QByteArrayView name) const;
     bool deletes(const FileIdentity& folder, QByteArrayView name) const;
 
@@ -364,16 +363,16 @@ class Batch {
         bool changed = false;  // the source changed after it was copied
         Status deleted;
     };
-    // Names the copies once their data is on the disk, and starts deleting
-    // the Move sources once the names are, on a thread of its own: their
-    // outcomes come from finishDeletes(), which the next commit, touches()
-    // and deletes() wait for. Durable: the names are on the disk when it
-    // returns; MayWait: a batch without Move sources may leave its names to
-    // the next flush.
+    // Hands what waits to a thread of its own that names the copies once
+    // their data is on the disk and deletes the Move sources once the names
+    // are; it waits first for the commit before it. Their outcomes come
+    // from finish(). Durable: the names are on the disk when the work is
+    // done; MayWait: a batch without Move sources may leave its names to the
+    // next flush.
     enum class Names { Durable, MayWait };
-    QHash<int, Outcome> commit(Names names = Names::Durable);
-    // Waits for the deletes the last commit started: their outcomes.
-    QHash<int, Outcome> finishDeletes();
+    void commit(Names names = Names::Durable);
+    // Waits for the last commit's work: the outcomes not yet taken.
+    QHash<int, Outcome> finish();
 
   private:
     friend CopyOutcome CopyFileBlocks(SourceFile&, const CopyRequest&, const BlockProgress&,

@@ -158,7 +158,7 @@ bool ListingTransfer::buildFileList() {
 void ListingTransfer::addError(const QByteArray& prefix, const QByteArray& path,
                                const QString& reason) {
     // Behind files that wait for their names, in the order of the files.
-    if (!deferred_.isEmpty()) {
+    if (!deferred_.isEmpty() || !committing_.isEmpty()) {
         Deferred d;
         d.prefix = prefix;
         d.path = path;
@@ -531,44 +531,30 @@ bool ListingTransfer::waitingInTheWay(QByteArrayView below) {
     return false;
 }
 
-// Names the batch's copies once their data is on the disk and has the Move
-// sources deleted once the names are; each file's outcome is recorded in the
-// order of the files, as a file-by-file run would, a Move's once its source
-// is deleted (while the next batch is copied).
+// Has the batch's copies named once their data is on the disk and the Move
+// sources deleted once the names are, while the next batch is copied; each
+// file's outcome is recorded in the order of the files, as a file-by-file
+// run would, once that work is done.
 void ListingTransfer::commitBatch(Commit how) {
     if (!batch_)
         return;
-    settleDeletes();
+    settle();
     const bool last = how == Commit::Last;
     if (deferred_.isEmpty() && !last)
         return;
     // What the run reports is on the disk; meanwhile a Copy's names may wait
     // for the next batch's flush.
-    const QHash<int, fs::Batch::Outcome> outcomes =
-        batch_->commit(last ? fs::Batch::Names::Durable : fs::Batch::Names::MayWait);
-    QList<Deferred> deferred = std::exchange(deferred_, {});
-    for (Deferred& d : deferred) {
-        if (!move_) {
-            record(d, outcomes.value(d.ticket));
-            continue;
-        }
-        // Behind the deletes before it, in order.
-        d.copied = outcomes.value(d.ticket).copy;
-        deleting_.append(std::move(d));
-    }
+    batch_->commit(last ? fs::Batch::Names::Durable : fs::Batch::Names::MayWait);
+    committing_ = std::exchange(deferred_, {});
     if (how != Commit::Full)
-        settleDeletes();
+        settle();
 }
 
-void ListingTransfer::settleDeletes() {
-    if (deleting_.isEmpty())
+void ListingTransfer::settle() {
+    if (committing_.isEmpty() && batch_->empty())
         return;
-    const QHash<int, fs::Batch::Outcome> deleted = batch_->finishDeletes();
-    for (const Deferred& d : std::exchange(deleting_, {})) {
-        fs::Batch::Outcome o = deleted.value(d.ticket);
-        o.copy = d.copied;
-        record(d, o);
-    }
+    const QHash<int, fs::Batch::Outcome> outcomes = batch_->finish();
+    for (const Deferred& d : std::exchange(committing_, {})) record(d, outcomes.value(d.ticket));
 }
 
 void ListingTransfer::record(const Deferred& d, const fs::Batch::Outcome& o) {

@@ -101,8 +101,8 @@ class ListingTransfer {
     void skip();
     bool writable(const fs::Folder& folder);
     enum class Commit {
-        Full,     // the batch is full: a Copy's names and a Move's deletes may wait
-        Settled,  // a later file meets a waiting name: the deletes are done too
+        Full,     // the batch is full: its work goes on while the next is copied
+        Settled,  // a later file meets a waiting name: the work is done first
         Last,     // the end of the Listing: names on the disk, deletes done
     };
     void commitBatch(Commit how);
@@ -144,17 +144,16 @@ class ListingTransfer {
         QString reason;
         quint64 placedKey = 0;
         fs::FileIdentity placed;
-        quint64 sourceKey = 0;   // a Move's source, by folder and name
-        fs::CopyOutcome copied;  // once named
+        quint64 sourceKey = 0;  // a Move's source, by folder and name
     };
     fs::Batch ownBatch_;
     fs::Batch* batch_ = nullptr;
     int tickets_ = 0;
     QList<Deferred> deferred_;
-    // A Move's files named by the last commit, their sources being deleted.
-    QList<Deferred> deleting_;
-    int waitingCopies_ = 0;  // copies in deferred_ and deleting_
-    void settleDeletes();
+    // What the commit at work stands for.
+    QList<Deferred> committing_;
+    int waitingCopies_ = 0;  // copies in deferred_ and committing_
+    void settle();
     void record(const Deferred& d, const fs::Batch::Outcome& o);
 };
 

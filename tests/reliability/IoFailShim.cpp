@@ -7,7 +7,8 @@
 //                                                    then returns a few entries
 //   ZANDREL_FAIL_ERRNO=5                             with this errno (EIO)
 //   ZANDREL_DELAY_US=N                               each such call waits, and
-//                                                    each delete of such a name
+//                                                    each name or delete of such
+//                                                    a name
 //   ZANDREL_NO_COPY_FILE_RANGE=1                     copy_file_range: ENOSYS
 //   ZANDREL_TRACE=FILE       syncfs, and links, renames and deletes of names
 //                            containing ZANDREL_FAIL_MATCH, one line each, in
@@ -263,6 +264,8 @@ int syncfs(int fd) {
 
 int linkat(int from, const char* path, int to, const char* name, int flags) {
     static const auto real = next<int (*)(int, const char*, int, const char*, int)>("linkat");
+    if (config().match && nameMatches(name))
+        crawl();
     const int r = real(from, path, to, name, flags);
     if (r == 0)
         Trace("name", name);
@@ -272,6 +275,8 @@ int linkat(int from, const char* path, int to, const char* name, int flags) {
 int renameat2(int from, const char* path, int to, const char* name, unsigned flags) {
     static const auto real =
         next<int (*)(int, const char*, int, const char*, unsigned)>("renameat2");
+    if (config().match && nameMatches(name))
+        crawl();
     const int r = real(from, path, to, name, flags);
     if (r == 0)
         Trace("name", name);

@@ -338,3 +338,22 @@ TEST_F(ProgramFaultTest, ACopysNamesAreOnTheDiskByTheEndOfItsListing) {
     EXPECT_EQ(calls.value(calls.size() - 1), "sync");
     EXPECT_EQ(calls.value(calls.size() - 3), "sync");
 }
+
+// A later batch is decided while the one before it is still being named:
+// the copy waiting for its name stands there all the same.
+TEST_F(ProgramFaultTest, AFileMeetsACopyOfTheBatchBeingNamed) {
+    for (int i = 0; i < int(fs::Batch::kMaxFiles); ++i)
+        file(src(("a/f" + QByteArray::number(i)).constData()), "first");
+    file(src("b/f0"), "later");
+    writeList([](Listing& l) {
+        l.CopyJustFiles = true;
+        l.IfExists = ExistingFileRule::SkipFile;
+    });
+    start({{QStringLiteral("ZANDREL_FAIL_MATCH"), QStringLiteral("f0")},
+           {QStringLiteral("ZANDREL_DELAY_US"), QStringLiteral("300000")}});
+    const Finished f = finish();
+    EXPECT_EQ(f.status, 0) << f.err.toStdString();
+    EXPECT_EQ(t.read(QStringLiteral("dst/f0")), QByteArray("first"));
+    EXPECT_EQ(lastLine(f.out),
+              " : " + QByteArray::number(fs::Batch::kMaxFiles) + " files copied....0 errors.");
+}

@@ -350,32 +350,49 @@ struct Batch::Impl {
         SourceFile source;  // held open: it must be unchanged at the delete
         FileInfo decided;
     };
-    std::vector<Copy> copies;
-    std::vector<Delete> deletes;
-    std::vector<Handle> alsoFlush;        // folders of copies named at once (links)
-    QHash<QByteArray, FileInfo> pending;  // by folder identity and name
-    QSet<QByteArray> deleting;            // the same
-    QHash<QByteArray, std::shared_ptr<const Handle>> folders;  // by identity
+    using SharedHandle = std::shared_ptr<const Handle>;
+    // What one commit does, on a thread of its own.
+    struct Work {
+        std::vector<Copy> copies;
+        std::vector<Delete> deletes;
+        std::vector<Handle> alsoFlush;          // folders of copies named at once (links)
+        std::vector<SharedHandle> earlier;      // names an earlier commit left unflushed
+        std::vector<SharedHandle> copyFolders;  // the folders the copies go to
+        bool namesMayWait = false;
+        bool empty() const {
+            return copies.empty() && deletes.empty() && alsoFlush.empty() &&
+                   (namesMayWait || earlier.empty());
+        }
+        void run(QHash<int, Outcome>& outcomes, std::vector<SharedHandle>& unflushed);
+    };
+    Work work;                                // being gathered
+    QHash<QByteArray, FileInfo> pending;      // by folder identity and name
+    QSet<QByteArray> deleting;                // the same
+    QHash<QByteArray, SharedHandle> folders;  // by identity
     // Folders of copies named since the last flush, when the names could wait.
-    std::vector<std::shared_ptr<const Handle>> namedUnflushed;
+    std::vector<SharedHandle> namedUnflushed;
     qint64 bytes = 0;
     int descriptors = 0;
 
-    // The last commit's Move sources, deleted on a thread of their own while
-    // the next copies are made; what they stand for is left to them.
-    std::thread deleter;
+    // The last commit at work while the next copies are made: what it
+    // stands for is left to it.
+    std::thread worker;
+    QHash<QByteArray, FileInfo> pendingThere;
     QSet<QByteArray> deletingThere;
-    QHash<int, Outcome> deleteOutcomes;  // the deleter's, read once it is joined
-    int deleterDescriptors = 0;
+    QHash<int, Outcome> workOutcomes;  // the worker's, read once it is joined
+    QHash<int, Outcome> done;          // outcomes not yet taken
+    int workerDescriptors = 0;
 
     ~Impl() { join(); }
     static void deleteSources(std::vector<Delete>& deletes, const QSet<int>& unnamed,
                               QHash<int, Outcome>& outcomes);
     void join() {
-        if (deleter.joinable())
-            deleter.join();
+        if (worker.joinable())
+            worker.join();
+        done.insert(std::exchange(workOutcomes, {}));
+        pendingThere.clear();
         deletingThere.clear();
-        deleterDescriptors = 0;
+        workerDescriptors = 0;
     }
 
     static QByteArray keyOf(const FileIdentity& folder, QByteArrayView name) {
@@ -387,7 +404,7 @@ struct Batch::Impl {
     CopyOutcome keep(int ticket, Temporary& out, const Folder& in, const FileIdentity& source,
                      const FileInfo& like, qint64 size) {
         const FileIdentity folder = in.identity();
-        std::shared_ptr<const Handle>& shared = folders[keyOf(folder, {})];
+        SharedHandle& shared = folders[keyOf(folder, {})];
         if (!shared) {
             auto own =
                 std::make_shared<Handle>(::fcntl(out.folderDescriptor(), F_DUPFD_CLOEXEC, 0));
@@ -405,7 +422,7 @@ struct Batch::Impl {
         info.size = size;
         info.identity = kept->identity();
         pending.insert(keyOf(folder, kept->name()), info);
-        copies.push_back({ticket, std::move(kept), source, folder, info});
+        work.copies.push_back({ticket, std::move(kept), source, folder, info});
         bytes += size;
         return CopyResult::Copied;
     }
@@ -444,8 +461,9 @@ Batch::Batch() : impl_(std::make_unique<Impl>()) {}
 Batch::~Batch() = default;
 
 bool Batch::empty() const {
-    return impl_->copies.empty() && impl_->deletes.empty() && impl_->alsoFlush.empty() &&
-           !impl_->deleter.joinable();
+    const Impl::Work& w = impl_->work;
+    return w.copies.empty() && w.deletes.empty() && w.alsoFlush.empty() &&
+           !impl_->worker.joinable();
 }
 
 namespace {
@@ -473,21 +491,28 @@ int DescriptorBudget() {
 
 bool Batch::full() const {
     // Each kept copy holds a descriptor, each kept Move source two.
-    return impl_->copies.size() + impl_->deletes.size() >= kMaxFiles || impl_->bytes >= kMaxBytes ||
-           impl_->descriptors + impl_->deleterDescriptors >= DescriptorBudget() - 4;
+    const Impl::Work& w = impl_->work;
+    return w.copies.size() + w.deletes.size() >= kMaxFiles || impl_->bytes >= kMaxBytes ||
+           impl_->descriptors + impl_->workerDescriptors >= DescriptorBudget() - 4;
 }
 
 const FileInfo* Batch::pending(const FileIdentity& folder, QByteArrayView name) const {
-    if (impl_->pending.isEmpty())
+    if (impl_->pending.isEmpty() && impl_->pendingThere.isEmpty())
         return nullptr;
-    const auto it = impl_->pending.constFind(Impl::keyOf(folder, name));
-    return it == impl_->pending.constEnd() ? nullptr : &*it;
+    const QByteArray key = Impl::keyOf(folder, name);
+    // The later copy first.
+    for (const QHash<QByteArray, FileInfo>* map : {&impl_->pending, &impl_->pendingThere}) {
+        const auto it = map->constFind(key);
+        if (it != map->constEnd())
+            return &*it;
+    }
+    return nullptr;
 }
 
 bool Batch::touches(const FileIdentity& folder, QByteArrayView name) const {
     const QByteArray key = Impl::keyOf(folder, name);
     return impl_->pending.contains(key) || impl_->deleting.contains(key) ||
-           impl_->deletingThere.contains(key);
+           impl_->pendingThere.contains(key) || impl_->deletingThere.contains(key);
 }
 
 bool Batch::deletes(const FileIdentity& folder, QByteArrayView name) const {
@@ -497,21 +522,17 @@ bool Batch::deletes(const FileIdentity& folder, QByteArrayView name) const {
     return impl_->deleting.contains(key) || impl_->deletingThere.contains(key);
 }
 
-bool Batch::holds(int ticket) const {
-    return !impl_->copies.empty() && impl_->copies.back().ticket == ticket;
-}
-
 void Batch::deleteAfter(int ticket, const Folder& folder, const char* name, SourceFile&& source,
                         const FileInfo& decided, const Folder* namedIn) {
     if (namedIn && namedIn->handle().valid()) {
-        impl_->alsoFlush.emplace_back(::fcntl(namedIn->handle().native(), F_DUPFD_CLOEXEC, 0));
+        impl_->work.alsoFlush.emplace_back(::fcntl(namedIn->handle().native(), F_DUPFD_CLOEXEC, 0));
         ++impl_->descriptors;
     }
     impl_->descriptors += 2;
     impl_->deleting.insert(Impl::keyOf(folder.identity(), name));
     Impl::Delete d{ticket, Handle(::fcntl(folder.handle().native(), F_DUPFD_CLOEXEC, 0)),
                    QByteArray(name), std::move(source), decided};
-    impl_->deletes.push_back(std::move(d));
+    impl_->work.deletes.push_back(std::move(d));
 }
 
 namespace {
@@ -532,61 +553,71 @@ void FlushFileSystems(const std::vector<int>& folders) {
 
 }  // namespace
 
-QHash<int, Batch::Outcome> Batch::finishDeletes() {
-    impl_->join();
-    return std::exchange(impl_->deleteOutcomes, {});
+// The data first, so that no name can ever show a short file; the names
+// next, so that no moved file is lost with its source (copies alone may
+// leave theirs to the next flush); the deletes last.
+void Batch::Impl::Work::run(QHash<int, Outcome>& outcomes, std::vector<SharedHandle>& unflushed) {
+    std::vector<int> fds;
+    for (const Copy& c : copies) fds.push_back(c.file->folderDescriptor());
+    for (const Handle& h : alsoFlush) fds.push_back(h.native());
+    for (const SharedHandle& h : earlier) fds.push_back(h->native());
+    if (!copies.empty())
+        FlushFileSystems(fds);
+    for (Copy& c : copies)
+        outcomes[c.ticket].copy = c.file->commit(c.source.inode ? &c.source : nullptr);
+    if (namesMayWait && deletes.empty() && alsoFlush.empty()) {
+        if (!copies.empty())
+            earlier.clear();  // flushed with the data
+        unflushed = std::move(earlier);
+        unflushed.insert(unflushed.end(), copyFolders.begin(), copyFolders.end());
+    } else if (!deletes.empty() || !copies.empty() || !earlier.empty()) {
+        FlushFileSystems(fds);
+    }
+    copies.clear();  // closes what failed to take its name
+    if (deletes.empty())
+        return;
+    // Each only once its copy is named and on the disk (a link's was named
+    // at once).
+    QSet<int> unnamed;
+    for (const auto& [ticket, o] : outcomes.asKeyValueRange()) {
+        if (!o.copy.ok())
+            unnamed.insert(ticket);
+    }
+    deleteSources(deletes, unnamed, outcomes);
 }
 
-QHash<int, Batch::Outcome> Batch::commit(Names names) {
-    QHash<int, Outcome> outcomes;
+QHash<int, Batch::Outcome> Batch::finish() {
+    impl_->join();
+    return std::exchange(impl_->done, {});
+}
+
+void Batch::commit(Names names) {
     Impl& b = *impl_;
-    std::vector<int> folders;
-    for (const Impl::Copy& c : b.copies) folders.push_back(c.file->folderDescriptor());
-    for (const Handle& h : b.alsoFlush) folders.push_back(h.native());
-    // Names an earlier commit left unflushed go with this flush.
-    std::vector<std::shared_ptr<const Handle>> earlier = std::move(b.namedUnflushed);
-    b.namedUnflushed.clear();
-    for (const auto& h : earlier) folders.push_back(h->native());
-    // The data first, so that no name can ever show a short file.
-    if (!b.copies.empty())
-        FlushFileSystems(folders);
-    for (Impl::Copy& c : b.copies)
-        outcomes[c.ticket].copy = c.file->commit(c.source.inode ? &c.source : nullptr);
-    // The names next, so that no moved file is lost with its source; copies
-    // alone may leave theirs to the next flush.
-    if (names == Names::MayWait && b.deletes.empty() && b.alsoFlush.empty()) {
-        if (b.copies.empty())
-            b.namedUnflushed = std::move(earlier);
-        for (const auto& [key, folder] : b.folders.asKeyValueRange())
-            b.namedUnflushed.push_back(folder);
-    } else if (!b.deletes.empty() || !b.copies.empty() || !earlier.empty()) {
-        FlushFileSystems(folders);
-    }
-    b.alsoFlush.clear();
-    if (!b.deletes.empty()) {
-        // Each only once its copy is named and on the disk (a link's was
-        // named at once).
-        QSet<int> unnamed;
-        for (const auto& [ticket, o] : outcomes.asKeyValueRange()) {
-            if (!o.copy.ok())
-                unnamed.insert(ticket);
-        }
-        b.join();
-        b.deletingThere = std::exchange(b.deleting, {});
-        b.deleterDescriptors = 2 * int(b.deletes.size());
-        b.deleter = std::thread(
-            [deletes = std::move(b.deletes), unnamed = std::move(unnamed), &b]() mutable {
-                Impl::deleteSources(deletes, unnamed, b.deleteOutcomes);
-            });
-    }
-    b.copies.clear();
-    b.deletes.clear();
-    b.pending.clear();
-    b.deleting.clear();
+    // One commit at a time, in the order they came.
+    b.join();
+    Impl::Work work = std::exchange(b.work, {});
+    work.earlier = std::exchange(b.namedUnflushed, {});
+    for (const auto& [key, folder] : b.folders.asKeyValueRange())
+        work.copyFolders.push_back(folder);
+    work.namesMayWait = names == Names::MayWait;
+    b.pendingThere = std::exchange(b.pending, {});
+    b.deletingThere = std::exchange(b.deleting, {});
+    b.workerDescriptors = b.descriptors;
     b.folders.clear();
     b.bytes = 0;
     b.descriptors = 0;
-    return outcomes;
+    if (work.empty()) {
+        b.namedUnflushed = std::move(work.earlier);
+        return;
+    }
+    const auto run = [&b, work = std::make_shared<Impl::Work>(std::move(work))] {
+        work->run(b.workOutcomes, b.namedUnflushed);
+    };
+    try {
+        b.worker = std::thread(run);
+    } catch (const std::system_error&) {
+        run();  // no thread to be had: done here, meanwhile
+    }
 }
 
 namespace {
