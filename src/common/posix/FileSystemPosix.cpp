@@ -906,7 +906,8 @@ int Folder::readEntries(const EntryVisit& visit) const {
 }
 
 bool IsPrivileged() {
-    return ::geteuid() == 0;
+    static const bool root = ::geteuid() == 0;  // asked for every file
+    return root;
 }
 
 int WriteAccess(const Folder& folder, const char* name) {

@@ -93,6 +93,15 @@ QByteArray Names(const Node& n) {
     return {};
 }
 
+bool Listed(const QByteArray& names, const char* name) {
+    for (qsizetype at = 0; at < names.size();
+         at += qsizetype(std::strlen(names.constData() + at)) + 1) {
+        if (std::strcmp(names.constData() + at, name) == 0)
+            return true;
+    }
+    return false;
+}
+
 bool Value(const Node& n, const char* name, QByteArray& out) {
     for (int attempt = 0; attempt < 3; ++attempt) {
         const ssize_t size = Get(n, name, nullptr, 0);
@@ -173,7 +182,7 @@ quint32 MirrorAttributes(const Node& source, uid_t owner, gid_t group, const Nod
     gid_t copyGroup = made.st_gid;
     // Only root may give a file away; chown would also drop file
     // capabilities, so it comes before the attributes.
-    if (::geteuid() == 0 && (made.st_uid != owner || made.st_gid != group) &&
+    if (IsPrivileged() && (made.st_uid != owner || made.st_gid != group) &&
         ChangeOwner(copy, owner, group))
         copyGroup = group;
     const bool otherGroup = copyGroup != group;
@@ -210,9 +219,9 @@ quint32 MirrorAttributes(const Node& source, uid_t owner, gid_t group, const Nod
         aclSet = Set(copy, kAclAccess, acl);
         if (aclSet)
             mode = aclMode;
-    } else {
+    } else if (Listed(Names(copy), kAclAccess)) {
         // One inherited from the destination folder's default ACL would grant
-        // what the source does not.
+        // what the source does not. (Looking costs less than removing.)
         Remove(copy, kAclAccess);
     }
     if (folder && !hadDefault)
