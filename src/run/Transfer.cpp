@@ -166,6 +166,12 @@ void ListingTransfer::addError(const QByteArray& prefix, const QByteArray& path,
         deferred_.append(d);
         return;
     }
+    noteError(prefix, path, reason);
+}
+
+// An entry in its place in the order of the files.
+void ListingTransfer::noteError(const QByteArray& prefix, const QByteArray& path,
+                                const QString& reason) {
     c_.state.ErrorList.append(prefix + path);
     c_.state.ErrorReasons.append(reason);
     c_.host.noteFailure(c_.state.ErrorList.constLast(), reason);
@@ -559,7 +565,7 @@ void ListingTransfer::settle() {
 
 void ListingTransfer::record(const Deferred& d, const fs::Batch::Outcome& o) {
     if (!d.copy) {
-        addError(d.prefix, d.path, d.reason);
+        noteError(d.prefix, d.path, d.reason);
         return;
     }
     --waitingCopies_;
@@ -569,7 +575,7 @@ void ListingTransfer::record(const Deferred& d, const fs::Batch::Outcome& o) {
     if (!o.copy.ok()) {
         if (placedByMove_.value(d.placedKey) == d.placed)
             placedByMove_.remove(d.placedKey);
-        addError(kCopyFailed, d.path, o.copy.reason());
+        noteError(kCopyFailed, d.path, o.copy.reason());
         return;
     }
     if (!move_)
@@ -578,9 +584,9 @@ void ListingTransfer::record(const Deferred& d, const fs::Batch::Outcome& o) {
         placedByMove_.remove(d.sourceKey);
         return;
     }
-    addError(kDeleteFailed, d.path,
-             o.changed ? QStringLiteral("the file changed after it was copied")
-                       : fs::ErrorText(o.deleted.error));
+    noteError(kDeleteFailed, d.path,
+              o.changed ? QStringLiteral("the file changed after it was copied")
+                        : fs::ErrorText(o.deleted.error));
     if (events_.deleteFailed)
         events_.deleteFailed(d.path);
 }

@@ -98,6 +98,7 @@ class ListingTransfer {
     const fs::Folder* mirroredFolder(const QByteArray& source, qsizetype belowStart,
                                      QByteArrayView destinationFolder);
     void addError(const QByteArray& prefix, const QByteArray& path, const QString& reason);
+    void noteError(const QByteArray& prefix, const QByteArray& path, const QString& reason);
     void skip();
     bool writable(const fs::Folder& folder);
     enum class Commit {

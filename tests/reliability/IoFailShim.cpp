@@ -2,6 +2,8 @@
 // purpose. Only calls on descriptors whose path contains ZANDREL_FAIL_MATCH
 // count:
 //   ZANDREL_FAIL_OP=read|write  ZANDREL_FAIL_NTH=N   the Nth such call fails
+//   ZANDREL_FAIL_OP=delete                           the Nth delete of such a
+//                                                    name fails
 //   ZANDREL_FAIL_OP=readdir                          the Nth reading of folder
 //                                                    entries fails; each reading
 //                                                    then returns a few entries
@@ -43,6 +45,7 @@ struct Config {
     bool failReads = false;
     bool failWrites = false;
     bool failReaddir = false;
+    bool failDeletes = false;
     long nth = 0;
     int error = EIO;
     long delayMicroseconds = 0;
@@ -57,6 +60,7 @@ const Config& config() {
             c.failReads = std::strcmp(op, "read") == 0;
             c.failWrites = std::strcmp(op, "write") == 0;
             c.failReaddir = std::strcmp(op, "readdir") == 0;
+            c.failDeletes = std::strcmp(op, "delete") == 0;
         }
         if (const char* n = std::getenv("ZANDREL_FAIL_NTH"))
             c.nth = std::atol(n);
@@ -73,6 +77,7 @@ const Config& config() {
 std::atomic<long> gReads{0};
 std::atomic<long> gWrites{0};
 std::atomic<long> gReaddirs{0};
+std::atomic<long> gDeletes{0};
 std::atomic<bool> gLastOpenMatched{false};
 constexpr int kMaxFd = 65536;
 std::atomic<bool> gUnnamedMatches[kMaxFd];
@@ -285,8 +290,13 @@ int renameat2(int from, const char* path, int to, const char* name, unsigned fla
 
 int unlinkat(int dir, const char* name, int flags) {
     static const auto real = next<int (*)(int, const char*, int)>("unlinkat");
-    if (config().match && nameMatches(name))
+    if (config().match && nameMatches(name)) {
         crawl();
+        if (config().failDeletes && !(flags & AT_REMOVEDIR) && ++gDeletes == config().nth) {
+            errno = config().error;
+            return -1;
+        }
+    }
     const int r = real(dir, name, flags);
     if (r == 0 && !(flags & AT_REMOVEDIR))
         Trace("delete", name);

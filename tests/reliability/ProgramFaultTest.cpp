@@ -357,3 +357,22 @@ TEST_F(ProgramFaultTest, AFileMeetsACopyOfTheBatchBeingNamed) {
     EXPECT_EQ(lastLine(f.out),
               " : " + QByteArray::number(fs::Batch::kMaxFiles) + " files copied....0 errors.");
 }
+
+// A failure behind a batch whose commit is still at work keeps its place
+// after that batch's own failures. (A Move's file counts twice in a batch.)
+TEST_F(ProgramFaultTest, FailuresKeepTheOrderOfTheFilesAcrossBatches) {
+    for (int i = 1; i < int(fs::Batch::kMaxFiles) / 2; ++i)
+        file(src(("a/f" + QByteArray::number(i)).constData()), "x");
+    file(src("a/victim"), "x");
+    file(src("b/g"), "x");
+    ASSERT_TRUE(QDir().mkpath(QFile::decodeName(dst(src("b/g")) + "/in-the-way")));
+    writeList([](Listing& l) { l.Action = ListingAction::Move; });
+    start({{QStringLiteral("ZANDREL_FAIL_MATCH"), QStringLiteral("victim")},
+           {QStringLiteral("ZANDREL_FAIL_OP"), QStringLiteral("delete")},
+           {QStringLiteral("ZANDREL_FAIL_NTH"), QStringLiteral("1")}});
+    const Finished f = finish();
+    EXPECT_EQ(f.status, 1) << f.err.toStdString();
+    // (The folders left behind come after the files.)
+    EXPECT_EQ(loggedErrors().mid(0, 2), QList<QByteArray>({"Delete failed: " + src("a/victim"),
+                                                           "Copy failed: " + src("b/g")}));
+}

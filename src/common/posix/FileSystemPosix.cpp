@@ -557,8 +557,9 @@ void FlushFileSystems(const std::vector<int>& folders) {
 // next, so that no moved file is lost with its source (copies alone may
 // leave theirs to the next flush); the deletes last.
 void Batch::Impl::Work::run(QHash<int, Outcome>& outcomes, std::vector<SharedHandle>& unflushed) {
+    // The copies' folders, each once.
     std::vector<int> fds;
-    for (const Copy& c : copies) fds.push_back(c.file->folderDescriptor());
+    for (const SharedHandle& h : copyFolders) fds.push_back(h->native());
     for (const Handle& h : alsoFlush) fds.push_back(h.native());
     for (const SharedHandle& h : earlier) fds.push_back(h->native());
     if (!copies.empty())
