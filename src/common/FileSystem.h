@@ -275,6 +275,10 @@ int OpenSourceOnDisk(const Folder& folder, const char* name, SourceFile& source)
 // Whether the open source is still as the copy read it (size, modification
 // and change time, through the open file).
 bool SourceUnchanged(const SourceFile& source);
+// Whether the Move source at name is still the file decided on, as it was
+// copied: through the open file when there is one, else by name.
+bool StillAsDecided(const Folder& folder, const char* name, const SourceFile& source,
+                    const FileInfo& decided);
 // Takes the open source as it is now as the state SourceUnchanged compares
 // with (after the run itself changed another name of it).
 bool Restamp(SourceFile& source);

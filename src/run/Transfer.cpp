@@ -496,14 +496,8 @@ void ListingTransfer::carryOut(const fs::Folder& sourceFolder, const QByteArray&
     // Only the very file that was decided on and copied is deleted, and only
     // while it is as it was copied: a line added since would be lost.
     QString reason;
-    if (file.handle.valid() && !fs::SourceUnchanged(file)) {
+    if (!fs::StillAsDecided(sourceFolder, name.constData(), file, facts.source))
         reason = QStringLiteral("the file changed after it was copied");
-    } else if (!file.handle.valid()) {
-        const fs::FileInfo now = sourceFolder.info(name.constData(), false);
-        if (!(now.identity == facts.source.identity) || now.size != facts.source.size ||
-            now.modifiedNs != facts.source.modifiedNs || now.changedNs != facts.source.changedNs)
-            reason = QStringLiteral("the file changed after it was copied");
-    }
     file.handle.reset();
     if (reason.isEmpty()) {
         const fs::Status deleted = sourceFolder.deleteFile(name.constData(), facts.source.identity);

@@ -67,6 +67,15 @@ class ProgramFaultTest : public ::testing::Test, public FaultTree {
         return {{QStringLiteral("ZANDREL_FAIL_MATCH"), QLatin1String(match)},
                 {QStringLiteral("ZANDREL_TRACE"), t.path(QStringLiteral("trace.txt"))}};
     }
+    static QMap<QString, QString> slowed(const char* match) {
+        return {{QStringLiteral("ZANDREL_FAIL_MATCH"), QLatin1String(match)},
+                {QStringLiteral("ZANDREL_DELAY_US"), QStringLiteral("300000")}};
+    }
+    // Sources prefix0 .. prefix(count - 1).
+    void files(const QByteArray& prefix, int count, const QByteArray& content) {
+        for (int i = 0; i < count; ++i)
+            file(src((prefix + QByteArray::number(i)).constData()), content);
+    }
 
     // Starts the program on list.bak with " -r", no display, the shim
     // preloaded when shim settings are given.
@@ -313,8 +322,7 @@ TEST_F(ProgramFaultTest, AMoveIntoItsOwnFolderPutsAFileWhereItsSourceWasDeleted)
         l.DestinationFolder = t.path(QStringLiteral("src/s"));
         l.IfExists = ExistingFileRule::CopyOnlyIfNewer;
     });
-    start({{QStringLiteral("ZANDREL_FAIL_MATCH"), QStringLiteral("a.txt")},
-           {QStringLiteral("ZANDREL_DELAY_US"), QStringLiteral("300000")}});
+    start(slowed("a.txt"));
     finish();
     const QString into = QStringLiteral("src/") + QFile::decodeName(below) + u'/';
     EXPECT_EQ(t.read(into + QStringLiteral("a.txt")), QByteArray("top"));
@@ -326,15 +334,15 @@ TEST_F(ProgramFaultTest, AMoveIntoItsOwnFolderPutsAFileWhereItsSourceWasDeleted)
 // A Copy's names may wait for the next batch's flush, never past the end:
 // one flush more than the batches, the last after the last name.
 TEST_F(ProgramFaultTest, ACopysNamesAreOnTheDiskByTheEndOfItsListing) {
-    const int files = int(fs::Batch::kMaxFiles) + 1;
-    for (int i = 0; i < files; ++i) file(src(("f" + QByteArray::number(i)).constData()), "x");
+    const int count = int(fs::Batch::kMaxFiles) + 1;
+    files("f", count, "x");
     writeList();
     start(tracing("f"));
     const Finished f = finish();
     EXPECT_EQ(f.status, 0) << f.err.toStdString();
     const QList<QByteArray> calls = traced();
     EXPECT_EQ(calls.count("sync"), 3);
-    EXPECT_EQ(calls.size(), files + 3);
+    EXPECT_EQ(calls.size(), count + 3);
     EXPECT_EQ(calls.value(calls.size() - 1), "sync");
     EXPECT_EQ(calls.value(calls.size() - 3), "sync");
 }
@@ -342,15 +350,13 @@ TEST_F(ProgramFaultTest, ACopysNamesAreOnTheDiskByTheEndOfItsListing) {
 // A later batch is decided while the one before it is still being named:
 // the copy waiting for its name stands there all the same.
 TEST_F(ProgramFaultTest, AFileMeetsACopyOfTheBatchBeingNamed) {
-    for (int i = 0; i < int(fs::Batch::kMaxFiles); ++i)
-        file(src(("a/f" + QByteArray::number(i)).constData()), "first");
+    files("a/f", int(fs::Batch::kMaxFiles), "first");
     file(src("b/f0"), "later");
     writeList([](Listing& l) {
         l.CopyJustFiles = true;
         l.IfExists = ExistingFileRule::SkipFile;
     });
-    start({{QStringLiteral("ZANDREL_FAIL_MATCH"), QStringLiteral("f0")},
-           {QStringLiteral("ZANDREL_DELAY_US"), QStringLiteral("300000")}});
+    start(slowed("f0"));
     const Finished f = finish();
     EXPECT_EQ(f.status, 0) << f.err.toStdString();
     EXPECT_EQ(t.read(QStringLiteral("dst/f0")), QByteArray("first"));
@@ -361,8 +367,7 @@ TEST_F(ProgramFaultTest, AFileMeetsACopyOfTheBatchBeingNamed) {
 // A failure behind a batch whose commit is still at work keeps its place
 // after that batch's own failures. (A Move's file counts twice in a batch.)
 TEST_F(ProgramFaultTest, FailuresKeepTheOrderOfTheFilesAcrossBatches) {
-    for (int i = 1; i < int(fs::Batch::kMaxFiles) / 2; ++i)
-        file(src(("a/f" + QByteArray::number(i)).constData()), "x");
+    files("a/f", int(fs::Batch::kMaxFiles) / 2 - 1, "x");
     file(src("a/victim"), "x");
     file(src("b/g"), "x");
     ASSERT_TRUE(QDir().mkpath(QFile::decodeName(dst(src("b/g")) + "/in-the-way")));

@@ -438,19 +438,10 @@ void Batch::Impl::deleteSources(std::vector<Delete>& deletes, const QSet<int>& u
         if (unnamed.contains(d.ticket))
             continue;
         Folder folder(std::move(d.folder));
-        if (d.source.handle.valid() ? !SourceUnchanged(d.source) : false) {
+        if (!StillAsDecided(folder, d.name.constData(), d.source, d.decided)) {
             o.deleted = {EBUSY};
             o.changed = true;
             continue;
-        }
-        if (!d.source.handle.valid()) {
-            const FileInfo now = folder.info(d.name.constData(), false);
-            if (!(now.identity == d.decided.identity) || now.size != d.decided.size ||
-                now.modifiedNs != d.decided.modifiedNs || now.changedNs != d.decided.changedNs) {
-                o.deleted = {EBUSY};
-                o.changed = true;
-                continue;
-            }
         }
         d.source.handle.reset();
         o.deleted = folder.deleteFile(d.name.constData(), d.decided.identity);
@@ -926,8 +917,7 @@ int WriteAccess(const Folder& folder, const char* name) {
     // root) may delete it.
     struct stat dir {};
     struct stat entry {};
-    if (::geteuid() == 0 || ::fstat(folder.handle().native(), &dir) != 0 ||
-        !(dir.st_mode & S_ISVTX))
+    if (IsPrivileged() || ::fstat(folder.handle().native(), &dir) != 0 || !(dir.st_mode & S_ISVTX))
         return 0;
     if (::fstatat(folder.handle().native(), name, &entry, AT_SYMLINK_NOFOLLOW) != 0)
         return 0;
@@ -1160,7 +1150,7 @@ Handle FolderCursor::makeFolder(int at, const char* name, const QByteArray& path
         return Handle(OpenChild(at, name));
     }
     quint32 atCreation = S_IRWXU;
-    if (::geteuid() != 0) {
+    if (!IsPrivileged()) {
         struct stat parent {};
         const gid_t group =
             ::fstat(at, &parent) == 0 && (parent.st_mode & S_ISGID) ? parent.st_gid : ::getegid();
@@ -1249,6 +1239,15 @@ bool SourceUnchanged(const SourceFile& source) {
     return source.handle.valid() && ::fstat(source.handle.native(), &now) == 0 &&
            now.st_size == source.info.size && Nanoseconds(now.st_mtim) == source.modifiedNs &&
            Nanoseconds(now.st_ctim) == source.changedNs;
+}
+
+bool StillAsDecided(const Folder& folder, const char* name, const SourceFile& source,
+                    const FileInfo& decided) {
+    if (source.handle.valid())
+        return SourceUnchanged(source);
+    const FileInfo now = folder.info(name, false);
+    return now.identity == decided.identity && now.size == decided.size &&
+           now.modifiedNs == decided.modifiedNs && now.changedNs == decided.changedNs;
 }
 
 CopyOutcome CopyFileBlocks(SourceFile& source, const CopyRequest& request,

@@ -103,7 +103,7 @@ CopyOutcome CopyLink(const Folder& folder, const char* name, const FileInfo& see
     };
     // Owner and time are the link's own; where the destination cannot keep
     // them the link is still a copy of it.
-    if (::geteuid() == 0 &&
+    if (IsPrivileged() &&
         ::fchownat(to, hidden.constData(), link.st_uid, link.st_gid, AT_SYMLINK_NOFOLLOW) != 0) {
         // A destination without owners keeps the link as the run's.
     }
