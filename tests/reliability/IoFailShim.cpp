@@ -7,17 +7,29 @@
 //   ZANDREL_FAIL_OP=readdir                          the Nth reading of folder
 //                                                    entries fails; each reading
 //                                                    then returns a few entries
+//   ZANDREL_FAIL_OP=syncfs                           the Nth flush of such a
+//                                                    descriptor fails, flushing
+//                                                    nothing
+//   ZANDREL_FAIL_NTH=all                             every such call fails
 //   ZANDREL_FAIL_ERRNO=5                             with this errno (EIO)
 //   ZANDREL_DELAY_US=N                               each such call waits, and
 //                                                    each name or delete of such
 //                                                    a name
+//   ZANDREL_SYNC_DELAY_US=N                          each syncfs waits before it
+//                                                    flushes, as on a slow stick:
+//                                                    every one without
+//                                                    ZANDREL_FAIL_MATCH, else
+//                                                    those of such descriptors
 //   ZANDREL_NO_COPY_FILE_RANGE=1                     copy_file_range: ENOSYS
 //   ZANDREL_TRACE=FILE       syncfs, and links, renames and deletes of names
 //                            containing ZANDREL_FAIL_MATCH, one line each, in
-//                            the order they happen: "sync", "name N", "delete N"
+//                            the order they happen: "sync", "sync-failed",
+//                            "name N", "delete N"; a syncfs made to wait also
+//                            writes "sync-start" before it waits
 // copy_file_range counts as a read of its source and a write of its target.
 // A copy is written into an unnamed file (O_TMPFILE) first: such a file counts
-// when the source opened just before it matched.
+// when the source opened just before it matched, except for syncfs, which goes
+// by the descriptor's own path ("/dst/folder/#1234 (deleted)" for such a file).
 
 // Both the plain and the 64-bit entry points are defined here, so the
 // declarations must not map one onto the other.
@@ -40,15 +52,19 @@
 
 namespace {
 
+constexpr long kEvery = -1;
+
 struct Config {
     const char* match = nullptr;
     bool failReads = false;
     bool failWrites = false;
     bool failReaddir = false;
     bool failDeletes = false;
-    long nth = 0;
+    bool failSyncs = false;
+    long nth = 0;  // kEvery: every such call
     int error = EIO;
     long delayMicroseconds = 0;
+    long syncDelayMicroseconds = 0;
     bool noCopyFileRange = false;
 };
 
@@ -61,13 +77,16 @@ const Config& config() {
             c.failWrites = std::strcmp(op, "write") == 0;
             c.failReaddir = std::strcmp(op, "readdir") == 0;
             c.failDeletes = std::strcmp(op, "delete") == 0;
+            c.failSyncs = std::strcmp(op, "syncfs") == 0;
         }
         if (const char* n = std::getenv("ZANDREL_FAIL_NTH"))
-            c.nth = std::atol(n);
+            c.nth = std::strcmp(n, "all") == 0 ? kEvery : std::atol(n);
         if (const char* e = std::getenv("ZANDREL_FAIL_ERRNO"))
             c.error = std::atoi(e);
         if (const char* d = std::getenv("ZANDREL_DELAY_US"))
             c.delayMicroseconds = std::atol(d);
+        if (const char* d = std::getenv("ZANDREL_SYNC_DELAY_US"))
+            c.syncDelayMicroseconds = std::atol(d);
         c.noCopyFileRange = std::getenv("ZANDREL_NO_COPY_FILE_RANGE") != nullptr;
         return c;
     }();
@@ -78,6 +97,7 @@ std::atomic<long> gReads{0};
 std::atomic<long> gWrites{0};
 std::atomic<long> gReaddirs{0};
 std::atomic<long> gDeletes{0};
+std::atomic<long> gSyncs{0};
 std::atomic<bool> gLastOpenMatched{false};
 constexpr int kMaxFd = 65536;
 std::atomic<bool> gUnnamedMatches[kMaxFd];
@@ -101,12 +121,16 @@ int opened(int fd, const char* path, int flags) {
     return fd;
 }
 
-bool matches(int fd) {
+// The next call counted by counter is the one to fail.
+bool due(std::atomic<long>& counter) {
+    const long n = ++counter;
+    return config().nth == kEvery || n == config().nth;
+}
+
+bool pathMatches(int fd) {
     const Config& c = config();
     if (!c.match || fd < 0)
         return false;
-    if (fd < kMaxFd && gUnnamedMatches[fd])
-        return true;
     char link[64];
     char path[4096];
     std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
@@ -117,13 +141,24 @@ bool matches(int fd) {
     return std::strstr(path, c.match) != nullptr;
 }
 
-void crawl() {
-    const long us = config().delayMicroseconds;
+bool matches(int fd) {
+    if (!config().match || fd < 0)
+        return false;
+    if (fd < kMaxFd && gUnnamedMatches[fd])
+        return true;
+    return pathMatches(fd);
+}
+
+void sleepFor(long us) {
     if (us <= 0)
         return;
     timespec ts{us / 1000000, (us % 1000000) * 1000};
     while (::nanosleep(&ts, &ts) != 0 && errno == EINTR) {
     }
+}
+
+void crawl() {
+    sleepFor(config().delayMicroseconds);
 }
 
 // True when this call is to fail; errno is set then.
@@ -134,7 +169,7 @@ bool injected(bool isRead, int fd) {
     const Config& c = config();
     std::atomic<long>& counter = isRead ? gReads : gWrites;
     const bool armed = isRead ? c.failReads : c.failWrites;
-    if (armed && ++counter == c.nth) {
+    if (armed && due(counter)) {
         errno = c.error;
         return true;
     }
@@ -238,7 +273,7 @@ ssize_t getdents64(int fd, void* buf, size_t n) {
     if (c.failReaddir && matches(fd)) {
         // A few entries at a time, so the failure comes part way.
         n = std::min<size_t>(n, 512);
-        if (++gReaddirs == c.nth) {
+        if (due(gReaddirs)) {
             errno = c.error;
             return -1;
         }
@@ -262,6 +297,17 @@ void Trace(const char* what, const char* name) {
 
 int syncfs(int fd) {
     static const auto real = next<int (*)(int)>("syncfs");
+    const Config& c = config();
+    const bool counts = pathMatches(fd);
+    if (c.syncDelayMicroseconds > 0 && (!c.match || counts)) {
+        Trace("sync-start", nullptr);
+        sleepFor(c.syncDelayMicroseconds);
+    }
+    if (c.failSyncs && counts && due(gSyncs)) {
+        Trace("sync-failed", nullptr);
+        errno = c.error;
+        return -1;
+    }
     const int r = real(fd);
     Trace(r == 0 ? "sync" : "sync-failed", nullptr);
     return r;
@@ -292,7 +338,7 @@ int unlinkat(int dir, const char* name, int flags) {
     static const auto real = next<int (*)(int, const char*, int)>("unlinkat");
     if (config().match && nameMatches(name)) {
         crawl();
-        if (config().failDeletes && !(flags & AT_REMOVEDIR) && ++gDeletes == config().nth) {
+        if (config().failDeletes && !(flags & AT_REMOVEDIR) && due(gDeletes)) {
             errno = config().error;
             return -1;
         }
