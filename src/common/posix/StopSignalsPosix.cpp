@@ -2,6 +2,7 @@
 
 #include <signal.h>
 
+#include <atomic>
 #include <memory>
 
 #include "common/StopSignals.h"
@@ -10,10 +11,15 @@ namespace zandrel {
 
 namespace {
 
-volatile sig_atomic_t gStopRequested = 0;
+// Written by the handler on whichever thread takes the signal and read or
+// cleared by the main thread: only a lock-free atomic is both safe in a
+// handler and free of a data race. The flag carries no other data, so
+// relaxed order is enough.
+std::atomic<int> gStopRequested{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 
 extern "C" void OnStopSignal(int) {
-    gStopRequested = 1;
+    gStopRequested.store(1, std::memory_order_relaxed);
 }
 
 }  // namespace
@@ -44,13 +50,12 @@ StopSignals::~StopSignals() {
 }
 
 bool StopSignals::pending() {
-    return gStopRequested != 0;
+    return gStopRequested.load(std::memory_order_relaxed) != 0;
 }
 
 bool StopSignals::take() {
-    const bool was = gStopRequested != 0;
-    gStopRequested = 0;
-    return was;
+    // One step, so that a stop arriving between a read and a clear is not lost.
+    return gStopRequested.exchange(0, std::memory_order_relaxed) != 0;
 }
 
 void StopSignals::endAtOnce() {
