@@ -5,6 +5,7 @@
 #include "app/MainWindow.h"
 #include "app/QtDialogs.h"
 #include "common/Paths.h"
+#include "common/UserHome.h"
 #include "listing/CommandLine.h"
 #include "run/HeadlessRun.h"
 #include "zandrel/Version.h"
@@ -57,6 +58,8 @@ int main(int argc, char** argv) {
         std::printf("zandrel %s\n", ZANDREL_VERSION);
         return 0;
     }
+    // Before Qt places the per-user settings and data folders from HOME.
+    zandrel::TakeHomeFromUserDatabase();
     // Before the paths part, so that both use one settings and data folder.
     QCoreApplication::setApplicationName(QStringLiteral("Zandrel"));
     QCoreApplication::setOrganizationName(QStringLiteral("Zandrel"));

@@ -246,11 +246,14 @@ int RunHeadless(const QString& commandLine, const NoWindowReason& noWindow) {
     const bool errorsFile = result.errorCount > 0 || result.outcome == RunOutcome::EndedEarly;
     const QByteArray names =
         errorsFile ? QByteArray("log.txt and errors.txt") : QByteArray("log.txt");
-    if (result.logFailed)
-        PrintLine(stderr,
-                  "Zandrel could not write " + names + " in " +
-                      EscapedName(EncodePath(LogFolderCandidates().join(QStringLiteral(" or ")))) +
-                      ".");
+    const QStringList logFolders = LogFolderCandidates();
+    if (result.logFailed && logFolders.isEmpty())
+        PrintLine(stderr, "Zandrel could not write " + names +
+                              ": its own folder cannot take them and the user has no home folder.");
+    else if (result.logFailed)
+        PrintLine(stderr, "Zandrel could not write " + names + " in " +
+                              EscapedName(EncodePath(logFolders.join(QStringLiteral(" or ")))) +
+                              ".");
     else if (!result.logFolder.isEmpty() && result.logFolder != programFolder)
         PrintLine(stderr, "Zandrel wrote " + names + " in " +
                               EscapedName(EncodePath(result.logFolder)) + ".");

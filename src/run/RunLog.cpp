@@ -60,12 +60,15 @@ QStringList LogFolderCandidates() {
     const QString programFolder = QCoreApplication::applicationDirPath();
     if (!IsInstalledProgramFolder(programFolder) && CanWriteInto(programFolder))
         folders << programFolder;
-    folders << QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
+    // Without a home Qt would place the per-user folder under the root folder.
+    if (!qEnvironmentVariableIsEmpty("HOME") ||
+        QDir::isAbsolutePath(qEnvironmentVariable("XDG_DATA_HOME")))
+        folders << QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
     return folders;
 }
 
 QString DefaultLogFolder() {
-    return LogFolderCandidates().constFirst();
+    return LogFolderCandidates().value(0);
 }
 
 LogWriteOutcome WriteLogFiles(const QStringList& folders, const RunState& state, Host& host,

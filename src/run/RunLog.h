@@ -20,9 +20,10 @@ bool IsInstalledProgramFolder(const QString& folder);
 
 // Where a command-line run may write its logs, in order: the program's
 // folder when the program runs from a folder of its own that can be written,
-// then the per-user data folder.
+// then the per-user data folder when the user has a home (or XDG_DATA_HOME
+// names one).
 QStringList LogFolderCandidates();
-// The first of them.
+// The first of them; empty when there is none.
 QString DefaultLogFolder();
 
 struct LogWriteOutcome {

@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <pwd.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <QDirIterator>
 #include <QElapsedTimer>
@@ -507,6 +509,35 @@ TEST_F(CommandLineRunTest, AnInstalledProgramWritesItsLogsInTheUsersDataFolder) 
     EXPECT_FALSE(t.exists(QStringLiteral("bin/log.txt")));
     EXPECT_TRUE(t.read(QStringLiteral("data-home/Zandrel/Zandrel/log.txt"))
                     .contains("-->1 files copied....0 errors"));
+}
+
+// Without HOME (env -i, some cron set-ups) the per-user folder is in the
+// user database's home, never under the root folder. A folder of the test's
+// stands in for that home inside the mount namespace.
+TEST_F(CommandLineRunTest, WithoutHomeTheLogsGoToTheUserDatabasesHome) {
+    const struct passwd* entry = ::getpwuid(::geteuid());
+    const QString home = entry ? QString::fromLocal8Bit(entry->pw_dir) : QString();
+    if (!QFileInfo(home).isDir() || t.root().startsWith(home + u'/'))
+        GTEST_SKIP() << "no home folder apart from the test's own";
+    t.write(QStringLiteral("src/a.txt"), "a");
+    writeList(QStringLiteral("daily.bak"),
+              {listing(QStringLiteral("src"), QStringLiteral("dst"), QStringLiteral("Daily"))});
+    t.mkdir(QStringLiteral("home"));
+    programToRun = QStringLiteral("unshare");
+    const Outcome o =
+        runProgram({QStringLiteral("--mount"), QStringLiteral("/bin/sh"), QStringLiteral("-c"),
+                    QStringLiteral("mount --bind \"$0\" /usr/local/bin && mount --bind \"$2\" "
+                                   "\"$3\" && exec env -i /usr/local/bin/zandrel \"$1\" -r"),
+                    t.path(QStringLiteral("bin")), t.path(QStringLiteral("daily.bak")),
+                    t.path(QStringLiteral("home")), home});
+    if (o.err.startsWith("unshare:") || o.err.startsWith("mount:"))
+        GTEST_SKIP() << o.err.toStdString();
+    const QString data = home + QStringLiteral("/.local/share/Zandrel/Zandrel");
+    EXPECT_EQ(o.status, 0) << o.err.toStdString();
+    EXPECT_EQ(o.err, "Zandrel wrote log.txt in " + EncodePath(data) + ".\n");
+    EXPECT_TRUE(t.read(QStringLiteral("home/.local/share/Zandrel/Zandrel/log.txt"))
+                    .contains("-->1 files copied....0 errors"));
+    EXPECT_FALSE(QFileInfo::exists(QStringLiteral("/.local/share/Zandrel")));
 }
 
 // SIGINT and SIGTERM. The run is held at a known place: its report lines
