@@ -233,6 +233,10 @@ enum class CopyResult {
     WriteFailed,
     SourceChanged,
     CouldNotPutInPlace,
+    NameTaken,           // a name decided free was taken before the copy could have it
+    DestinationChanged,  // the file decided to be replaced changed or went meanwhile
+    Clash,               // the name is one this run gave another copy (letter case ignored)
+    Discarded,           // the run was aborted before the copy was named
 };
 
 // A copy's result with the system's error behind it. Made from a result
@@ -328,10 +332,14 @@ CopyOutcome CopyLink(const Folder& folder, const char* name, const FileInfo& see
 // Copies kept unnamed until their data is on the disk, and Move sources
 // kept until their copies' names are: a power cut never leaves a short file
 // under a real name, nor a moved file only in its source's deleted blocks.
-// commit() flushes the copies' file systems once, names the copies in the
-// order they came, flushes again, then deletes the Move sources, each still
-// only while it is the file copied and unchanged; all of it on a thread of
-// its own while the next copies are made.
+// commit() hands the work to a thread of its own while the next copies are
+// made: it flushes the copies' file systems once (through a descriptor of a
+// copy, which also reports the writes that failed), names each copy exactly
+// as decided (a free name without replacing anything, a replaced file only
+// while it is the one decided on), flushes the names, then deletes the Move
+// sources, each only while it is the file copied and unchanged. A flush that
+// fails fails the copies it was to make durable. The run's thread never
+// waits for the work: it asks idle() and takes the outcomes when done.
 class Batch {
   public:
     Batch();
@@ -339,11 +347,11 @@ class Batch {
     Batch(const Batch&) = delete;
     Batch& operator=(const Batch&) = delete;
 
-    // Enough to flush: files (each holds descriptors) or bytes. Each flush
-    // waits for the disk, so a batch is as large as memory and the
-    // descriptors the process may hold allow.
+    // Enough to flush: files (a Move's file counts twice) or bytes, and no
+    // more descriptors than the process may still open.
     static constexpr std::size_t kMaxFiles = 2000;
     static constexpr qint64 kMaxBytes = qint64(256) << 20;
+    // Nothing gathered and no work under way.
     bool empty() const;
     bool full() const;
 
@@ -352,31 +360,44 @@ class Batch {
     const FileInfo* pending(const FileIdentity& folder, QByteArrayView name) const;
     // The source of a Move, deleted once the copy of ticket is named and on
     // the disk; decided is the file as it was decided on.
-    // namedIn: the folder of a copy that took its name at once (a link),
-    // flushed with the others.
     void deleteAfter(int ticket, const Folder& folder, const char* name, SourceFile&& source,
-                     const FileInfo& decided, const Folder* namedIn = nullptr);
+                     const FileInfo& decided);
+    // A link that took its name at once in folder: its name is flushed with
+    // the batch's, and ticket fails when that flush does.
+    void namedAt(int ticket, const Folder& folder);
     // Whether a copy or a delete waits at name in the folder of that
-    // identity, here or in the commit at work; whether a delete does.
+    // identity, here or in the work under way; whether a delete does.
     bool touches(const FileIdentity& folder, QByteArrayView name) const;
     bool deletes(const FileIdentity& folder, QByteArrayView name) const;
 
     struct Outcome {
         CopyOutcome copy;
         bool deleteTried = false;
-        bool changed = false;  // the source changed after it was copied
+        bool changed = false;        // the source changed after it was copied
+        bool deleteDropped = false;  // an abort kept the source of a copy that was named
         Status deleted;
     };
-    // Hands what waits to a thread of its own that names the copies once
-    // their data is on the disk and deletes the Move sources once the names
-    // are; it waits first for the commit before it. Their outcomes come
-    // from finish(). Durable: the names are on the disk when the work is
-    // done; MayWait: a batch without Move sources may leave its names to the
-    // next flush.
+    // Durable: the names are on the disk when the work is done; MayWait: a
+    // batch without Move sources may leave its names to the next flush (its
+    // outcomes come once they are flushed).
     enum class Names { Durable, MayWait };
+    // Hands what was gathered to the work; the work before must be done.
     void commit(Names names = Names::Durable);
-    // Waits for the last commit's work: the outcomes not yet taken.
+    // Whether no work is under way; waitFor waits up to milliseconds for it.
+    bool idle() const;
+    bool waitFor(int milliseconds) const;
+    // The outcomes known so far, once the work is done (empty while it is
+    // not); each is given once.
+    QHash<int, Outcome> take();
+    // Waits for the work, and gives what take() would.
     QHash<int, Outcome> finish();
+
+    // An abort: hold() stops the work before its next name, resume() lets it
+    // go on, discard() drops every copy not yet named, those gathered too
+    // (their outcome Discarded, their Move sources kept).
+    void hold();
+    void resume();
+    void discard();
 
   private:
     friend CopyOutcome CopyFileBlocks(SourceFile&, const CopyRequest&, const BlockProgress&,

@@ -157,16 +157,21 @@ bool ListingTransfer::buildFileList() {
 
 void ListingTransfer::addError(const QByteArray& prefix, const QByteArray& path,
                                const QString& reason) {
-    // Behind files that wait for their names, in the order of the files.
-    if (!deferred_.isEmpty() || !committing_.isEmpty()) {
+    // Known at once on the panel and standard error; entered behind files
+    // that wait for their names, in the order of the files.
+    if (!waiting_.isEmpty()) {
+        c_.host.noteFailure(prefix + path, reason);
         Deferred d;
         d.prefix = prefix;
         d.path = path;
         d.reason = reason;
-        deferred_.append(d);
+        waiting_.append(d);
+        ++waitingErrors_;
+        showCounts();
         return;
     }
     noteError(prefix, path, reason);
+    c_.host.noteFailure(c_.state.ErrorList.constLast(), reason);
 }
 
 // An entry in its place in the order of the files.
@@ -174,8 +179,14 @@ void ListingTransfer::noteError(const QByteArray& prefix, const QByteArray& path
                                 const QString& reason) {
     c_.state.ErrorList.append(prefix + path);
     c_.state.ErrorReasons.append(reason);
-    c_.host.noteFailure(c_.state.ErrorList.constLast(), reason);
-    c_.view.showErrorCount(static_cast<int>(c_.state.ErrorList.size()));
+    showCounts();
+}
+
+// The panel counts each copy and each failure as soon as it is known; the
+// run's own count waits for the copy's name.
+void ListingTransfer::showCounts() {
+    c_.view.showCopiedCount(c_.state.CopiedCount + waitingCopies_);
+    c_.view.showErrorCount(static_cast<int>(c_.state.ErrorList.size()) + waitingErrors_);
 }
 
 void ListingTransfer::skip() {
@@ -247,8 +258,12 @@ const fs::Folder* ListingTransfer::mirroredFolder(const QByteArray& source, qsiz
 bool ListingTransfer::transferFile(const QByteArray& source, int i, int count) {
     Host& host = c_.host;
     host.yield();
-    if (host.abortRequested() && ConfirmAbort(host, c_.phase, c_.flags, c_.state))
+    requestAnswered_ = false;
+    if (abortAsked())
         return false;
+    // Outcomes of the work that ended meanwhile, entered at once.
+    if (batch_ && !waiting_.isEmpty())
+        settle();
     c_.view.ShowOverallProgress(i, count);
 
     const QByteArray below = w_.flatten ? GetFileName(source) : PathBelowRoot(source);
@@ -411,6 +426,9 @@ void ListingTransfer::carryOut(const fs::Folder& sourceFolder, const QByteArray&
         if (batch_ && batch_->touches(place.folderIdentity, place.name))
             commitBatch(Commit::Settled);
         outcome = fs::CopyLink(sourceFolder, name.constData(), facts.source, request, &placed);
+        // Its name is made durable with the batch's.
+        if (outcome.ok() && batch_)
+            batch_->namedAt(request.ticket, place.folder);
     } else {
         if (!file.handle.valid()) {
             const int error = fs::OpenSource(sourceFolder, name.constData(), file);
@@ -451,6 +469,9 @@ void ListingTransfer::carryOut(const fs::Folder& sourceFolder, const QByteArray&
                                          RunBlockProgress(c_.host, c_.view, c_.progress), &placed);
             if (outcome.ok())
                 c_.view.EndFileProgress();
+            // The request is answered by stopping this file; the question
+            // comes with the next one, as between any two files.
+            requestAnswered_ = outcome == fs::CopyResult::Aborted;
         }
     }
     if (!outcome.ok()) {
@@ -477,12 +498,11 @@ void ListingTransfer::carryOut(const fs::Folder& sourceFolder, const QByteArray&
         if (move_) {
             d.sourceKey = PlacedKey(identityOf(sourceFolder, sourceRelative, false), name);
             batch_->deleteAfter(request.ticket, sourceFolder, name.constData(), std::move(file),
-                                facts.source, link ? &place.folder : nullptr);
+                                facts.source);
         }
-        deferred_.append(d);
-        // The panel counts it at once; the run's count waits for its name.
+        waiting_.append(d);
         ++waitingCopies_;
-        c_.view.showCopiedCount(c_.state.CopiedCount + waitingCopies_);
+        showCounts();
         if (sharedFile)
             commitBatch(Commit::Last);
         else if (batch_->full())
@@ -534,53 +554,98 @@ bool ListingTransfer::waitingInTheWay(QByteArrayView below) {
 // Has the batch's copies named once their data is on the disk and the Move
 // sources deleted once the names are, while the next batch is copied; each
 // file's outcome is recorded in the order of the files, as a file-by-file
-// run would, once that work is done.
+// run would, once that work is done. The window is never left waiting: the
+// run's thread yields while the work goes on.
 void ListingTransfer::commitBatch(Commit how) {
     if (!batch_)
         return;
+    awaitBatch();
     settle();
     const bool last = how == Commit::Last;
-    if (deferred_.isEmpty() && !last)
+    if (waiting_.isEmpty() && batch_->empty() && !last)
         return;
     // What the run reports is on the disk; meanwhile a Copy's names may wait
     // for the next batch's flush.
     batch_->commit(last ? fs::Batch::Names::Durable : fs::Batch::Names::MayWait);
-    committing_ = std::exchange(deferred_, {});
-    if (how != Commit::Full)
-        settle();
+    if (how == Commit::Full)
+        return;
+    awaitBatch();
+    settle();
 }
 
+// Waits for the work under way, painting the window and answering Cancel
+// (or Ctrl+C) meanwhile.
+void ListingTransfer::awaitBatch() {
+    while (!batch_->waitFor(10)) {
+        c_.host.yield();
+        abortAsked();
+    }
+}
+
+// An abort request, asked about at once: the work holds its next name
+// until the answer, and an abort drops every copy not yet named.
+bool ListingTransfer::abortAsked() {
+    if (abortConfirmed_)
+        return true;
+    if (requestAnswered_ || !c_.host.abortRequested() || c_.state.AbortedByUser)
+        return false;
+    if (batch_)
+        batch_->hold();
+    abortConfirmed_ = ConfirmAbort(c_.host, c_.phase, c_.flags, c_.state);
+    if (batch_) {
+        if (abortConfirmed_)
+            batch_->discard();
+        else
+            batch_->resume();
+    }
+    return abortConfirmed_;
+}
+
+// Enters, in the order of the files, what the finished work has told.
 void ListingTransfer::settle() {
-    if (committing_.isEmpty() && batch_->empty())
-        return;
-    const QHash<int, fs::Batch::Outcome> outcomes = batch_->finish();
-    for (const Deferred& d : std::exchange(committing_, {})) record(d, outcomes.value(d.ticket));
+    outcomes_.insert(batch_->take());
+    while (!waiting_.isEmpty()) {
+        const Deferred& d = waiting_.constFirst();
+        if (d.copy && !outcomes_.contains(d.ticket))
+            break;
+        const Deferred front = waiting_.takeFirst();
+        record(front, front.copy ? outcomes_.take(front.ticket) : fs::Batch::Outcome());
+    }
 }
 
 void ListingTransfer::record(const Deferred& d, const fs::Batch::Outcome& o) {
     if (!d.copy) {
+        --waitingErrors_;
         noteError(d.prefix, d.path, d.reason);
         return;
     }
     --waitingCopies_;
-    if (o.copy.ok())
-        ++c_.state.CopiedCount;
-    c_.view.showCopiedCount(c_.state.CopiedCount + waitingCopies_);
+    if (o.copy == fs::CopyResult::Discarded) {
+        // Not copied, as the files after the abort; a Move keeps its source.
+        if (placedByMove_.value(d.placedKey) == d.placed)
+            placedByMove_.remove(d.placedKey);
+        showCounts();
+        return;
+    }
     if (!o.copy.ok()) {
         if (placedByMove_.value(d.placedKey) == d.placed)
             placedByMove_.remove(d.placedKey);
+        c_.host.noteFailure(kCopyFailed + d.path, o.copy.reason());
         noteError(kCopyFailed, d.path, o.copy.reason());
         return;
     }
-    if (!move_)
+    ++c_.state.CopiedCount;
+    showCounts();
+    if (!move_ || o.deleteDropped)
         return;
     if (o.deleteTried && o.deleted.ok()) {
         placedByMove_.remove(d.sourceKey);
         return;
     }
-    noteError(kDeleteFailed, d.path,
-              o.changed ? QStringLiteral("the file changed after it was copied")
-                        : fs::ErrorText(o.deleted.error));
+    const QString reason = o.changed ? QStringLiteral("the file changed after it was copied")
+                                     : fs::ErrorText(o.deleted.error);
+    c_.host.noteFailure(kDeleteFailed + d.path, reason);
+    noteError(kDeleteFailed, d.path, reason);
     if (events_.deleteFailed)
         events_.deleteFailed(d.path);
 }
@@ -598,13 +663,15 @@ ListingOutcome ListingTransfer::TransferListing(int row) {
     for (int i = 1; i <= count && i <= result_.Paths.size(); ++i) {
         // Each path is let go once done: a Move's placements take its room.
         const QByteArray source = std::exchange(result_.Paths[i - 1], QByteArray());
-        if (!transferFile(source, i, count)) {
+        if (!transferFile(source, i, count) || abortConfirmed_) {
             outcome = ListingOutcome::Aborted;
             break;
         }
     }
     // Before the folders made get their own times and permissions.
     commitBatch(Commit::Last);
+    if (abortConfirmed_)
+        outcome = ListingOutcome::Aborted;
     destinations_.finish();
     return outcome;
 }

@@ -136,7 +136,7 @@ class ListingTransfer {
     fs::Overlay* overlay_ = nullptr;
 
     // A file copied into the batch, or an error entry behind one: recorded
-    // when the batch commits.
+    // in the order of the files once the batch's work has its outcome.
     struct Deferred {
         bool copy = false;
         int ticket = 0;
@@ -150,12 +150,17 @@ class ListingTransfer {
     fs::Batch ownBatch_;
     fs::Batch* batch_ = nullptr;
     int tickets_ = 0;
-    QList<Deferred> deferred_;
-    // What the commit at work stands for.
-    QList<Deferred> committing_;
-    int waitingCopies_ = 0;  // copies in deferred_ and committing_
+    QList<Deferred> waiting_;                  // in the order of the files
+    QHash<int, fs::Batch::Outcome> outcomes_;  // of copies in waiting_
+    int waitingCopies_ = 0;                    // copies in waiting_
+    int waitingErrors_ = 0;                    // errors in waiting_, and copies known to fail
+    bool abortConfirmed_ = false;
+    bool requestAnswered_ = false;  // by stopping the current file's copy
     void settle();
+    void awaitBatch();
+    bool abortAsked();
     void record(const Deferred& d, const fs::Batch::Outcome& o);
+    void showCounts();
 };
 
 }  // namespace zandrel

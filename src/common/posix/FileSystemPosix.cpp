@@ -4,6 +4,8 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/openat2.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -15,15 +17,21 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <memory>
+#include <mutex>
+#include <set>
 #include <thread>
 
 #include "common/FileSystem.h"
 #include "common/Overlay.h"
 #include "common/posix/Replica.h"
+#include "common/posix/TakeName.h"
 
 namespace zandrel::fs {
 
@@ -158,9 +166,13 @@ class Temporary {
     // gets the permissions only.
     void mirror(const SourceFile* model, quint32 permissions);
     const FileIdentity& identity() const { return identity_; }
-    // Puts the file in place at the name; whatever is there is replaced
-    // unless it is the source itself.
-    CopyResult commit(const FileIdentity* source);
+    // Puts the file in place at the name as decided: seen is what stood
+    // there then (Missing: a free name, which is taken without replacing
+    // anything); the source itself is never replaced.
+    CopyOutcome commit(const FileInfo& seen, const FileIdentity* source);
+    quint64 device() const { return quint64(made_.st_dev); }
+    // What stands at the name now (nothing: a zero identity).
+    FileIdentity identityAtName() const;
     // Holds a folder descriptor of its own (shared with the other copies
     // waiting in that folder), so that it can wait for its name after the
     // caller's folder is closed.
@@ -174,7 +186,6 @@ class Temporary {
   private:
     bool createNamed();
     bool linkAs(const char* name);
-    CopyResult replace(const FileIdentity* source);
     CopyResult renamed();
     void discard();
     int dir() const { return dir_; }
@@ -262,19 +273,21 @@ bool Temporary::linkAs(const char* name) {
     return ::linkat(AT_FDCWD, proc, dir(), name, AT_SYMLINK_FOLLOW) == 0;
 }
 
-CopyResult Temporary::commit(const FileIdentity* source) {
+CopyOutcome Temporary::commit(const FileInfo& seen, const FileIdentity* source) {
     if (hidden_.isEmpty()) {
-        if (linkAs(name_)) {
-            if (::close(fd_.release()) == 0)
-                return CopyResult::Copied;
-            // Nothing was at the name before, so taking it back loses nothing.
-            unlinkIfMine(name_);
-            return CopyResult::WriteFailed;
+        // Linking never replaces: a free name is taken at once.
+        if (!seen.exists()) {
+            if (linkAs(name_)) {
+                if (::close(fd_.release()) == 0)
+                    return CopyResult::Copied;
+                // Nothing was at the name before, so taking it back loses nothing.
+                unlinkIfMine(name_);
+                return CopyResult::WriteFailed;
+            }
+            return errno == EEXIST ? CopyOutcome(CopyResult::NameTaken, 0)
+                                   : CopyOutcome(CopyResult::CouldNotPutInPlace);
         }
-        if (errno != EEXIST)
-            return CopyResult::CouldNotPutInPlace;
-        // Something is there: the copy takes a fresh hidden name beside it
-        // and is then renamed over it.
+        // A file to replace: the copy takes a fresh hidden name beside it.
         for (int attempt = 0; attempt < 10 && hidden_.isEmpty(); ++attempt) {
             const QByteArray name = FreshTemporaryName(name_);
             if (linkAs(name.constData()))
@@ -287,22 +300,18 @@ CopyResult Temporary::commit(const FileIdentity* source) {
     }
     if (fd_.valid() && ::close(fd_.release()) != 0)
         return CopyResult::WriteFailed;
-    if (::renameat2(dir(), hidden_.constData(), dir(), name_, RENAME_NOREPLACE) == 0)
-        return renamed();
-    // EINVAL: a file system that cannot refuse to replace.
-    if (errno != EEXIST && errno != EINVAL && errno != ENOSYS)
-        return CopyResult::CouldNotPutInPlace;
-    return replace(source);
+    const CopyOutcome taken = naming::TakeName(dir(), hidden_.constData(), name_, seen, source);
+    if (!taken.ok())
+        return taken;
+    renamed();
+    return CopyResult::Copied;
 }
 
-CopyResult Temporary::replace(const FileIdentity* source) {
-    struct stat there {};
-    if (source && ::fstatat(dir(), name_, &there, AT_SYMLINK_NOFOLLOW) == 0 &&
-        IdentityOf(there) == *source)
-        return CopyResult::SameFile;
-    if (::renameat(dir(), hidden_.constData(), dir(), name_) != 0)
-        return CopyResult::CouldNotPutInPlace;
-    return renamed();
+FileIdentity Temporary::identityAtName() const {
+    struct stat st {};
+    if (::fstatat(dir_, name_, &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return {};
+    return IdentityOf(st);
 }
 
 // Some file systems without unnamed files (FUSE ones) give a renamed file
@@ -334,14 +343,73 @@ void Temporary::unlinkIfMine(const char* name) {
 
 // ---------------------------------------------------------------------------
 // Batches: copies on the disk before their names, names before the deletes
+//
+// The run's thread gathers a batch (work) and hands it to commit(); the
+// work thread then owns that Work alone, and writes back only workOutcomes
+// and unflushed, which the run's thread reads after joining it. pending,
+// deleting, their copies for the work under way (pendingThere,
+// deletingThere), folders and the counts are the run's thread's alone. The
+// control of an abort and working are shared, under the mutex.
+
+namespace {
+
+using SharedHandle = std::shared_ptr<const Handle>;
+
+// 0, or why the file system of fd could not be flushed. A descriptor opened
+// before the writes it stands for (a copy's own) also reports the writes
+// that failed in the background meanwhile.
+int FlushFileSystem(const SharedHandle& fd) {
+    if (!fd || !fd->valid())
+        return EBADF;
+    return ::syncfs(fd->native()) == 0 ? 0 : errno;
+}
+
+SharedHandle Duplicate(int fd) {
+    auto own = std::make_shared<Handle>(::fcntl(fd, F_DUPFD_CLOEXEC, 0));
+    return own->valid() ? own : SharedHandle();
+}
+
+// Descriptors a batch may hold: what the process may still open, after the
+// soft limit is raised as far as the hard one allows, less room for the
+// run's own work on each file. A process allowed few gets small batches,
+// down to one file at a time, rather than copies that fail for want of one.
+int DescriptorBudget() {
+    struct rlimit limit {};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0)
+        return 64;
+    const rlim_t wanted = std::min<rlim_t>(limit.rlim_max, 1 << 16);
+    if (limit.rlim_cur < wanted) {
+        limit.rlim_cur = wanted;
+        if (::setrlimit(RLIMIT_NOFILE, &limit) != 0)
+            ::getrlimit(RLIMIT_NOFILE, &limit);
+    }
+    int open = 0;
+    if (DIR* fds = ::opendir("/proc/self/fd")) {
+        while (const dirent* e = ::readdir(fds)) open += e->d_name[0] != '.';
+        ::closedir(fds);
+        --open;  // the listing's own
+    } else {
+        open = 32;
+    }
+    const int allowed = int(std::min<rlim_t>(limit.rlim_cur, 1 << 20));
+    // The walk, the logs, the window and one file's copy.
+    const int room = std::clamp(allowed / 8, 16, 256);
+    return std::max(6, allowed - open - room);
+}
+
+QByteArray IdentityKey(const FileIdentity& id) {
+    return QByteArray(reinterpret_cast<const char*>(&id), sizeof id);
+}
+
+}  // namespace
 
 struct Batch::Impl {
     struct Copy {
         int ticket;
         std::unique_ptr<Temporary> file;
         FileIdentity source;
-        FileIdentity folder;
-        FileInfo info;  // as decisions see it meanwhile
+        FileInfo seen;  // what stood at the name when it was decided on
+        bool failed = false;
     };
     struct Delete {
         int ticket;
@@ -350,32 +418,50 @@ struct Batch::Impl {
         SourceFile source;  // held open: it must be unchanged at the delete
         FileInfo decided;
     };
-    using SharedHandle = std::shared_ptr<const Handle>;
+    struct Named {  // a link that took its name at once
+        int ticket;
+        quint64 device;
+    };
+    using Flushers = std::map<quint64, SharedHandle>;  // by device
+    // Names made whose flush was left to the next commit: their outcomes
+    // wait for it.
+    struct Unflushed {
+        Flushers flushers;
+        std::vector<std::pair<int, quint64>> tickets;  // and their devices
+        QHash<int, Outcome> outcomes;
+        bool empty() const { return tickets.empty(); }
+    };
+    enum class Control { Go, Hold, Discard };
+
     // What one commit does, on a thread of its own.
     struct Work {
         std::vector<Copy> copies;
         std::vector<Delete> deletes;
-        std::vector<Handle> alsoFlush;          // folders of copies named at once (links)
-        std::vector<SharedHandle> earlier;      // names an earlier commit left unflushed
-        std::vector<SharedHandle> copyFolders;  // the folders the copies go to
+        std::vector<Named> named;
+        Flushers flushers;                 // a flushable descriptor per device
+        std::map<quint64, int> noFlusher;  // devices without one, and why
+        Flushers sourceFlushers;           // flushed after the deletes, when durable
+        Unflushed earlier;
         bool namesMayWait = false;
         bool empty() const {
-            return copies.empty() && deletes.empty() && alsoFlush.empty() &&
+            return copies.empty() && deletes.empty() && named.empty() && sourceFlushers.empty() &&
                    (namesMayWait || earlier.empty());
         }
-        void run(QHash<int, Outcome>& outcomes, std::vector<SharedHandle>& unflushed);
+        void run(Impl& b, QHash<int, Outcome>& outcomes, Unflushed& left);
+        void flushEarlier(const std::map<quint64, int>& flushed, const QSet<quint64>& pinpointed,
+                          QHash<int, Outcome>& outcomes);
     };
-    Work work;                                // being gathered
-    QHash<QByteArray, FileInfo> pending;      // by folder identity and name
-    QSet<QByteArray> deleting;                // the same
-    QHash<QByteArray, SharedHandle> folders;  // by identity
-    // Folders of copies named since the last flush, when the names could wait.
-    std::vector<SharedHandle> namedUnflushed;
+
+    Work work;                            // being gathered
+    QHash<QByteArray, FileInfo> pending;  // by folder identity and name
+    QSet<QByteArray> deleting;            // the same
+    QHash<QByteArray, SharedHandle> folders;
+    Flushers sourceFlushers;  // Move sources' devices since the last durable commit
+    Unflushed unflushed;
     qint64 bytes = 0;
     int descriptors = 0;
+    int budget = 0;
 
-    // The last commit at work while the next copies are made: what it
-    // stands for is left to it.
     std::thread worker;
     QHash<QByteArray, FileInfo> pendingThere;
     QSet<QByteArray> deletingThere;
@@ -383,9 +469,39 @@ struct Batch::Impl {
     QHash<int, Outcome> done;          // outcomes not yet taken
     int workerDescriptors = 0;
 
-    ~Impl() { join(); }
-    static void deleteSources(std::vector<Delete>& deletes, const QSet<int>& unnamed,
-                              QHash<int, Outcome>& outcomes);
+    mutable std::mutex mutex;
+    mutable std::condition_variable changed;
+    bool working = false;
+    Control control = Control::Go;
+    std::atomic<bool> stopAsked{false};
+
+    ~Impl() {
+        {
+            const std::lock_guard lock(mutex);
+            if (control == Control::Hold)
+                control = Control::Discard;
+        }
+        changed.notify_all();
+        join();
+    }
+    // Before each name: whether it may be made, waiting while held.
+    Control gate() {
+        if (!stopAsked.load(std::memory_order_acquire))
+            return Control::Go;
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [this] { return control != Control::Hold; });
+        return control;
+    }
+    void setControl(Control c) {
+        {
+            const std::lock_guard lock(mutex);
+            if (control == Control::Discard)
+                return;
+            control = c;
+            stopAsked.store(c != Control::Go, std::memory_order_release);
+        }
+        changed.notify_all();
+    }
     void join() {
         if (worker.joinable())
             worker.join();
@@ -396,21 +512,48 @@ struct Batch::Impl {
     }
 
     static QByteArray keyOf(const FileIdentity& folder, QByteArrayView name) {
-        QByteArray key(reinterpret_cast<const char*>(&folder), sizeof folder);
+        QByteArray key = IdentityKey(folder);
         key.append(name.data(), name.size());
         return key;
     }
 
-    CopyOutcome keep(int ticket, Temporary& out, const Folder& in, const FileIdentity& source,
+    // A descriptor through which device can be flushed: one on it already,
+    // else the folder itself where it may be read, else an unnamed file made
+    // in it; without one its names fail.
+    void flusherFor(const Folder& folder) {
+        const quint64 device = folder.identity().device;
+        if (work.flushers.count(device) || work.noFlusher.count(device))
+            return;
+        const int fd = folder.handle().native();
+        auto own = std::make_shared<Handle>(::openat(fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (!own->valid())
+            own->reset(::openat(fd, ".", O_WRONLY | O_TMPFILE | O_CLOEXEC, 0600));
+        if (!own->valid()) {
+            work.noFlusher[device] = errno;
+            return;
+        }
+        work.flushers[device] = std::move(own);
+        ++descriptors;
+    }
+
+    CopyOutcome keep(const CopyRequest& request, Temporary& out, const FileIdentity& source,
                      const FileInfo& like, qint64 size) {
+        const Folder& in = *request.destination;
         const FileIdentity folder = in.identity();
-        SharedHandle& shared = folders[keyOf(folder, {})];
+        SharedHandle& shared = folders[IdentityKey(folder)];
         if (!shared) {
-            auto own =
-                std::make_shared<Handle>(::fcntl(out.folderDescriptor(), F_DUPFD_CLOEXEC, 0));
-            if (!own->valid())
+            shared = Duplicate(out.folderDescriptor());
+            if (!shared)
                 return CopyResult::CouldNotPutInPlace;
-            shared = std::move(own);
+            ++descriptors;
+        }
+        // The first copy on a device flushes it: opened before its writes,
+        // it reports those that fail.
+        SharedHandle& flusher = work.flushers[out.device()];
+        if (!flusher) {
+            flusher = Duplicate(out.fd());
+            if (!flusher)
+                return CopyResult::CouldNotPutInPlace;
             ++descriptors;
         }
         auto kept = std::make_unique<Temporary>(std::move(out));
@@ -422,69 +565,159 @@ struct Batch::Impl {
         info.size = size;
         info.identity = kept->identity();
         pending.insert(keyOf(folder, kept->name()), info);
-        work.copies.push_back({ticket, std::move(kept), source, folder, info});
+        work.copies.push_back({request.ticket, std::move(kept), source, request.seen});
         bytes += size;
         return CopyResult::Copied;
     }
 };
 
-// The sources of a Move whose copies are named, each only while it is the
-// file decided on and unchanged.
-void Batch::Impl::deleteSources(std::vector<Delete>& deletes, const QSet<int>& unnamed,
-                                QHash<int, Outcome>& outcomes) {
-    for (Impl::Delete& d : deletes) {
-        Outcome& o = outcomes[d.ticket];
-        o.deleteTried = true;
-        if (unnamed.contains(d.ticket))
-            continue;
-        Folder folder(std::move(d.folder));
-        if (!StillAsDecided(folder, d.name.constData(), d.source, d.decided)) {
-            o.deleted = {EBUSY};
-            o.changed = true;
+// Names flushed now that an earlier commit left unflushed get their
+// outcomes: failed where the flush failed and no copy of this one was found
+// to be the cause.
+void Batch::Impl::Work::flushEarlier(const std::map<quint64, int>& flushed,
+                                     const QSet<quint64>& pinpointed,
+                                     QHash<int, Outcome>& outcomes) {
+    std::vector<std::pair<int, quint64>> still;
+    for (const auto& [ticket, device] : earlier.tickets) {
+        const auto it = flushed.find(device);
+        if (it == flushed.end()) {
+            still.emplace_back(ticket, device);
             continue;
         }
-        d.source.handle.reset();
-        o.deleted = folder.deleteFile(d.name.constData(), d.decided.identity);
+        Outcome o = earlier.outcomes.take(ticket);
+        if (it->second != 0 && !pinpointed.contains(device))
+            o.copy = {CopyResult::WriteFailed, it->second};
+        outcomes.insert(ticket, o);
     }
+    earlier.tickets = std::move(still);
 }
 
-Batch::Batch() : impl_(std::make_unique<Impl>()) {}
+// The data first, so that no name can ever show a short file; the names
+// next, so that no moved file is lost with its source (copies alone may
+// leave theirs to the next flush); the deletes last.
+void Batch::Impl::Work::run(Impl& b, QHash<int, Outcome>& outcomes, Unflushed& left) {
+    std::map<quint64, int> flushed;  // device: 0, or the flush's error
+    QSet<quint64> pinpointed;        // where a copy's own flush found the failure
+    if (!copies.empty()) {
+        for (const auto& [device, fd] : flushers) flushed[device] = FlushFileSystem(fd);
+        for (const auto& [device, fd] : earlier.flushers) {
+            if (!flushed.count(device))
+                flushed[device] = FlushFileSystem(fd);
+        }
+        for (Copy& c : copies) {
+            if (flushed[c.file->device()] != 0 && ::fdatasync(c.file->fd()) != 0) {
+                outcomes[c.ticket].copy = {CopyResult::WriteFailed, errno};
+                c.failed = true;
+                pinpointed.insert(c.file->device());
+            }
+        }
+        for (Copy& c : copies) {
+            const int error = flushed[c.file->device()];
+            if (error != 0 && !c.failed && !pinpointed.contains(c.file->device())) {
+                outcomes[c.ticket].copy = {CopyResult::WriteFailed, error};
+                c.failed = true;
+            }
+        }
+        flushEarlier(flushed, pinpointed, outcomes);
+    }
+
+    QSet<QByteArray> namedHere;
+    std::set<quint64> namedDevices;
+    std::vector<std::pair<int, quint64>> namedTickets;
+    for (Copy& c : copies) {
+        if (c.failed)
+            continue;
+        Outcome& o = outcomes[c.ticket];
+        if (b.gate() == Control::Discard) {
+            o.copy = {CopyResult::Discarded, 0};
+            continue;
+        }
+        o.copy = c.file->commit(c.seen, c.source.inode ? &c.source : nullptr);
+        // Taken by another copy of this run: a name the file system does
+        // not tell from it (letter case).
+        if (o.copy == CopyResult::NameTaken &&
+            namedHere.contains(IdentityKey(c.file->identityAtName())))
+            o.copy = {CopyResult::Clash, 0};
+        if (o.copy.ok()) {
+            namedHere.insert(IdentityKey(c.file->identity()));
+            namedDevices.insert(c.file->device());
+            namedTickets.emplace_back(c.ticket, c.file->device());
+        }
+    }
+    copies.clear();  // closes what did not take its name
+    for (const Named& n : named) {
+        if (const auto it = noFlusher.find(n.device); it != noFlusher.end())
+            outcomes[n.ticket].copy = {CopyResult::WriteFailed, it->second};
+        else
+            namedDevices.insert(n.device);
+        namedTickets.emplace_back(n.ticket, n.device);
+    }
+
+    if (namesMayWait && deletes.empty() && named.empty()) {
+        left = std::move(earlier);
+        for (const quint64 device : namedDevices) left.flushers.emplace(device, flushers[device]);
+        for (const auto& [ticket, device] : namedTickets) {
+            left.tickets.emplace_back(ticket, device);
+            left.outcomes.insert(ticket, outcomes.take(ticket));
+        }
+        return;
+    }
+    std::map<quint64, int> namesFlushed;
+    for (const quint64 device : namedDevices)
+        namesFlushed[device] = FlushFileSystem(flushers[device]);
+    for (const auto& [device, fd] : earlier.flushers) {
+        if (!namesFlushed.count(device))
+            namesFlushed[device] = FlushFileSystem(fd);
+    }
+    // A name that may not be on the disk: the copy stays, but counts as
+    // failed, and a Move keeps its source.
+    for (const auto& [ticket, device] : namedTickets) {
+        const int error = namesFlushed.count(device) ? namesFlushed[device] : 0;
+        Outcome& o = outcomes[ticket];
+        if (error != 0 && o.copy.ok())
+            o.copy = {CopyResult::WriteFailed, error};
+    }
+    flushEarlier(namesFlushed, {}, outcomes);
+
+    if (!deletes.empty()) {
+        // Each only once its copy is named and on the disk.
+        for (Delete& d : deletes) {
+            Outcome& o = outcomes[d.ticket];
+            if (!o.copy.ok())
+                continue;
+            o.deleteTried = true;
+            Folder folder(std::move(d.folder));
+            if (!StillAsDecided(folder, d.name.constData(), d.source, d.decided)) {
+                o.deleted = {EBUSY};
+                o.changed = true;
+                continue;
+            }
+            d.source.handle.reset();
+            o.deleted = folder.deleteFile(d.name.constData(), d.decided.identity);
+        }
+    }
+    // The deletes on the disk before the run says it is finished; a flush
+    // that fails here loses nothing (a source may come back).
+    for (const auto& [device, fd] : sourceFlushers) FlushFileSystem(fd);
+}
+
+Batch::Batch() : impl_(std::make_unique<Impl>()) {
+    impl_->budget = DescriptorBudget();
+}
 Batch::~Batch() = default;
 
 bool Batch::empty() const {
     const Impl::Work& w = impl_->work;
-    return w.copies.empty() && w.deletes.empty() && w.alsoFlush.empty() &&
-           !impl_->worker.joinable();
+    return w.copies.empty() && w.deletes.empty() && w.named.empty() && impl_->unflushed.empty() &&
+           impl_->workOutcomes.isEmpty() && idle() && !impl_->worker.joinable();
 }
-
-namespace {
-
-// Descriptors a batch may hold: most of what the process may open, after
-// the soft limit is raised as far as the hard one allows.
-int DescriptorBudget() {
-    static const int budget = [] {
-        struct rlimit limit {};
-        if (::getrlimit(RLIMIT_NOFILE, &limit) != 0)
-            return 200;
-        const rlim_t wanted = std::min<rlim_t>(limit.rlim_max, 1 << 16);
-        if (limit.rlim_cur < wanted) {
-            limit.rlim_cur = wanted;
-            if (::setrlimit(RLIMIT_NOFILE, &limit) != 0)
-                ::getrlimit(RLIMIT_NOFILE, &limit);
-        }
-        // Room for the walk, the logs and the window.
-        return int(std::max<rlim_t>(limit.rlim_cur, 384) - 256);
-    }();
-    return budget;
-}
-
-}  // namespace
 
 bool Batch::full() const {
-    // Each kept copy holds a descriptor, each kept Move source two.
-    const Impl::Work& w = impl_->work;
-    return w.copies.size() + w.deletes.size() >= kMaxFiles || impl_->bytes >= kMaxBytes ||
-           impl_->descriptors + impl_->workerDescriptors >= DescriptorBudget() - 4;
+    const Impl& b = *impl_;
+    const Impl::Work& w = b.work;
+    const int kept = int(b.sourceFlushers.size() + b.unflushed.flushers.size());
+    return w.copies.size() + w.deletes.size() >= kMaxFiles || b.bytes >= kMaxBytes ||
+           b.descriptors + b.workerDescriptors + kept >= b.budget;
 }
 
 const FileInfo* Batch::pending(const FileIdentity& folder, QByteArrayView name) const {
@@ -514,84 +747,33 @@ bool Batch::deletes(const FileIdentity& folder, QByteArrayView name) const {
 }
 
 void Batch::deleteAfter(int ticket, const Folder& folder, const char* name, SourceFile&& source,
-                        const FileInfo& decided, const Folder* namedIn) {
-    if (namedIn && namedIn->handle().valid()) {
-        impl_->work.alsoFlush.emplace_back(::fcntl(namedIn->handle().native(), F_DUPFD_CLOEXEC, 0));
-        ++impl_->descriptors;
+                        const FileInfo& decided) {
+    Impl& b = *impl_;
+    if (source.handle.valid()) {
+        SharedHandle& flusher = b.sourceFlushers[source.info.identity.device];
+        if (!flusher && (flusher = Duplicate(source.handle.native())))
+            ++b.descriptors;
     }
-    impl_->descriptors += 2;
-    impl_->deleting.insert(Impl::keyOf(folder.identity(), name));
+    b.descriptors += 2;
+    b.deleting.insert(Impl::keyOf(folder.identity(), name));
     Impl::Delete d{ticket, Handle(::fcntl(folder.handle().native(), F_DUPFD_CLOEXEC, 0)),
                    QByteArray(name), std::move(source), decided};
-    impl_->work.deletes.push_back(std::move(d));
+    b.work.deletes.push_back(std::move(d));
 }
 
-namespace {
-
-// One flush of every file system the folders are on.
-void FlushFileSystems(const std::vector<int>& folders) {
-    QList<quint64> flushed;
-    for (const int fd : folders) {
-        struct stat st {};
-        if (::fstat(fd, &st) != 0 || flushed.contains(quint64(st.st_dev)))
-            continue;
-        flushed.append(quint64(st.st_dev));
-        // syncfs refuses the path-only descriptors folders are held by.
-        const Handle readable(::openat(fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        ::syncfs(readable.valid() ? readable.native() : fd);
-    }
-}
-
-}  // namespace
-
-// The data first, so that no name can ever show a short file; the names
-// next, so that no moved file is lost with its source (copies alone may
-// leave theirs to the next flush); the deletes last.
-void Batch::Impl::Work::run(QHash<int, Outcome>& outcomes, std::vector<SharedHandle>& unflushed) {
-    // The copies' folders, each once.
-    std::vector<int> fds;
-    for (const SharedHandle& h : copyFolders) fds.push_back(h->native());
-    for (const Handle& h : alsoFlush) fds.push_back(h.native());
-    for (const SharedHandle& h : earlier) fds.push_back(h->native());
-    if (!copies.empty())
-        FlushFileSystems(fds);
-    for (Copy& c : copies)
-        outcomes[c.ticket].copy = c.file->commit(c.source.inode ? &c.source : nullptr);
-    if (namesMayWait && deletes.empty() && alsoFlush.empty()) {
-        if (!copies.empty())
-            earlier.clear();  // flushed with the data
-        unflushed = std::move(earlier);
-        unflushed.insert(unflushed.end(), copyFolders.begin(), copyFolders.end());
-    } else if (!deletes.empty() || !copies.empty() || !earlier.empty()) {
-        FlushFileSystems(fds);
-    }
-    copies.clear();  // closes what failed to take its name
-    if (deletes.empty())
-        return;
-    // Each only once its copy is named and on the disk (a link's was named
-    // at once).
-    QSet<int> unnamed;
-    for (const auto& [ticket, o] : outcomes.asKeyValueRange()) {
-        if (!o.copy.ok())
-            unnamed.insert(ticket);
-    }
-    deleteSources(deletes, unnamed, outcomes);
-}
-
-QHash<int, Batch::Outcome> Batch::finish() {
-    impl_->join();
-    return std::exchange(impl_->done, {});
+void Batch::namedAt(int ticket, const Folder& folder) {
+    impl_->flusherFor(folder);
+    impl_->work.named.push_back({ticket, folder.identity().device});
 }
 
 void Batch::commit(Names names) {
     Impl& b = *impl_;
-    // One commit at a time, in the order they came.
-    b.join();
+    b.join();  // at once: the caller waited for idle()
     Impl::Work work = std::exchange(b.work, {});
-    work.earlier = std::exchange(b.namedUnflushed, {});
-    for (const auto& [key, folder] : b.folders.asKeyValueRange())
-        work.copyFolders.push_back(folder);
+    work.earlier = std::exchange(b.unflushed, {});
     work.namesMayWait = names == Names::MayWait;
+    if (!work.namesMayWait)
+        work.sourceFlushers = std::exchange(b.sourceFlushers, {});
     b.pendingThere = std::exchange(b.pending, {});
     b.deletingThere = std::exchange(b.deleting, {});
     b.workerDescriptors = b.descriptors;
@@ -599,17 +781,89 @@ void Batch::commit(Names names) {
     b.bytes = 0;
     b.descriptors = 0;
     if (work.empty()) {
-        b.namedUnflushed = std::move(work.earlier);
+        b.unflushed = std::move(work.earlier);
         return;
     }
-    const auto run = [&b, work = std::make_shared<Impl::Work>(std::move(work))] {
-        work->run(b.workOutcomes, b.namedUnflushed);
-    };
-    try {
-        b.worker = std::thread(run);
-    } catch (const std::system_error&) {
-        run();  // no thread to be had: done here, meanwhile
+    {
+        const std::lock_guard lock(b.mutex);
+        b.working = true;
     }
+    auto run = [&b, work = std::make_shared<Impl::Work>(std::move(work))]() mutable {
+        work->run(b, b.workOutcomes, b.unflushed);
+        work.reset();  // its descriptors closed before the run's thread is told
+        {
+            const std::lock_guard lock(b.mutex);
+            b.working = false;
+        }
+        b.changed.notify_all();
+    };
+    // Stop signals go to the run's thread, never to this one.
+    sigset_t stops, before;
+    sigemptyset(&stops);
+    sigaddset(&stops, SIGINT);
+    sigaddset(&stops, SIGTERM);
+    ::pthread_sigmask(SIG_BLOCK, &stops, &before);
+    try {
+        b.worker = std::thread(std::move(run));
+    } catch (const std::system_error&) {
+        ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
+        run();  // no thread to be had: done here, meanwhile
+        return;
+    }
+    ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
+}
+
+bool Batch::idle() const {
+    const std::lock_guard lock(impl_->mutex);
+    return !impl_->working;
+}
+
+bool Batch::waitFor(int milliseconds) const {
+    std::unique_lock lock(impl_->mutex);
+    return impl_->changed.wait_for(lock, std::chrono::milliseconds(milliseconds),
+                                   [this] { return !impl_->working; });
+}
+
+QHash<int, Batch::Outcome> Batch::take() {
+    if (!idle())
+        return {};
+    impl_->join();
+    return std::exchange(impl_->done, {});
+}
+
+QHash<int, Batch::Outcome> Batch::finish() {
+    impl_->join();
+    return std::exchange(impl_->done, {});
+}
+
+void Batch::hold() {
+    impl_->setControl(Impl::Control::Hold);
+}
+
+void Batch::resume() {
+    impl_->setControl(Impl::Control::Go);
+}
+
+void Batch::discard() {
+    Impl& b = *impl_;
+    {
+        const std::lock_guard lock(b.mutex);
+        b.control = Impl::Control::Discard;
+        b.stopAsked.store(true, std::memory_order_release);
+    }
+    b.changed.notify_all();
+    // What was gathered goes at once: unnamed copies vanish with their
+    // descriptors, and no source is deleted. Links already named stay.
+    for (const Impl::Copy& c : b.work.copies) b.done[c.ticket].copy = {CopyResult::Discarded, 0};
+    for (const Impl::Named& n : b.work.named) b.done[n.ticket].deleteDropped = true;
+    b.work.copies.clear();
+    b.work.deletes.clear();
+    b.work.named.clear();
+    b.pending.clear();
+    b.deleting.clear();
+    b.folders.clear();
+    b.bytes = 0;
+    b.descriptors = 0;
 }
 
 namespace {
@@ -758,6 +1012,16 @@ QString CopyOutcome::reason() const {
             return QStringLiteral("could not be written");
         case CopyResult::CouldNotPutInPlace:
             return QStringLiteral("could not be put in place");
+        case CopyResult::NameTaken:
+            return QStringLiteral("another file took the name after the copy was decided on");
+        case CopyResult::DestinationChanged:
+            return QStringLiteral(
+                "the file at the destination changed after the copy was decided on");
+        case CopyResult::Clash:
+            return QStringLiteral(
+                "another file of this run has the name (the destination ignores letter case)");
+        case CopyResult::Discarded:
+            return QStringLiteral("the run was aborted before the copy was on the disk");
     }
     return {};
 }
@@ -1345,9 +1609,9 @@ CopyOutcome CopyFileBlocks(SourceFile& source, const CopyRequest& request,
     if (placed)
         *placed = out.identity();
     if (request.batch)
-        return request.batch->impl_->keep(request.ticket, out, *request.destination,
-                                          source.info.identity, source.info, position);
-    return out.commit(&source.info.identity);
+        return request.batch->impl_->keep(request, out, source.info.identity, source.info,
+                                          position);
+    return out.commit(request.seen, &source.info.identity);
 }
 
 CopyOutcome PutEmptyFile(const CopyRequest& request, const FileIdentity* source,
@@ -1371,10 +1635,9 @@ CopyOutcome PutEmptyFile(const CopyRequest& request, const FileIdentity* source,
     if (placed)
         *placed = out.identity();
     if (request.batch)
-        return request.batch->impl_->keep(request.ticket, out, *request.destination,
-                                          source ? *source : FileIdentity(),
+        return request.batch->impl_->keep(request, out, source ? *source : FileIdentity(),
                                           request.model ? request.model->info : FileInfo(), 0);
-    return out.commit(source);
+    return out.commit(request.seen, source);
 }
 
 // ---------------------------------------------------------------------------

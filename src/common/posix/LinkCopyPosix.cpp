@@ -15,6 +15,7 @@
 
 #include "common/FileSystem.h"
 #include "common/Overlay.h"
+#include "common/posix/TakeName.h"
 
 namespace zandrel::fs {
 
@@ -110,21 +111,11 @@ CopyOutcome CopyLink(const Folder& folder, const char* name, const FileInfo& see
     const struct timespec times[2] = {link.st_atim, link.st_mtim};
     ::utimensat(to, hidden.constData(), times, AT_SYMLINK_NOFOLLOW);
 
-    if (::renameat2(to, hidden.constData(), to, request.name, RENAME_NOREPLACE) != 0) {
-        if (errno != EEXIST && errno != EINVAL && errno != ENOSYS)
-            return discard(CopyResult::CouldNotPutInPlace, errno);
-        // Something stands at the name: a folder is never replaced, nor the
-        // link itself.
-        struct stat there {};
-        if (::fstatat(to, request.name, &there, AT_SYMLINK_NOFOLLOW) == 0) {
-            if (S_ISDIR(there.st_mode))
-                return discard(CopyResult::CouldNotPutInPlace, EISDIR);
-            if (IdentityOfStat(there) == seen.identity)
-                return discard(CopyResult::SameFile, 0);
-        }
-        if (::renameat(to, hidden.constData(), to, request.name) != 0)
-            return discard(CopyResult::CouldNotPutInPlace, errno);
-    }
+    // The name as decided: a free one is never taken by replacing.
+    const CopyOutcome taken =
+        naming::TakeName(to, hidden.constData(), request.name, request.seen, &seen.identity);
+    if (!taken.ok())
+        return discard(taken.result, taken.error);
     if (placed)
         *placed = IdentityOfStat(made);
     return CopyResult::Copied;

@@ -1,0 +1,92 @@
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "common/posix/TakeName.h"
+
+namespace zandrel::fs::naming {
+
+namespace {
+
+FileIdentity IdentityOfStat(const struct stat& st) {
+    return {static_cast<quint64>(st.st_dev), static_cast<quint64>(st.st_ino)};
+}
+
+bool Unsupported(int error) {
+    return error == EINVAL || error == ENOSYS || error == EOPNOTSUPP || error == EPERM;
+}
+
+// Takes a free name: a rename that refuses to replace, or, where the file
+// system has none, a hard link (which never replaces) and the hidden name's
+// removal. Where neither exists only a look at the name is left between the
+// check and the rename.
+CopyOutcome TakeFree(int dir, const char* hidden, const char* name) {
+    if (::renameat2(dir, hidden, dir, name, RENAME_NOREPLACE) == 0)
+        return CopyResult::Copied;
+    if (errno == EEXIST)
+        return {CopyResult::NameTaken, 0};
+    if (!Unsupported(errno))
+        return CopyResult::CouldNotPutInPlace;
+    if (::linkat(dir, hidden, dir, name, 0) == 0) {
+        ::unlinkat(dir, hidden, 0);
+        return CopyResult::Copied;
+    }
+    if (errno == EEXIST)
+        return {CopyResult::NameTaken, 0};
+    if (!Unsupported(errno) && errno != EMLINK)
+        return CopyResult::CouldNotPutInPlace;
+    struct stat there {};
+    if (::fstatat(dir, name, &there, AT_SYMLINK_NOFOLLOW) == 0)
+        return {CopyResult::NameTaken, 0};
+    if (errno != ENOENT)
+        return CopyResult::CouldNotPutInPlace;
+    if (::renameat(dir, hidden, dir, name) != 0)
+        return CopyResult::CouldNotPutInPlace;
+    return CopyResult::Copied;
+}
+
+}  // namespace
+
+bool StillSeen(const struct stat& there, const FileInfo& seen) {
+    return IdentityOfStat(there) == seen.identity && there.st_size == seen.size &&
+           qint64(there.st_mtim.tv_sec) * 1000000000 + there.st_mtim.tv_nsec == seen.modifiedNs;
+}
+
+CopyOutcome TakeName(int dir, const char* hidden, const char* name, const FileInfo& seen,
+                     const FileIdentity* source) {
+    struct stat there {};
+    if (!seen.exists())
+        return TakeFree(dir, hidden, name);
+    if (::fstatat(dir, name, &there, AT_SYMLINK_NOFOLLOW) != 0) {
+        // Gone meanwhile: the name is free, and taking it replaces nothing.
+        return errno == ENOENT ? TakeFree(dir, hidden, name) : CopyResult::CouldNotPutInPlace;
+    }
+    if (source && IdentityOfStat(there) == *source)
+        return CopyResult::SameFile;
+    if (S_ISDIR(there.st_mode))
+        return {CopyResult::CouldNotPutInPlace, EISDIR};
+    if (!StillSeen(there, seen))
+        return {CopyResult::DestinationChanged, 0};
+    // Exchanged, the file replaced is still at hand: it goes only when it is
+    // the one decided on, and otherwise comes back.
+    if (::renameat2(dir, hidden, dir, name, RENAME_EXCHANGE) == 0) {
+        struct stat out {};
+        if (::fstatat(dir, hidden, &out, AT_SYMLINK_NOFOLLOW) == 0 && StillSeen(out, seen)) {
+            ::unlinkat(dir, hidden, 0);
+            return CopyResult::Copied;
+        }
+        if (::renameat2(dir, hidden, dir, name, RENAME_EXCHANGE) != 0)
+            return CopyResult::CouldNotPutInPlace;
+        return {CopyResult::DestinationChanged, 0};
+    }
+    if (!Unsupported(errno))
+        return CopyResult::CouldNotPutInPlace;
+    if (::renameat(dir, hidden, dir, name) != 0)
+        return CopyResult::CouldNotPutInPlace;
+    return CopyResult::Copied;
+}
+
+}  // namespace zandrel::fs::naming
