@@ -476,4 +476,8 @@ quint32 Masked(quint32 permissions);
 // Two times within one step cannot be told apart there.
 qint64 TimeResolution(const Folder& folder);
 
+// Whether the folder's file system takes names that differ only in letter
+// case for one name (FAT, exFAT, case-folding folders).
+bool IgnoresCase(const Folder& folder);
+
 }  // namespace zandrel::fs

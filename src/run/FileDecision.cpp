@@ -30,6 +30,9 @@ FileDecision DecideFile(const FileFacts& f, std::optional<ExistingFileRule> rule
         return f.source.kind == FileKind::Folder ? FileDecision::PassOver
                                                  : FileDecision::FailNoRule;
 
+    // Two names the destination takes for one: never one file for both.
+    if (f.destinationSpelledOtherwise && f.source.kind != FileKind::Folder)
+        return FileDecision::FailClash;
     const bool exists = f.destination.exists();
     switch (*rule) {
         case ExistingFileRule::Overwrite:

@@ -21,7 +21,8 @@ enum class FileDecision {
     Excluded,      // an exclusion of the filter; counted as skipped
     FailSameFile,  // the destination is the source itself
     FailNotRegular,
-    FailClash,             // a Move would replace what it put in place from another source
+    FailClash,             // a Move would replace what it put in place from another source,
+                           // or a name differs only in case from one this run put there
     FailNoRule,            // no existing-file rule in force
     FailUnreachable,       // a link or a file stands in the destination's path
     FailUnreadableFolder,  // a folder of the source that could not be listed
@@ -38,7 +39,10 @@ struct FileFacts {
     fs::FileInfo destination;              // the same
     bool destinationReachable = true;      // its folder is there or can be made, without links
     bool destinationPlacedByMove = false;  // put there by a Move of this run
-    int sourceOpenError = 0;               // the system's error opening it for reading
+    // The destination ignores letter case and this run put a file there
+    // under the name spelled otherwise.
+    bool destinationSpelledOtherwise = false;
+    int sourceOpenError = 0;  // the system's error opening it for reading
     bool destinationWritable = true;
     // The destination file system's step for modification times, in
     // nanoseconds (fs::TimeResolution).

@@ -201,10 +201,14 @@ void ListingTransfer::openRoots() {
     destinationBytes_ = FromCurrentFolder(w_.destinationFolder);
     sources_.reset(fs::Folder::openAsNamed(source, overlay_));
     destinations_.reset(fs::Folder::openAsNamed(destinationBytes_, overlay_));
-    if (destinations_.root().isVirtual())
-        timeResolution_ = fs::TimeResolution(NearestOnDisk(destinationBytes_));
-    else
+    if (destinations_.root().isVirtual()) {
+        const fs::Folder nearest = NearestOnDisk(destinationBytes_);
+        timeResolution_ = fs::TimeResolution(nearest);
+        ignoresCase_ = fs::IgnoresCase(nearest);
+    } else {
         timeResolution_ = fs::TimeResolution(destinations_.root());
+        ignoresCase_ = fs::IgnoresCase(destinations_.root());
+    }
     // The disk itself takes its copies in batches; an overlay takes them as
     // they come.
     batch_ = overlay_ ? nullptr : &ownBatch_;
@@ -335,6 +339,12 @@ bool ListingTransfer::transferFile(const QByteArray& source, int i, int count) {
                     identityOf(*destinationFolder, belowFolder, true), destinationName))
                 facts.destination = *waiting;
         }
+        if (ignoresCase_ && destinationFolder) {
+            const auto spelled = spelled_.constFind(
+                spellingKey(identityOf(*destinationFolder, belowFolder, true), destinationName));
+            facts.destinationSpelledOtherwise =
+                spelled != spelled_.constEnd() && *spelled != destinationName;
+        }
         if (move_ && facts.destination.exists() && destinationFolder) {
             const auto placed = placedByMove_.constFind(
                 PlacedKey(identityOf(*destinationFolder, belowFolder, true), destinationName));
@@ -397,7 +407,12 @@ bool ListingTransfer::transferFile(const QByteArray& source, int i, int count) {
                                             : facts.source.error;
         if (error == 0 && decision == FileDecision::FailUnwritable)
             error = fs::WriteAccess(*destinationFolder);
-        addError(kCopyFailed, source, error ? fs::ErrorText(error) : DecisionReason(decision));
+        const QString reason =
+            error ? fs::ErrorText(error)
+            : decision == FileDecision::FailClash && facts.destinationSpelledOtherwise
+                ? fs::CopyOutcome(fs::CopyResult::Clash, 0).reason()
+                : DecisionReason(decision);
+        addError(kCopyFailed, source, reason);
         return true;
     }
     Placement place{*destinationFolder, destinationName,
@@ -478,6 +493,8 @@ void ListingTransfer::carryOut(const fs::Folder& sourceFolder, const QByteArray&
         addError(kCopyFailed, source, outcome.reason());
         return;
     }
+    if (ignoresCase_)
+        spelled_.insert(spellingKey(place.folderIdentity, place.name), place.name);
     // A file put at a name replaces whatever a Move had put there.
     const quint64 key = PlacedKey(place.folderIdentity, place.name);
     placedByMove_.remove(key);
@@ -530,6 +547,13 @@ void ListingTransfer::carryOut(const fs::Folder& sourceFolder, const QByteArray&
     addError(kDeleteFailed, source, reason);
     if (events_.deleteFailed)
         events_.deleteFailed(source);
+}
+
+QByteArray ListingTransfer::spellingKey(const fs::FileIdentity& folder,
+                                        const QByteArray& name) const {
+    QByteArray key(reinterpret_cast<const char*>(&folder), sizeof folder);
+    key.append(QString::fromUtf8(name).toCaseFolded().toUtf8());
+    return key;
 }
 
 // Whether a copy or a delete waiting in the batch stands at a name on the

@@ -121,6 +121,11 @@ class ListingTransfer {
     fs::FolderCursor sources_;
     fs::FolderCursor destinations_;
     qint64 timeResolution_ = 1;  // of the destination's file system
+    bool ignoresCase_ = false;   // the destination's file system
+    // Names this run put in place where case is ignored: by folder identity
+    // and the name folded, the name as spelled.
+    QHash<QByteArray, QByteArray> spelled_;
+    QByteArray spellingKey(const fs::FileIdentity& folder, const QByteArray& name) const;
     // A file listed twice (by two patterns) is moved only once.
     bool trackMoved_ = false;
     QSet<QByteArray> moved_;

@@ -466,6 +466,7 @@ struct Batch::Impl {
     QHash<QByteArray, FileInfo> pendingThere;
     QSet<QByteArray> deletingThere;
     QHash<int, Outcome> workOutcomes;  // the worker's, read once it is joined
+    Unflushed workUnflushed;           // the same
     QHash<int, Outcome> done;          // outcomes not yet taken
     int workerDescriptors = 0;
 
@@ -503,8 +504,10 @@ struct Batch::Impl {
         changed.notify_all();
     }
     void join() {
-        if (worker.joinable())
+        if (worker.joinable()) {
             worker.join();
+            unflushed = std::exchange(workUnflushed, {});
+        }
         done.insert(std::exchange(workOutcomes, {}));
         pendingThere.clear();
         deletingThere.clear();
@@ -709,7 +712,7 @@ Batch::~Batch() = default;
 bool Batch::empty() const {
     const Impl::Work& w = impl_->work;
     return w.copies.empty() && w.deletes.empty() && w.named.empty() && impl_->unflushed.empty() &&
-           impl_->workOutcomes.isEmpty() && idle() && !impl_->worker.joinable();
+           !impl_->worker.joinable();
 }
 
 bool Batch::full() const {
@@ -789,7 +792,7 @@ void Batch::commit(Names names) {
         b.working = true;
     }
     auto run = [&b, work = std::make_shared<Impl::Work>(std::move(work))]() mutable {
-        work->run(b, b.workOutcomes, b.unflushed);
+        work->run(b, b.workOutcomes, b.workUnflushed);
         work.reset();  // its descriptors closed before the run's thread is told
         {
             const std::lock_guard lock(b.mutex);
@@ -808,6 +811,7 @@ void Batch::commit(Names names) {
     } catch (const std::system_error&) {
         ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
         run();  // no thread to be had: done here, meanwhile
+        b.unflushed = std::exchange(b.workUnflushed, {});
         return;
     }
     ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
