@@ -2,6 +2,7 @@
 // destination that turns read-only or into a file, sources that vanish or
 // change, an abort in the middle of a file. After each, NoLoss's rules hold.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -423,5 +424,90 @@ INSTANTIATE_TEST_SUITE_P(
                       AbortCase{"InTheLastFileNoQuestion", "z.bin", Answer::Yes,
                                 RunOutcome::Finished, 2, 0}),
     [](const auto& p) { return std::string(p.param.name); });
+
+}  // namespace
+
+namespace {
+
+// A copy decided on waits unnamed for its batch; meanwhile the user saves a
+// file at its name. The decision is not carried out against that file.
+struct StaleCase {
+    const char* name;
+    ListingAction action;
+    ExistingFileRule rule;
+    bool copyThereBefore;  // an older copy, which the rule replaces
+    bool inPlace;          // the user rewrites that very file, not a new one
+};
+
+class StaleDecision : public FaultTest, public ::testing::WithParamInterface<StaleCase> {};
+
+TEST_P(StaleDecision, KeepsWhatTheUserSavedAndTheSource) {
+    const StaleCase c = GetParam();
+    file(src("a/first.txt"), "the source");
+    file(src("a/second.txt"), "second");
+    const QByteArray target = dst(src("a/first.txt"));
+    if (c.copyThereBefore) {
+        file(target, "an older copy");
+        const struct timespec old[2] = {{1000000000, 0}, {1000000000, 0}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, target.constData(), old, 0), 0);
+    }
+    addListing(c.action, c.rule);
+    view.onFile = [&](const QByteArray&, const QByteArray& source) {
+        if (!source.endsWith("second.txt"))
+            return;
+        if (c.inPlace) {
+            QFile f(DecodePath(target));
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Append));
+            f.write(" and the user's newer text");
+        } else {
+            QFile::remove(DecodePath(target));
+            file(target, "the user's newer text");
+        }
+    };
+    run();
+
+    EXPECT_EQ(CopyFailures(errors), QList<QByteArray>{kCopyFailed + src("a/first.txt")});
+    EXPECT_EQ(ReadFileBytes(target), c.inPlace
+                                         ? QByteArray("an older copy and the user's newer text")
+                                         : QByteArray("the user's newer text"));
+    EXPECT_EQ(ReadFileBytes(src("a/first.txt")), "the source");
+    EXPECT_EQ(copied, 1);
+    EXPECT_TRUE(Temporaries(path(QStringLiteral("dst"))).isEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, StaleDecision,
+    ::testing::Values(StaleCase{"FreeNameTakenUnderSkipFile", ListingAction::Move,
+                                ExistingFileRule::SkipFile, false, false},
+                      StaleCase{"FreeNameTakenUnderOverwrite", ListingAction::Copy,
+                                ExistingFileRule::Overwrite, false, false},
+                      StaleCase{"ReplacedByANewerFile", ListingAction::Move,
+                                ExistingFileRule::CopyOnlyIfNewer, true, false},
+                      StaleCase{"RewrittenInPlace", ListingAction::Move,
+                                ExistingFileRule::Overwrite, true, true}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+// Every failure reaches the panel when it happens, not when its batch is
+// named: the count shown as the last file begins already holds the others.
+TEST_F(FaultTest, ThePanelCountsEachFailureWhenItHappens) {
+    // Files in the source folder itself, with FIFOs among them: never
+    // copied, each a failure known at once.
+    for (int i = 0; i < 30; ++i) {
+        const QByteArray name = src((QByteArray::number(100 + i) + ".txt").constData());
+        if (i % 7 == 3)
+            ASSERT_EQ(::mkfifo(name.constData(), 0644), 0);
+        else
+            file(name, "x");
+    }
+    addListing(ListingAction::Copy);
+    int shownAtLast = -1;
+    view.onFile = [&](const QByteArray&, const QByteArray& source) {
+        if (source.endsWith("129.txt"))
+            shownAtLast = view.errors;
+    };
+    run();
+    EXPECT_EQ(errors.size(), 4);
+    EXPECT_EQ(shownAtLast, 4);
+}
 
 }  // namespace

@@ -3,6 +3,7 @@
 // again.
 
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/stat.h>
 
@@ -79,7 +80,8 @@ class ProgramFaultTest : public ::testing::Test, public FaultTree {
 
     // Starts the program on list.bak with " -r", no display, the shim
     // preloaded when shim settings are given.
-    void start(const QMap<QString, QString>& shim = {}) {
+    // wrapper: a command that starts the program (runuser, prlimit).
+    void start(const QMap<QString, QString>& shim = {}, QStringList wrapper = {}) {
         process = std::make_unique<QProcess>();
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.remove(QStringLiteral("DISPLAY"));
@@ -95,7 +97,8 @@ class ProgramFaultTest : public ::testing::Test, public FaultTree {
         }
         process->setProcessEnvironment(env);
         process->setWorkingDirectory(t.root());
-        process->start(program, {t.path(QStringLiteral("list.bak")), QStringLiteral("-r")});
+        wrapper << program << t.path(QStringLiteral("list.bak")) << QStringLiteral("-r");
+        process->start(wrapper.takeFirst(), wrapper);
         ASSERT_TRUE(process->waitForStarted(30000));
     }
 
@@ -273,6 +276,86 @@ TEST_F(ProgramFaultTest, TerminatedInTheMiddleOfAFileAbortsCleanly) {
     EXPECT_TRUE(Temporaries(check.destinationRoot).isEmpty());
     const QStringList v = Violations(check, summary, false);
     EXPECT_TRUE(v.isEmpty()) << v.join(u'\n').toStdString();
+}
+
+// A flush that reports failed writes (a stick with bad blocks, a full thin
+// volume): the copies it was to make durable fail with the system's reason,
+// take no name, and a Move keeps their sources.
+TEST_F(ProgramFaultTest, AFailedFlushFailsItsCopies) {
+    for (const bool move : {false, true}) {
+        SCOPED_TRACE(move ? "Move" : "Copy");
+        QDir(t.path(QStringLiteral("dst"))).removeRecursively();
+        QDir().mkpath(t.path(QStringLiteral("dst")));
+        files("f", 10, "content");
+        if (move)
+            writeMoveList();
+        else
+            writeList();
+        start({{QStringLiteral("ZANDREL_FAIL_MATCH"), t.path(QStringLiteral("dst"))},
+               {QStringLiteral("ZANDREL_FAIL_OP"), QStringLiteral("syncfs")},
+               {QStringLiteral("ZANDREL_FAIL_NTH"), QStringLiteral("all")}});
+        const Finished f = finish();
+        EXPECT_EQ(f.status, 1) << f.err.toStdString();
+        EXPECT_TRUE(lastLine(f.out).startsWith(" : 0 files copied...."));
+        EXPECT_EQ(f.err.count(": Input/output error"), 10) << f.err.toStdString();
+        EXPECT_EQ(loggedErrors().mid(0, 10).count("Copy failed: " + src("f9")), 1);
+        EXPECT_TRUE(QDir(t.path(QStringLiteral("dst"))).entryList(QDir::Files).isEmpty());
+        for (int i = 0; i < 10; ++i)
+            EXPECT_EQ(ReadFileBytes(src(("f" + QByteArray::number(i)).constData())), "content");
+        EXPECT_TRUE(Temporaries(path(QStringLiteral("dst"))).isEmpty());
+    }
+}
+
+// A user's drop box (write and search, no read): the copies are flushed
+// through their own descriptors before a Move deletes a source.
+TEST_F(ProgramFaultTest, ADropBoxIsFlushedBeforeAMoveDeletes) {
+    const passwd* nobody = ::getpwnam("nobody");
+    if (!nobody)
+        GTEST_SKIP() << "no user nobody";
+    files("m", 20, "moved");
+    writeMoveList();
+    for (const QString& reachable : {t.root(), t.path(QStringLiteral("bin")), program})
+        ::chmod(QFile::encodeName(reachable).constData(), 0755);
+    for (const char* owned : {"src", "dst", "trace"}) {
+        QDir().mkpath(t.path(QLatin1String(owned)));
+        ::chown(path(QLatin1String(owned)).constData(), nobody->pw_uid, nobody->pw_gid);
+    }
+    for (int i = 0; i < 20; ++i)
+        ::chown(src(("m" + QByteArray::number(i)).constData()), nobody->pw_uid, nobody->pw_gid);
+    ::chmod(path(QStringLiteral("dst")).constData(), 0300);
+    start({{QStringLiteral("ZANDREL_FAIL_MATCH"), QStringLiteral("m")},
+           {QStringLiteral("ZANDREL_TRACE"), t.path(QStringLiteral("trace/trace.txt"))}},
+          {QStringLiteral("runuser"), QStringLiteral("-u"), QStringLiteral("nobody"),
+           QStringLiteral("--")});
+    const Finished f = finish();
+    ::chmod(path(QStringLiteral("dst")).constData(), 0700);
+    // (The folder removal may not remove src from a folder of root's.)
+    EXPECT_TRUE(lastLine(f.out).startsWith(" : 20 files copied....")) << f.err.toStdString();
+    QList<QByteArray> calls = t.read(QStringLiteral("trace/trace.txt")).split('\n');
+    EXPECT_FALSE(calls.contains("sync-failed"));
+    const qsizetype firstDelete = calls.indexOf("delete m0");
+    ASSERT_GE(firstDelete, 0);
+    EXPECT_EQ(calls.mid(0, firstDelete).count("sync"), 2);  // the data, then the names
+    EXPECT_EQ(ReadFileBytes(dst(src("m19"))), "moved");
+}
+
+// Batches fit the descriptors the process may open, down to a few files:
+// none fails for want of one.
+TEST_F(ProgramFaultTest, ALowDescriptorLimitFailsNoFile) {
+    for (const bool move : {false, true}) {
+        SCOPED_TRACE(move ? "Move" : "Copy");
+        QDir(t.path(QStringLiteral("dst"))).removeRecursively();
+        files("d/f", 300, "x");
+        if (move)
+            writeMoveList();
+        else
+            writeList();
+        start({},
+              {QStringLiteral("prlimit"), QStringLiteral("--nofile=64:64"), QStringLiteral("--")});
+        const Finished f = finish();
+        EXPECT_EQ(f.status, 0) << f.err.toStdString();
+        EXPECT_EQ(lastLine(f.out), " : 300 files copied....0 errors.");
+    }
 }
 
 }  // namespace
