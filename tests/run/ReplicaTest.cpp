@@ -11,6 +11,7 @@
 #include <QProcess>
 
 #include "common/Paths.h"
+#include "run/Preview.h"
 #include "run/RunFixture.h"
 #include "run/TestFiles.h"
 
@@ -360,5 +361,41 @@ TEST_P(ReplicaTest, CopiesAreReplicasAndASecondNewerOnlyRunCopiesNothing) {
 
 INSTANTIATE_TEST_SUITE_P(Cases, ReplicaTest, ::testing::ValuesIn(kCases),
                          [](const auto& p) { return std::string(p.param.name); });
+
+}  // namespace
+
+namespace {
+
+class CaseTest : public RunFixture {};
+
+// A FAT stick takes Index.html and index.html for one name: the second is a
+// clash, as the preview foretells, and the first copy keeps its content.
+TEST_F(CaseTest, NamesThatDifferOnlyInCaseClashWhereCaseIsIgnored) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "mounting needs root";
+    Mounted fat(Destination::Fat, t.path(QStringLiteral("dst")), t.path(QStringLiteral("fat.img")));
+    if (!fat.ok())
+        GTEST_SKIP() << fat.why().toStdString();
+    t.write(QStringLiteral("src/d/Index.html"), "upper");
+    t.write(QStringLiteral("src/d/index.html"), "lower");
+    t.write(QStringLiteral("src/d/other.txt"), "other");
+    Listing l = listing();
+    l.CopyJustFiles = true;
+    add(l);
+
+    QList<QByteArray> foretold;
+    PreviewList(doc, host, view, [&](const QByteArray& line) {
+        if (line.startsWith("fail-clash\t"))
+            foretold << line;
+    });
+    EXPECT_EQ(foretold.size(), 1);
+    EXPECT_TRUE(foretold.value(0).contains("/index.html\t"));
+
+    const RunResult r = run();
+    EXPECT_EQ(r.copiedCount, 2);
+    EXPECT_EQ(errorEntries(), QStringList{QStringLiteral("Copy failed: ") +
+                                          t.path(QStringLiteral("src/d/index.html"))});
+    EXPECT_EQ(t.read(QStringLiteral("dst/Index.html")), "upper");
+}
 
 }  // namespace

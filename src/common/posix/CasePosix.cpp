@@ -9,9 +9,11 @@
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <QByteArray>
+#include <QFile>
 #include <QSet>
 
 #include <cctype>
@@ -76,6 +78,23 @@ bool FoundInOtherCase(int readable) {
            (complete && !listed.contains(swapped));
 }
 
+// The type of the file system mounted as device, from the mount table
+// ("fuse.fusefat" for a FAT image through FUSE); empty when unknown.
+QByteArray MountedType(dev_t device) {
+    QFile table(QStringLiteral("/proc/self/mountinfo"));
+    if (!table.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray wanted =
+        QByteArray::number(major(device)) + ':' + QByteArray::number(minor(device));
+    for (const QByteArray& line : table.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.split(' ');
+        const qsizetype dash = fields.indexOf("-");
+        if (fields.size() > 2 && fields.at(2) == wanted && dash > 0 && dash + 1 < fields.size())
+            return fields.at(dash + 1);
+    }
+    return {};
+}
+
 }  // namespace
 
 bool IgnoresCase(const Folder& folder) {
@@ -95,6 +114,13 @@ bool IgnoresCase(const Folder& folder) {
         return true;
     if (long(fs.f_type) != kFuseMagic)
         return false;
+    struct stat st {};
+    if (::fstat(readable.native(), &st) == 0) {
+        const QByteArray type = MountedType(st.st_dev);
+        if (type == "fuse.fusefat" || type == "fuse.exfat" || type == "fuse.fatfs" ||
+            type == "fuse.vfat")
+            return true;
+    }
     // An empty folder tells nothing: its parents on the same file system
     // may (a new folder on a stick).
     Handle at(::dup(readable.native()));
