@@ -711,8 +711,8 @@ Batch::~Batch() = default;
 
 bool Batch::empty() const {
     const Impl::Work& w = impl_->work;
-    return w.copies.empty() && w.deletes.empty() && w.named.empty() && impl_->unflushed.empty() &&
-           !impl_->worker.joinable();
+    // Names waiting only for a flush are on the disk for every decision.
+    return w.copies.empty() && w.deletes.empty() && w.named.empty() && !impl_->worker.joinable();
 }
 
 bool Batch::full() const {
