@@ -441,11 +441,12 @@ struct Batch::Impl {
         Flushers flushers;                 // a flushable descriptor per device
         std::map<quint64, int> noFlusher;  // devices without one, and why
         Flushers sourceFlushers;           // flushed after the deletes, when durable
+        bool deletedBefore = false;        // by an earlier commit, not yet flushed
         Unflushed earlier;
         bool namesMayWait = false;
         bool empty() const {
-            return copies.empty() && deletes.empty() && named.empty() && sourceFlushers.empty() &&
-                   (namesMayWait || earlier.empty());
+            return copies.empty() && deletes.empty() && named.empty() &&
+                   (sourceFlushers.empty() || !deletedBefore) && (namesMayWait || earlier.empty());
         }
         void run(Impl& b, QHash<int, Outcome>& outcomes, Unflushed& left);
         void flushEarlier(const std::map<quint64, int>& flushed, const QSet<quint64>& pinpointed,
@@ -457,6 +458,7 @@ struct Batch::Impl {
     QSet<QByteArray> deleting;            // the same
     QHash<QByteArray, SharedHandle> folders;
     Flushers sourceFlushers;  // Move sources' devices since the last durable commit
+    bool deletedSinceDurable = false;
     Unflushed unflushed;
     qint64 bytes = 0;
     int descriptors = 0;
@@ -508,6 +510,8 @@ struct Batch::Impl {
             worker.join();
             unflushed = std::exchange(workUnflushed, {});
         }
+        for (const Outcome& o : std::as_const(workOutcomes))
+            deletedSinceDurable = deletedSinceDurable || (o.deleteTried && o.deleted.ok());
         done.insert(std::exchange(workOutcomes, {}));
         pendingThere.clear();
         deletingThere.clear();
@@ -682,6 +686,7 @@ void Batch::Impl::Work::run(Impl& b, QHash<int, Outcome>& outcomes, Unflushed& l
     }
     flushEarlier(namesFlushed, {}, outcomes);
 
+    bool deleted = deletedBefore;
     if (!deletes.empty()) {
         // Each only once its copy is named and on the disk.
         for (Delete& d : deletes) {
@@ -697,11 +702,13 @@ void Batch::Impl::Work::run(Impl& b, QHash<int, Outcome>& outcomes, Unflushed& l
             }
             d.source.handle.reset();
             o.deleted = folder.deleteFile(d.name.constData(), d.decided.identity);
+            deleted = deleted || o.deleted.ok();
         }
     }
     // The deletes on the disk before the run says it is finished; a flush
     // that fails here loses nothing (a source may come back).
-    for (const auto& [device, fd] : sourceFlushers) FlushFileSystem(fd);
+    if (deleted)
+        for (const auto& [device, fd] : sourceFlushers) FlushFileSystem(fd);
 }
 
 Batch::Batch() : impl_(std::make_unique<Impl>()) {
@@ -775,8 +782,10 @@ void Batch::commit(Names names) {
     Impl::Work work = std::exchange(b.work, {});
     work.earlier = std::exchange(b.unflushed, {});
     work.namesMayWait = names == Names::MayWait;
-    if (!work.namesMayWait)
+    if (!work.namesMayWait) {
         work.sourceFlushers = std::exchange(b.sourceFlushers, {});
+        work.deletedBefore = std::exchange(b.deletedSinceDurable, false);
+    }
     b.pendingThere = std::exchange(b.pending, {});
     b.deletingThere = std::exchange(b.deleting, {});
     b.workerDescriptors = b.descriptors;
