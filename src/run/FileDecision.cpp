@@ -57,7 +57,7 @@ FileDecision DecideFile(const FileFacts& f, std::optional<ExistingFileRule> rule
         return FileDecision::FailUnreadable;
     if (!f.destinationReachable)
         return FileDecision::FailUnreachable;
-    if (exists && f.source.identity == f.destination.identity)
+    if (exists && (f.source.identity == f.destination.identity || f.sourceLeadsToDestination))
         return FileDecision::FailSameFile;
     if (f.destination.kind == FileKind::Folder)
         return FileDecision::FailFolderInTheWay;

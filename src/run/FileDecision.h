@@ -43,6 +43,9 @@ struct FileFacts {
     // under the name spelled otherwise.
     bool destinationSpelledOtherwise = false;
     int sourceOpenError = 0;  // the system's error opening it for reading
+    // The source is a link that leads to the destination itself: copied, the
+    // link would take the place of the very file it leads to.
+    bool sourceLeadsToDestination = false;
     bool destinationWritable = true;
     // The destination file system's step for modification times, in
     // nanoseconds (fs::TimeResolution).

@@ -366,6 +366,11 @@ bool ListingTransfer::transferFile(const QByteArray& source, int i, int count) {
             facts.source = sourceFolder->info(sourceName.constData(), false);
         else if (!sourceFolder)
             facts.source.error = sources_.lastError();
+        if (sourceFolder && facts.source.kind == fs::FileKind::Link && facts.destination.exists()) {
+            const fs::FileInfo target = sourceFolder->info(sourceName.constData(), true);
+            facts.sourceLeadsToDestination =
+                target.exists() && target.identity == facts.destination.identity;
+        }
     }
 
     FileDecision decision = DecideFile(facts, w_.rule);

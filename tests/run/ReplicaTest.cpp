@@ -399,3 +399,54 @@ TEST_F(CaseTest, NamesThatDifferOnlyInCaseClashWhereCaseIsIgnored) {
 }
 
 }  // namespace
+
+namespace {
+
+class LinkTest : public RunFixture {
+  protected:
+    // src/sub/L, flattened onto dst/L.
+    void addFlatListing(ListingAction action) {
+        Listing l = listing();
+        l.Action = action;
+        l.CopyJustFiles = true;
+        add(l);
+    }
+};
+
+// A link that leads to the very file it would replace is that file: `cp -a`
+// refuses it, and so do the run and the preview; a Move keeps the link.
+TEST_F(LinkTest, ALinkToItsOwnDestinationIsTheSameFile) {
+    t.write(QStringLiteral("dst/L"), "the user's file");
+    t.mkdir(QStringLiteral("src/sub"));
+    ASSERT_EQ(::symlink(Bytes(t.path(QStringLiteral("dst/L"))).constData(),
+                        Bytes(t.path(QStringLiteral("src/sub/L"))).constData()),
+              0);
+    addFlatListing(ListingAction::Move);
+    QList<QByteArray> foretold;
+    PreviewList(doc, host, view, [&](const QByteArray& line) {
+        if (line.contains("/L\t"))
+            foretold << line.left(line.indexOf('\t'));
+    });
+    EXPECT_EQ(foretold, QList<QByteArray>{"fail-same-file"});
+
+    run();
+    EXPECT_EQ(errorEntries().value(0),
+              QStringLiteral("Copy failed: ") + t.path(QStringLiteral("src/sub/L")));
+    EXPECT_EQ(t.read(QStringLiteral("dst/L")), "the user's file");
+    EXPECT_TRUE(QFileInfo(t.path(QStringLiteral("src/sub/L"))).isSymLink());
+}
+
+// A link's own extended attributes (its security label, trusted.*) go with
+// it, as with `cp -a` and `rsync -aX`.
+TEST_F(LinkTest, ALinksOwnAttributesAreCopied) {
+    t.mkdir(QStringLiteral("src/sub"));
+    const QByteArray link = Bytes(t.path(QStringLiteral("src/sub/L")));
+    ASSERT_EQ(::symlink("nowhere", link.constData()), 0);
+    if (::lsetxattr(link.constData(), "trusted.zandrel", "kept", 4, 0) != 0)
+        GTEST_SKIP() << "trusted attributes need root and a file system that keeps them";
+    addFlatListing(ListingAction::Copy);
+    run();
+    EXPECT_EQ(Xattr(t.path(QStringLiteral("dst/L")), "trusted.zandrel"), "kept");
+}
+
+}  // namespace

@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,6 +12,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "common/FileSystem.h"
@@ -45,6 +47,41 @@ bool ReadLinkText(int dir, const char* name, qint64 sizeHint, QByteArray& text) 
             return true;
         }
         buffer.resize(buffer.size() * 2);
+    }
+}
+
+// The link's own extended attributes (security labels, trusted.*), as
+// `cp -a` keeps them: set where the process and the destination may,
+// passed over where not. A link has no descriptor to reach them by; its
+// folder's /proc entry leads to it without following it.
+void CopyLinkAttributes(int from, const char* name, int to, const char* hidden) {
+    const QByteArray in = "/proc/self/fd/" + QByteArray::number(from) + '/' + name;
+    const QByteArray out = "/proc/self/fd/" + QByteArray::number(to) + '/' + hidden;
+    QByteArray names;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        const ssize_t size = ::llistxattr(in.constData(), nullptr, 0);
+        if (size <= 0)
+            return;
+        names.resize(size);
+        const ssize_t got = ::llistxattr(in.constData(), names.data(), size_t(size));
+        if (got >= 0) {
+            names.truncate(got);
+            break;
+        }
+        if (errno != ERANGE)
+            return;
+        names.clear();
+    }
+    for (qsizetype at = 0; at < names.size();) {
+        const char* attribute = names.constData() + at;
+        at += qsizetype(std::strlen(attribute)) + 1;
+        const ssize_t size = ::lgetxattr(in.constData(), attribute, nullptr, 0);
+        if (size < 0)
+            continue;
+        QByteArray value(size, Qt::Uninitialized);
+        const ssize_t got = ::lgetxattr(in.constData(), attribute, value.data(), size_t(size));
+        if (got >= 0)
+            ::lsetxattr(out.constData(), attribute, value.constData(), size_t(got), 0);
     }
 }
 
@@ -108,6 +145,7 @@ CopyOutcome CopyLink(const Folder& folder, const char* name, const FileInfo& see
         ::fchownat(to, hidden.constData(), link.st_uid, link.st_gid, AT_SYMLINK_NOFOLLOW) != 0) {
         // A destination without owners keeps the link as the run's.
     }
+    CopyLinkAttributes(from, name, to, hidden.constData());
     const struct timespec times[2] = {link.st_atim, link.st_mtim};
     ::utimensat(to, hidden.constData(), times, AT_SYMLINK_NOFOLLOW);
 
