@@ -329,6 +329,15 @@ CopyOutcome CopyFileBlocks(SourceFile& source, const CopyRequest& request,
 CopyOutcome CopyLink(const Folder& folder, const char* name, const FileInfo& seen,
                      const CopyRequest& request, FileIdentity* placed = nullptr);
 
+// Gives the request's name to the copy at fromName in from, another name of
+// the same source file: a hard link, as `cp -a` makes one, which takes its
+// name as a copy would (see Batch) and at once. Only the copy expected (as it
+// was placed) is linked to; anything else there fails, and the caller copies
+// the file on its own instead.
+CopyOutcome LinkToCopy(const Folder& from, const char* fromName, const FileIdentity& expected,
+                       const CopyRequest& request, const FileIdentity* source,
+                       FileIdentity* placed = nullptr);
+
 // Copies kept unnamed until their data is on the disk, and Move sources
 // kept until their copies' names are: a power cut never leaves a short file
 // under a real name, nor a moved file only in its source's deleted blocks.
@@ -353,7 +362,12 @@ class Batch {
     static constexpr qint64 kMaxBytes = qint64(256) << 20;
     // Nothing gathered and no work under way.
     bool empty() const;
+    // Enough to commit once the work before is done; while that work still
+    // flushes, a batch may grow to kGrowth times as much, so that a fast
+    // copy is not held up by flushes (nor by descriptors).
+    static constexpr int kGrowth = 2;
     bool full() const;
+    bool overfull() const;
 
     // A copy waiting at name in the folder of that identity: what later
     // decisions must see there.

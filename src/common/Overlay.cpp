@@ -264,6 +264,28 @@ CopyOutcome Overlay::place(const FileInfo& what, const CopyRequest& request, Fil
     return CopyResult::Copied;
 }
 
+CopyOutcome Overlay::placeLink(const Folder& from, const char* fromName,
+                               const FileIdentity& expected, const CopyRequest& request,
+                               FileIdentity* placed) {
+    const FileInfo first = info(from, fromName, false);
+    if (first.kind != FileKind::File || !(first.identity == expected))
+        return {CopyResult::CouldNotPutInPlace, ENOENT};
+    const Folder& folder = *request.destination;
+    const FileInfo there = info(folder, request.name, false);
+    if (there.exists() && there.identity == expected)
+        return CopyResult::Copied;  // linked already
+    if (there.kind == FileKind::Folder)
+        return {CopyResult::CouldNotPutInPlace, EISDIR};
+    if (const int error = WriteAccess(
+            folder, there.exists() && !IsVirtual(there.identity) ? request.name : nullptr))
+        return {CopyResult::WriteFailed, error};
+    tick();
+    record(folder, request.name, first);
+    if (placed)
+        *placed = expected;
+    return CopyResult::Copied;
+}
+
 void Overlay::makeLike(const Folder& made, const FileInfo& model) {
     unsettled_.insert(keyOf(made.identity()), model);
 }

@@ -35,6 +35,9 @@ class Overlay {
     // A link's text goes with it.
     CopyOutcome place(const FileInfo& what, const CopyRequest& request, FileIdentity* placed,
                       const QByteArray& linkText = {});
+    // Another name for the copy expected at fromName in from (a hard link).
+    CopyOutcome placeLink(const Folder& from, const char* fromName, const FileIdentity& expected,
+                          const CopyRequest& request, FileIdentity* placed);
     // The text of a link placed here at name, or empty.
     QByteArray linkText(const Folder& folder, const char* name) const;
 

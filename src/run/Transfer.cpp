@@ -201,6 +201,8 @@ void ListingTransfer::openRoots() {
     destinationBytes_ = FromCurrentFolder(w_.destinationFolder);
     sources_.reset(fs::Folder::openAsNamed(source, overlay_));
     destinations_.reset(fs::Folder::openAsNamed(destinationBytes_, overlay_));
+    linkFrom_.reset(fs::Folder::openAsNamed(destinationBytes_, overlay_));
+    earlierCopies_.clear();
     if (destinations_.root().isVirtual()) {
         const fs::Folder nearest = NearestOnDisk(destinationBytes_);
         timeResolution_ = fs::TimeResolution(nearest);
@@ -216,6 +218,7 @@ void ListingTransfer::openRoots() {
     trackMoved_ = move_ && PatternsToSearch(searchPatterns_).size() > 1;
     moved_.clear();
     folderIdentityOf_.clear();
+    lastIdentity_[0] = lastIdentity_[1] = {};
     writable_.clear();
 }
 
@@ -235,13 +238,22 @@ bool ListingTransfer::writable(const fs::Folder& folder) {
 // looked at once per folder.
 fs::FileIdentity ListingTransfer::identityOf(const fs::Folder& folder, QByteArrayView relative,
                                              bool destination) {
+    // The files of one folder come one after the other: the last answer
+    // for each side is kept at hand.
+    LastIdentity& last = lastIdentity_[destination ? 1 : 0];
+    if (last.known && relative == QByteArrayView(last.relative))
+        return last.id;
     QByteArray key(destination ? "d" : "s");
     key.append(relative.data(), relative.size());
     const auto it = folderIdentityOf_.constFind(key);
-    if (it != folderIdentityOf_.constEnd())
-        return *it;
-    const fs::FileIdentity id = folder.info().identity;
-    folderIdentityOf_.insert(key, id);
+    fs::FileIdentity id;
+    if (it != folderIdentityOf_.constEnd()) {
+        id = *it;
+    } else {
+        id = folder.info().identity;
+        folderIdentityOf_.insert(key, id);
+    }
+    last = {true, relative.toByteArray(), id};
     return id;
 }
 
@@ -421,7 +433,7 @@ bool ListingTransfer::transferFile(const QByteArray& source, int i, int count) {
         return true;
     }
     Placement place{*destinationFolder, destinationName,
-                    identityOf(*destinationFolder, belowFolder, true)};
+                    identityOf(*destinationFolder, belowFolder, true), belowFolder};
     carryOut(*sourceFolder, sourceName, sourceRelative, file, facts, place, source);
     return true;
 }
@@ -478,7 +490,13 @@ void ListingTransfer::carryOut(const fs::Folder& sourceFolder, const QByteArray&
         }
         request.model = file.handle.valid() || file.info.modifiedNs != 0 ? &file : nullptr;
         const fs::FileInfo& what = file.handle.valid() ? file.info : facts.source;
-        if (!outcome.ok()) {
+        bool linked = false;
+        if (outcome.ok() && file.handle.valid() && what.kind == fs::FileKind::File) {
+            linked = linkToEarlierCopy(file, request, &placed, outcome);
+            if (linked && outcome.ok() && batch_)
+                batch_->namedAt(request.ticket, place.folder);
+        }
+        if (!outcome.ok() || linked) {
         } else if (what.kind == fs::FileKind::File && what.size == 0) {
             // An empty regular file is made at the destination rather than
             // copied; it needs no reading.
@@ -497,6 +515,14 @@ void ListingTransfer::carryOut(const fs::Folder& sourceFolder, const QByteArray&
     if (!outcome.ok()) {
         addError(kCopyFailed, source, outcome.reason());
         return;
+    }
+    if (!link && file.handle.valid() && file.links > 1) {
+        const QByteArray key(reinterpret_cast<const char*>(&file.info.identity),
+                             sizeof file.info.identity);
+        if (!earlierCopies_.contains(key))
+            earlierCopies_.insert(
+                key, EarlierCopy{place.below.toByteArray(), place.name, placed,
+                                 place.folderIdentity, file.info.size, file.modifiedNs});
     }
     if (ignoresCase_)
         spelled_.insert(spellingKey(place.folderIdentity, place.name), place.name);
@@ -527,7 +553,7 @@ void ListingTransfer::carryOut(const fs::Folder& sourceFolder, const QByteArray&
         showCounts();
         if (sharedFile)
             commitBatch(Commit::Last);
-        else if (batch_->full())
+        else if (batch_->full() && (batch_->overfull() || batch_->idle()))
             commitBatch(Commit::Full);
         return;
     }
@@ -552,6 +578,37 @@ void ListingTransfer::carryOut(const fs::Folder& sourceFolder, const QByteArray&
     addError(kDeleteFailed, source, reason);
     if (events_.deleteFailed)
         events_.deleteFailed(source);
+}
+
+// A later name of a file this Listing copied before becomes a hard link to
+// that copy, as `cp -a` makes one: true when that was done or the name could
+// not be taken; false when the file is copied on its own (no earlier copy,
+// or it failed, was skipped or changed).
+bool ListingTransfer::linkToEarlierCopy(const fs::SourceFile& file, const fs::CopyRequest& request,
+                                        fs::FileIdentity* placed, fs::CopyOutcome& outcome) {
+    if (earlierCopies_.isEmpty())
+        return false;
+    const auto it = earlierCopies_.constFind(
+        QByteArray(reinterpret_cast<const char*>(&file.info.identity), sizeof file.info.identity));
+    if (it == earlierCopies_.constEnd())
+        return false;
+    const EarlierCopy first = *it;
+    if (first.size != file.info.size || first.modifiedNs != file.modifiedNs)
+        return false;
+    // The earlier copy must have its name first.
+    if (batch_ && batch_->touches(first.folderIdentity, first.name))
+        commitBatch(Commit::Settled);
+    const fs::Folder* from = linkFrom_.reach(first.below);
+    if (!from)
+        return false;
+    const fs::CopyOutcome linked = fs::LinkToCopy(*from, first.name.constData(), first.placed,
+                                                  request, &file.info.identity, placed);
+    if (linked.ok() || linked == fs::CopyResult::NameTaken ||
+        linked == fs::CopyResult::DestinationChanged || linked == fs::CopyResult::SameFile) {
+        outcome = linked;
+        return true;
+    }
+    return false;
 }
 
 QByteArray ListingTransfer::spellingKey(const fs::FileIdentity& folder,

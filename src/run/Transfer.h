@@ -83,7 +83,22 @@ class ListingTransfer {
         const fs::Folder& folder;
         const QByteArray& name;
         fs::FileIdentity folderIdentity;
+        QByteArrayView below;  // the folder, below the destination folder
     };
+    // The first copy of a file with several names (hard links) in this
+    // Listing: its later names are linked to it.
+    struct EarlierCopy {
+        QByteArray below;
+        QByteArray name;
+        fs::FileIdentity placed;
+        fs::FileIdentity folderIdentity;
+        qint64 size = 0;
+        qint64 modifiedNs = 0;  // with the size: the same file, not a reused number
+    };
+    QHash<QByteArray, EarlierCopy> earlierCopies_;  // by the source's identity
+    fs::FolderCursor linkFrom_;                     // reaches their folders
+    bool linkToEarlierCopy(const fs::SourceFile& file, const fs::CopyRequest& request,
+                           fs::FileIdentity* placed, fs::CopyOutcome& outcome);
 
     void readFields(const QString& line);
     bool prepare();
@@ -135,6 +150,12 @@ class ListingTransfer {
     // back is not taken for one.
     QHash<quint64, fs::FileIdentity> placedByMove_;
     QHash<QByteArray, fs::FileIdentity> folderIdentityOf_;  // per Listing
+    struct LastIdentity {
+        bool known = false;
+        QByteArray relative;
+        fs::FileIdentity id;
+    };
+    LastIdentity lastIdentity_[2];  // source, destination
 
     QHash<QByteArray, bool> writable_;  // per destination folder, per Listing
     Events events_;

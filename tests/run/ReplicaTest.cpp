@@ -450,3 +450,57 @@ TEST_F(LinkTest, ALinksOwnAttributesAreCopied) {
 }
 
 }  // namespace
+
+namespace {
+
+struct HardLinkCase {
+    const char* name;
+    ListingAction action;
+    ExistingFileRule rule;
+    bool firstThere;  // the first name's destination stands already
+    int linkedAtDestination;
+};
+
+class HardLinkTest : public RunFixture, public ::testing::WithParamInterface<HardLinkCase> {};
+
+// Names of one file stay names of one file, as `cp -a` and `rsync -H` keep
+// them; each name is still decided, counted and, in a Move, deleted on its
+// own, and a name whose first copy was skipped is copied on its own.
+TEST_P(HardLinkTest, NamesOfOneFileStayOneFile) {
+    const HardLinkCase c = GetParam();
+    t.write(QStringLiteral("src/a/x"), "shared content");
+    t.mkdir(QStringLiteral("src/b"));
+    t.mkdir(QStringLiteral("src/c"));
+    for (const char* other : {"src/b/y", "src/c/z"})
+        ASSERT_EQ(::link(Bytes(t.path(QStringLiteral("src/a/x"))).constData(),
+                         Bytes(t.path(QLatin1String(other))).constData()),
+                  0);
+    if (c.firstThere)
+        t.write(QStringLiteral("dst/x"), "an older copy");
+    Listing l = listing();
+    l.Action = c.action;
+    l.IfExists = c.rule;
+    l.CopyJustFiles = true;
+    add(l);
+    const auto at = [&](const char* name) {
+        return t.path(QStringLiteral("dst/") + QLatin1String(name));
+    };
+    const RunResult r = run();
+    EXPECT_TRUE(errorEntries().isEmpty()) << errorEntries().join(u'\n').toStdString();
+    EXPECT_EQ(r.copiedCount, c.firstThere ? 2 : 3);
+    EXPECT_EQ(t.read(QStringLiteral("dst/z")), "shared content");
+    EXPECT_EQ(StatOf(at("y")).st_ino, StatOf(at("z")).st_ino);
+    EXPECT_EQ(int(StatOf(at("z")).st_nlink), c.linkedAtDestination);
+    EXPECT_EQ(QFile::exists(t.path(QStringLiteral("src/c/z"))), c.action == ListingAction::Copy);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, HardLinkTest,
+                         ::testing::Values(HardLinkCase{"Copy", ListingAction::Copy,
+                                                        ExistingFileRule::Overwrite, false, 3},
+                                           HardLinkCase{"Move", ListingAction::Move,
+                                                        ExistingFileRule::Overwrite, false, 3},
+                                           HardLinkCase{"FirstSkipped", ListingAction::Copy,
+                                                        ExistingFileRule::SkipFile, true, 2}),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+}  // namespace

@@ -730,6 +730,14 @@ bool Batch::full() const {
            b.descriptors + b.workerDescriptors + kept >= b.budget;
 }
 
+bool Batch::overfull() const {
+    const Impl& b = *impl_;
+    const Impl::Work& w = b.work;
+    const int kept = int(b.sourceFlushers.size() + b.unflushed.flushers.size());
+    return w.copies.size() + w.deletes.size() >= kGrowth * kMaxFiles ||
+           b.bytes >= kGrowth * kMaxBytes || b.descriptors + b.workerDescriptors + kept >= b.budget;
+}
+
 const FileInfo* Batch::pending(const FileIdentity& folder, QByteArrayView name) const {
     if (impl_->pending.isEmpty() && impl_->pendingThere.isEmpty())
         return nullptr;

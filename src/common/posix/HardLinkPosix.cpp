@@ -1,0 +1,80 @@
+// Names of one source file copied once: later names become hard links to
+// the first copy, made under a fresh hidden name and then given their own
+// name exactly as a copy takes one.
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+
+#include "common/FileSystem.h"
+#include "common/Overlay.h"
+#include "common/posix/TakeName.h"
+
+namespace zandrel::fs {
+
+namespace {
+
+FileIdentity IdentityOfStat(const struct stat& st) {
+    return {static_cast<quint64>(st.st_dev), static_cast<quint64>(st.st_ino)};
+}
+
+QByteArray FreshHardLinkName() {
+    static std::atomic<quint64> counter{0};
+    char name[64];
+    std::snprintf(name, sizeof name, ".%08x%04llx.zandrel-part", ::arc4random(),
+                  static_cast<unsigned long long>(counter.fetch_add(1) & 0xffff));
+    return name;
+}
+
+}  // namespace
+
+CopyOutcome LinkToCopy(const Folder& from, const char* fromName, const FileIdentity& expected,
+                       const CopyRequest& request, const FileIdentity* source,
+                       FileIdentity* placed) {
+    if (request.destination && request.destination->overlay())
+        return request.destination->overlay()->placeLink(from, fromName, expected, request, placed);
+    if (!from.valid() || !request.destination || !request.destination->valid())
+        return {CopyResult::CouldNotPutInPlace, EBADF};
+    const int at = from.handle().native();
+    const int to = request.destination->handle().native();
+    struct stat first {};
+    if (::fstatat(at, fromName, &first, AT_SYMLINK_NOFOLLOW) != 0)
+        return CopyResult::CouldNotPutInPlace;
+    if (!S_ISREG(first.st_mode) || !(IdentityOfStat(first) == expected))
+        return {CopyResult::CouldNotPutInPlace, ESTALE};
+    QByteArray hidden;
+    for (int attempt = 0; attempt < 10 && hidden.isEmpty(); ++attempt) {
+        const QByteArray candidate = FreshHardLinkName();
+        if (::linkat(at, fromName, to, candidate.constData(), 0) == 0)
+            hidden = candidate;
+        else if (errno != EEXIST)
+            return CopyResult::CouldNotPutInPlace;
+    }
+    if (hidden.isEmpty())
+        return CopyResult::CouldNotPutInPlace;
+    // The hidden name still the first copy: linked to nothing else.
+    struct stat made {};
+    if (::fstatat(to, hidden.constData(), &made, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !(IdentityOfStat(made) == expected)) {
+        return {CopyResult::CouldNotPutInPlace, ESTALE};
+    }
+    const CopyOutcome taken =
+        naming::TakeName(to, hidden.constData(), request.name, request.seen, source);
+    if (!taken.ok()) {
+        struct stat now {};
+        if (::fstatat(to, hidden.constData(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+            IdentityOfStat(now) == expected)
+            ::unlinkat(to, hidden.constData(), 0);
+        return taken;
+    }
+    if (placed)
+        *placed = expected;
+    return CopyResult::Copied;
+}
+
+}  // namespace zandrel::fs
