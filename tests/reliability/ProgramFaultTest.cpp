@@ -306,6 +306,26 @@ TEST_F(ProgramFaultTest, AFailedFlushFailsItsCopies) {
     }
 }
 
+// The flush that makes a Move's names durable fails: the copies are named
+// but may not be on the disk, so they count as failed and every source
+// stays.
+TEST_F(ProgramFaultTest, AFailedFlushOfTheNamesKeepsTheMoveSources) {
+    files("n", 5, "named");
+    writeMoveList();
+    start({{QStringLiteral("ZANDREL_FAIL_MATCH"), t.path(QStringLiteral("dst"))},
+           {QStringLiteral("ZANDREL_FAIL_OP"), QStringLiteral("syncfs")},
+           {QStringLiteral("ZANDREL_FAIL_NTH"), QStringLiteral("2")}});
+    const Finished f = finish();
+    EXPECT_EQ(f.status, 1) << f.err.toStdString();
+    EXPECT_TRUE(lastLine(f.out).startsWith(" : 0 files copied....")) << f.out.toStdString();
+    EXPECT_EQ(f.err.count(": Input/output error"), 5) << f.err.toStdString();
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(ReadFileBytes(src(("n" + QByteArray::number(i)).constData())), "named");
+    // Named before the flush failed, and left in place.
+    EXPECT_EQ(ReadFileBytes(dst(src("n4"))), "named");
+    EXPECT_TRUE(Temporaries(path(QStringLiteral("dst"))).isEmpty());
+}
+
 // A user's drop box (write and search, no read): the copies are flushed
 // through their own descriptors before a Move deletes a source.
 TEST_F(ProgramFaultTest, ADropBoxIsFlushedBeforeAMoveDeletes) {
