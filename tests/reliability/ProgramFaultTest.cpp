@@ -68,6 +68,12 @@ class ProgramFaultTest : public ::testing::Test, public FaultTree {
         return {{QStringLiteral("ZANDREL_FAIL_MATCH"), QLatin1String(match)},
                 {QStringLiteral("ZANDREL_TRACE"), t.path(QStringLiteral("trace.txt"))}};
     }
+    // The nth flush of the destination's file system fails ("all": each).
+    QMap<QString, QString> failedFlush(const char* nth) const {
+        return {{QStringLiteral("ZANDREL_FAIL_MATCH"), t.path(QStringLiteral("dst"))},
+                {QStringLiteral("ZANDREL_FAIL_OP"), QStringLiteral("syncfs")},
+                {QStringLiteral("ZANDREL_FAIL_NTH"), QLatin1String(nth)}};
+    }
     static QMap<QString, QString> slowed(const char* match) {
         return {{QStringLiteral("ZANDREL_FAIL_MATCH"), QLatin1String(match)},
                 {QStringLiteral("ZANDREL_DELAY_US"), QStringLiteral("300000")}};
@@ -291,9 +297,7 @@ TEST_F(ProgramFaultTest, AFailedFlushFailsItsCopies) {
             writeMoveList();
         else
             writeList();
-        start({{QStringLiteral("ZANDREL_FAIL_MATCH"), t.path(QStringLiteral("dst"))},
-               {QStringLiteral("ZANDREL_FAIL_OP"), QStringLiteral("syncfs")},
-               {QStringLiteral("ZANDREL_FAIL_NTH"), QStringLiteral("all")}});
+        start(failedFlush("all"));
         const Finished f = finish();
         EXPECT_EQ(f.status, 1) << f.err.toStdString();
         EXPECT_TRUE(lastLine(f.out).startsWith(" : 0 files copied...."));
@@ -312,9 +316,7 @@ TEST_F(ProgramFaultTest, AFailedFlushFailsItsCopies) {
 TEST_F(ProgramFaultTest, AFailedFlushOfTheNamesKeepsTheMoveSources) {
     files("n", 5, "named");
     writeMoveList();
-    start({{QStringLiteral("ZANDREL_FAIL_MATCH"), t.path(QStringLiteral("dst"))},
-           {QStringLiteral("ZANDREL_FAIL_OP"), QStringLiteral("syncfs")},
-           {QStringLiteral("ZANDREL_FAIL_NTH"), QStringLiteral("2")}});
+    start(failedFlush("2"));
     const Finished f = finish();
     EXPECT_EQ(f.status, 1) << f.err.toStdString();
     EXPECT_TRUE(lastLine(f.out).startsWith(" : 0 files copied....")) << f.out.toStdString();

@@ -71,10 +71,8 @@ FileInfo NotExamined(int error) {
     return info;
 }
 
-FileIdentity IdentityOf(const struct stat& st) {
-    return {static_cast<quint64>(st.st_dev), static_cast<quint64>(st.st_ino)};
-}
-
+using naming::FreshTemporaryName;
+using naming::IdentityOf;
 using replica::Nanoseconds;
 
 void Stamp(const struct stat& st, SourceFile& source) {
@@ -109,28 +107,6 @@ int OpenBeneath(int folder, const char* path) {
 // would otherwise open as itself.
 int OpenChild(int folder, const char* name) {
     return ::openat(folder, name, kFolderFlags | O_NOFOLLOW);
-}
-
-// Random hidden names for copies being written: made fresh for every
-// attempt, so no file of the user's is ever taken for one.
-const char kTemporarySuffix[] = ".zandrel-part";
-
-QByteArray FreshTemporaryName(const char* name) {
-    static std::atomic<quint64> counter{0};
-    const quint64 n = counter.fetch_add(1, std::memory_order_relaxed);
-    char random[40];
-    std::snprintf(random, sizeof random, ".%08x%04llx", ::arc4random(),
-                  static_cast<unsigned long long>(n & 0xffff));
-    constexpr qsizetype kNameMax = 255;
-    const qsizetype extra =
-        1 + qsizetype(std::strlen(random)) + qsizetype(sizeof kTemporarySuffix) - 1;
-    QByteArray base(name);
-    if (base.size() + extra > kNameMax)
-        base.truncate(kNameMax - extra);
-    QByteArray result;
-    result.reserve(base.size() + extra);
-    result.append('.').append(base).append(random).append(kTemporarySuffix);
-    return result;
 }
 
 // The copy being written in the destination folder. Where the file system
@@ -487,6 +463,7 @@ struct Batch::Impl {
         changed.notify_all();
         join();
     }
+    int heldDescriptors() const;
     // Before each name: whether it may be made, waiting while held.
     Control gate() {
         if (!stopAsked.load(std::memory_order_acquire))
@@ -722,20 +699,22 @@ bool Batch::empty() const {
     return w.copies.empty() && w.deletes.empty() && w.named.empty() && !impl_->worker.joinable();
 }
 
+// Descriptors held now: the batch's, the work's, and the flushers kept
+// between commits.
+int Batch::Impl::heldDescriptors() const {
+    return descriptors + workerDescriptors + int(sourceFlushers.size() + unflushed.flushers.size());
+}
+
 bool Batch::full() const {
     const Impl& b = *impl_;
-    const Impl::Work& w = b.work;
-    const int kept = int(b.sourceFlushers.size() + b.unflushed.flushers.size());
-    return w.copies.size() + w.deletes.size() >= kMaxFiles || b.bytes >= kMaxBytes ||
-           b.descriptors + b.workerDescriptors + kept >= b.budget;
+    return b.work.copies.size() + b.work.deletes.size() >= kMaxFiles || b.bytes >= kMaxBytes ||
+           b.heldDescriptors() >= b.budget;
 }
 
 bool Batch::overfull() const {
     const Impl& b = *impl_;
-    const Impl::Work& w = b.work;
-    const int kept = int(b.sourceFlushers.size() + b.unflushed.flushers.size());
-    return w.copies.size() + w.deletes.size() >= kGrowth * kMaxFiles ||
-           b.bytes >= kGrowth * kMaxBytes || b.descriptors + b.workerDescriptors + kept >= b.budget;
+    return b.work.copies.size() + b.work.deletes.size() >= kGrowth * kMaxFiles ||
+           b.bytes >= kGrowth * kMaxBytes || b.heldDescriptors() >= b.budget;
 }
 
 const FileInfo* Batch::pending(const FileIdentity& folder, QByteArrayView name) const {

@@ -6,10 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
-#include <cstdio>
-#include <cstdlib>
 
 #include "common/FileSystem.h"
 #include "common/Overlay.h"
@@ -17,21 +14,7 @@
 
 namespace zandrel::fs {
 
-namespace {
-
-FileIdentity IdentityOfStat(const struct stat& st) {
-    return {static_cast<quint64>(st.st_dev), static_cast<quint64>(st.st_ino)};
-}
-
-QByteArray FreshHardLinkName() {
-    static std::atomic<quint64> counter{0};
-    char name[64];
-    std::snprintf(name, sizeof name, ".%08x%04llx.zandrel-part", ::arc4random(),
-                  static_cast<unsigned long long>(counter.fetch_add(1) & 0xffff));
-    return name;
-}
-
-}  // namespace
+using naming::IdentityOf;
 
 CopyOutcome LinkToCopy(const Folder& from, const char* fromName, const FileIdentity& expected,
                        const CopyRequest& request, const FileIdentity* source,
@@ -45,11 +28,11 @@ CopyOutcome LinkToCopy(const Folder& from, const char* fromName, const FileIdent
     struct stat first {};
     if (::fstatat(at, fromName, &first, AT_SYMLINK_NOFOLLOW) != 0)
         return CopyResult::CouldNotPutInPlace;
-    if (!S_ISREG(first.st_mode) || !(IdentityOfStat(first) == expected))
+    if (!S_ISREG(first.st_mode) || !(IdentityOf(first) == expected))
         return {CopyResult::CouldNotPutInPlace, ESTALE};
     QByteArray hidden;
     for (int attempt = 0; attempt < 10 && hidden.isEmpty(); ++attempt) {
-        const QByteArray candidate = FreshHardLinkName();
+        const QByteArray candidate = naming::FreshTemporaryName(request.name);
         if (::linkat(at, fromName, to, candidate.constData(), 0) == 0)
             hidden = candidate;
         else if (errno != EEXIST)
@@ -60,7 +43,7 @@ CopyOutcome LinkToCopy(const Folder& from, const char* fromName, const FileIdent
     // The hidden name still the first copy: linked to nothing else.
     struct stat made {};
     if (::fstatat(to, hidden.constData(), &made, AT_SYMLINK_NOFOLLOW) != 0 ||
-        !(IdentityOfStat(made) == expected)) {
+        !(IdentityOf(made) == expected)) {
         return {CopyResult::CouldNotPutInPlace, ESTALE};
     }
     const CopyOutcome taken =
@@ -68,7 +51,7 @@ CopyOutcome LinkToCopy(const Folder& from, const char* fromName, const FileIdent
     if (!taken.ok()) {
         struct stat now {};
         if (::fstatat(to, hidden.constData(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
-            IdentityOfStat(now) == expected)
+            IdentityOf(now) == expected)
             ::unlinkat(to, hidden.constData(), 0);
         return taken;
     }

@@ -23,10 +23,6 @@ namespace zandrel::fs {
 
 namespace {
 
-FileIdentity IdentityOfStat(const struct stat& st) {
-    return {static_cast<quint64>(st.st_dev), static_cast<quint64>(st.st_ino)};
-}
-
 QByteArray FreshLinkName() {
     static std::atomic<quint64> counter{0};
     char name[64];
@@ -107,7 +103,7 @@ CopyOutcome CopyLink(const Folder& folder, const char* name, const FileInfo& see
     struct stat link {};
     if (::fstatat(from, name, &link, AT_SYMLINK_NOFOLLOW) != 0)
         return CopyResult::ReadFailed;
-    if (!S_ISLNK(link.st_mode) || !(IdentityOfStat(link) == seen.identity))
+    if (!S_ISLNK(link.st_mode) || !(naming::IdentityOf(link) == seen.identity))
         return CopyResult::SourceChanged;
     if (request.seen.exists() && request.seen.identity == seen.identity)
         return CopyResult::SameFile;
@@ -135,7 +131,7 @@ CopyOutcome CopyLink(const Folder& folder, const char* name, const FileInfo& see
     const auto discard = [&](CopyResult result, int error) {
         struct stat now {};
         if (::fstatat(to, hidden.constData(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
-            IdentityOfStat(now) == IdentityOfStat(made))
+            naming::IdentityOf(now) == naming::IdentityOf(made))
             ::unlinkat(to, hidden.constData(), 0);
         return CopyOutcome(result, error);
     };
@@ -155,7 +151,7 @@ CopyOutcome CopyLink(const Folder& folder, const char* name, const FileInfo& see
     if (!taken.ok())
         return discard(taken.result, taken.error);
     if (placed)
-        *placed = IdentityOfStat(made);
+        *placed = naming::IdentityOf(made);
     return CopyResult::Copied;
 }
 

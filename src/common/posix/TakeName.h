@@ -8,7 +8,16 @@
 
 #include "common/FileSystem.h"
 
+#include <sys/stat.h>
+
 namespace zandrel::fs::naming {
+
+FileIdentity IdentityOf(const struct stat& st);
+
+// A fresh hidden name beside name for a copy on its way to it (".name"
+// and a random part, ending ".zandrel-part"); only the run's own are ever
+// removed.
+QByteArray FreshTemporaryName(const char* name);
 
 // The copy is at hidden in dir; seen is what stood at name when the copy was
 // decided on (Missing: the name was free). source, when given, is never

@@ -1,19 +1,44 @@
 #include <fcntl.h>
-#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 #include "common/posix/TakeName.h"
 
 namespace zandrel::fs::naming {
 
-namespace {
-
-FileIdentity IdentityOfStat(const struct stat& st) {
+FileIdentity IdentityOf(const struct stat& st) {
     return {static_cast<quint64>(st.st_dev), static_cast<quint64>(st.st_ino)};
 }
+
+// Random hidden names for copies being written: made fresh for every
+// attempt, so no file of the user's is ever taken for one.
+constexpr char kTemporarySuffix[] = ".zandrel-part";
+
+QByteArray FreshTemporaryName(const char* name) {
+    static std::atomic<quint64> counter{0};
+    const quint64 n = counter.fetch_add(1, std::memory_order_relaxed);
+    char random[40];
+    std::snprintf(random, sizeof random, ".%08x%04llx", ::arc4random(),
+                  static_cast<unsigned long long>(n & 0xffff));
+    constexpr qsizetype kNameMax = 255;
+    const qsizetype extra =
+        1 + qsizetype(std::strlen(random)) + qsizetype(sizeof kTemporarySuffix) - 1;
+    QByteArray base(name);
+    if (base.size() + extra > kNameMax)
+        base.truncate(kNameMax - extra);
+    QByteArray result;
+    result.reserve(base.size() + extra);
+    result.append('.').append(base).append(random).append(kTemporarySuffix);
+    return result;
+}
+
+namespace {
 
 bool Unsupported(int error) {
     return error == EINVAL || error == ENOSYS || error == EOPNOTSUPP || error == EPERM;
@@ -51,7 +76,7 @@ CopyOutcome TakeFree(int dir, const char* hidden, const char* name) {
 }  // namespace
 
 bool StillSeen(const struct stat& there, const FileInfo& seen) {
-    return IdentityOfStat(there) == seen.identity && there.st_size == seen.size &&
+    return IdentityOf(there) == seen.identity && there.st_size == seen.size &&
            qint64(there.st_mtim.tv_sec) * 1000000000 + there.st_mtim.tv_nsec == seen.modifiedNs;
 }
 
@@ -64,7 +89,7 @@ CopyOutcome TakeName(int dir, const char* hidden, const char* name, const FileIn
         // Gone meanwhile: the name is free, and taking it replaces nothing.
         return errno == ENOENT ? TakeFree(dir, hidden, name) : CopyResult::CouldNotPutInPlace;
     }
-    if (source && IdentityOfStat(there) == *source)
+    if (source && IdentityOf(there) == *source)
         return CopyResult::SameFile;
     if (S_ISDIR(there.st_mode))
         return {CopyResult::CouldNotPutInPlace, EISDIR};
