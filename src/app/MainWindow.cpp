@@ -73,6 +73,7 @@ constexpr int kContentBottomHidden = 3900;
 
 // The window's size between starts, as it is with the details shown.
 const QString kSizeKey = QStringLiteral("MainWindow/Size");
+const QString kVerifyKey = QStringLiteral("Options/VerifyCopies");
 
 const QString kDetailsShownCaption = QStringLiteral("<< &Details");
 const QString kDetailsHiddenCaption = QStringLiteral("&Details >>");
@@ -94,6 +95,7 @@ MainWindow::MainWindow(Dialogs& dialogs, Clock& clock, QWidget* parent)
     commands_ = std::make_unique<ListCommands>(*doc_, *host_, flags_);
     driver_ = std::make_unique<RunDriver>(*doc_, *host_, *host_, *host_, flags_, host_->progress());
     driver_->setClock(clock);
+    driver_->setVerify(verifyAction_->isChecked());
     host_->followRun(*driver_);
     connect(command5_, &QPushButton::clicked, host_, &MainWindowHost::selectAll);
     host_->setStatusText(TasksText(0));
@@ -155,6 +157,20 @@ void MainWindow::buildMenus() {
         help_.ShowHelpTopic();
     })->setShortcut(QKeySequence(Qt::Key_F1));
     action(helpMenu, "aboutmnu", QStringLiteral("About..."), [this] { showAbout(); });
+
+    // Kept between starts; a command-line run verifies only when told to.
+    QMenu* optionsMenu = menuBar()->addMenu(QStringLiteral("&Options"));
+    optionsMenu->setObjectName(QStringLiteral("optionsmnu"));
+    verifyAction_ = optionsMenu->addAction(QStringLiteral("Verify copies"));
+    verifyAction_->setObjectName(QStringLiteral("verifymnu"));
+    verifyAction_->setCheckable(true);
+    verifyAction_->setChecked(
+        QSettings(QStringLiteral("Zandrel"), QStringLiteral("Zandrel")).value(kVerifyKey).toBool());
+    connect(verifyAction_, &QAction::toggled, this, [this](bool on) {
+        QSettings(QStringLiteral("Zandrel"), QStringLiteral("Zandrel")).setValue(kVerifyKey, on);
+        if (!flags_.CommandLineRun)
+            driver_->setVerify(on);
+    });
 
     reportPopup_ = new QMenu(this);
     reportPopup_->setObjectName(QStringLiteral("rightclickmnu"));
@@ -567,9 +583,11 @@ bool MainWindow::startUp(const QString& commandLine) {
     if (commands_->LoadBackupList(request.path) != LoadResult::Loaded)
         return true;
     flags_.CommandLineRun = true;
+    driver_->setVerify(request.verify);
     show();
     repaint();
     startClicked();
+    driver_->setVerify(verifyAction_->isChecked());
     // The run ends the program by closing the window, unless that was refused.
     return isVisible();
 }

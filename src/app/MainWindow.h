@@ -93,8 +93,9 @@ class MainWindow : public QMainWindow {
     QPushButton* command5_ = nullptr;
     QMenu* fileMenu_ = nullptr;
     QMenu* selectionMenu_ = nullptr;
-    QMenu* listPopup_ = nullptr;    // rightclickmnu2
-    QMenu* reportPopup_ = nullptr;  // rightclickmnu
+    QAction* verifyAction_ = nullptr;  // verifymnu
+    QMenu* listPopup_ = nullptr;       // rightclickmnu2
+    QMenu* reportPopup_ = nullptr;     // rightclickmnu
     QPointer<QWidget> about_;
     QPointer<QWidget> editor_;
     QPointer<QWidget> registry_;

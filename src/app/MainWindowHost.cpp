@@ -154,6 +154,10 @@ void MainWindowHost::showErrorCount(int errors) {
     c_.panel->showErrorCount(errors);
 }
 
+void MainWindowHost::showVerifiedCount(int verified) {
+    c_.panel->showVerifiedCount(verified);
+}
+
 void MainWindowHost::addSkipped() {
     c_.panel->addSkipped();
 }
@@ -190,7 +194,7 @@ void MainWindowHost::closeSummary() {
 
 void MainWindowHost::showSummary(const QList<QByteArray>& errorEntries,
                                  const QList<QString>& reasons, int copiedCount,
-                                 const QString& destinationText) {
+                                 const QString& destinationText, int verifiedCount) {
     if (!summary_) {
         summary_ = new SummaryWindow(*this, c_.window);
         // Beside the main window, but never off the screen.
@@ -204,7 +208,7 @@ void MainWindowHost::showSummary(const QList<QByteArray>& errorEntries,
         }
         summary_->move(place);
     }
-    summary_->showSummary(errorEntries, reasons, copiedCount, destinationText);
+    summary_->showSummary(errorEntries, reasons, copiedCount, destinationText, verifiedCount);
 }
 
 void MainWindowHost::closeMainWindow() {

@@ -79,6 +79,7 @@ class MainWindowHost : public QObject, public Host, public ProgressSink, public 
     void EndFileProgress() override;
     void showCopiedCount(int copied) override;
     void showErrorCount(int errors) override;
+    void showVerifiedCount(int verified) override;
     void addSkipped() override;
 
     // RunWindow
@@ -90,7 +91,7 @@ class MainWindowHost : public QObject, public Host, public ProgressSink, public 
     void selectAll() override;
     void closeSummary() override;
     void showSummary(const QList<QByteArray>& errorEntries, const QList<QString>& reasons,
-                     int copiedCount, const QString& destinationText) override;
+                     int copiedCount, const QString& destinationText, int verifiedCount) override;
     void closeMainWindow() override;
 
   private:

@@ -75,6 +75,7 @@ ProgressPanel::ProgressPanel(QWidget* parent, QLabel* statusText)
     lblcopied_ = makeValue(this, "lblcopied", QStringLiteral("0"), count);
     lblskipped_ = makeValue(this, "lblskipped", QStringLiteral("0"), count);
     lblerrors_ = makeValue(this, "lblerrors", QStringLiteral("0"), count);
+    lblverified_ = makeValue(this, "lblverified", QStringLiteral("0"), count);
 
     grid->addWidget(lblpath_, 0, 0, 1, 4);
     grid->addWidget(fileBar_, 1, 0, 1, 4);
@@ -91,9 +92,15 @@ ProgressPanel::ProgressPanel(QWidget* parent, QLabel* statusText)
         grid->addWidget(makeCaption(this, QLatin1String(p.caption)), p.row, p.column);
         grid->addWidget(p.value, p.row, p.column + 1);
     }
+    // Only while a run verifies its copies.
+    verifiedCaption_ = makeCaption(this, QStringLiteral("Verified:"));
+    grid->addWidget(verifiedCaption_, 7, 2);
+    grid->addWidget(lblverified_, 7, 3);
+    verifiedCaption_->hide();
+    lblverified_->hide();
     grid->setColumnStretch(1, 3);
     grid->setColumnStretch(3, 2);
-    grid->setRowStretch(7, 1);
+    grid->setRowStretch(8, 1);
     sinceRefresh_.start();
     refreshTimer_ = new QTimer(this);
     refreshTimer_->setSingleShot(true);
@@ -125,6 +132,12 @@ void ProgressPanel::refresh() {
     setText(lblcopied_, QString::number(v_.copied));
     setText(lblskipped_, QString::number(v_.skipped));
     setText(lblerrors_, QString::number(v_.errors));
+    if (lblverified_->isHidden() == (v_.verified >= 0)) {
+        lblverified_->setVisible(v_.verified >= 0);
+        verifiedCaption_->setVisible(v_.verified >= 0);
+    }
+    if (v_.verified >= 0)
+        setText(lblverified_, QString::number(v_.verified));
     if (statusText_ && v_.destinationWaiting)
         setText(statusText_, DecodePath(v_.destination));
     v_.destinationWaiting = false;
@@ -177,6 +190,11 @@ void ProgressPanel::showCopiedCount(int copied) {
 
 void ProgressPanel::showErrorCount(int errors) {
     v_.errors = errors;
+    changed();
+}
+
+void ProgressPanel::showVerifiedCount(int verified) {
+    v_.verified = verified;
     changed();
 }
 

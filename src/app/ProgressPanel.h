@@ -32,6 +32,8 @@ class ProgressPanel : public QFrame {
     void showCopiedCount(int copied);
     void showErrorCount(int errors);
     void addSkipped();
+    // -1 hides the count: a run that does not verify.
+    void showVerifiedCount(int verified);
     void showSpeed(const QString& text);
     // Sets the status text at once; a destination still waiting is dropped.
     void showStatusText(const QString& text);
@@ -53,6 +55,7 @@ class ProgressPanel : public QFrame {
         int copied = 0;
         int skipped = 0;
         int errors = 0;
+        int verified = -1;
         int fileMaximum = 100;
         int fileValue = 0;
         int overallValue = 0;
@@ -66,6 +69,8 @@ class ProgressPanel : public QFrame {
     QLabel* lblcopied_;
     QLabel* lblskipped_;
     QLabel* lblerrors_;
+    QLabel* verifiedCaption_;
+    QLabel* lblverified_;
     QLabel* statusText_;
     QProgressBar* fileBar_;     // ProgressBar2
     QProgressBar* overallBar_;  // ProgressBar1

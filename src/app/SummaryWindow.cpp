@@ -9,6 +9,7 @@
 
 #include "common/Host.h"
 #include "common/Paths.h"
+#include "run/RunTexts.h"
 
 namespace zandrel {
 
@@ -22,6 +23,9 @@ SummaryWindow::SummaryWindow(Host& host, QWidget* parent)
     label2_->setObjectName(QStringLiteral("Label2"));
     label1_ = new QLabel(QStringLiteral("0 files copied, 0 errors found."), this);
     label1_->setObjectName(QStringLiteral("Label1"));
+    label3_ = new QLabel(this);
+    label3_->setObjectName(QStringLiteral("Label3"));
+    label3_->hide();
     list_ = new QListWidget(this);
     list_->setObjectName(QStringLiteral("ListView1"));
     list_->setAccessibleName(QStringLiteral("Errors"));
@@ -35,6 +39,7 @@ SummaryWindow::SummaryWindow(Host& host, QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(label2_);
     layout->addWidget(label1_);
+    layout->addWidget(label3_);
     layout->addWidget(list_, 1);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
@@ -48,7 +53,7 @@ SummaryWindow::SummaryWindow(Host& host, QWidget* parent)
 
 void SummaryWindow::showSummary(const QList<QByteArray>& errorEntries,
                                 const QList<QString>& reasons, int copiedCount,
-                                const QString& destinationText) {
+                                const QString& destinationText, int verifiedCount) {
     for (qsizetype i = 0; i < errorEntries.size(); ++i) {
         host_.yield();
         show();
@@ -63,6 +68,9 @@ void SummaryWindow::showSummary(const QList<QByteArray>& errorEntries,
     label1_->setText(QString::number(copiedCount) + QStringLiteral(" files copied, ") +
                      QString::number(errorEntries.size()) + QStringLiteral(" errors found."));
     label2_->setText(destinationText);
+    if (verifiedCount >= 0)
+        label3_->setText(VerifiedText(verifiedCount));
+    label3_->setVisible(verifiedCount >= 0);
 }
 
 void SummaryWindow::saveAs() {

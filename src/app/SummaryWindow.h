@@ -20,8 +20,9 @@ class SummaryWindow : public QWidget {
 
     // Appends the entries (yielding per entry), each with its reason as its
     // tooltip, and sets both labels.
+    // verifiedCount: the copies verified, -1 when the run did not verify.
     void showSummary(const QList<QByteArray>& errorEntries, const QList<QString>& reasons,
-                     int copiedCount, const QString& destinationText);
+                     int copiedCount, const QString& destinationText, int verifiedCount = -1);
     void showSummary(const QList<QByteArray>& errorEntries, int copiedCount,
                      const QString& destinationText) {
         showSummary(errorEntries, {}, copiedCount, destinationText);
@@ -34,6 +35,7 @@ class SummaryWindow : public QWidget {
     Host& host_;
     QLabel* label1_;
     QLabel* label2_;
+    QLabel* label3_;  // what was verified, in a run that verified
     QListWidget* list_;
     QList<QByteArray> entries_;  // as recorded, so names that are not UTF-8 are saved exactly
 };

@@ -237,6 +237,7 @@ enum class CopyResult {
     DestinationChanged,  // the file decided to be replaced changed or went meanwhile
     Clash,               // the name is one this run gave another copy (letter case ignored)
     Discarded,           // the run was aborted before the copy was named
+    VerifyFailed,        // read back from the disk, the copy was not what the source gave
 };
 
 // A copy's result with the system's error behind it. Made from a result
@@ -308,6 +309,10 @@ struct CopyRequest {
     // ticket tells its outcome there.
     Batch* batch = nullptr;
     int ticket = 0;
+    // Read the copy back from the disk once it is flushed (its cached pages
+    // dropped first) and compare it with what was read from the source; a
+    // copy that differs never takes the name (VerifyFailed).
+    bool verify = false;
 };
 
 // Copies the open source into a new file in the destination folder that
@@ -343,7 +348,8 @@ CopyOutcome LinkToCopy(const Folder& from, const char* fromName, const FileIdent
 // under a real name, nor a moved file only in its source's deleted blocks.
 // commit() hands the work to a thread of its own while the next copies are
 // made: it flushes the copies' file systems once (through a descriptor of a
-// copy, which also reports the writes that failed), names each copy exactly
+// copy, which also reports the writes that failed), reads back the copies to
+// be verified, names each copy exactly
 // as decided (a free name without replacing anything, a replaced file only
 // while it is the one decided on), flushes the names, then deletes the Move
 // sources, each only while it is the file copied and unchanged. A flush that
@@ -389,6 +395,7 @@ class Batch {
         bool deleteTried = false;
         bool changed = false;        // the source changed after it was copied
         bool deleteDropped = false;  // an abort kept the source of a copy that was named
+        bool verified = false;       // read back from the disk and found as the source gave it
         Status deleted;
     };
     // Durable: the names are on the disk when the work is done; MayWait: a

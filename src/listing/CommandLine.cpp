@@ -9,6 +9,14 @@ namespace zandrel {
 CommandLineRequest ParseCommandLine(QString c, const QString& programFolder,
                                     const std::function<bool(const QString&)>& pathExists) {
     CommandLineRequest request;
+    static const QString kVerify = QStringLiteral("--verify");
+    if (c.endsWith(u' ' + kVerify)) {
+        c.chop(kVerify.size() + 1);
+        request.verify = true;
+    } else if (c.startsWith(kVerify + u' ')) {
+        c.remove(0, kVerify.size() + 1);
+        request.verify = true;
+    }
     if (c.startsWith(u'"'))
         c.remove(0, 1);
     if (c.endsWith(u'"'))

@@ -1,7 +1,9 @@
 #pragma once
 // The command line as one text: a list path, optionally quoted, optionally
 // followed by " -r" (run it), " -rp" (run it and pause before the end) or
-// " -n" (show what a run would do, changing nothing).
+// " -n" (show what a run would do, changing nothing), and by " --verify"
+// (read each copy of the run back and compare it with its source), which
+// may also come first.
 
 #include <QString>
 #include <functional>
@@ -13,6 +15,7 @@ struct CommandLineRequest {
     Kind kind = Kind::Empty;
     QString path;
     bool pauseBeforeExit = false;
+    bool verify = false;
 };
 
 // pathExists answers for the path before it is completed with the program's

@@ -1,5 +1,6 @@
 #include "run/HeadlessRun.h"
 #include "run/Preview.h"
+#include "run/RunTexts.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -124,10 +125,12 @@ class HeadlessView : public ProgressSink, public RunWindow {
     // Shown only after an abort: the window's Summary, as lines.
     // The reasons were printed as each failure happened.
     void showSummary(const QList<QByteArray>& errorEntries, const QList<QString>&, int copiedCount,
-                     const QString& destinationText) override {
+                     const QString& destinationText, int verifiedCount) override {
         PrintLine(stderr, "Summary: " + EscapedName(EncodePath(destinationText)));
         PrintLine(stderr, "Summary: " + QByteArray::number(copiedCount) + " files copied, " +
                               QByteArray::number(errorEntries.size()) + " errors found.");
+        if (verifiedCount >= 0)
+            PrintLine(stderr, "Summary: " + VerifiedText(verifiedCount).toUtf8());
         for (const QByteArray& entry : errorEntries)
             PrintLine(stderr, "Summary: " + EscapedName(entry));
     }
@@ -177,6 +180,8 @@ QByteArray UsageText() {
            "  zandrel LIST -r          run every listing of LIST at once, then quit\n"
            "  zandrel LIST -rp         the same, with a 3-second pause before quitting\n"
            "  zandrel LIST -n          print what a run would do to each file, change nothing\n"
+           "  zandrel LIST -r --verify read each copy back from the disk and compare it with\n"
+           "                           its source before it takes its name (also with -rp)\n"
            "  zandrel --help, -h       show this text\n"
            "  zandrel --version        show the version\n"
            "\n"
@@ -240,6 +245,7 @@ int RunHeadless(const QString& commandLine, const NoWindowReason& noWindow) {
     flags.CommandLineRun = true;
     flags.PauseBeforeExit = request.pauseBeforeExit;
     RunDriver driver(doc, host, view, view, flags, progress);
+    driver.setVerify(request.verify);
     host.setDriver(&driver);
     const RunResult result = driver.Command3_Click();
     const QString programFolder = QCoreApplication::applicationDirPath();

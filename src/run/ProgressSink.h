@@ -28,6 +28,9 @@ class ProgressSink {
     virtual void showCopiedCount(int copied) = 0;
     virtual void showErrorCount(int errors) = 0;
     virtual void addSkipped() = 0;
+    // The copies verified so far, in a run that verifies them (-1: a run
+    // that does not).
+    virtual void showVerifiedCount(int verified) { (void)verified; }
 };
 
 }  // namespace zandrel

@@ -75,6 +75,7 @@ RunResult RunDriver::Command3_Click() {
     phase_.set(RunPhase::Running);
     state_ = RunState{};
     state_.MultipleDestinations = multipleDestinations_;
+    state_.Verified = verify_;
     progress_.RunBytesCopied = 0;
     progress_.SpeedBaseline = 0;
     window_.lockForRun();
@@ -82,6 +83,8 @@ RunResult RunDriver::Command3_Click() {
 
     const bool commandLineRun = flags_.CommandLineRun;
     ListingTransfer transfer(RunContext{doc_, host_, sink_, flags_, progress_, state_, phase_});
+    transfer.setVerify(verify_);
+    sink_.showVerifiedCount(verify_ ? 0 : -1);
     const int rows = doc_.count();
     const QList<bool> selected = window_.selectedRows();
     for (int row = 0; row < rows; ++row) {
@@ -157,7 +160,8 @@ RunResult RunDriver::finish(bool aborted) {
             state_.MultipleDestinations
                 ? QStringLiteral("Destination folder: Multiple destinations")
                 : QStringLiteral("Destination folder: ") + last.destinationFolder;
-        window_.showSummary(state_.ErrorList, state_.ErrorReasons, state_.CopiedCount, destination);
+        window_.showSummary(state_.ErrorList, state_.ErrorReasons, state_.CopiedCount, destination,
+                            state_.Verified ? state_.VerifiedCount : -1);
     }
     RunResult result;
     result.outcome = aborted ? RunOutcome::Aborted : RunOutcome::Finished;
@@ -175,6 +179,8 @@ RunResult RunDriver::finish(bool aborted) {
                                  QStringLiteral(" files copied....") +
                                  QString::number(state_.ErrorList.size()) +
                                  QStringLiteral(" errors."));
+    if (state_.Verified)
+        AppendReportEntry(host_, QStringLiteral(" : ") + VerifiedText(state_.VerifiedCount));
     phase_.set(RunPhase::Idle);
 
     if (flags_.CommandLineRun) {

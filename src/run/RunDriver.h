@@ -57,6 +57,9 @@ class RunDriver {
     // The clock of the pause before a command-line run closes the window;
     // the system's unless told.
     void setClock(Clock& clock) { clock_ = &clock; }
+    // Whether the runs started from now on read back and compare each copy.
+    void setVerify(bool verify) { verify_ = verify; }
+    bool verify() const { return verify_; }
 
     RunResult Command3_Click();
 
@@ -84,6 +87,7 @@ class RunDriver {
     RunState state_;
     QString confirmation_;
     bool multipleDestinations_ = false;
+    bool verify_ = false;
 };
 
 }  // namespace zandrel

@@ -18,6 +18,10 @@ struct LastListingInfo {
 
 struct RunState {
     qint32 CopiedCount = 0;
+    // Copies read back from the disk and found as their sources gave them
+    // (a run that verifies), with further names linked to such a copy.
+    qint32 VerifiedCount = 0;
+    bool Verified = false;  // the run verified its copies
     // "Copy failed: " or "Delete failed: " followed by the path's bytes, so
     // log lines carry names exactly; windows decode them for display.
     QList<QByteArray> ErrorList;

@@ -39,6 +39,14 @@ QString GeneralDateTimeText(const QDateTime& dateTime) {
            locale.toString(dateTime.time(), LongTimeFormat());
 }
 
+QString VerifiedText(int verified) {
+    return QString::number(verified) +
+           (verified == 1
+                ? QStringLiteral(" copy verified: read back from the disk, it matches its source.")
+                : QStringLiteral(
+                      " copies verified: read back from the disk, they match their sources."));
+}
+
 void AppendReportEntry(Host& host, const QString& text) {
     host.appendReport(TimeOfDayText(QTime::currentTime()) + text);
 }

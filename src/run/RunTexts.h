@@ -17,6 +17,10 @@ QString TimeOfDayText(const QTime& time);
 // The locale's short date, a blank and the long time as above.
 QString GeneralDateTimeText(const QDateTime& dateTime);
 
+// What a run that verified says of it: the report's entry, the Summary's
+// line.
+QString VerifiedText(int verified);
+
 // Appends the current time of day followed by text (" : ...") to the report
 // list.
 void AppendReportEntry(Host& host, const QString& text);

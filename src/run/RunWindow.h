@@ -24,9 +24,11 @@ class RunWindow {
     virtual void selectAll() = 0;
 
     virtual void closeSummary() = 0;
-    // reasons: the system's reason for each entry, at the same index.
+    // reasons: the system's reason for each entry, at the same index;
+    // verifiedCount: the copies verified, -1 when the run did not verify.
     virtual void showSummary(const QList<QByteArray>& errorEntries, const QList<QString>& reasons,
-                             int copiedCount, const QString& destinationText) = 0;
+                             int copiedCount, const QString& destinationText,
+                             int verifiedCount) = 0;
 
     // Closes the main window through its closing sequence (end of a
     // command-line run).

@@ -187,6 +187,8 @@ void ListingTransfer::noteError(const QByteArray& prefix, const QByteArray& path
 void ListingTransfer::showCounts() {
     c_.view.showCopiedCount(c_.state.CopiedCount + waitingCopies_);
     c_.view.showErrorCount(static_cast<int>(c_.state.ErrorList.size()) + waitingErrors_);
+    if (verify_)
+        c_.view.showVerifiedCount(c_.state.VerifiedCount);
 }
 
 void ListingTransfer::skip() {
@@ -449,8 +451,10 @@ void ListingTransfer::carryOut(const fs::Folder& sourceFolder, const QByteArray&
     request.name = place.name.constData();
     request.seen = facts.destination;
     request.permissions = facts.source.permissions;
+    request.verify = verify_ && !overlay_;
 
     fs::FileIdentity placed;
+    bool linked = false;  // to an earlier copy of the file, verified with it
     fs::CopyOutcome outcome;
     const bool link = facts.source.kind == fs::FileKind::Link;
     if (link) {
@@ -490,7 +494,6 @@ void ListingTransfer::carryOut(const fs::Folder& sourceFolder, const QByteArray&
         }
         request.model = file.handle.valid() || file.info.modifiedNs != 0 ? &file : nullptr;
         const fs::FileInfo& what = file.handle.valid() ? file.info : facts.source;
-        bool linked = false;
         if (outcome.ok() && file.handle.valid() && what.kind == fs::FileKind::File) {
             linked = linkToEarlierCopy(file, request, &placed, outcome);
             if (linked && outcome.ok() && batch_)
@@ -543,6 +546,7 @@ void ListingTransfer::carryOut(const fs::Folder& sourceFolder, const QByteArray&
         d.path = source;
         d.placedKey = key;
         d.placed = placed;
+        d.linked = linked;
         if (move_) {
             d.sourceKey = PlacedKey(identityOf(sourceFolder, sourceRelative, false), name);
             batch_->deleteAfter(request.ticket, sourceFolder, name.constData(), std::move(file),
@@ -721,6 +725,8 @@ void ListingTransfer::record(const Deferred& d, const fs::Batch::Outcome& o) {
         return;
     }
     ++c_.state.CopiedCount;
+    if (o.verified || (d.linked && verify_))
+        ++c_.state.VerifiedCount;
     showCounts();
     if (!move_ || o.deleteDropped)
         return;

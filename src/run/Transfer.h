@@ -67,6 +67,9 @@ class ListingTransfer {
     // The disk the run works on: with an overlay, the run's effects go there
     // and the disk itself is left as it is (a preview).
     void setOverlay(fs::Overlay* overlay) { overlay_ = overlay; }
+    // Each copy is read back from the disk and compared with its source
+    // before it takes its name.
+    void setVerify(bool verify) { verify_ = verify; }
 
   private:
     struct Working {
@@ -160,6 +163,7 @@ class ListingTransfer {
     QHash<QByteArray, bool> writable_;  // per destination folder, per Listing
     Events events_;
     fs::Overlay* overlay_ = nullptr;
+    bool verify_ = false;
 
     // A file copied into the batch, or an error entry behind one: recorded
     // in the order of the files once the batch's work has its outcome.
@@ -171,6 +175,7 @@ class ListingTransfer {
         QString reason;
         quint64 placedKey = 0;
         fs::FileIdentity placed;
+        bool linked = false;    // a further name of a copy made before
         quint64 sourceKey = 0;  // a Move's source, by folder and name
     };
     fs::Batch ownBatch_;

@@ -41,6 +41,7 @@ TEST_F(MainWindowFixture, StartsUntitledWithItsCaptions) {
                  {"movedownmnu", "Move down", ""},
                  {"helptopicsmnu", "Help topics", "F1"},
                  {"aboutmnu", "About...", ""},
+                 {"verifymnu", "Verify copies", ""},
                  {"copymnu", "Copy", ""},
                  {"selectallmnu", "Select all", "Ctrl+A"},
                  {"unselectmnu", "Unselect all", ""}};
@@ -53,7 +54,7 @@ TEST_F(MainWindowFixture, StartsUntitledWithItsCaptions) {
     QStringList menus;
     for (QAction* a : window->menuBar()->actions()) menus.append(a->text());
     EXPECT_EQ(menus, (QStringList{QStringLiteral("&File"), QStringLiteral("&Rearrange"),
-                                  QStringLiteral("&Help")}));
+                                  QStringLiteral("&Help"), QStringLiteral("&Options")}));
     auto* model = list()->model();
     QStringList headers;
     for (int c = 0; c < model->columnCount(); ++c)

@@ -1,6 +1,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QAction>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
@@ -10,6 +11,7 @@
 #include <QTimer>
 #include <functional>
 
+#include "app/MainWindow.h"
 #include "app/MainWindowFixture.h"
 #include "app/ProgressPanel.h"
 #include "app/SummaryWindow.h"
@@ -239,6 +241,60 @@ TEST_F(RunInWindow, ClosingDuringARunAsksItToAbort) {
                     ->topLevelItem(reports()->topLevelItemCount() - 2)
                     ->text(0)
                     .endsWith(QStringLiteral(" : Aborted by user (task 1)")));
+}
+
+// "Verify copies" is kept between starts; a run with it on shows the count
+// on the panel while it runs, and says what it verified in the report and
+// the Summary.
+TEST_F(RunInWindow, VerifyCopiesIsKeptAndTheRunSaysWhatItVerified) {
+    auto* verify = window->findChild<QAction*>(QStringLiteral("verifymnu"));
+    ASSERT_NE(verify, nullptr);
+    EXPECT_TRUE(verify->isCheckable());
+    EXPECT_FALSE(verify->isChecked());
+    verify->trigger();
+    EXPECT_TRUE(MainWindow(dialogs).findChild<QAction*>(QStringLiteral("verifymnu"))->isChecked());
+
+    addListings(1);
+    files.write(QStringLiteral("src1/a.txt"), "abc");
+    files.write(QStringLiteral("src1/b.txt"), QByteArray(16 << 20, 'b'));
+    makeFifo(QStringLiteral("src1/pipe"));
+    QString shownWhileRunning;
+    QTimer watch;
+    watch.setInterval(0);
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        auto* count = child<QLabel>("lblverified");
+        window->findChild<ProgressPanel*>()->refresh();  // rather than wait for its timer
+        if (caption() == kCaptionRunning && !count->isHidden())
+            shownWhileRunning = count->text();
+    });
+    watch.start();
+    QTest::mouseClick(button("Command3"), Qt::LeftButton);
+    watch.stop();
+    EXPECT_FALSE(shownWhileRunning.isEmpty());
+    ASSERT_NE(summary(), nullptr);
+    EXPECT_EQ(summary()->findChild<QLabel*>(QStringLiteral("Label1"))->text(),
+              QStringLiteral("2 files copied, 1 errors found."));
+    auto* verified = summary()->findChild<QLabel*>(QStringLiteral("Label3"));
+    EXPECT_FALSE(verified->isHidden());
+    EXPECT_EQ(verified->text(), QStringLiteral("2 copies verified: read back from the disk, they "
+                                               "match their sources."));
+    EXPECT_TRUE(reports()
+                    ->topLevelItem(reports()->topLevelItemCount() - 1)
+                    ->text(0)
+                    .endsWith(QStringLiteral(" : 2 copies verified: read back from the disk, they "
+                                             "match their sources.")));
+    EXPECT_EQ(files.read(QStringLiteral("dst1/b.txt")), QByteArray(16 << 20, 'b'));
+    EXPECT_TRUE(child<QLabel>("lblverified")->isHidden());  // the panel is idle again
+
+    // Off again: no count, no line.
+    verify->trigger();
+    dialogs.answers = {Answer::Ok};
+    QTest::mouseClick(button("Command3"), Qt::LeftButton);
+    EXPECT_TRUE(reports()
+                    ->topLevelItem(reports()->topLevelItemCount() - 1)
+                    ->text(0)
+                    .endsWith(QStringLiteral(" : 2 files copied....1 errors.")));
+    EXPECT_TRUE(summary()->findChild<QLabel*>(QStringLiteral("Label3"))->isHidden());
 }
 
 TEST(ProgressPanelTest, PercentFollowsTheBlocksAndTheBarReturnsToZero) {

@@ -16,6 +16,7 @@ struct CommandLineCase {
     Kind kind;
     const char* path;
     bool pause;
+    bool verify = false;
 };
 
 class CommandLines : public ::testing::TestWithParam<CommandLineCase> {};
@@ -32,6 +33,7 @@ TEST_P(CommandLines, ParseAsTheStartUpDoes) {
     EXPECT_EQ(r.kind, GetParam().kind);
     EXPECT_EQ(r.path.toStdString(), GetParam().path);
     EXPECT_EQ(r.pauseBeforeExit, GetParam().pause);
+    EXPECT_EQ(r.verify, GetParam().verify);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -59,7 +61,15 @@ INSTANTIATE_TEST_SUITE_P(
         CommandLineCase{"relative_load_is_not_completed", "daily.bak", Kind::Load, "daily.bak",
                         false},
         CommandLineCase{"switch_without_blank", "/lists/daily.bak-r", Kind::Empty, "", false},
-        CommandLineCase{"lone_quote", "\"", Kind::Empty, "", false}),
+        CommandLineCase{"lone_quote", "\"", Kind::Empty, "", false},
+        CommandLineCase{"verify", "/lists/daily.bak -r --verify", Kind::Run, "/lists/daily.bak",
+                        false, true},
+        CommandLineCase{"verify_first", "--verify /my lists/daily.bak -rp", Kind::Run,
+                        "/my lists/daily.bak", true, true},
+        CommandLineCase{"verify_with_pause", "daily.bak -rp --verify", Kind::Run,
+                        "/opt/zandrel/daily.bak", true, true},
+        CommandLineCase{"verify_in_a_name", "/lists/x--verify -r", Kind::Run,
+                        "/opt/zandrel/lists/x--verify", false, false}),
     [](const auto& p) { return std::string(p.param.name); });
 
 TEST(CommandLineJoin, ArgumentsAreJoinedWithSingleBlanksAndKeepTheirBytes) {

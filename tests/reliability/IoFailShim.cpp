@@ -10,6 +10,10 @@
 //   ZANDREL_FAIL_OP=syncfs                           the Nth flush of such a
 //                                                    descriptor fails, flushing
 //                                                    nothing
+//   ZANDREL_FAIL_OP=readback                         the Nth reading back of
+//                                                    such a copy (the reads after
+//                                                    its pages are dropped) sees
+//                                                    its first byte flipped
 //   ZANDREL_FAIL_NTH=all                             every such call fails
 //   ZANDREL_FAIL_ERRNO=5                             with this errno (EIO)
 //   ZANDREL_DELAY_US=N                               each such call waits, and
@@ -39,6 +43,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <stdarg.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <time.h>
 #include <unistd.h>
@@ -61,6 +66,7 @@ struct Config {
     bool failReaddir = false;
     bool failDeletes = false;
     bool failSyncs = false;
+    bool flipReadback = false;
     long nth = 0;  // kEvery: every such call
     int error = EIO;
     long delayMicroseconds = 0;
@@ -78,6 +84,7 @@ const Config& config() {
             c.failReaddir = std::strcmp(op, "readdir") == 0;
             c.failDeletes = std::strcmp(op, "delete") == 0;
             c.failSyncs = std::strcmp(op, "syncfs") == 0;
+            c.flipReadback = std::strcmp(op, "readback") == 0;
         }
         if (const char* n = std::getenv("ZANDREL_FAIL_NTH"))
             c.nth = std::strcmp(n, "all") == 0 ? kEvery : std::atol(n);
@@ -98,9 +105,11 @@ std::atomic<long> gWrites{0};
 std::atomic<long> gReaddirs{0};
 std::atomic<long> gDeletes{0};
 std::atomic<long> gSyncs{0};
+std::atomic<long> gReadbacks{0};
 std::atomic<bool> gLastOpenMatched{false};
 constexpr int kMaxFd = 65536;
 std::atomic<bool> gUnnamedMatches[kMaxFd];
+std::atomic<bool> gFlipNext[kMaxFd];  // the next read at offset 0 is a read-back's
 
 bool nameMatches(const char* path) {
     const Config& c = config();
@@ -233,7 +242,26 @@ ssize_t read(int fd, void* buf, size_t n) {
 
 ssize_t pread64(int fd, void* buf, size_t n, off64_t offset) {
     static const auto real = next<ssize_t (*)(int, void*, size_t, off64_t)>("pread64");
-    return injected(true, fd) ? -1 : real(fd, buf, n, offset);
+    if (injected(true, fd))
+        return -1;
+    const ssize_t got = real(fd, buf, n, offset);
+    if (got > 0 && offset == 0 && fd >= 0 && fd < kMaxFd && gFlipNext[fd].exchange(false))
+        static_cast<unsigned char*>(buf)[0] ^= 0x01;
+    return got;
+}
+
+// Dropping a file's cached pages marks the reading back of a copy.
+int posix_fadvise64(int fd, off64_t offset, off64_t length, int advice) {
+    static const auto real = next<int (*)(int, off64_t, off64_t, int)>("posix_fadvise64");
+    struct stat st {};
+    if (advice == POSIX_FADV_DONTNEED && config().flipReadback && fd >= 0 && fd < kMaxFd &&
+        matches(fd) && ::fstat(fd, &st) == 0 && st.st_size > 0 && due(gReadbacks))
+        gFlipNext[fd] = true;
+    return real(fd, offset, length, advice);
+}
+
+int posix_fadvise(int fd, off_t offset, off_t length, int advice) {
+    return posix_fadvise64(fd, offset, length, advice);
 }
 
 ssize_t pread(int fd, void* buf, size_t n, off_t offset) {

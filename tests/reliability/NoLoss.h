@@ -103,8 +103,8 @@ class HookView : public ProgressSink, public RunWindow {
     QList<bool> selectedRows() const override { return QList<bool>(rows, true); }
     void selectAll() override {}
     void closeSummary() override {}
-    void showSummary(const QList<QByteArray>& entries, const QList<QString>&, int,
-                     const QString&) override {
+    void showSummary(const QList<QByteArray>& entries, const QList<QString>&, int, const QString&,
+                     int) override {
         summary = entries;
     }
     void closeMainWindow() override {}

@@ -104,6 +104,8 @@ class ProgramFaultTest : public ::testing::Test, public FaultTree {
         process->setProcessEnvironment(env);
         process->setWorkingDirectory(t.root());
         wrapper << program << t.path(QStringLiteral("list.bak")) << QStringLiteral("-r");
+        if (verify)
+            wrapper << QStringLiteral("--verify");
         process->start(wrapper.takeFirst(), wrapper);
         ASSERT_TRUE(process->waitForStarted(30000));
     }
@@ -167,6 +169,7 @@ class ProgramFaultTest : public ::testing::Test, public FaultTree {
     }
 
     QString program;
+    bool verify = false;  // the run reads its copies back
     std::unique_ptr<QProcess> process;
     NoLossCheck check;
 };
@@ -359,6 +362,59 @@ TEST_F(ProgramFaultTest, ADropBoxIsFlushedBeforeAMoveDeletes) {
     ASSERT_GE(firstDelete, 0);
     EXPECT_EQ(calls.mid(0, firstDelete).count("sync"), 2);  // the data, then the names
     EXPECT_EQ(ReadFileBytes(dst(src("m19"))), "moved");
+}
+
+// A copy that reads back other than its source gave (a byte flipped on the
+// way back) is never named: the file it was to replace stays, and so does
+// the Move's source. Run by root and by a user without rights, over a
+// read-only source, a large file, a small one and an empty one.
+TEST_F(ProgramFaultTest, VerifyKeepsACopyThatReadsBackWrongFromItsName) {
+    const passwd* nobody = ::getpwnam("nobody");
+    for (const bool asNobody : {false, true}) {
+        SCOPED_TRACE(asNobody ? "nobody" : "root");
+        if (asNobody && !nobody)
+            continue;
+        QDir(t.path(QStringLiteral("dst"))).removeRecursively();
+        file(src("bad.dat"), Pattern(3 * 1024 * 1024 + 5, 'b'));
+        file(src("read-only.dat"), Pattern(200 * 1024, 'r'));
+        ::chmod(src("read-only.dat"), 0444);
+        file(src("small.txt"), "small");
+        file(src("empty"), "");
+        file(dst(src("bad.dat")), "the user's");
+        writeMoveList();
+        QStringList wrapper;
+        if (asNobody) {
+            for (const QString& reachable : {t.root(), t.path(QStringLiteral("bin")), program})
+                ::chmod(QFile::encodeName(reachable).constData(), 0755);
+            for (const char* owned : {"src", "dst"})
+                QProcess::execute(QStringLiteral("chown"),
+                                  {QStringLiteral("-R"), QStringLiteral("nobody:"),
+                                   t.path(QLatin1String(owned))});
+            wrapper = {QStringLiteral("runuser"), QStringLiteral("-u"), QStringLiteral("nobody"),
+                       QStringLiteral("--")};
+        }
+        verify = true;
+        start({{QStringLiteral("ZANDREL_FAIL_MATCH"), QStringLiteral("bad.dat")},
+               {QStringLiteral("ZANDREL_FAIL_OP"), QStringLiteral("readback")},
+               {QStringLiteral("ZANDREL_FAIL_NTH"), QStringLiteral("1")}},
+              wrapper);
+        const Finished f = finish();
+        EXPECT_EQ(f.status, 1) << f.err.toStdString();
+        EXPECT_TRUE(f.err.contains(src("bad.dat") + ": the copy read back differs from its source"))
+            << f.err.toStdString();
+        // (The emptied source folder cannot go: bad.dat stays in it.)
+        EXPECT_TRUE(f.out.contains(" : 3 files copied....")) << f.err.toStdString();
+        EXPECT_EQ(loggedErrors().count("Copy failed: " + src("bad.dat")), 1);
+        EXPECT_TRUE(
+            f.out.contains(" : 3 copies verified: read back from the disk, they match "
+                           "their sources."));
+        EXPECT_EQ(ReadFileBytes(dst(src("bad.dat"))), "the user's");
+        EXPECT_EQ(ReadFileBytes(src("bad.dat")), Pattern(3 * 1024 * 1024 + 5, 'b'));
+        EXPECT_EQ(ReadFileBytes(dst(src("read-only.dat"))), Pattern(200 * 1024, 'r'));
+        EXPECT_FALSE(QFile::exists(QFile::decodeName(src("small.txt"))));
+        EXPECT_TRUE(Temporaries(path(QStringLiteral("dst"))).isEmpty());
+        verify = false;
+    }
 }
 
 // Batches fit the descriptors the process may open, down to a few files:

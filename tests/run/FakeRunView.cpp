@@ -69,8 +69,9 @@ void FakeRunView::closeSummary() {
 }
 
 void FakeRunView::showSummary(const QList<QByteArray>& errorEntries, const QList<QString>&,
-                              int copiedCount, const QString& destinationText) {
+                              int copiedCount, const QString& destinationText, int verifiedCount) {
     summaryShown = true;
+    summaryVerified = verifiedCount;
     summaryEntries = errorEntries;
     summaryCopied = copiedCount;
     summaryDestination = destinationText;

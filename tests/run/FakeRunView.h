@@ -32,7 +32,7 @@ class FakeRunView : public ProgressSink, public RunWindow {
     void selectAll() override;
     void closeSummary() override;
     void showSummary(const QList<QByteArray>& errorEntries, const QList<QString>& reasons,
-                     int copiedCount, const QString& destinationText) override;
+                     int copiedCount, const QString& destinationText, int verifiedCount) override;
     void closeMainWindow() override;
 
     // Script.
@@ -55,6 +55,7 @@ class FakeRunView : public ProgressSink, public RunWindow {
     QList<QByteArray> summaryEntries;
     int summaryCopied = -1;
     QString summaryDestination;
+    int summaryVerified = -1;
 
     int count(const QString& event) const;
     // The events that start with prefix.

@@ -25,11 +25,14 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <thread>
 
+#include "common/Checksum.h"
 #include "common/FileSystem.h"
 #include "common/Overlay.h"
+#include "common/posix/ReadBack.h"
 #include "common/posix/Replica.h"
 #include "common/posix/TakeName.h"
 
@@ -181,9 +184,9 @@ class Temporary {
 
 // An unnamed file cannot be opened by anyone, so it may have its final
 // permissions at once; a named one is its owner's alone until it is like
-// its source.
+// its source. Both are open for reading too, to be read back.
 bool Temporary::create(quint32 permissions) {
-    fd_.reset(::openat(dir(), ".", O_WRONLY | O_TMPFILE | O_CLOEXEC, permissions & 0777));
+    fd_.reset(::openat(dir(), ".", O_RDWR | O_TMPFILE | O_CLOEXEC, permissions & 0777));
     if (!fd_.valid() && !createNamed())
         return false;
     if (::fstat(fd_.native(), &made_) != 0)
@@ -218,7 +221,7 @@ void Temporary::mirror(const SourceFile* model, quint32 permissions) {
 }
 
 bool Temporary::createNamed() {
-    constexpr int kFlags = O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW;
+    constexpr int kFlags = O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW;
     for (int attempt = 0; attempt < 10; ++attempt) {
         const QByteArray name = FreshTemporaryName(name_);
         fd_.reset(::openat(dir(), name.constData(), kFlags, 0600));
@@ -386,6 +389,9 @@ struct Batch::Impl {
         FileIdentity source;
         FileInfo seen;  // what stood at the name when it was decided on
         bool failed = false;
+        bool verify = false;
+        Checksum::Value sum;  // of what was read from the source
+        qint64 size = 0;
     };
     struct Delete {
         int ticket;
@@ -427,6 +433,7 @@ struct Batch::Impl {
         void run(Impl& b, QHash<int, Outcome>& outcomes, Unflushed& left);
         void flushEarlier(const std::map<quint64, int>& flushed, const QSet<quint64>& pinpointed,
                           QHash<int, Outcome>& outcomes);
+        void verify(const Impl& b, QHash<int, Outcome>& outcomes);
     };
 
     Work work;                            // being gathered
@@ -453,6 +460,7 @@ struct Batch::Impl {
     bool working = false;
     Control control = Control::Go;
     std::atomic<bool> stopAsked{false};
+    std::atomic<bool> discarding{false};  // stops a read-back under way
 
     ~Impl() {
         {
@@ -479,6 +487,7 @@ struct Batch::Impl {
                 return;
             control = c;
             stopAsked.store(c != Control::Go, std::memory_order_release);
+            discarding.store(c == Control::Discard, std::memory_order_relaxed);
         }
         changed.notify_all();
     }
@@ -520,8 +529,9 @@ struct Batch::Impl {
         ++descriptors;
     }
 
+    // sum: what was read from the source, when the copy is to be read back.
     CopyOutcome keep(const CopyRequest& request, Temporary& out, const FileIdentity& source,
-                     const FileInfo& like, qint64 size) {
+                     const FileInfo& like, qint64 size, const Checksum* sum) {
         const Folder& in = *request.destination;
         const FileIdentity folder = in.identity();
         SharedHandle& shared = folders[IdentityKey(folder)];
@@ -549,7 +559,14 @@ struct Batch::Impl {
         info.size = size;
         info.identity = kept->identity();
         pending.insert(keyOf(folder, kept->name()), info);
-        work.copies.push_back({request.ticket, std::move(kept), source, request.seen});
+        Copy copy{request.ticket, std::move(kept), source, request.seen, false, false, {}, 0};
+        if (sum) {
+            copy.verify = true;
+            copy.sum = sum->value();
+            copy.size = size;
+            bytes += size;  // read once more
+        }
+        work.copies.push_back(std::move(copy));
         bytes += size;
         return CopyResult::Copied;
     }
@@ -574,6 +591,28 @@ void Batch::Impl::Work::flushEarlier(const std::map<quint64, int>& flushed,
         outcomes.insert(ticket, o);
     }
     earlier.tickets = std::move(still);
+}
+
+// The flushed copies to be verified read back from the device: all asked for
+// first, then compared one by one. One that differs fails and is never named;
+// an abort confirmed meanwhile leaves the rest to be discarded.
+void Batch::Impl::Work::verify(const Impl& b, QHash<int, Outcome>& outcomes) {
+    for (const Copy& c : copies)
+        if (c.verify && !c.failed)
+            readback::Prepare(c.file->fd(), c.size);
+    for (Copy& c : copies) {
+        if (!c.verify || c.failed)
+            continue;
+        const CopyOutcome read = readback::Compare(c.file->fd(), c.size, c.sum, b.discarding);
+        if (read == CopyResult::Discarded)
+            return;
+        if (!read.ok()) {
+            outcomes[c.ticket].copy = read;
+            c.failed = true;
+        } else {
+            outcomes[c.ticket].verified = true;
+        }
+    }
 }
 
 // The data first, so that no name can ever show a short file; the names
@@ -603,6 +642,7 @@ void Batch::Impl::Work::run(Impl& b, QHash<int, Outcome>& outcomes, Unflushed& l
             }
         }
         flushEarlier(flushed, pinpointed, outcomes);
+        verify(b, outcomes);
     }
 
     QSet<QByteArray> namedHere;
@@ -871,13 +911,25 @@ namespace {
 // Moves up to len bytes at offset from in to out; copy_file_range where the
 // file systems allow it, otherwise read and write. Returns the bytes moved,
 // 0 at the end of the file, -1 on a read failure and -2 on a write failure.
+// With a checksum every byte passes through here, and is added to it as read
+// (the holes passed over as zeros).
 class ChunkMover {
   public:
     static constexpr ssize_t kReadFailed = -1;
     static constexpr ssize_t kWriteFailed = -2;
 
-    ChunkMover(int in, int out, qint64 lengthAtOpen)
-        : in_(in), out_(out), lengthAtOpen_(lengthAtOpen), kernelCopy_(lengthAtOpen > kSmallFile) {}
+    ChunkMover(int in, int out, qint64 lengthAtOpen, Checksum* sum)
+        : in_(in),
+          out_(out),
+          lengthAtOpen_(lengthAtOpen),
+          kernelCopy_(lengthAtOpen > kSmallFile && !sum),
+          sum_(sum) {}
+
+    // The bytes up to length that no chunk moved: holes.
+    void end(qint64 length) {
+        if (sum_ && length > summed_)
+            sum_->addZeros(length - summed_);
+    }
 
     ssize_t move(off_t offset, size_t len) {
         if (kernelCopy_) {
@@ -917,6 +969,11 @@ class ChunkMover {
             return kReadFailed;
         if (got == 0)
             return 0;
+        if (sum_) {
+            end(offset);
+            sum_->add(buffer.get(), size_t(got));
+            summed_ = offset + got;
+        }
         for (ssize_t put = 0; put < got;) {
             const ssize_t n = ::pwrite(out_, buffer.get() + put, got - put, offset + put);
             if (n < 0 && errno == EINTR)
@@ -937,6 +994,8 @@ class ChunkMover {
     int out_;
     qint64 lengthAtOpen_;
     bool kernelCopy_;
+    Checksum* sum_;
+    qint64 summed_ = 0;
 };
 
 // The file-creation mask, read again when a Listing starts (FolderCursor::
@@ -1022,6 +1081,8 @@ QString CopyOutcome::reason() const {
                 "another file of this run has the name (the destination ignores letter case)");
         case CopyResult::Discarded:
             return QStringLiteral("the run was aborted before the copy was on the disk");
+        case CopyResult::VerifyFailed:
+            return QStringLiteral("the copy read back differs from its source");
     }
     return {};
 }
@@ -1542,7 +1603,10 @@ CopyOutcome CopyFileBlocks(SourceFile& source, const CopyRequest& request,
     };
 
     constexpr size_t kChunk = 1 << 20;
-    ChunkMover mover(in, out.fd(), length);
+    std::optional<Checksum> sum;
+    if (request.verify)
+        sum.emplace();
+    ChunkMover mover(in, out.fd(), length, sum ? &*sum : nullptr);
     qint64 position = 0;  // bytes of the source dealt with
     qint64 dataEnd = 0;   // end of the last bytes written
     // Only a file with less storage than its length can have holes.
@@ -1605,12 +1669,22 @@ CopyOutcome CopyFileBlocks(SourceFile& source, const CopyRequest& request,
     if (dataEnd < position && ::ftruncate(out.fd(), position) != 0 &&
         !WriteZeros(out.fd(), dataEnd, position))
         return CopyResult::WriteFailed;
+    mover.end(position);
     out.mirror(&source, request.permissions);
     if (placed)
         *placed = out.identity();
     if (request.batch)
-        return request.batch->impl_->keep(request, out, source.info.identity, source.info,
-                                          position);
+        return request.batch->impl_->keep(request, out, source.info.identity, source.info, position,
+                                          sum ? &*sum : nullptr);
+    if (sum) {
+        if (::fdatasync(out.fd()) != 0)
+            return CopyResult::WriteFailed;
+        readback::Prepare(out.fd(), position);
+        static const std::atomic<bool> never{false};
+        if (const CopyOutcome read = readback::Compare(out.fd(), position, sum->value(), never);
+            !read.ok())
+            return read;
+    }
     return out.commit(request.seen, &source.info.identity);
 }
 
@@ -1634,9 +1708,11 @@ CopyOutcome PutEmptyFile(const CopyRequest& request, const FileIdentity* source,
     out.mirror(request.model, request.permissions);
     if (placed)
         *placed = out.identity();
+    const Checksum nothing;
     if (request.batch)
         return request.batch->impl_->keep(request, out, source ? *source : FileIdentity(),
-                                          request.model ? request.model->info : FileInfo(), 0);
+                                          request.model ? request.model->info : FileInfo(), 0,
+                                          request.verify ? &nothing : nullptr);
     return out.commit(request.seen, source);
 }
 
