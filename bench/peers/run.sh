@@ -12,6 +12,9 @@
 #           run headless (<= 1.15)
 #   memory  peak resident memory of a headless Move of MEMORY_FILES files
 #           (<= 64 MB), rsync's beside it
+#   verify  the copy phase's tree and the big phase's file copied with
+#           --verify vs the same runs without (<= 1.50 and <= 2.00): the
+#           price of reading every copy back from the disk
 # Zandrel flushes what it copies before it reports, so the peers get `sync`;
 # their times without it come from the same runs (the clock is read between
 # the tool and its sync). An untimed `sync` before every timed run writes out
@@ -24,7 +27,7 @@
 #
 # Usage: bench/peers/run.sh [BUILD_DIR] [WORK_DIR]
 #   RUNS=7 FILES=10000 BIG_MIB=256 WINDOW_FILES=20000 MEMORY_FILES=30000
-#   PHASES="copy move big window memory"
+#   PHASES="copy move big window memory verify"
 #   FULL=1: FILES=100000 BIG_MIB=1024 MEMORY_FILES=300000 unless given
 #   ZANDREL=path/to/zandrel measures that program instead of BUILD_DIR's
 #   KEEP=1 keeps WORK_DIR (default a new folder in /var/tmp, which is ext4 here)
@@ -38,7 +41,7 @@ else
     files=${FILES:-10000} big_mib=${BIG_MIB:-256} memory_files=${MEMORY_FILES:-30000}
 fi
 window_files=${WINDOW_FILES:-20000}
-phases=${PHASES:-copy move big window memory}
+phases=${PHASES:-copy move big window memory verify}
 
 install() {  # install COMMAND PACKAGE
     command -v "$1" >/dev/null && return
@@ -80,6 +83,7 @@ echo "RUNS=$runs FILES=$files BIG_MIB=$big_mib WINDOW_FILES=$window_files" \
     "MEMORY_FILES=$memory_files PHASES=\"$phases\""
 
 declare -A times
+zandrel_extra=()  # more arguments for zandrel_run
 record() { times[$1]+="$2 "; }
 failed() {  # failed NAME
     echo "$1 failed:"
@@ -106,7 +110,7 @@ zandrel_run() {
     sync
     t0=${EPOCHREALTIME/./}
     env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "${display[@]}" \
-        "$zandrel" "$work/l.bak" -r >"$work/out.txt" 2>&1 || failed "$name"
+        "$zandrel" "$work/l.bak" -r "${zandrel_extra[@]}" >"$work/out.txt" 2>&1 || failed "$name"
     t1=${EPOCHREALTIME/./}
     sync
     t2=${EPOCHREALTIME/./}
@@ -238,6 +242,32 @@ if [[ $phases == *big* ]]; then
     # Few inodes, many blocks: removed now, so the disk has room for the rest.
     rm -rf "$work"/big/*-*
     row "One file of $big_mib MiB" big-zandrel big-cp+sync "cp -a SRC DST && sync" 1.10
+fi
+
+if [[ $phases == *verify* ]]; then
+    [ -d "$work/copy/master" ] || make_tree "$work/copy/master" "$files"
+    echo "making one file of $big_mib MiB ..."
+    mkdir -p "$work/verify/big"
+    head -c $((big_mib << 20)) /dev/urandom >"$work/verify/big/big.bin"
+    for i in $(seq "$runs"); do
+        for tool in $(rotated "$i" verified plain); do
+            zandrel_extra=()
+            [ "$tool" = verified ] && zandrel_extra=(--verify)
+            out=$work/verify/small-$tool-$i
+            zandrel_run "verify-small-$tool" Copy "$work/copy/master" "$out"
+            expect_files "$out" "$files" "verify-small-$tool"
+            grep -q "copies verified" "$work/out.txt" || [ "$tool" = plain ] || failed "verify-small-$tool"
+            out=$work/verify/big-$tool-$i
+            zandrel_run "verify-big-$tool" Copy "$work/verify/big" "$out"
+            expect_files "$out" 1 "verify-big-$tool"
+            rm -rf "$out"
+        done
+    done
+    zandrel_extra=()
+    row "Copy --verify, $files small files" verify-small-verified verify-small-plain \
+        "the same Copy without --verify" 1.50
+    row "Copy --verify, one of $big_mib MiB" verify-big-verified verify-big-plain \
+        "the same Copy without --verify" 2.00
 fi
 
 if [[ $phases == *window* ]]; then

@@ -392,6 +392,7 @@ struct Batch::Impl {
         bool verify = false;
         Checksum::Value sum;  // of what was read from the source
         qint64 size = 0;
+        readback::Partial readSoFar;  // while it was written
     };
     struct Delete {
         int ticket;
@@ -529,9 +530,11 @@ struct Batch::Impl {
         ++descriptors;
     }
 
-    // sum: what was read from the source, when the copy is to be read back.
+    // sum: what was read from the source, when the copy is to be read back;
+    // readSoFar: what was read back of it already.
     CopyOutcome keep(const CopyRequest& request, Temporary& out, const FileIdentity& source,
-                     const FileInfo& like, qint64 size, const Checksum* sum) {
+                     const FileInfo& like, qint64 size, const Checksum* sum,
+                     readback::Partial readSoFar = {}) {
         const Folder& in = *request.destination;
         const FileIdentity folder = in.identity();
         SharedHandle& shared = folders[IdentityKey(folder)];
@@ -559,12 +562,13 @@ struct Batch::Impl {
         info.size = size;
         info.identity = kept->identity();
         pending.insert(keyOf(folder, kept->name()), info);
-        Copy copy{request.ticket, std::move(kept), source, request.seen, false, false, {}, 0};
+        Copy copy{request.ticket, std::move(kept), source, request.seen, false, false, {}, 0, {}};
         if (sum) {
             copy.verify = true;
             copy.sum = sum->value();
             copy.size = size;
-            bytes += size;  // read once more
+            bytes += size - readSoFar.done;  // read once more
+            copy.readSoFar = std::move(readSoFar);
         }
         work.copies.push_back(std::move(copy));
         bytes += size;
@@ -599,11 +603,12 @@ void Batch::Impl::Work::flushEarlier(const std::map<quint64, int>& flushed,
 void Batch::Impl::Work::verify(const Impl& b, QHash<int, Outcome>& outcomes) {
     for (const Copy& c : copies)
         if (c.verify && !c.failed)
-            readback::Prepare(c.file->fd(), c.size);
+            readback::Prepare(c.file->fd(), c.readSoFar.done, c.size);
     for (Copy& c : copies) {
         if (!c.verify || c.failed)
             continue;
-        const CopyOutcome read = readback::Compare(c.file->fd(), c.size, c.sum, b.discarding);
+        const CopyOutcome read =
+            readback::Compare(c.file->fd(), c.size, c.sum, b.discarding, std::move(c.readSoFar));
         if (read == CopyResult::Discarded)
             return;
         if (!read.ok()) {
@@ -1607,11 +1612,17 @@ CopyOutcome CopyFileBlocks(SourceFile& source, const CopyRequest& request,
     if (request.verify)
         sum.emplace();
     ChunkMover mover(in, out.fd(), length, sum ? &*sum : nullptr);
+    // A long copy is read back as it is written, the rest after the flush.
+    std::optional<readback::Follower> follower;
+    if (sum && length >= 2 * readback::Follower::kPiece)
+        follower.emplace(out.fd());
     qint64 position = 0;  // bytes of the source dealt with
     qint64 dataEnd = 0;   // end of the last bytes written
     // Only a file with less storage than its length can have holes.
     bool seekHoles = source.allocated < length;
     qint64 runEnd = -1;  // where the data at position stops (a hole), when known
+    constexpr qint64 kWriteBackStep = qint64(8) << 20;
+    qint64 writtenBack = 0;  // the bytes sent to the disk so far
     for (;;) {
         // Holes are passed over and stay holes, so sparse files stay small:
         // each chunk ends where the data does, since copying on would write
@@ -1652,6 +1663,15 @@ CopyOutcome CopyFileBlocks(SourceFile& source, const CopyRequest& request,
             break;  // read to the end, whatever the length was before
         position += moved;
         dataEnd = position;
+        // A long file is sent on its way to the disk as it is written, so
+        // that the batch's flush finds little left to write (and a copy to
+        // be read back is on the device sooner).
+        if (position - writtenBack >= kWriteBackStep) {
+            ::sync_file_range(out.fd(), writtenBack, position - writtenBack, SYNC_FILE_RANGE_WRITE);
+            writtenBack = position;
+        }
+        if (follower)
+            follower->written(dataEnd);
         if (!showBlocks(position, false))
             return CopyResult::Aborted;
         if (!inRun && size_t(moved) < ask && position == length)
@@ -1670,18 +1690,26 @@ CopyOutcome CopyFileBlocks(SourceFile& source, const CopyRequest& request,
         !WriteZeros(out.fd(), dataEnd, position))
         return CopyResult::WriteFailed;
     mover.end(position);
+    readback::Partial readSoFar;
+    if (follower) {
+        CopyOutcome read;
+        readSoFar = follower->finish(read);
+        if (!read.ok())
+            return read;
+    }
     out.mirror(&source, request.permissions);
     if (placed)
         *placed = out.identity();
     if (request.batch)
         return request.batch->impl_->keep(request, out, source.info.identity, source.info, position,
-                                          sum ? &*sum : nullptr);
+                                          sum ? &*sum : nullptr, std::move(readSoFar));
     if (sum) {
         if (::fdatasync(out.fd()) != 0)
             return CopyResult::WriteFailed;
-        readback::Prepare(out.fd(), position);
+        readback::Prepare(out.fd(), readSoFar.done, position);
         static const std::atomic<bool> never{false};
-        if (const CopyOutcome read = readback::Compare(out.fd(), position, sum->value(), never);
+        if (const CopyOutcome read =
+                readback::Compare(out.fd(), position, sum->value(), never, std::move(readSoFar));
             !read.ok())
             return read;
     }

@@ -17,42 +17,107 @@ namespace {
 constexpr qint64 kPrefetch = qint64(4) << 20;
 constexpr std::size_t kBufferSize = std::size_t(1) << 20;
 
-}  // namespace
-
-void Prepare(int fd, qint64 size) {
-    ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
-    if (size > 0)
-        ::posix_fadvise(fd, 0, std::min(size, kPrefetch), POSIX_FADV_WILLNEED);
-}
-
-CopyOutcome Compare(int fd, qint64 size, const Checksum::Value& expected,
-                    const std::atomic<bool>& stop) {
-    struct stat st {};
-    if (::fstat(fd, &st) != 0)
-        return {CopyResult::VerifyFailed, errno};
-    if (st.st_size != size)
-        return {CopyResult::VerifyFailed, 0};
+// Reads [from, to) of fd into sum; false with outcome set when it could not.
+bool ReadInto(int fd, qint64 from, qint64 to, Checksum& sum, const std::atomic<bool>* stop,
+              CopyOutcome& outcome) {
     thread_local std::unique_ptr<char[]> buffer;
     if (!buffer)
         buffer = std::make_unique<char[]>(kBufferSize);
-    Checksum sum;
-    for (qint64 at = 0; at < size;) {
-        if (stop.load(std::memory_order_relaxed))
-            return {CopyResult::Discarded, 0};
-        const auto want = std::size_t(std::min<qint64>(qint64(kBufferSize), size - at));
+    for (qint64 at = from; at < to;) {
+        if (stop && stop->load(std::memory_order_relaxed)) {
+            outcome = {CopyResult::Discarded, 0};
+            return false;
+        }
+        const auto want = std::size_t(std::min<qint64>(qint64(kBufferSize), to - at));
         const ssize_t got = ::pread(fd, buffer.get(), want, at);
         if (got < 0 && errno == EINTR)
             continue;
-        if (got < 0)
-            return {CopyResult::VerifyFailed, errno};
-        if (got == 0)
-            return {CopyResult::VerifyFailed, 0};  // shorter than it was written
+        if (got <= 0) {
+            // None: shorter than it was written.
+            outcome = {CopyResult::VerifyFailed, got < 0 ? errno : 0};
+            return false;
+        }
         sum.add(buffer.get(), std::size_t(got));
         at += got;
     }
-    if (!(sum.value() == expected))
+    return true;
+}
+
+}  // namespace
+
+void Prepare(int fd, qint64 from, qint64 size) {
+    ::posix_fadvise(fd, from, 0, POSIX_FADV_DONTNEED);
+    if (size > from)
+        ::posix_fadvise(fd, from, std::min(size - from, kPrefetch), POSIX_FADV_WILLNEED);
+}
+
+CopyOutcome Compare(int fd, qint64 size, const Checksum::Value& expected,
+                    const std::atomic<bool>& stop, Partial partial) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0)
+        return {CopyResult::VerifyFailed, errno};
+    if (st.st_size != size || partial.done > size)
+        return {CopyResult::VerifyFailed, 0};
+    CopyOutcome outcome;
+    if (!ReadInto(fd, partial.done, size, partial.sum, &stop, outcome))
+        return outcome;
+    if (!(partial.sum.value() == expected))
         return {CopyResult::VerifyFailed, 0};
     return CopyResult::Copied;
+}
+
+Follower::Follower(int fd) : fd_(fd), thread_([this] { follow(); }) {}
+
+Follower::~Follower() {
+    {
+        const std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    wake_.notify_all();
+    if (thread_.joinable())
+        thread_.join();
+}
+
+void Follower::written(qint64 upTo) {
+    bool wake = false;
+    {
+        const std::lock_guard lock(mutex_);
+        wake = upTo - written_ >= kPiece || (upTo / kPiece) != (written_ / kPiece);
+        written_ = upTo;
+    }
+    if (wake)
+        wake_.notify_one();
+}
+
+void Follower::follow() {
+    for (;;) {
+        qint64 to = 0;
+        {
+            std::unique_lock lock(mutex_);
+            wake_.wait(lock, [this] { return stopping_ || written_ - read_.done >= kPiece; });
+            if (stopping_)
+                return;
+            to = written_ / kPiece * kPiece;
+        }
+        // A flush of the copy, so that the piece is read from the device.
+        if (::fdatasync(fd_) != 0)
+            return;  // the batch's flush will tell; the rest is read then
+        ::posix_fadvise(fd_, read_.done, to - read_.done, POSIX_FADV_DONTNEED);
+        if (!ReadInto(fd_, read_.done, to, read_.sum, nullptr, outcome_))
+            return;
+        read_.done = to;
+    }
+}
+
+Partial Follower::finish(CopyOutcome& outcome) {
+    {
+        const std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    wake_.notify_all();
+    thread_.join();
+    outcome = outcome_;
+    return std::move(read_);
 }
 
 }  // namespace zandrel::fs::readback
