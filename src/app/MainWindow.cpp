@@ -91,7 +91,7 @@ MainWindow::MainWindow(Dialogs& dialogs, Clock& clock, QWidget* parent)
     buildControls();
     host_ = new MainWindowHost(dialogs, *doc_, flags_,
                                {this, listView1_, listView3_, panel_, command1_, command2_,
-                                command3_, command5_, fileMenu_, selectionMenu_});
+                                command3_, command5_, fileMenu_, selectionMenu_, optionsMenu_});
     commands_ = std::make_unique<ListCommands>(*doc_, *host_, flags_);
     driver_ = std::make_unique<RunDriver>(*doc_, *host_, *host_, *host_, flags_, host_->progress());
     driver_->setClock(clock);
@@ -159,9 +159,9 @@ void MainWindow::buildMenus() {
     action(helpMenu, "aboutmnu", QStringLiteral("About..."), [this] { showAbout(); });
 
     // Kept between starts; a command-line run verifies only when told to.
-    QMenu* optionsMenu = menuBar()->addMenu(QStringLiteral("&Options"));
-    optionsMenu->setObjectName(QStringLiteral("optionsmnu"));
-    verifyAction_ = optionsMenu->addAction(QStringLiteral("Verify copies"));
+    optionsMenu_ = menuBar()->addMenu(QStringLiteral("&Options"));
+    optionsMenu_->setObjectName(QStringLiteral("optionsmnu"));
+    verifyAction_ = optionsMenu_->addAction(QStringLiteral("Verify copies"));
     verifyAction_->setObjectName(QStringLiteral("verifymnu"));
     verifyAction_->setCheckable(true);
     verifyAction_->setChecked(

@@ -93,6 +93,7 @@ class MainWindow : public QMainWindow {
     QPushButton* command5_ = nullptr;
     QMenu* fileMenu_ = nullptr;
     QMenu* selectionMenu_ = nullptr;
+    QMenu* optionsMenu_ = nullptr;
     QAction* verifyAction_ = nullptr;  // verifymnu
     QMenu* listPopup_ = nullptr;       // rightclickmnu2
     QMenu* reportPopup_ = nullptr;     // rightclickmnu

@@ -170,6 +170,8 @@ void MainWindowHost::setEditingEnabled(bool enabled) {
     c_.command5->setEnabled(enabled);
     c_.selectionMenu->menuAction()->setEnabled(enabled);
     c_.fileMenu->menuAction()->setEnabled(enabled);
+    if (c_.optionsMenu)
+        c_.optionsMenu->menuAction()->setEnabled(enabled);
     c_.listView1->setEnabled(enabled);
 }
 

@@ -44,6 +44,7 @@ class MainWindowHost : public QObject, public Host, public ProgressSink, public 
         QPushButton* command5 = nullptr;
         QMenu* fileMenu = nullptr;
         QMenu* selectionMenu = nullptr;
+        QMenu* optionsMenu = nullptr;  // a run keeps the options it started with
     };
 
     // A child of controls.window. dialogs answers every message box and

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QListWidget>
+#include <QMenu>
 #include <QProgressBar>
 #include <QTest>
 #include <QTimer>
@@ -264,8 +265,13 @@ TEST_F(RunInWindow, VerifyCopiesIsKeptAndTheRunSaysWhatItVerified) {
     QObject::connect(&watch, &QTimer::timeout, [&] {
         auto* count = child<QLabel>("lblverified");
         window->findChild<ProgressPanel*>()->refresh();  // rather than wait for its timer
-        if (caption() == kCaptionRunning && !count->isHidden())
+        if (caption() == kCaptionRunning && !count->isHidden()) {
             shownWhileRunning = count->text();
+            // The run keeps the choice it started with.
+            EXPECT_FALSE(window->findChild<QMenu*>(QStringLiteral("optionsmnu"))
+                             ->menuAction()
+                             ->isEnabled());
+        }
     });
     watch.start();
     QTest::mouseClick(button("Command3"), Qt::LeftButton);

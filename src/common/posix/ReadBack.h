@@ -32,9 +32,9 @@ CopyOutcome Compare(int fd, qint64 size, const Checksum::Value& expected,
                     const std::atomic<bool>& stop, Partial partial = {});
 
 // Reads a long copy back while it is still being written, on a thread of its
-// own, so that the reading overlaps the writing: each piece once a flush of
-// the copy (fdatasync) has put it on the device. What is left is read after
-// the batch's flush, from where this stopped.
+// own, so that the reading overlaps the writing: each piece once it has been
+// written to the device. What is left is read after the batch's flush, from
+// where this stopped.
 class Follower {
   public:
     static constexpr qint64 kPiece = qint64(32) << 20;

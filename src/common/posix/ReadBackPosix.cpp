@@ -99,9 +99,14 @@ void Follower::follow() {
                 return;
             to = written_ / kPiece * kPiece;
         }
-        // A flush of the copy, so that the piece is read from the device.
-        if (::fdatasync(fd_) != 0)
-            return;  // the batch's flush will tell; the rest is read then
+        // The piece written to the device, so that it is read from there.
+        // (Not a flush of the device's own cache for each piece, which would
+        // cost as much again: the batch's flush follows before the name.) A
+        // failure is the batch's flush's to tell; the rest is read then.
+        if (::sync_file_range(fd_, read_.done, to - read_.done,
+                              SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE |
+                                  SYNC_FILE_RANGE_WAIT_AFTER) != 0)
+            return;
         ::posix_fadvise(fd_, read_.done, to - read_.done, POSIX_FADV_DONTNEED);
         if (!ReadInto(fd_, read_.done, to, read_.sum, nullptr, outcome_))
             return;
