@@ -205,17 +205,14 @@ void ListingEditor::buildControls() {
     auto* fileExists = new QWidget(tabs_);
     auto* rule = new QGroupBox(
         QStringLiteral("If a source file already exists in the destination folder:"), fileExists);
-    overwrite_ = MakeOption(QStringLiteral("Overwrite file"), QStringLiteral("Option5"), rule);
-    skip_ = MakeOption(QStringLiteral("Skip the file"), QStringLiteral("Option6"), rule);
-    newer_ =
-        MakeOption(QStringLiteral("Only copy if the source file is newer than destination file "
-                                  "(compares the date/time)"),
-                   QStringLiteral("Option7"), rule);
-    overwrite_->setChecked(true);
     auto* ruleLayout = new QVBoxLayout(rule);
-    ruleLayout->addWidget(overwrite_);
-    ruleLayout->addWidget(skip_);
-    ruleLayout->addWidget(newer_);
+    for (std::size_t i = 0; i < kExistingFileRuleCount; ++i) {
+        const ExistingFileRuleRow& row = kExistingFileRules[i];
+        ruleOptions_[i] = MakeOption(row.caption.toString(), row.option.toString(), rule);
+        ruleLayout->addWidget(ruleOptions_[i]);
+    }
+    // A new Listing's own rule is the one chosen at first.
+    ruleOption(Listing().IfExists)->setChecked(true);
     auto* fileExistsLayout = new QVBoxLayout(fileExists);
     fileExistsLayout->addWidget(rule);
     fileExistsLayout->addStretch();
@@ -262,17 +259,19 @@ void ListingEditor::buildControls() {
 }
 
 void ListingEditor::setTabOrders() {
-    const QWidget* order[] = {source_,      destination_, browseSource_, browseDestination_,
-                              copy_,        move_,        subfolders_,   justFiles_,
-                              filter_,      overwrite_,   skip_,         newer_,
-                              description_, ok_,          cancel_,       delete_};
-    for (std::size_t i = 0; i + 1 < std::size(order); ++i)
-        QWidget::setTabOrder(const_cast<QWidget*>(order[i]), const_cast<QWidget*>(order[i + 1]));
+    QList<QWidget*> order = {source_, destination_, browseSource_, browseDestination_,
+                             copy_,   move_,        subfolders_,   justFiles_,
+                             filter_};
+    for (QRadioButton* option : ruleOptions_) order << option;
+    order << description_ << ok_ << cancel_ << delete_;
+    for (qsizetype i = 0; i + 1 < order.size(); ++i) QWidget::setTabOrder(order[i], order[i + 1]);
 }
 
 void ListingEditor::connectChanges() {
-    for (QAbstractButton* b : std::initializer_list<QAbstractButton*>{
-             copy_, move_, overwrite_, skip_, newer_, subfolders_, justFiles_})
+    QList<QAbstractButton*> buttons = {copy_, move_};
+    for (QRadioButton* option : ruleOptions_) buttons << option;
+    buttons << subfolders_ << justFiles_;
+    for (QAbstractButton* b : buttons)
         connect(b, &QAbstractButton::clicked, this, &ListingEditor::markChanged);
     for (QLineEdit* box : {source_, destination_, filter_, description_})
         connect(box, &QLineEdit::textChanged, this, &ListingEditor::markChanged);
@@ -313,10 +312,8 @@ void ListingEditor::fill() {
         subfolders_->setChecked(false);
     if (f.copyJustFiles.value_or(false))
         justFiles_->setChecked(true);
-    if (f.ifExists == ExistingFileRule::SkipFile)
-        skip_->setChecked(true);
-    else if (f.ifExists == ExistingFileRule::CopyOnlyIfNewer)
-        newer_->setChecked(true);
+    if (f.ifExists)
+        ruleOption(*f.ifExists)->setChecked(true);
     if (f.description) {
         // A longer description from a list file is kept as it is, not cut.
         description_->setMaxLength(
@@ -326,6 +323,18 @@ void ListingEditor::fill() {
     filter_->setText(f.filter);
     delete_->show();
     editorChanged_ = false;
+}
+
+QRadioButton* ListingEditor::ruleOption(ExistingFileRule rule) const {
+    return ruleOptions_[std::size_t(rule)];
+}
+
+ExistingFileRule ListingEditor::checkedRule() const {
+    // The buttons exclude each other; the last rule stands for none checked.
+    for (std::size_t i = 0; i + 1 < kExistingFileRuleCount; ++i)
+        if (ruleOptions_[i]->isChecked())
+            return kExistingFileRules[i].rule;
+    return kExistingFileRules[kExistingFileRuleCount - 1].rule;
 }
 
 void ListingEditor::chooseFolder(QLineEdit* box, const QString& title) {
@@ -423,9 +432,7 @@ void ListingEditor::confirm() {
     listing.DestinationFolder = destination_->text();
     listing.IncludeSubfolders = subfolders_->isChecked();
     listing.CopyJustFiles = justFiles_->isChecked();
-    listing.IfExists = overwrite_->isChecked() ? ExistingFileRule::Overwrite
-                       : skip_->isChecked()    ? ExistingFileRule::SkipFile
-                                               : ExistingFileRule::CopyOnlyIfNewer;
+    listing.IfExists = checkedRule();
     listing.Description = description_->text();
     if (filter_->text().isEmpty())
         filter_->setText(QStringLiteral("*.*"));

@@ -5,6 +5,9 @@
 
 #include <QDialog>
 #include <QtGlobal>
+#include <array>
+
+#include "listing/Listing.h"
 
 class QCheckBox;
 class QLineEdit;
@@ -45,6 +48,8 @@ class ListingEditor : public QDialog {
     void setTabOrders();
     void connectChanges();
     void fill();
+    QRadioButton* ruleOption(ExistingFileRule rule) const;
+    ExistingFileRule checkedRule() const;
     void chooseFolder(QLineEdit* box, const QString& title);
     void confirm();
     bool checkFolderTexts();
@@ -69,13 +74,12 @@ class ListingEditor : public QDialog {
     QCheckBox* subfolders_ = nullptr;           // Check1
     QCheckBox* justFiles_ = nullptr;            // Check2
     QLineEdit* filter_ = nullptr;               // Text3
-    QRadioButton* overwrite_ = nullptr;         // Option5
-    QRadioButton* skip_ = nullptr;              // Option6
-    QRadioButton* newer_ = nullptr;             // Option7
-    QLineEdit* description_ = nullptr;          // Text5
-    QPushButton* ok_ = nullptr;                 // Command3
-    QPushButton* cancel_ = nullptr;             // Command4
-    QPushButton* delete_ = nullptr;             // Command5
+    // One per existing-file rule, in the rules' order (Option5 to Option7).
+    std::array<QRadioButton*, kExistingFileRuleCount> ruleOptions_{};
+    QLineEdit* description_ = nullptr;  // Text5
+    QPushButton* ok_ = nullptr;         // Command3
+    QPushButton* cancel_ = nullptr;     // Command4
+    QPushButton* delete_ = nullptr;     // Command5
 };
 
 }  // namespace zandrel

@@ -9,15 +9,7 @@ QString ActionToken(ListingAction action) {
 }
 
 QString RuleToken(ExistingFileRule rule) {
-    switch (rule) {
-        case ExistingFileRule::Overwrite:
-            return QStringLiteral("Overwrite");
-        case ExistingFileRule::SkipFile:
-            return QStringLiteral("SkipFile");
-        case ExistingFileRule::CopyOnlyIfNewer:
-            return QStringLiteral("CopyOnlyIfNewer");
-    }
-    return QStringLiteral("Overwrite");
+    return RuleRow(rule).token.toString();
 }
 
 QString EncodeListingLine(const Listing& l) {
@@ -96,11 +88,9 @@ ListingFields DecodeListingLine(const QString& line) {
     if (const auto v = ReadListingField(line, FieldCopyJustFiles))
         f.copyJustFiles = *v == QLatin1String("CopyJustFiles");
     if (const auto v = ReadListingField(line, FieldIfExists)) {
-        for (const ExistingFileRule rule : {ExistingFileRule::Overwrite, ExistingFileRule::SkipFile,
-                                            ExistingFileRule::CopyOnlyIfNewer}) {
-            if (*v == RuleToken(rule))
-                f.ifExists = rule;
-        }
+        for (const ExistingFileRuleRow& row : kExistingFileRules)
+            if (*v == row.token)
+                f.ifExists = row.rule;
     }
     f.filter = FilterTextOf(line);
     return f;

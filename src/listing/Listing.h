@@ -2,13 +2,49 @@
 // A Listing and its one-line form: eight fields joined by "<", the filter
 // after the marker ":Specific|Types:".
 
+#include <QLatin1StringView>
 #include <QString>
+#include <cstddef>
+#include <iterator>
 #include <optional>
 
 namespace zandrel {
 
 enum class ListingAction { Copy, Move };
 enum class ExistingFileRule { Overwrite, SkipFile, CopyOnlyIfNewer };
+
+// Everything a rule is called, in one row, so that the list file, its reader
+// and the editor cannot come to disagree about a rule.
+struct ExistingFileRuleRow {
+    ExistingFileRule rule;
+    QLatin1StringView token;    // the IfExists field of a ListingLine, compared exactly
+    QLatin1StringView option;   // the editor's option button (newfrm) that chooses it
+    QLatin1StringView caption;  // what that button says
+};
+
+// In the order of the enumerators, which is the order of the editor's buttons.
+inline constexpr ExistingFileRuleRow kExistingFileRules[] = {
+    {ExistingFileRule::Overwrite, QLatin1StringView("Overwrite"), QLatin1StringView("Option5"),
+     QLatin1StringView("Overwrite file")},
+    {ExistingFileRule::SkipFile, QLatin1StringView("SkipFile"), QLatin1StringView("Option6"),
+     QLatin1StringView("Skip the file")},
+    {ExistingFileRule::CopyOnlyIfNewer, QLatin1StringView("CopyOnlyIfNewer"),
+     QLatin1StringView("Option7"),
+     QLatin1StringView("Only copy if the source file is newer than destination file "
+                       "(compares the date/time)")},
+};
+inline constexpr std::size_t kExistingFileRuleCount = std::size(kExistingFileRules);
+
+// A rule's row is found by its enumerator's value.
+static_assert([] {
+    for (std::size_t i = 0; i < kExistingFileRuleCount; ++i)
+        if (kExistingFileRules[i].rule != ExistingFileRule(i))
+            return false;
+    return true;
+}());
+constexpr const ExistingFileRuleRow& RuleRow(ExistingFileRule rule) {
+    return kExistingFileRules[std::size_t(rule)];
+}
 
 enum ListingFieldIndex {
     FieldAction = 0,

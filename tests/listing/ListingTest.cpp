@@ -55,6 +55,39 @@ INSTANTIATE_TEST_SUITE_P(
             ListingAction::Copy, true, false, ExistingFileRule::Overwrite, "", "-*.bmp;-*.exe",
             "Copy</s</d<Subfolders<CopyFoldersAndFiles<Overwrite<<:Specific|Types:-*.bmp;-*.exe"}));
 
+// A rule is read only from a field that holds its token exactly; any other
+// field leaves the reader's own rule in force.
+TEST(DecodeListingLine, RuleOnlyFromAnExactToken) {
+    const struct {
+        const char* field;
+        std::optional<ExistingFileRule> rule;
+    } cases[] = {
+        {"Overwrite", ExistingFileRule::Overwrite},
+        {"SkipFile", ExistingFileRule::SkipFile},
+        {"CopyOnlyIfNewer", ExistingFileRule::CopyOnlyIfNewer},
+        {"skipfile", std::nullopt},
+        {"SkipFile ", std::nullopt},
+        {"CopyOnlyIfNewerX", std::nullopt},
+        {"", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        const QString line = QStringLiteral("Copy</s</d<Subfolders<CopyFoldersAndFiles<") +
+                             QLatin1StringView(c.field) + QStringLiteral("<x<:Specific|Types:*.*");
+        EXPECT_EQ(DecodeListingLine(line).ifExists, c.rule) << c.field;
+    }
+    EXPECT_FALSE(DecodeListingLine(QStringLiteral("Copy</s</d<Subfolders<x")).ifExists);
+}
+
+TEST(DecodeListingLine, ReadsBackTheRuleEveryEncodedLineHolds) {
+    for (const ExistingFileRule rule : {ExistingFileRule::Overwrite, ExistingFileRule::SkipFile,
+                                        ExistingFileRule::CopyOnlyIfNewer}) {
+        Listing l;
+        l.IfExists = rule;
+        EXPECT_EQ(DecodeListingLine(EncodeListingLine(l)).ifExists, rule)
+            << RuleToken(rule).toStdString();
+    }
+}
+
 TEST(ReadListingField, PiecesMarkerAndAbsentFields) {
     const QString line =
         QStringLiteral("Move</s</d<NoSubfolders<CopyJustFiles<SkipFile<<:Specific|Types:*.jpg<x");
