@@ -27,7 +27,7 @@
 #include "listing/CommandLine.h"
 #include "listing/ListCommands.h"
 #include "regexport/RegistryExport.h"
-#include "run/HeadlessRun.h"
+#include "run/ExitStatus.h"
 #include "run/RunDriver.h"
 #include "widgets/ValueLabel.h"
 

@@ -153,19 +153,6 @@ bool IsPreviewRequest(const QString& commandLine) {
     return commandLine.endsWith(QLatin1String(" -n"));
 }
 
-int ExitStatusOf(const RunResult& result) {
-    switch (result.outcome) {
-        case RunOutcome::Finished:
-            return result.errorCount == 0 ? ExitFinishedClean : ExitFinishedErrors;
-        case RunOutcome::Aborted:
-            return ExitAborted;
-        case RunOutcome::EndedEarly:
-        case RunOutcome::NotStarted:
-            return ExitEndedEarly;
-    }
-    return ExitEndedEarly;
-}
-
 bool NoDisplayAvailable() {
     const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
     if (platform.startsWith("offscreen") || platform.startsWith("minimal"))

@@ -2,24 +2,12 @@
 // A command-line run without a display: no window, report entries to standard
 // output, message boxes to standard error with their default answers.
 
-#include <QStringList>
+#include <QByteArray>
+#include <QString>
 
-#include "run/RunDriver.h"
+#include "run/ExitStatus.h"
 
 namespace zandrel {
-
-// Exit statuses of an unattended run.
-enum ExitStatus {
-    ExitFinishedClean = 0,   // finished without error entries
-    ExitFinishedErrors = 1,  // finished with error entries
-    ExitListNotLoaded = 2,   // not found, invalid, or no run asked for
-    ExitEndedEarly = 3,      // a preparation check ended the run
-    ExitAborted = 4,         // aborted (SIGINT, SIGTERM)
-};
-
-// The exit status for the outcome of a command-line run; a run that never
-// started counts as ended early.
-int ExitStatusOf(const RunResult& result);
 
 // True when no display is there to show a window.
 bool NoDisplayAvailable();
