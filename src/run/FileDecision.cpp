@@ -69,64 +69,12 @@ FileDecision DecideFile(const FileFacts& f, std::optional<ExistingFileRule> rule
 }
 
 QString DecisionReason(FileDecision decision) {
-    switch (decision) {
-        case FileDecision::FailSameFile:
-            return QStringLiteral("the destination is the file itself");
-        case FileDecision::FailNotRegular:
-            return QStringLiteral("not a regular file");
-        case FileDecision::FailClash:
-            return QStringLiteral("a file this run moved from elsewhere stands at the destination");
-        case FileDecision::FailNoRule:
-            return QStringLiteral("the listing has no existing-file rule");
-        case FileDecision::FailUnreachable:
-            return QStringLiteral("a link or a file stands in the destination's path");
-        case FileDecision::FailUnreadableFolder:
-            return QStringLiteral("the folder could not be read");
-        case FileDecision::FailUnreadable:
-            return QStringLiteral("the file could not be read");
-        case FileDecision::FailUnwritable:
-            return QStringLiteral("the destination folder cannot be written");
-        case FileDecision::FailFolderInTheWay:
-            return QStringLiteral("a folder stands at the destination");
-        default:
-            return {};
-    }
+    const QLatin1StringView reason = DecisionRow(decision).reason;
+    return reason.isEmpty() ? QString() : reason.toString();
 }
 
 QLatin1StringView DecisionToken(FileDecision decision) {
-    switch (decision) {
-        case FileDecision::PassOver:
-            return QLatin1StringView("pass");
-        case FileDecision::Copy:
-            return QLatin1StringView("copy");
-        case FileDecision::Overwrite:
-            return QLatin1StringView("overwrite");
-        case FileDecision::SkipExists:
-            return QLatin1StringView("skip-exists");
-        case FileDecision::SkipNotNewer:
-            return QLatin1StringView("skip-not-newer");
-        case FileDecision::Excluded:
-            return QLatin1StringView("excluded");
-        case FileDecision::FailSameFile:
-            return QLatin1StringView("fail-same-file");
-        case FileDecision::FailNotRegular:
-            return QLatin1StringView("fail-not-regular");
-        case FileDecision::FailClash:
-            return QLatin1StringView("fail-clash");
-        case FileDecision::FailNoRule:
-            return QLatin1StringView("fail-no-rule");
-        case FileDecision::FailUnreachable:
-            return QLatin1StringView("fail-unreachable");
-        case FileDecision::FailUnreadableFolder:
-            return QLatin1StringView("fail-unreadable-folder");
-        case FileDecision::FailUnreadable:
-            return QLatin1StringView("fail-unreadable");
-        case FileDecision::FailUnwritable:
-            return QLatin1StringView("fail-unwritable");
-        case FileDecision::FailFolderInTheWay:
-            return QLatin1StringView("fail-folder-in-the-way");
-    }
-    return QLatin1StringView("pass");
+    return DecisionRow(decision).token;
 }
 
 }  // namespace zandrel

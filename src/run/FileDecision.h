@@ -5,6 +5,8 @@
 #include <QLatin1StringView>
 #include <QString>
 
+#include <cstddef>
+#include <iterator>
 #include <optional>
 
 #include "common/FileSystem.h"
@@ -54,16 +56,70 @@ struct FileFacts {
 
 FileDecision DecideFile(const FileFacts& facts, std::optional<ExistingFileRule> rule);
 
-// The decisions that count as skipped files.
-inline bool IsSkip(FileDecision d) {
-    return d == FileDecision::SkipExists || d == FileDecision::SkipNotNewer ||
-           d == FileDecision::Excluded;
-}
-inline bool IsFailure(FileDecision d) {
-    return d >= FileDecision::FailSameFile;
+// What a decision amounts to for the run's counts and the Summary.
+enum class DecisionKind {
+    Pass,     // no decision about a file: neither told nor counted
+    Copy,     // the file is copied
+    Skip,     // counted as a skipped file
+    Failure,  // an error entry, with its reason
+};
+
+// Everything a decision is called, in one row, so that the run, the preview
+// and its counts cannot come to disagree about a decision.
+struct FileDecisionRow {
+    FileDecision decision;
+    QLatin1StringView token;  // its word in a preview line and in the counts
+    DecisionKind kind;
+    QLatin1StringView reason;  // why it fails, as people read it; failures only
+};
+
+// In the order of the enumerators, which is the order the counts name them.
+inline constexpr FileDecisionRow kFileDecisions[] = {
+    {FileDecision::PassOver, QLatin1StringView("pass"), DecisionKind::Pass, {}},
+    {FileDecision::Copy, QLatin1StringView("copy"), DecisionKind::Copy, {}},
+    {FileDecision::Overwrite, QLatin1StringView("overwrite"), DecisionKind::Copy, {}},
+    {FileDecision::SkipExists, QLatin1StringView("skip-exists"), DecisionKind::Skip, {}},
+    {FileDecision::SkipNotNewer, QLatin1StringView("skip-not-newer"), DecisionKind::Skip, {}},
+    {FileDecision::Excluded, QLatin1StringView("excluded"), DecisionKind::Skip, {}},
+    {FileDecision::FailSameFile, QLatin1StringView("fail-same-file"), DecisionKind::Failure,
+     QLatin1StringView("the destination is the file itself")},
+    {FileDecision::FailNotRegular, QLatin1StringView("fail-not-regular"), DecisionKind::Failure,
+     QLatin1StringView("not a regular file")},
+    {FileDecision::FailClash, QLatin1StringView("fail-clash"), DecisionKind::Failure,
+     QLatin1StringView("a file this run moved from elsewhere stands at the destination")},
+    {FileDecision::FailNoRule, QLatin1StringView("fail-no-rule"), DecisionKind::Failure,
+     QLatin1StringView("the listing has no existing-file rule")},
+    {FileDecision::FailUnreachable, QLatin1StringView("fail-unreachable"), DecisionKind::Failure,
+     QLatin1StringView("a link or a file stands in the destination's path")},
+    {FileDecision::FailUnreadableFolder, QLatin1StringView("fail-unreadable-folder"),
+     DecisionKind::Failure, QLatin1StringView("the folder could not be read")},
+    {FileDecision::FailUnreadable, QLatin1StringView("fail-unreadable"), DecisionKind::Failure,
+     QLatin1StringView("the file could not be read")},
+    {FileDecision::FailUnwritable, QLatin1StringView("fail-unwritable"), DecisionKind::Failure,
+     QLatin1StringView("the destination folder cannot be written")},
+    {FileDecision::FailFolderInTheWay, QLatin1StringView("fail-folder-in-the-way"),
+     DecisionKind::Failure, QLatin1StringView("a folder stands at the destination")},
+};
+
+// A decision's row is found by its enumerator's value.
+static_assert([] {
+    for (std::size_t i = 0; i < std::size(kFileDecisions); ++i)
+        if (kFileDecisions[i].decision != FileDecision(i))
+            return false;
+    return true;
+}());
+constexpr const FileDecisionRow& DecisionRow(FileDecision decision) {
+    return kFileDecisions[std::size_t(decision)];
 }
 
-// Why a failing decision fails, as people read it.
+inline bool IsSkip(FileDecision d) {
+    return DecisionRow(d).kind == DecisionKind::Skip;
+}
+inline bool IsFailure(FileDecision d) {
+    return DecisionRow(d).kind == DecisionKind::Failure;
+}
+
+// Why a failing decision fails, as people read it; empty for the others.
 QString DecisionReason(FileDecision decision);
 
 // The decision's word in a preview line.

@@ -8,9 +8,9 @@
 #include "common/SessionFlags.h"
 #include "listing/BackupList.h"
 #include "listing/Listing.h"
+#include "run/ExitStatus.h"
 #include "run/FileDecision.h"
 #include "run/FolderRemoval.h"
-#include "run/HeadlessRun.h"
 #include "run/ProgressSink.h"
 #include "run/RunDriver.h"
 #include "run/RunState.h"
@@ -67,8 +67,9 @@ class Counts {
     static const QList<QByteArray>& Words() {
         static const QList<QByteArray> words = [] {
             QList<QByteArray> w;
-            for (int d = int(FileDecision::Copy); d <= int(FileDecision::FailFolderInTheWay); ++d)
-                w << DecisionToken(FileDecision(d)).toString().toLatin1();
+            for (const FileDecisionRow& row : kFileDecisions)
+                if (row.kind != DecisionKind::Pass)
+                    w << QByteArray(row.token.data(), row.token.size());
             w << kFailDelete << kRemoveFolder << kFailRemoveFolder;
             return w;
         }();
