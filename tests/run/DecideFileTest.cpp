@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <QSet>
+#include <optional>
+#include <ostream>
 
 #include "run/FileDecision.h"
 
@@ -29,6 +31,8 @@ struct DecideCase {
     std::optional<ExistingFileRule> rule;
     void (*change)(FileFacts&);  // from a plain source file at 10 s with nothing at the destination
     FileDecision expected;
+
+    friend void PrintTo(const DecideCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class DecideFileTest : public ::testing::TestWithParam<DecideCase> {};
