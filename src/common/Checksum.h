@@ -32,4 +32,10 @@ class Checksum {
     std::unique_ptr<State> state_;
 };
 
+// What has been read back of a copy so far: its first done bytes.
+struct ReadBackSoFar {
+    Checksum sum;
+    qint64 done = 0;
+};
+
 }  // namespace zandrel::fs

@@ -10,6 +10,7 @@
 #include <functional>
 #include <optional>
 
+#include "common/Batch.h"
 #include "common/FileSystem.h"
 #include "listing/Listing.h"
 #include "run/FileDecision.h"

@@ -16,6 +16,7 @@
 #include <QProcess>
 #include <QThread>
 
+#include "common/Batch.h"
 #include "common/FileSystem.h"
 #include "common/Paths.h"
 #include "listing/Listing.h"

@@ -12,12 +12,6 @@
 
 namespace zandrel::fs::readback {
 
-// What has been read back of a copy so far: its first done bytes.
-struct Partial {
-    Checksum sum;
-    qint64 done = 0;
-};
-
 // Drops the copy's cached pages (clean once flushed), so that what follows
 // reads the device, not memory; then asks the device for the next bytes at
 // once, so that a batch of small copies waits for it once rather than file
@@ -29,7 +23,7 @@ void Prepare(int fd, qint64 from, qint64 size);
 // system's error when a read failed) when not; Discarded when stop became
 // true meanwhile.
 CopyOutcome Compare(int fd, qint64 size, const Checksum::Value& expected,
-                    const std::atomic<bool>& stop, Partial partial = {});
+                    const std::atomic<bool>& stop, ReadBackSoFar partial = {});
 
 // Reads a long copy back while it is still being written, on a thread of its
 // own, so that the reading overlaps the writing: each piece once it has been
@@ -48,7 +42,7 @@ class Follower {
     void written(qint64 upTo);
     // Stops, and gives what was read back; a read that failed or differed
     // is told as the outcome.
-    Partial finish(CopyOutcome& outcome);
+    ReadBackSoFar finish(CopyOutcome& outcome);
 
   private:
     void follow();
@@ -58,7 +52,7 @@ class Follower {
     std::condition_variable wake_;
     qint64 written_ = 0;  // under the mutex
     bool stopping_ = false;
-    Partial read_;  // the thread's until it is joined
+    ReadBackSoFar read_;  // the thread's until it is joined
     CopyOutcome outcome_;
     std::thread thread_;
 };

@@ -52,7 +52,7 @@ void Prepare(int fd, qint64 from, qint64 size) {
 }
 
 CopyOutcome Compare(int fd, qint64 size, const Checksum::Value& expected,
-                    const std::atomic<bool>& stop, Partial partial) {
+                    const std::atomic<bool>& stop, ReadBackSoFar partial) {
     struct stat st {};
     if (::fstat(fd, &st) != 0)
         return {CopyResult::VerifyFailed, errno};
@@ -114,7 +114,7 @@ void Follower::follow() {
     }
 }
 
-Partial Follower::finish(CopyOutcome& outcome) {
+ReadBackSoFar Follower::finish(CopyOutcome& outcome) {
     {
         const std::lock_guard lock(mutex_);
         stopping_ = true;

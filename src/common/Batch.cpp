@@ -1,0 +1,568 @@
+#include "common/Batch.h"
+
+#include <QSet>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <vector>
+
+namespace zandrel::fs {
+
+// Batches: copies on the disk before their names, names before the deletes
+//
+// The run's thread gathers a batch (work) and hands it to commit(); the
+// work thread then owns that Work alone, and writes back only workOutcomes
+// and unflushed, which the run's thread reads after joining it. pending,
+// deleting, their copies for the work under way (pendingThere,
+// deletingThere), folders and the counts are the run's thread's alone. The
+// control of an abort and working are shared, under the mutex.
+
+namespace {
+
+using SharedHandle = std::shared_ptr<const Handle>;
+
+SharedHandle Shared(Handle handle) {
+    return handle.valid() ? std::make_shared<const Handle>(std::move(handle)) : SharedHandle();
+}
+
+// 0, or why the file system could not be flushed. A copy's own handle,
+// opened before its writes, also reports the writes that failed in the
+// background meanwhile.
+int Flush(const SharedHandle& handle) {
+    if (!handle)
+        return disk::FlushFileSystem(Handle());
+    return disk::FlushFileSystem(*handle);
+}
+
+QByteArray IdentityKey(const FileIdentity& id) {
+    return QByteArray(reinterpret_cast<const char*>(&id), sizeof id);
+}
+
+}  // namespace
+
+struct Batch::Impl {
+    struct Copy {
+        int ticket;
+        std::unique_ptr<PendingCopy> file;
+        FileIdentity source;
+        FileInfo seen;  // what stood at the name when it was decided on
+        bool failed = false;
+        bool verify = false;
+        Checksum::Value sum;  // of what was read from the source
+        qint64 size = 0;
+        ReadBackSoFar readSoFar;  // while it was written
+    };
+    struct Delete {
+        int ticket;
+        Handle folder;
+        QByteArray name;
+        SourceFile source;  // held open: it must be unchanged at the delete
+        FileInfo decided;
+    };
+    struct Named {  // a link that took its name at once
+        int ticket;
+        quint64 device;
+    };
+    using Flushers = std::map<quint64, SharedHandle>;  // by device
+    // Names made whose flush was left to the next commit: their outcomes
+    // wait for it.
+    struct Unflushed {
+        Flushers flushers;
+        std::vector<std::pair<int, quint64>> tickets;  // and their devices
+        QHash<int, Outcome> outcomes;
+        bool empty() const { return tickets.empty(); }
+    };
+    enum class Control { Go, Hold, Discard };
+
+    // What one commit does, on a thread of its own.
+    struct Work {
+        std::vector<Copy> copies;
+        std::vector<Delete> deletes;
+        std::vector<Named> named;
+        Flushers flushers;                 // a flushable descriptor per device
+        std::map<quint64, int> noFlusher;  // devices without one, and why
+        Flushers sourceFlushers;           // flushed after the deletes, when durable
+        bool deletedBefore = false;        // by an earlier commit, not yet flushed
+        Unflushed earlier;
+        bool namesMayWait = false;
+        bool empty() const {
+            return copies.empty() && deletes.empty() && named.empty() &&
+                   (sourceFlushers.empty() || !deletedBefore) && (namesMayWait || earlier.empty());
+        }
+        void run(Impl& b, QHash<int, Outcome>& outcomes, Unflushed& left);
+        void flushEarlier(const std::map<quint64, int>& flushed, const QSet<quint64>& pinpointed,
+                          QHash<int, Outcome>& outcomes);
+        void verify(const Impl& b, QHash<int, Outcome>& outcomes);
+    };
+
+    Work work;                            // being gathered
+    QHash<QByteArray, FileInfo> pending;  // by folder identity and name
+    QSet<QByteArray> deleting;            // the same
+    QHash<QByteArray, SharedHandle> folders;
+    Flushers sourceFlushers;  // Move sources' devices since the last durable commit
+    bool deletedSinceDurable = false;
+    Unflushed unflushed;
+    qint64 bytes = 0;
+    int descriptors = 0;
+    int budget = 0;
+
+    std::thread worker;
+    QHash<QByteArray, FileInfo> pendingThere;
+    QSet<QByteArray> deletingThere;
+    QHash<int, Outcome> workOutcomes;  // the worker's, read once it is joined
+    Unflushed workUnflushed;           // the same
+    QHash<int, Outcome> done;          // outcomes not yet taken
+    int workerDescriptors = 0;
+
+    mutable std::mutex mutex;
+    mutable std::condition_variable changed;
+    bool working = false;
+    Control control = Control::Go;
+    std::atomic<bool> stopAsked{false};
+    std::atomic<bool> discarding{false};  // stops a read-back under way
+
+    ~Impl() {
+        {
+            const std::lock_guard lock(mutex);
+            if (control == Control::Hold)
+                control = Control::Discard;
+        }
+        changed.notify_all();
+        join();
+    }
+    int heldDescriptors() const;
+    // Before each name: whether it may be made, waiting while held.
+    Control gate() {
+        if (!stopAsked.load(std::memory_order_acquire))
+            return Control::Go;
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [this] { return control != Control::Hold; });
+        return control;
+    }
+    void setControl(Control c) {
+        {
+            const std::lock_guard lock(mutex);
+            if (control == Control::Discard)
+                return;
+            control = c;
+            stopAsked.store(c != Control::Go, std::memory_order_release);
+            discarding.store(c == Control::Discard, std::memory_order_relaxed);
+        }
+        changed.notify_all();
+    }
+    void join() {
+        if (worker.joinable()) {
+            worker.join();
+            unflushed = std::exchange(workUnflushed, {});
+        }
+        for (const Outcome& o : std::as_const(workOutcomes))
+            deletedSinceDurable = deletedSinceDurable || (o.deleteTried && o.deleted.ok());
+        done.insert(std::exchange(workOutcomes, {}));
+        pendingThere.clear();
+        deletingThere.clear();
+        workerDescriptors = 0;
+    }
+
+    static QByteArray keyOf(const FileIdentity& folder, QByteArrayView name) {
+        QByteArray key = IdentityKey(folder);
+        key.append(name.data(), name.size());
+        return key;
+    }
+
+    // A descriptor through which device can be flushed: one on it already,
+    // else the folder itself where it may be read, else an unnamed file made
+    // in it; without one its names fail.
+    void flusherFor(const Folder& folder) {
+        const quint64 device = folder.identity().device;
+        if (work.flushers.count(device) || work.noFlusher.count(device))
+            return;
+        int error = 0;
+        Handle own = disk::FlusherIn(folder, error);
+        if (!own.valid()) {
+            work.noFlusher[device] = error;
+            return;
+        }
+        work.flushers[device] = std::make_shared<const Handle>(std::move(own));
+        ++descriptors;
+    }
+
+    CopyOutcome keep(const CopyRequest& request, std::unique_ptr<PendingCopy> kept,
+                     const FileIdentity& source, const FileInfo& like, qint64 size,
+                     const Checksum* sum, ReadBackSoFar readSoFar) {
+        const Folder& in = *request.destination;
+        const FileIdentity folder = in.identity();
+        SharedHandle& shared = folders[IdentityKey(folder)];
+        if (!shared) {
+            shared = Shared(kept->duplicateFolder());
+            if (!shared)
+                return CopyResult::CouldNotPutInPlace;
+            ++descriptors;
+        }
+        // The first copy on a device flushes it: opened before its writes,
+        // it reports those that fail.
+        SharedHandle& flusher = work.flushers[kept->device()];
+        if (!flusher) {
+            flusher = Shared(kept->duplicate());
+            if (!flusher)
+                return CopyResult::CouldNotPutInPlace;
+            ++descriptors;
+        }
+        kept->shareFolder(shared);
+        ++descriptors;
+        // It has its source's time already, and gets its name as it is.
+        FileInfo info = like;
+        info.kind = FileKind::File;
+        info.size = size;
+        info.identity = kept->identity();
+        pending.insert(keyOf(folder, kept->name()), info);
+        Copy copy{request.ticket, std::move(kept), source, request.seen, false, false, {}, 0, {}};
+        if (sum) {
+            copy.verify = true;
+            copy.sum = sum->value();
+            copy.size = size;
+            bytes += size - readSoFar.done;  // read once more
+            copy.readSoFar = std::move(readSoFar);
+        }
+        work.copies.push_back(std::move(copy));
+        bytes += size;
+        return CopyResult::Copied;
+    }
+};
+
+// Names flushed now that an earlier commit left unflushed get their
+// outcomes: failed where the flush failed and no copy of this one was found
+// to be the cause.
+void Batch::Impl::Work::flushEarlier(const std::map<quint64, int>& flushed,
+                                     const QSet<quint64>& pinpointed,
+                                     QHash<int, Outcome>& outcomes) {
+    std::vector<std::pair<int, quint64>> still;
+    for (const auto& [ticket, device] : earlier.tickets) {
+        const auto it = flushed.find(device);
+        if (it == flushed.end()) {
+            still.emplace_back(ticket, device);
+            continue;
+        }
+        Outcome o = earlier.outcomes.take(ticket);
+        if (it->second != 0 && !pinpointed.contains(device))
+            o.copy = {CopyResult::WriteFailed, it->second};
+        outcomes.insert(ticket, o);
+    }
+    earlier.tickets = std::move(still);
+}
+
+// The flushed copies to be verified read back from the device: all asked for
+// first, then compared one by one. One that differs fails and is never named;
+// an abort confirmed meanwhile leaves the rest to be discarded.
+void Batch::Impl::Work::verify(const Impl& b, QHash<int, Outcome>& outcomes) {
+    for (const Copy& c : copies)
+        if (c.verify && !c.failed)
+            c.file->prepareReadBack(c.readSoFar.done, c.size);
+    for (Copy& c : copies) {
+        if (!c.verify || c.failed)
+            continue;
+        const CopyOutcome read =
+            c.file->compareReadBack(c.size, c.sum, b.discarding, std::move(c.readSoFar));
+        if (read == CopyResult::Discarded)
+            return;
+        if (!read.ok()) {
+            outcomes[c.ticket].copy = read;
+            c.failed = true;
+        } else {
+            outcomes[c.ticket].verified = true;
+        }
+    }
+}
+
+// The data first, so that no name can ever show a short file; the names
+// next, so that no moved file is lost with its source (copies alone may
+// leave theirs to the next flush); the deletes last.
+void Batch::Impl::Work::run(Impl& b, QHash<int, Outcome>& outcomes, Unflushed& left) {
+    std::map<quint64, int> flushed;  // device: 0, or the flush's error
+    QSet<quint64> pinpointed;        // where a copy's own flush found the failure
+    if (!copies.empty()) {
+        for (const auto& [device, fd] : flushers) flushed[device] = Flush(fd);
+        for (const auto& [device, fd] : earlier.flushers) {
+            if (!flushed.count(device))
+                flushed[device] = Flush(fd);
+        }
+        for (Copy& c : copies) {
+            int error = 0;
+            if (flushed[c.file->device()] != 0 && (error = c.file->syncData()) != 0) {
+                outcomes[c.ticket].copy = {CopyResult::WriteFailed, error};
+                c.failed = true;
+                pinpointed.insert(c.file->device());
+            }
+        }
+        for (Copy& c : copies) {
+            const int error = flushed[c.file->device()];
+            if (error != 0 && !c.failed && !pinpointed.contains(c.file->device())) {
+                outcomes[c.ticket].copy = {CopyResult::WriteFailed, error};
+                c.failed = true;
+            }
+        }
+        flushEarlier(flushed, pinpointed, outcomes);
+        verify(b, outcomes);
+    }
+
+    QSet<QByteArray> namedHere;
+    std::set<quint64> namedDevices;
+    std::vector<std::pair<int, quint64>> namedTickets;
+    for (Copy& c : copies) {
+        if (c.failed)
+            continue;
+        Outcome& o = outcomes[c.ticket];
+        if (b.gate() == Control::Discard) {
+            o.copy = {CopyResult::Discarded, 0};
+            continue;
+        }
+        o.copy = c.file->takeName(c.seen, c.source.inode ? &c.source : nullptr);
+        // Taken by another copy of this run: a name the file system does
+        // not tell from it (letter case).
+        if (o.copy == CopyResult::NameTaken &&
+            namedHere.contains(IdentityKey(c.file->identityAtName())))
+            o.copy = {CopyResult::Clash, 0};
+        if (o.copy.ok()) {
+            namedHere.insert(IdentityKey(c.file->identity()));
+            namedDevices.insert(c.file->device());
+            namedTickets.emplace_back(c.ticket, c.file->device());
+        }
+    }
+    copies.clear();  // closes what did not take its name
+    for (const Named& n : named) {
+        if (const auto it = noFlusher.find(n.device); it != noFlusher.end())
+            outcomes[n.ticket].copy = {CopyResult::WriteFailed, it->second};
+        else
+            namedDevices.insert(n.device);
+        namedTickets.emplace_back(n.ticket, n.device);
+    }
+
+    if (namesMayWait && deletes.empty() && named.empty()) {
+        left = std::move(earlier);
+        for (const quint64 device : namedDevices) left.flushers.emplace(device, flushers[device]);
+        for (const auto& [ticket, device] : namedTickets) {
+            left.tickets.emplace_back(ticket, device);
+            left.outcomes.insert(ticket, outcomes.take(ticket));
+        }
+        return;
+    }
+    std::map<quint64, int> namesFlushed;
+    for (const quint64 device : namedDevices) namesFlushed[device] = Flush(flushers[device]);
+    for (const auto& [device, fd] : earlier.flushers) {
+        if (!namesFlushed.count(device))
+            namesFlushed[device] = Flush(fd);
+    }
+    // A name that may not be on the disk: the copy stays, but counts as
+    // failed, and a Move keeps its source.
+    for (const auto& [ticket, device] : namedTickets) {
+        const int error = namesFlushed.count(device) ? namesFlushed[device] : 0;
+        Outcome& o = outcomes[ticket];
+        if (error != 0 && o.copy.ok())
+            o.copy = {CopyResult::WriteFailed, error};
+    }
+    flushEarlier(namesFlushed, {}, outcomes);
+
+    bool deleted = deletedBefore;
+    if (!deletes.empty()) {
+        // Each only once its copy is named and on the disk.
+        for (Delete& d : deletes) {
+            Outcome& o = outcomes[d.ticket];
+            if (!o.copy.ok())
+                continue;
+            o.deleteTried = true;
+            Folder folder(std::move(d.folder));
+            if (!StillAsDecided(folder, d.name.constData(), d.source, d.decided)) {
+                o.deleted = {kChangedSinceCopied};
+                o.changed = true;
+                continue;
+            }
+            d.source.handle.reset();
+            o.deleted = folder.deleteFile(d.name.constData(), d.decided.identity);
+            deleted = deleted || o.deleted.ok();
+        }
+    }
+    // The deletes on the disk before the run says it is finished; a flush
+    // that fails here loses nothing (a source may come back).
+    if (deleted)
+        for (const auto& [device, fd] : sourceFlushers) Flush(fd);
+}
+
+Batch::Batch() : impl_(std::make_unique<Impl>()) {
+    impl_->budget = disk::HandleBudget();
+}
+Batch::~Batch() = default;
+
+bool Batch::empty() const {
+    const Impl::Work& w = impl_->work;
+    // Names waiting only for a flush are on the disk for every decision.
+    return w.copies.empty() && w.deletes.empty() && w.named.empty() && !impl_->worker.joinable();
+}
+
+// Descriptors held now: the batch's, the work's, and the flushers kept
+// between commits.
+int Batch::Impl::heldDescriptors() const {
+    return descriptors + workerDescriptors + int(sourceFlushers.size() + unflushed.flushers.size());
+}
+
+bool Batch::full() const {
+    const Impl& b = *impl_;
+    return b.work.copies.size() + b.work.deletes.size() >= kMaxFiles || b.bytes >= kMaxBytes ||
+           b.heldDescriptors() >= b.budget;
+}
+
+bool Batch::overfull() const {
+    const Impl& b = *impl_;
+    return b.work.copies.size() + b.work.deletes.size() >= kGrowth * kMaxFiles ||
+           b.bytes >= kGrowth * kMaxBytes || b.heldDescriptors() >= b.budget;
+}
+
+const FileInfo* Batch::pending(const FileIdentity& folder, QByteArrayView name) const {
+    if (impl_->pending.isEmpty() && impl_->pendingThere.isEmpty())
+        return nullptr;
+    const QByteArray key = Impl::keyOf(folder, name);
+    // The later copy first.
+    for (const QHash<QByteArray, FileInfo>* map : {&impl_->pending, &impl_->pendingThere}) {
+        const auto it = map->constFind(key);
+        if (it != map->constEnd())
+            return &*it;
+    }
+    return nullptr;
+}
+
+bool Batch::touches(const FileIdentity& folder, QByteArrayView name) const {
+    const QByteArray key = Impl::keyOf(folder, name);
+    return impl_->pending.contains(key) || impl_->deleting.contains(key) ||
+           impl_->pendingThere.contains(key) || impl_->deletingThere.contains(key);
+}
+
+bool Batch::deletes(const FileIdentity& folder, QByteArrayView name) const {
+    if (impl_->deleting.isEmpty() && impl_->deletingThere.isEmpty())
+        return false;
+    const QByteArray key = Impl::keyOf(folder, name);
+    return impl_->deleting.contains(key) || impl_->deletingThere.contains(key);
+}
+
+void Batch::deleteAfter(int ticket, const Folder& folder, const char* name, SourceFile&& source,
+                        const FileInfo& decided) {
+    Impl& b = *impl_;
+    if (source.handle.valid()) {
+        SharedHandle& flusher = b.sourceFlushers[source.info.identity.device];
+        if (!flusher && (flusher = Shared(disk::Duplicate(source.handle))))
+            ++b.descriptors;
+    }
+    b.descriptors += 2;
+    b.deleting.insert(Impl::keyOf(folder.identity(), name));
+    Impl::Delete d{ticket, disk::Duplicate(folder.handle()), QByteArray(name), std::move(source),
+                   decided};
+    b.work.deletes.push_back(std::move(d));
+}
+
+void Batch::namedAt(int ticket, const Folder& folder) {
+    impl_->flusherFor(folder);
+    impl_->work.named.push_back({ticket, folder.identity().device});
+}
+
+void Batch::commit(Names names) {
+    Impl& b = *impl_;
+    b.join();  // at once: the caller waited for idle()
+    Impl::Work work = std::exchange(b.work, {});
+    work.earlier = std::exchange(b.unflushed, {});
+    work.namesMayWait = names == Names::MayWait;
+    if (!work.namesMayWait) {
+        work.sourceFlushers = std::exchange(b.sourceFlushers, {});
+        work.deletedBefore = std::exchange(b.deletedSinceDurable, false);
+    }
+    b.pendingThere = std::exchange(b.pending, {});
+    b.deletingThere = std::exchange(b.deleting, {});
+    b.workerDescriptors = b.descriptors;
+    b.folders.clear();
+    b.bytes = 0;
+    b.descriptors = 0;
+    if (work.empty()) {
+        b.unflushed = std::move(work.earlier);
+        return;
+    }
+    {
+        const std::lock_guard lock(b.mutex);
+        b.working = true;
+    }
+    auto run = [&b, work = std::make_shared<Impl::Work>(std::move(work))]() mutable {
+        work->run(b, b.workOutcomes, b.workUnflushed);
+        work.reset();  // its descriptors closed before the run's thread is told
+        {
+            const std::lock_guard lock(b.mutex);
+            b.working = false;
+        }
+        b.changed.notify_all();
+    };
+    if (!disk::StartQuietThread(b.worker, run)) {
+        run();  // no thread to be had: done here, meanwhile
+        b.unflushed = std::exchange(b.workUnflushed, {});
+    }
+}
+
+bool Batch::idle() const {
+    const std::lock_guard lock(impl_->mutex);
+    return !impl_->working;
+}
+
+bool Batch::waitFor(int milliseconds) const {
+    std::unique_lock lock(impl_->mutex);
+    return impl_->changed.wait_for(lock, std::chrono::milliseconds(milliseconds),
+                                   [this] { return !impl_->working; });
+}
+
+QHash<int, Batch::Outcome> Batch::take() {
+    if (!idle())
+        return {};
+    impl_->join();
+    return std::exchange(impl_->done, {});
+}
+
+QHash<int, Batch::Outcome> Batch::finish() {
+    impl_->join();
+    return std::exchange(impl_->done, {});
+}
+
+void Batch::hold() {
+    impl_->setControl(Impl::Control::Hold);
+}
+
+void Batch::resume() {
+    impl_->setControl(Impl::Control::Go);
+}
+
+void Batch::discard() {
+    Impl& b = *impl_;
+    {
+        const std::lock_guard lock(b.mutex);
+        b.control = Impl::Control::Discard;
+        b.stopAsked.store(true, std::memory_order_release);
+    }
+    b.changed.notify_all();
+    // What was gathered goes at once: unnamed copies vanish with their
+    // descriptors, and no source is deleted. Links already named stay.
+    for (const Impl::Copy& c : b.work.copies) b.done[c.ticket].copy = {CopyResult::Discarded, 0};
+    for (const Impl::Named& n : b.work.named) b.done[n.ticket].deleteDropped = true;
+    b.work.copies.clear();
+    b.work.deletes.clear();
+    b.work.named.clear();
+    b.pending.clear();
+    b.deleting.clear();
+    b.folders.clear();
+    b.bytes = 0;
+    b.descriptors = 0;
+}
+
+CopyOutcome Batch::keep(const CopyRequest& request, std::unique_ptr<PendingCopy> copy,
+                        const FileIdentity& source, const FileInfo& like, qint64 size,
+                        const Checksum* sum, ReadBackSoFar readSoFar) {
+    return impl_->keep(request, std::move(copy), source, like, size, sum, std::move(readSoFar));
+}
+
+}  // namespace zandrel::fs

@@ -1,0 +1,66 @@
+#pragma once
+// What a batch asks of the platform: a finished copy waiting for its name,
+// and the few calls that make copies durable. The batch decides when; these
+// do it.
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <thread>
+
+#include "common/Checksum.h"
+#include "common/FileSystem.h"
+
+namespace zandrel::fs {
+
+// A complete copy with no name yet (or a hidden one), held open.
+class PendingCopy {
+  public:
+    virtual ~PendingCopy() = default;
+
+    virtual const QByteArray& name() const = 0;
+    virtual const FileIdentity& identity() const = 0;
+    virtual quint64 device() const = 0;
+    // Its folder, from now on through this handle shared with the other
+    // copies waiting there, so that it may wait after the caller's is closed.
+    virtual void shareFolder(std::shared_ptr<const Handle> folder) = 0;
+    virtual Handle duplicateFolder() const = 0;
+    // Another handle of the copy itself: one opened before its writes
+    // reports, when its file system is flushed, those that failed.
+    virtual Handle duplicate() const = 0;
+    // 0, or why its data could not be put on the device.
+    virtual int syncData() = 0;
+    // Reading it back from the device: first every copy of a batch is
+    // prepared (its cached pages dropped, the device asked for the rest),
+    // then each compared: size bytes with the checksum expected.
+    virtual void prepareReadBack(qint64 from, qint64 size) = 0;
+    virtual CopyOutcome compareReadBack(qint64 size, const Checksum::Value& expected,
+                                        const std::atomic<bool>& stop, ReadBackSoFar soFar) = 0;
+    // Takes its name exactly as decided (see Batch).
+    virtual CopyOutcome takeName(const FileInfo& seen, const FileIdentity* source) = 0;
+    // What stands at its name now (nothing: a zero identity).
+    virtual FileIdentity identityAtName() const = 0;
+};
+
+namespace disk {
+
+// 0, or why the file system of handle could not be flushed.
+int FlushFileSystem(const Handle& handle);
+// Another handle to what handle holds; not valid when none could be had.
+Handle Duplicate(const Handle& handle);
+// A handle through which the folder's file system can be flushed: the folder
+// opened for reading, else a new unnamed file in it; error says why not.
+Handle FlusherIn(const Folder& folder, int& error);
+// How many handles a batch may hold open at once.
+int HandleBudget();
+// Starts work on a thread that the stop signals never reach (they belong to
+// the run's thread); false when no thread could be had.
+bool StartQuietThread(std::thread& thread, std::function<void()> work);
+
+}  // namespace disk
+
+// The error of a Move source's delete that was not tried because the file
+// changed after it was copied.
+inline constexpr int kChangedSinceCopied = -1;
+
+}  // namespace zandrel::fs

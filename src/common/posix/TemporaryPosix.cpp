@@ -1,0 +1,253 @@
+#include "common/posix/Temporary.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <system_error>
+
+#include "common/posix/ReadBack.h"
+#include "common/posix/Replica.h"
+#include "common/posix/TakeName.h"
+
+namespace zandrel::fs {
+
+using naming::FreshTemporaryName;
+using naming::IdentityOf;
+
+// An unnamed file cannot be opened by anyone, so it may have its final
+// permissions at once; a named one is its owner's alone until it is like
+// its source. Both are open for reading too, to be read back.
+bool Temporary::create(quint32 permissions) {
+    fd_.reset(::openat(dir(), ".", O_RDWR | O_TMPFILE | O_CLOEXEC, permissions & 0777));
+    if (!fd_.valid() && !createNamed())
+        return false;
+    if (::fstat(fd_.native(), &made_) != 0)
+        return false;
+    identity_ = IdentityOf(made_);
+    return true;
+}
+
+void Temporary::mirror(const SourceFile* model, quint32 permissions) {
+    const replica::Node copy{fd_.native(), false};
+    if (!model || !model->handle.valid()) {
+        if ((made_.st_mode & 0777) != Masked(permissions))
+            ::fchmod(fd_.native(), Masked(permissions));
+        // Known by name only (an empty file that could not be opened): its
+        // modification time still holds.
+        if (model && model->modifiedNs != 0) {
+            const struct timespec times[2] = {{0, UTIME_NOW}, replica::Timespec(model->modifiedNs)};
+            if (::futimens(fd_.native(), times) == 0) {
+                times_[0] = times[0];
+                times_[1] = times[1];
+            }
+        }
+        return;
+    }
+    replica::MirrorAttributes({model->handle.native(), false}, model->owner, model->group, copy,
+                              made_, permissions);
+    // After the last write and the last change of attributes.
+    if (replica::SetTimes(copy, model->accessedNs, model->modifiedNs)) {
+        times_[0] = replica::Timespec(model->accessedNs);
+        times_[1] = replica::Timespec(model->modifiedNs);
+    }
+}
+
+bool Temporary::createNamed() {
+    constexpr int kFlags = O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW;
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        const QByteArray name = FreshTemporaryName(name_);
+        fd_.reset(::openat(dir(), name.constData(), kFlags, 0600));
+        if (fd_.valid()) {
+            hidden_ = name;
+            createdNamed_ = true;
+            return true;
+        }
+        if (errno != EEXIST)
+            return false;
+    }
+    return false;
+}
+
+// Gives the unnamed file a name. Linking by descriptor needs a capability
+// on older kernels; the descriptor's /proc entry needs none.
+bool Temporary::linkAs(const char* name) {
+    static std::atomic<bool> byDescriptor{true};
+    if (byDescriptor.load(std::memory_order_relaxed)) {
+        if (::linkat(fd_.native(), "", dir(), name, AT_EMPTY_PATH) == 0)
+            return true;
+        if (errno != ENOENT && errno != EPERM && errno != EACCES)
+            return false;
+        byDescriptor.store(false, std::memory_order_relaxed);
+    }
+    char proc[64];
+    std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", fd_.native());
+    return ::linkat(AT_FDCWD, proc, dir(), name, AT_SYMLINK_FOLLOW) == 0;
+}
+
+CopyOutcome Temporary::commit(const FileInfo& seen, const FileIdentity* source) {
+    if (hidden_.isEmpty()) {
+        // Linking never replaces: a free name is taken at once.
+        if (!seen.exists()) {
+            if (linkAs(name_)) {
+                if (::close(fd_.release()) == 0)
+                    return CopyResult::Copied;
+                // Nothing was at the name before, so taking it back loses nothing.
+                unlinkIfMine(name_);
+                return CopyResult::WriteFailed;
+            }
+            return errno == EEXIST ? CopyOutcome(CopyResult::NameTaken, 0)
+                                   : CopyOutcome(CopyResult::CouldNotPutInPlace);
+        }
+        // A file to replace: the copy takes a fresh hidden name beside it.
+        for (int attempt = 0; attempt < 10 && hidden_.isEmpty(); ++attempt) {
+            const QByteArray name = FreshTemporaryName(name_);
+            if (linkAs(name.constData()))
+                hidden_ = name;
+            else if (errno != EEXIST)
+                return CopyResult::CouldNotPutInPlace;
+        }
+        if (hidden_.isEmpty())
+            return CopyResult::CouldNotPutInPlace;
+    }
+    if (fd_.valid() && ::close(fd_.release()) != 0)
+        return CopyResult::WriteFailed;
+    const CopyOutcome taken = naming::TakeName(dir(), hidden_.constData(), name_, seen, source);
+    if (!taken.ok())
+        return taken;
+    renamed();
+    return CopyResult::Copied;
+}
+
+FileIdentity Temporary::identityAtName() const {
+    struct stat st {};
+    if (::fstatat(dir_, name_, &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return {};
+    return IdentityOf(st);
+}
+
+// Some file systems without unnamed files (FUSE ones) give a renamed file
+// the time of the rename: it gets its source's again, never through a link.
+CopyResult Temporary::renamed() {
+    hidden_.clear();
+    if (createdNamed_ && times_[1].tv_nsec != UTIME_OMIT)
+        ::utimensat(dir(), name_, times_, AT_SYMLINK_NOFOLLOW);
+    return CopyResult::Copied;
+}
+
+// An unnamed file vanishes with its descriptor; a named one is removed, but
+// only while the name is still the file made here.
+void Temporary::discard() {
+    fd_.reset();
+    if (!hidden_.isEmpty())
+        unlinkIfMine(hidden_.constData());
+    hidden_.clear();
+}
+
+void Temporary::unlinkIfMine(const char* name) {
+    struct stat st {};
+    if (::fstatat(dir(), name, &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISDIR(st.st_mode) &&
+        IdentityOf(st) == identity_)
+        ::unlinkat(dir(), name, 0);
+}
+
+Handle Temporary::duplicateFolder() const {
+    return Handle(::fcntl(dir_, F_DUPFD_CLOEXEC, 0));
+}
+
+Handle Temporary::duplicate() const {
+    return Handle(::fcntl(fd_.native(), F_DUPFD_CLOEXEC, 0));
+}
+
+int Temporary::syncData() {
+    return ::fdatasync(fd_.native()) == 0 ? 0 : errno;
+}
+
+void Temporary::prepareReadBack(qint64 from, qint64 size) {
+    readback::Prepare(fd_.native(), from, size);
+}
+
+CopyOutcome Temporary::compareReadBack(qint64 size, const Checksum::Value& expected,
+                                       const std::atomic<bool>& stop, ReadBackSoFar soFar) {
+    return readback::Compare(fd_.native(), size, expected, stop, std::move(soFar));
+}
+
+namespace disk {
+
+// A handle opened before the writes it stands for (a copy's own) also
+// reports the writes that failed in the background meanwhile.
+int FlushFileSystem(const Handle& handle) {
+    if (!handle.valid())
+        return EBADF;
+    return ::syncfs(handle.native()) == 0 ? 0 : errno;
+}
+
+Handle Duplicate(const Handle& handle) {
+    return Handle(::fcntl(handle.native(), F_DUPFD_CLOEXEC, 0));
+}
+
+// The folder itself where it may be read, else an unnamed file made in it
+// (a drop box: write and search only).
+Handle FlusherIn(const Folder& folder, int& error) {
+    const int fd = folder.handle().native();
+    Handle own(::openat(fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!own.valid())
+        own.reset(::openat(fd, ".", O_WRONLY | O_TMPFILE | O_CLOEXEC, 0600));
+    error = own.valid() ? 0 : errno;
+    return own;
+}
+
+// Descriptors a batch may hold: what the process may still open, after the
+// soft limit is raised as far as the hard one allows, less room for the
+// run's own work on each file. A process allowed few gets small batches,
+// down to one file at a time, rather than copies that fail for want of one.
+int HandleBudget() {
+    struct rlimit limit {};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0)
+        return 64;
+    const rlim_t wanted = std::min<rlim_t>(limit.rlim_max, 1 << 16);
+    if (limit.rlim_cur < wanted) {
+        limit.rlim_cur = wanted;
+        if (::setrlimit(RLIMIT_NOFILE, &limit) != 0)
+            ::getrlimit(RLIMIT_NOFILE, &limit);
+    }
+    int open = 0;
+    if (DIR* fds = ::opendir("/proc/self/fd")) {
+        while (const dirent* e = ::readdir(fds)) open += e->d_name[0] != '.';
+        ::closedir(fds);
+        --open;  // the listing's own
+    } else {
+        open = 32;
+    }
+    const int allowed = int(std::min<rlim_t>(limit.rlim_cur, 1 << 20));
+    // The walk, the logs, the window and one file's copy.
+    const int room = std::clamp(allowed / 8, 16, 256);
+    return std::max(6, allowed - open - room);
+}
+
+bool StartQuietThread(std::thread& thread, std::function<void()> work) {
+    sigset_t stops, before;
+    sigemptyset(&stops);
+    sigaddset(&stops, SIGINT);
+    sigaddset(&stops, SIGTERM);
+    ::pthread_sigmask(SIG_BLOCK, &stops, &before);
+    bool started = true;
+    try {
+        thread = std::thread(std::move(work));
+    } catch (const std::system_error&) {
+        started = false;
+    }
+    ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    return started;
+}
+
+}  // namespace disk
+
+}  // namespace zandrel::fs
