@@ -78,16 +78,6 @@ TEST(DecodeListingLine, RuleOnlyFromAnExactToken) {
     EXPECT_FALSE(DecodeListingLine(QStringLiteral("Copy</s</d<Subfolders<x")).ifExists);
 }
 
-TEST(DecodeListingLine, ReadsBackTheRuleEveryEncodedLineHolds) {
-    for (const ExistingFileRule rule : {ExistingFileRule::Overwrite, ExistingFileRule::SkipFile,
-                                        ExistingFileRule::CopyOnlyIfNewer}) {
-        Listing l;
-        l.IfExists = rule;
-        EXPECT_EQ(DecodeListingLine(EncodeListingLine(l)).ifExists, rule)
-            << RuleToken(rule).toStdString();
-    }
-}
-
 TEST(ReadListingField, PiecesMarkerAndAbsentFields) {
     const QString line =
         QStringLiteral("Move</s</d<NoSubfolders<CopyJustFiles<SkipFile<<:Specific|Types:*.jpg<x");
