@@ -15,6 +15,7 @@ using namespace zandrel;
 namespace {
 
 using D = FileDecision;
+using K = fs::FileKind;
 constexpr qint64 kS = 1'000'000'000;  // a second in nanoseconds
 constexpr qint64 kNone = std::numeric_limits<qint64>::min();
 constexpr auto kOverwrite = ExistingFileRule::Overwrite;
@@ -36,10 +37,9 @@ class DecideFileTest : public ::testing::TestWithParam<DecideCase> {};
 TEST_P(DecideFileTest, DecidesAsTheRuleAndTheFactsSay) {
     const DecideCase& c = GetParam();
     FileFacts f;
-    f.source = {.kind = fs::FileKind::File, .modifiedNs = 10 * kS, .identity = {1, 1}};
+    f.source = {.kind = K::File, .modifiedNs = 10 * kS, .identity = {1, 1}};
     if (c.destinationNs != kNone)
-        f.destination = {
-            .kind = fs::FileKind::File, .modifiedNs = c.destinationNs, .identity = {1, 2}};
+        f.destination = {.kind = K::File, .modifiedNs = c.destinationNs, .identity = {1, 2}};
     if (c.change)
         c.change(f);
     const D got = DecideFile(f, c.rule);
@@ -56,84 +56,62 @@ void Before1970(FileFacts& f) {
     f.timeResolution = 2 * kS;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, DecideFileTest,
-    ::
-        testing::Values(DecideCase{"OverwriteMissing", kOverwrite, kNone, nullptr, D::Copy},
-                        DecideCase{"OverwriteOlder", kOverwrite, 9 * kS, nullptr, D::Overwrite},
-                        DecideCase{"OverwriteNewer", kOverwrite, 11 * kS, nullptr, D::Overwrite},
-                        DecideCase{"SkipMissing", kSkip, kNone, nullptr, D::Copy},
-                        DecideCase{"SkipOlder", kSkip, 9 * kS, nullptr, D::SkipExists},
-                        DecideCase{"SkipNewer", kSkip, 11 * kS, nullptr, D::SkipExists},
-                        DecideCase{"NewerMissing", kNewer, kNone, nullptr, D::Copy},
-                        DecideCase{"NewerOlder", kNewer, 9 * kS, nullptr, D::Overwrite},
-                        DecideCase{"NewerNewer", kNewer, 11 * kS, nullptr, D::SkipNotNewer},
-                        DecideCase{"NewerSameTime", kNewer, 10 * kS, nullptr, D::SkipNotNewer},
-                        DecideCase{"NewerSameStep", kNewer, 8 * kS + kS / 2, FatSteps,
-                                   D::SkipNotNewer},
-                        DecideCase{"NewerStepBefore", kNewer, 7 * kS + 9 * kS / 10, FatSteps,
-                                   D::Overwrite},
-                        DecideCase{"NewerSameStepBefore1970", kNewer, -2 * kS, Before1970,
-                                   D::SkipNotNewer},
-                        DecideCase{"NewerNoStep", kNewer, 9 * kS,
-                                   [](FileFacts& f) { f.timeResolution = 0; }, D::Overwrite},
-                        // Not examined, the source fails as a copy rather than vanish as not newer.
-                        DecideCase{"NewerUnexaminedSource", kNewer, 9 * kS,
-                                   [](FileFacts& f) { f.source.kind = fs::FileKind::Unknown; },
-                                   D::FailUnreadable},
-                        DecideCase{"AlreadyMovedExcluded", kOverwrite, kNone,
-                                   [](FileFacts& f) { f.alreadyMoved = f.excluded = true; },
-                                   D::PassOver},
-                        DecideCase{"ExcludedWithoutRule", std::nullopt, kNone,
-                                   [](FileFacts& f) { f.excluded = true; }, D::Excluded},
-                        DecideCase{"NoRule", std::nullopt, 9 * kS, nullptr, D::FailNoRule},
-                        DecideCase{"NoRuleFolder", std::nullopt, kNone,
-                                   [](FileFacts& f) { f.source.kind = fs::FileKind::Folder; },
-                                   D::PassOver},
-                        DecideCase{"Folder", kOverwrite, 9 * kS,
-                                   [](FileFacts& f) { f.source.kind = fs::FileKind::Folder; },
-                                   D::PassOver},
-                        DecideCase{"SpelledOtherwiseBeforeSkip", kSkip, 9 * kS,
-                                   [](FileFacts& f) { f.destinationSpelledOtherwise = true; },
-                                   D::FailClash},
-                        DecideCase{"NotRegular", kOverwrite, kNone,
-                                   [](FileFacts& f) { f.source.kind = fs::FileKind::Other; },
-                                   D::FailNotRegular},
-                        DecideCase{
-                            "SourceGone", kOverwrite, kNone,
-                            [](FileFacts& f) { f.source.kind = fs::FileKind::Missing; },
-                            D::FailUnreadable},
-                        DecideCase{"SourceWillNotOpen",
-                                   kOverwrite, kNone, [](FileFacts& f) { f.sourceOpenError = 13; },
-                                   D::FailUnreadable},
-                        DecideCase{"UnreachableBeforeSameFile", kOverwrite, 9 * kS,
-                                   [](FileFacts& f) {
-                                       f.destination.identity = f.source.identity;
-                                       f.destinationReachable = false;
-                                   },
-                                   D::FailUnreachable},
-                        DecideCase{"SameFile", kOverwrite, 9 * kS,
-                                   [](FileFacts& f) { f.destination.identity = f.source.identity; },
-                                   D::FailSameFile},
-                        DecideCase{"LinkToTheDestination", kNewer, 9 * kS,
-                                   [](FileFacts& f) { f.sourceLeadsToDestination = true; },
-                                   D::FailSameFile},
-                        DecideCase{"FolderInTheWayBeforeUnwritable", kOverwrite, 9 * kS,
-                                   [](FileFacts& f) {
-                                       f.destination.kind = fs::FileKind::Folder;
-                                       f.destinationWritable = false;
-                                   },
-                                   D::FailFolderInTheWay},
-                        DecideCase{"Unwritable", kOverwrite, kNone,
-                                   [](FileFacts& f) { f.destinationWritable = false; },
-                                   D::FailUnwritable},
-                        DecideCase{"MoveOntoItsOwnMove", kOverwrite, 9 * kS,
-                                   [](FileFacts& f) { f.move = f.destinationPlacedByMove = true; },
-                                   D::FailClash},
-                        DecideCase{"CopyOntoAMove", kOverwrite, 9 * kS,
-                                   [](FileFacts& f) { f.destinationPlacedByMove = true; },
-                                   D::Overwrite}),
-    [](const auto& p) { return std::string(p.param.name); });
+const DecideCase kCases[] = {
+    {"OverwriteMissing", kOverwrite, kNone, nullptr, D::Copy},
+    {"OverwriteOlder", kOverwrite, 9 * kS, nullptr, D::Overwrite},
+    {"OverwriteNewer", kOverwrite, 11 * kS, nullptr, D::Overwrite},
+    {"SkipMissing", kSkip, kNone, nullptr, D::Copy},
+    {"SkipOlder", kSkip, 9 * kS, nullptr, D::SkipExists},
+    {"SkipNewer", kSkip, 11 * kS, nullptr, D::SkipExists},
+    {"NewerMissing", kNewer, kNone, nullptr, D::Copy},
+    {"NewerOlder", kNewer, 9 * kS, nullptr, D::Overwrite},
+    {"NewerNewer", kNewer, 11 * kS, nullptr, D::SkipNotNewer},
+    {"NewerSameTime", kNewer, 10 * kS, nullptr, D::SkipNotNewer},
+    {"NewerSameStep", kNewer, 8 * kS + kS / 2, FatSteps, D::SkipNotNewer},
+    {"NewerStepBefore", kNewer, 7 * kS + 9 * kS / 10, FatSteps, D::Overwrite},
+    {"NewerSameStepBefore1970", kNewer, -2 * kS, Before1970, D::SkipNotNewer},
+    {"NewerNoStep", kNewer, 9 * kS, [](auto& f) { f.timeResolution = 0; }, D::Overwrite},
+    // Not examined, the source fails as a copy rather than vanish as not newer.
+    {"NewerUnexamined", kNewer, 9 * kS, [](auto& f) { f.source.kind = K::Unknown; },
+     D::FailUnreadable},
+    {"MovedExcluded", kSkip, kNone, [](auto& f) { f.alreadyMoved = f.excluded = true; },
+     D::PassOver},
+    {"ExcludedNoRule", std::nullopt, kNone, [](auto& f) { f.excluded = true; }, D::Excluded},
+    {"NoRule", std::nullopt, 9 * kS, nullptr, D::FailNoRule},
+    {"NoRuleFolder", std::nullopt, kNone, [](auto& f) { f.source.kind = K::Folder; }, D::PassOver},
+    {"Folder", kOverwrite, 9 * kS, [](auto& f) { f.source.kind = K::Folder; }, D::PassOver},
+    {"SpelledOtherwise", kSkip, 9 * kS, [](auto& f) { f.destinationSpelledOtherwise = true; },
+     D::FailClash},
+    {"NotRegular", kOverwrite, kNone, [](auto& f) { f.source.kind = K::Other; }, D::FailNotRegular},
+    {"SourceGone", kOverwrite, kNone, [](auto& f) { f.source.kind = K::Missing; },
+     D::FailUnreadable},
+    {"WillNotOpen", kOverwrite, kNone, [](auto& f) { f.sourceOpenError = 13; }, D::FailUnreadable},
+    {"UnreachableSameFile", kOverwrite, 9 * kS,
+     [](auto& f) {
+         f.destination.identity = f.source.identity;
+         f.destinationReachable = false;
+     },
+     D::FailUnreachable},
+    {"SameFile", kOverwrite, 9 * kS, [](auto& f) { f.destination.identity = f.source.identity; },
+     D::FailSameFile},
+    {"LinkToItself", kNewer, 9 * kS, [](auto& f) { f.sourceLeadsToDestination = true; },
+     D::FailSameFile},
+    {"FolderInTheWayUnwritable", kOverwrite, 9 * kS,
+     [](auto& f) {
+         f.destination.kind = K::Folder;
+         f.destinationWritable = false;
+     },
+     D::FailFolderInTheWay},
+    {"Unwritable", kOverwrite, kNone, [](auto& f) { f.destinationWritable = false; },
+     D::FailUnwritable},
+    {"MoveOntoItsMove", kOverwrite, 9 * kS,
+     [](auto& f) { f.move = f.destinationPlacedByMove = true; }, D::FailClash},
+    {"CopyOntoAMove", kOverwrite, 9 * kS, [](auto& f) { f.destinationPlacedByMove = true; },
+     D::Overwrite},
+};
+
+INSTANTIATE_TEST_SUITE_P(Table, DecideFileTest, ::testing::ValuesIn(kCases),
+                         [](const auto& p) { return std::string(p.param.name); });
 
 // Two decisions sharing a word would be counted as one, and a failure
 // without a reason would leave an error entry that says nothing.
