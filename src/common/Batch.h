@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "common/Checksum.h"
+#include "common/Disk.h"
 #include "common/FileSystem.h"
 #include "common/PendingCopy.h"
 
@@ -96,9 +97,9 @@ class Batch {
     // A finished copy handed over by the platform's copy routines: sum is
     // what was read from its source when it is to be read back, and readSoFar
     // what was read back of it already.
-    friend CopyOutcome CopyFileBlocks(SourceFile&, const CopyRequest&, const BlockProgress&,
-                                      FileIdentity*);
-    friend CopyOutcome PutEmptyFile(const CopyRequest&, const FileIdentity*, FileIdentity*);
+    friend CopyOutcome disk::CopyFileBlocks(SourceFile&, const CopyRequest&, const BlockProgress&,
+                                            FileIdentity*);
+    friend CopyOutcome disk::PutEmptyFile(const CopyRequest&, const FileIdentity*, FileIdentity*);
     CopyOutcome keep(const CopyRequest& request, std::unique_ptr<PendingCopy> copy,
                      const FileIdentity& source, const FileInfo& like, qint64 size,
                      const Checksum* sum, ReadBackSoFar readSoFar);

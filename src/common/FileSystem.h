@@ -3,7 +3,8 @@
 // user named is reached through open folders and never through a link, so a
 // name always means the thing the run looked at: a swapped folder or a
 // planted link can make an operation fail, never make it act elsewhere.
-// The bodies are the platform's (posix/FileSystemPosix.cpp on Linux).
+// FileSystem.cpp chooses between the disk (Disk.h, whose bodies are the
+// platform's: posix/ on Linux) and a preview's Overlay.
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -101,6 +102,10 @@ class Handle {
 class Folder {
   public:
     Folder() = default;
+    // An open folder of the platform's, on the disk; openError: why handle
+    // is not valid.
+    explicit Folder(Handle handle, int openError = 0)
+        : handle_(std::move(handle)), openError_(openError) {}
     // The folder as the user named it: links on the way are followed.
     static Folder openAsNamed(const QByteArray& path, Overlay* overlay = nullptr);
 
@@ -138,13 +143,8 @@ class Folder {
   private:
     friend class FolderCursor;
     friend class Overlay;
-    friend class Batch;
-    explicit Folder(Handle handle, int openError = 0, Overlay* overlay = nullptr)
+    Folder(Handle handle, int openError, Overlay* overlay)
         : handle_(std::move(handle)), openError_(openError), overlay_(overlay) {}
-    static Folder openOnDisk(const QByteArray& path);
-    FileInfo infoOnDisk(const char* name, bool followLink) const;
-    Folder childOnDisk(const char* name) const;
-    int readEntriesOnDisk(const EntryVisit& visit) const;
 
     Handle handle_;
     int openError_ = 0;
@@ -155,7 +155,10 @@ class Folder {
 };
 
 // Whether this process may act on anything whatever its permissions (root).
+// Known once; ForgetPrivilege() makes it asked again (a test that changes the
+// process's user).
 bool IsPrivileged();
+void ForgetPrivilege();
 
 // Whether this process may add and remove entries in the folder, and, with
 // name, delete that entry (a sticky folder), judged without writing: 0, or
@@ -190,6 +193,7 @@ class FolderCursor {
     void finish();
 
   private:
+    void finishOnDisk();
     Handle makeFolder(int at, const char* name, const QByteArray& path, const MirrorOf& mirrorOf);
 
     struct Fixup {

@@ -1,5 +1,7 @@
 #include "common/Overlay.h"
 
+#include "common/Disk.h"
+
 #include <QDateTime>
 #include <QSet>
 #include <algorithm>
@@ -106,7 +108,7 @@ FileInfo Overlay::info(const Folder& folder, const char* name, bool followLink) 
     }
     if (folder.isVirtual())
         return Gone(ENOENT);
-    return withChanges(folder.infoOnDisk(name, followLink));
+    return withChanges(disk::InfoIn(folder, name, followLink));
 }
 
 FileInfo Overlay::folderInfo(const Folder& folder) {
@@ -125,7 +127,7 @@ Folder Overlay::child(const Folder& folder, const char* name) {
     }
     if (folder.isVirtual())
         return Folder(Handle(), ENOENT, this);
-    Folder found = folder.childOnDisk(name);
+    Folder found = disk::Child(folder, name);
     found.overlay_ = this;
     return found;
 }
@@ -135,7 +137,7 @@ int Overlay::readEntries(const Folder& folder, const EntryVisit& visit) {
     const bool changed = entries != nodes_.constEnd();
     if (!folder.isVirtual()) {
         const int error =
-            folder.readEntriesOnDisk([&](const char* name, std::size_t size, FileKind kind) {
+            disk::ReadEntries(folder, [&](const char* name, std::size_t size, FileKind kind) {
                 if (!changed || !entries->contains(QByteArray(name, qsizetype(size))))
                     visit(name, size, kind);
             });
@@ -349,7 +351,7 @@ int Overlay::resolveDots(const QByteArray& path, QByteArray& resolved) {
 }
 
 Folder Overlay::openAsNamed(const QByteArray& path) {
-    Folder onDisk = Folder::openOnDisk(path);
+    Folder onDisk = disk::OpenFolder(path);
     if (onDisk.valid()) {
         onDisk.overlay_ = this;
         return onDisk;
@@ -361,7 +363,7 @@ Folder Overlay::openAsNamed(const QByteArray& path) {
         if (const int error = resolveDots(path, named))
             return Folder(Handle(), error, this);
         if (named != path) {
-            onDisk = Folder::openOnDisk(named);
+            onDisk = disk::OpenFolder(named);
             if (onDisk.valid()) {
                 onDisk.overlay_ = this;
                 return onDisk;

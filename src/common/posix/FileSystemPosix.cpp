@@ -31,8 +31,8 @@
 
 #include "common/Batch.h"
 #include "common/Checksum.h"
+#include "common/Disk.h"
 #include "common/FileSystem.h"
-#include "common/Overlay.h"
 #include "common/posix/ReadBack.h"
 #include "common/posix/Replica.h"
 #include "common/posix/TakeName.h"
@@ -312,9 +312,9 @@ void Handle::reset(NativeHandle native) {
     native_ = native;
 }
 
-FileInfo InfoAt(const QByteArray& path, bool followLink, Overlay* overlay) {
-    if (overlay)
-        return overlay->infoAt(path, followLink);
+namespace disk {
+
+FileInfo InfoAt(const QByteArray& path, bool followLink) {
     struct stat st {};
     // A name never holds a NUL byte; the system would see only the text
     // before it and answer for another path.
@@ -325,13 +325,7 @@ FileInfo InfoAt(const QByteArray& path, bool followLink, Overlay* overlay) {
     return InfoOf(st);
 }
 
-Folder Folder::openAsNamed(const QByteArray& path, Overlay* overlay) {
-    if (overlay)
-        return overlay->openAsNamed(path);
-    return openOnDisk(path);
-}
-
-Folder Folder::openOnDisk(const QByteArray& path) {
+Folder OpenFolder(const QByteArray& path) {
     if (path.isEmpty() || path.contains('\0'))
         return Folder(Handle(), ENOENT);
     Handle handle(::open(path.constData(), kFolderFlags));
@@ -339,107 +333,86 @@ Folder Folder::openOnDisk(const QByteArray& path) {
     return Folder(std::move(handle), error);
 }
 
-FileInfo Folder::info(const char* name, bool followLink) const {
-    if (overlay_)
-        return overlay_->info(*this, name, followLink);
-    return infoOnDisk(name, followLink);
-}
-
-FileInfo Folder::infoOnDisk(const char* name, bool followLink) const {
+FileInfo InfoIn(const Folder& folder, const char* name, bool followLink) {
     struct stat st {};
-    if (!valid())
+    if (!folder.handle().valid())
         return NotExamined(EBADF);
-    if (::fstatat(handle_.native(), name, &st, followLink ? 0 : AT_SYMLINK_NOFOLLOW) != 0)
+    if (::fstatat(folder.handle().native(), name, &st, followLink ? 0 : AT_SYMLINK_NOFOLLOW) != 0)
         return NotExamined(errno);
     return InfoOf(st);
 }
 
-FileInfo Folder::info() const {
-    if (virtual_)
-        return overlay_->folderInfo(*this);
+FileInfo FolderInfo(const Folder& folder) {
     struct stat st {};
-    if (!valid())
+    if (!folder.handle().valid())
         return NotExamined(EBADF);
-    if (::fstat(handle_.native(), &st) != 0)
+    if (::fstat(folder.handle().native(), &st) != 0)
         return NotExamined(errno);
     return InfoOf(st);
 }
 
-FileIdentity Folder::identity() const {
-    if (!identityKnown_) {
-        identity_ = info().identity;
-        identityKnown_ = true;
-    }
-    return identity_;
-}
-
-Folder Folder::child(const char* name) const {
-    if (overlay_)
-        return overlay_->child(*this, name);
-    return childOnDisk(name);
-}
-
-Folder Folder::childOnDisk(const char* name) const {
-    if (!valid())
+Folder Child(const Folder& folder, const char* name) {
+    if (!folder.handle().valid())
         return Folder(Handle(), EBADF);
-    Handle handle(OpenChild(handle_.native(), name));
+    Handle handle(OpenChild(folder.handle().native(), name));
     const int error = handle.valid() ? 0 : errno;
     return Folder(std::move(handle), error);
 }
 
-bool Folder::makeChild(const char* name, quint32 permissions) const {
-    if (overlay_)
-        return overlay_->makeChild(*this, name, permissions);
-    return valid() && ::mkdirat(handle_.native(), name, permissions & 0777) == 0;
+bool MakeChild(const Folder& folder, const char* name, quint32 permissions) {
+    return folder.handle().valid() &&
+           ::mkdirat(folder.handle().native(), name, permissions & 0777) == 0;
 }
 
-bool Folder::setPermissions(quint32 permissions) const {
-    if (overlay_)
-        return valid();
+bool SetPermissions(const Folder& folder, quint32 permissions) {
     // A folder open for its path only takes a mode through its /proc entry.
     char proc[64];
-    std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", handle_.native());
-    return valid() && ::chmod(proc, permissions & 0777) == 0;
+    std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", folder.handle().native());
+    return folder.handle().valid() && ::chmod(proc, permissions & 0777) == 0;
 }
 
-Status Folder::deleteFile(const char* name, const FileIdentity& expected) const {
-    if (overlay_)
-        return overlay_->deleteFile(*this, name, expected);
+Status DeleteFile(const Folder& folder, const char* name, const FileIdentity& expected) {
     struct stat st {};
-    if (!valid())
+    if (!folder.handle().valid())
         return {EBADF};
-    if (::fstatat(handle_.native(), name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+    if (::fstatat(folder.handle().native(), name, &st, AT_SYMLINK_NOFOLLOW) != 0)
         return {errno};
     if (S_ISDIR(st.st_mode))
         return {EISDIR};
     // Another file than the one copied stands at the name now.
     if (!(IdentityOf(st) == expected))
         return {ESTALE};
-    return {::unlinkat(handle_.native(), name, 0) == 0 ? 0 : errno};
+    return {::unlinkat(folder.handle().native(), name, 0) == 0 ? 0 : errno};
 }
 
-Status Folder::removeFolder(const char* name) const {
-    if (overlay_)
-        return overlay_->removeFolder(*this, name);
-    if (!valid())
+Status RemoveFolder(const Folder& folder, const char* name) {
+    if (!folder.handle().valid())
         return {EBADF};
-    return {::unlinkat(handle_.native(), name, AT_REMOVEDIR) == 0 ? 0 : errno};
+    return {::unlinkat(folder.handle().native(), name, AT_REMOVEDIR) == 0 ? 0 : errno};
 }
 
-int Folder::readEntries(const EntryVisit& visit) const {
-    if (overlay_)
-        return overlay_->readEntries(*this, visit);
-    return readEntriesOnDisk(visit);
-}
+}  // namespace disk
+
+// Asked for every file, so known once; a test that changes the process's
+// user forgets it.
+std::atomic<int> g_privileged{-1};
 
 bool IsPrivileged() {
-    static const bool root = ::geteuid() == 0;  // asked for every file
-    return root;
+    int known = g_privileged.load(std::memory_order_relaxed);
+    if (known < 0) {
+        known = ::geteuid() == 0 ? 1 : 0;
+        g_privileged.store(known, std::memory_order_relaxed);
+    }
+    return known == 1;
 }
 
+void ForgetPrivilege() {
+    g_privileged.store(-1, std::memory_order_relaxed);
+}
+
+namespace disk {
+
 int WriteAccess(const Folder& folder, const char* name) {
-    if (folder.isVirtual())
-        return folder.overlay()->writeAccess(folder);
     if (!folder.handle().valid())
         return EBADF;
     char proc[64];
@@ -459,12 +432,12 @@ int WriteAccess(const Folder& folder, const char* name) {
     return entry.st_uid == ::geteuid() || dir.st_uid == ::geteuid() ? 0 : EPERM;
 }
 
-int Folder::readEntriesOnDisk(const EntryVisit& visit) const {
-    if (!valid())
+int ReadEntries(const Folder& folder, const EntryVisit& visit) {
+    if (!folder.handle().valid())
         return EBADF;
     // The folder is held for its path only; reading needs it open for
     // reading, which "." of it gives without looking its name up again.
-    const Handle fd(::openat(handle_.native(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const Handle fd(::openat(folder.handle().native(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!fd.valid())
         return errno;
     constexpr std::size_t kBufferSize = 64 * 1024;
@@ -513,6 +486,14 @@ int Folder::readEntriesOnDisk(const EntryVisit& visit) const {
         }
     }
 }
+
+Handle OpenBelow(const Folder& from, const QByteArray& path) {
+    if (!from.handle().valid() || path.size() >= PATH_MAX)
+        return Handle();
+    return Handle(OpenBeneath(from.handle().native(), path.constData()));
+}
+
+}  // namespace disk
 
 // ---------------------------------------------------------------------------
 // FolderCursor
@@ -624,53 +605,6 @@ const Folder* FolderCursor::reach(QByteArrayView relative, const MirrorOf* mirro
     return &current_;
 }
 
-// Folders as the overlay has left them: those on the disk are reached on the
-// disk, the rest one name at a time through the overlay, where missing ones
-// are made.
-const Folder* FolderCursor::reachInOverlay(const QByteArray& path, qsizetype pos,
-                                           const Folder& from, const MirrorOf* mirrorOf) {
-    if (from.handle().valid() && path.size() - pos < PATH_MAX) {
-        Handle found(OpenBeneath(from.handle().native(), path.constData() + pos));
-        if (found.valid()) {
-            current_ = Folder(std::move(found), 0, root_.overlay_);
-            currentPath_ = path;
-            return &current_;
-        }
-    }
-    const Folder* at = &from;
-    Folder step;
-    while (pos < path.size()) {
-        qsizetype end = path.indexOf('/', pos);
-        if (end < 0)
-            end = path.size();
-        const QByteArray name = path.mid(pos, end - pos);
-        Folder next = at->child(name.constData());
-        if (!next.valid() && next.openError() == ENOENT && mirrorOf) {
-            const Folder* model = (*mirrorOf)(QByteArrayView(path).first(end));
-            const FileInfo like = model ? model->info() : FileInfo();
-            if (at->makeChild(name.constData(),
-                              model ? like.permissions : kDefaultFolderPermissions)) {
-                next = at->child(name.constData());
-                if (model && next.valid())
-                    root_.overlay_->makeLike(next, like);
-            }
-        }
-        if (!next.valid()) {
-            lastMissing_ = next.openError() == ENOENT;
-            lastError_ = next.openError();
-            current_ = Folder();
-            currentPath_.clear();
-            return nullptr;
-        }
-        step = std::move(next);
-        at = &step;
-        pos = end + 1;
-    }
-    current_ = std::move(step);
-    currentPath_ = path;
-    return &current_;
-}
-
 // A folder made like its model: the owner keeps full access while files go
 // in, and the folder gets its own permissions and its model's times at
 // finish(). Root's is closed to others until it has its owner; a user's gets
@@ -706,9 +640,7 @@ Handle FolderCursor::makeFolder(int at, const char* name, const QByteArray& path
     return folder;
 }
 
-void FolderCursor::finish() {
-    if (root_.overlay_)
-        root_.overlay_->settle();
+void FolderCursor::finishOnDisk() {
     // Deepest first, so a folder closed to its owner is not in the way of
     // those below it.
     std::sort(fixups_.begin(), fixups_.end(),
@@ -729,13 +661,6 @@ void FolderCursor::finish() {
 
 // ---------------------------------------------------------------------------
 // Source files and the block copy
-
-int OpenSource(const Folder& folder, const char* name, SourceFile& source) {
-    source = SourceFile();
-    if (folder.overlay())
-        return folder.overlay()->openSource(folder, name, source);
-    return OpenSourceOnDisk(folder, name, source);
-}
 
 int OpenSourceOnDisk(const Folder& folder, const char* name, SourceFile& source) {
     source = SourceFile();
@@ -785,10 +710,10 @@ bool StillAsDecided(const Folder& folder, const char* name, const SourceFile& so
            now.modifiedNs == decided.modifiedNs && now.changedNs == decided.changedNs;
 }
 
+namespace disk {
+
 CopyOutcome CopyFileBlocks(SourceFile& source, const CopyRequest& request,
                            const BlockProgress& progress, FileIdentity* placed) {
-    if (request.destination && request.destination->overlay())
-        return request.destination->overlay()->place(source.info, request, placed);
     if (!source.handle.valid() || source.info.kind != FileKind::File)
         return CopyResult::NotARegularFile;
     // Both names may lead to the one file; never replace it by itself (a
@@ -924,16 +849,6 @@ CopyOutcome CopyFileBlocks(SourceFile& source, const CopyRequest& request,
 
 CopyOutcome PutEmptyFile(const CopyRequest& request, const FileIdentity* source,
                          FileIdentity* placed) {
-    if (request.destination && request.destination->overlay()) {
-        // It keeps the time of the file it copies, where that was opened.
-        FileInfo empty = request.model ? request.model->info : FileInfo();
-        empty.kind = FileKind::File;
-        empty.size = 0;
-        if (source)
-            empty.identity = *source;
-        empty.permissions = request.permissions;
-        return request.destination->overlay()->place(empty, request, placed);
-    }
     if (request.seen.exists() && source && request.seen.identity == *source)
         return CopyResult::SameFile;
     Temporary out(*request.destination, request.name);
@@ -954,14 +869,7 @@ CopyOutcome PutEmptyFile(const CopyRequest& request, const FileIdentity* source,
 // ---------------------------------------------------------------------------
 // Paths by name
 
-bool ProbeWrite(const QByteArray& folder, const std::function<void()>& beforeRemoving,
-                Overlay* overlay) {
-    if (overlay) {
-        // Nothing is written: the folder's permissions answer.
-        if (beforeRemoving)
-            beforeRemoving();
-        return overlay->probeWrite(folder);
-    }
+bool ProbeWrite(const QByteArray& folder, const std::function<void()>& beforeRemoving) {
     const QByteArray base = folder.isEmpty() ? QByteArrayLiteral(".") : folder;
     const QByteArray prefix = base.endsWith('/') ? base : base + '/';
     // A name that is not there yet, so an existing file is never appended to
@@ -987,11 +895,7 @@ bool ProbeWrite(const QByteArray& folder, const std::function<void()>& beforeRem
     return ok;
 }
 
-void MakeFolderPath(const QByteArray& path, Overlay* overlay) {
-    if (overlay) {
-        overlay->makeFolderPath(path);
-        return;
-    }
+void MakeFolderPath(const QByteArray& path) {
     const qsizetype last = path.lastIndexOf('/');
     if (last <= 0)
         return;
@@ -1005,32 +909,11 @@ void MakeFolderPath(const QByteArray& path, Overlay* overlay) {
     }
 }
 
-// The folder, or the nearest folder above it by name that is there.
-bool LooksWritable(const QByteArray& path, Overlay* overlay) {
-    QByteArray folder = path.isEmpty() ? QByteArrayLiteral(".") : path;
-    for (;;) {
-        int error = 0;
-        if (overlay) {
-            const Folder open = overlay->openAsNamed(folder);
-            if (open.valid())
-                return WriteAccess(open) == 0;
-            error = open.openError();
-        } else if (::faccessat(AT_FDCWD, folder.constData(), W_OK | X_OK, AT_EACCESS) == 0) {
-            return true;
-        } else {
-            error = errno;
-        }
-        if (error != ENOENT)
-            return false;
-        const qsizetype cut = folder.lastIndexOf('/');
-        QByteArray up = cut < 0    ? QByteArrayLiteral(".")
-                        : cut == 0 ? QByteArrayLiteral("/")
-                                   : folder.left(cut);
-        if (up == folder)
-            return false;
-        folder = std::move(up);
-    }
+int AccessForWriting(const QByteArray& path) {
+    return ::faccessat(AT_FDCWD, path.constData(), W_OK | X_OK, AT_EACCESS) == 0 ? 0 : errno;
 }
+
+}  // namespace disk
 
 quint32 Masked(quint32 permissions) {
     return permissions & 0777 & ~static_cast<quint32>(CurrentMask());

@@ -8,19 +8,19 @@
 
 #include <cerrno>
 
+#include "common/Disk.h"
 #include "common/FileSystem.h"
-#include "common/Overlay.h"
 #include "common/posix/TakeName.h"
 
 namespace zandrel::fs {
 
 using naming::IdentityOf;
 
+namespace disk {
+
 CopyOutcome LinkToCopy(const Folder& from, const char* fromName, const FileIdentity& expected,
                        const CopyRequest& request, const FileIdentity* source,
                        FileIdentity* placed) {
-    if (request.destination && request.destination->overlay())
-        return request.destination->overlay()->placeLink(from, fromName, expected, request, placed);
     if (!from.valid() || !request.destination || !request.destination->valid())
         return {CopyResult::CouldNotPutInPlace, EBADF};
     const int at = from.handle().native();
@@ -59,5 +59,7 @@ CopyOutcome LinkToCopy(const Folder& from, const char* fromName, const FileIdent
         *placed = expected;
     return CopyResult::Copied;
 }
+
+}  // namespace disk
 
 }  // namespace zandrel::fs

@@ -15,8 +15,8 @@
 #include <cstring>
 #include <vector>
 
+#include "common/Disk.h"
 #include "common/FileSystem.h"
-#include "common/Overlay.h"
 #include "common/posix/TakeName.h"
 
 namespace zandrel::fs {
@@ -83,19 +83,20 @@ void CopyLinkAttributes(int from, const char* name, int to, const char* hidden) 
 
 }  // namespace
 
+namespace disk {
+
+QByteArray LinkText(const Folder& folder, const char* name) {
+    QByteArray text;
+    struct stat link {};
+    if (folder.handle().valid() &&
+        ::fstatat(folder.handle().native(), name, &link, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISLNK(link.st_mode))
+        ReadLinkText(folder.handle().native(), name, link.st_size, text);
+    return text;
+}
+
 CopyOutcome CopyLink(const Folder& folder, const char* name, const FileInfo& seen,
                      const CopyRequest& request, FileIdentity* placed) {
-    if (request.destination && request.destination->overlay()) {
-        // Its text, so that a later Listing that names it is led on.
-        Overlay& overlay = *request.destination->overlay();
-        QByteArray text = overlay.linkText(folder, name);
-        struct stat link {};
-        if (text.isEmpty() && folder.valid() &&
-            ::fstatat(folder.handle().native(), name, &link, AT_SYMLINK_NOFOLLOW) == 0 &&
-            S_ISLNK(link.st_mode))
-            ReadLinkText(folder.handle().native(), name, link.st_size, text);
-        return overlay.place(seen, request, placed, text);
-    }
     if (!folder.valid() || !request.destination || !request.destination->valid())
         return {CopyResult::ReadFailed, EBADF};
     const int from = folder.handle().native();
@@ -154,5 +155,7 @@ CopyOutcome CopyLink(const Folder& folder, const char* name, const FileInfo& see
         *placed = naming::IdentityOf(made);
     return CopyResult::Copied;
 }
+
+}  // namespace disk
 
 }  // namespace zandrel::fs
