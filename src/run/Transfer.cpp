@@ -8,7 +8,7 @@
 #include "listing/BackupList.h"
 #include "run/FileOps.h"
 #include "run/ProgressSink.h"
-#include "run/RunDriver.h"
+#include "run/RunPhase.h"
 #include "run/RunState.h"
 #include "run/RunTexts.h"
 #include "search/Filter.h"

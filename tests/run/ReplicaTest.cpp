@@ -141,11 +141,13 @@ class AsNobody {
   public:
     explicit AsNobody(bool active) {
         active_ = active && ::setegid(kNobody) == 0 && ::seteuid(kNobody) == 0;
+        fs::ForgetPrivilege();  // the run asks anew who it is
     }
     ~AsNobody() {
         if (active_) {
             [[maybe_unused]] const int a = ::seteuid(0);
             [[maybe_unused]] const int b = ::setegid(0);
+            fs::ForgetPrivilege();
         }
     }
 

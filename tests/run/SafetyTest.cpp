@@ -32,11 +32,13 @@ class AsNobody {
             return;
         own(EncodePath(root));
         active_ = ::setegid(kNobody) == 0 && ::seteuid(kNobody) == 0;
+        fs::ForgetPrivilege();  // the run asks anew who it is
     }
     ~AsNobody() {
         if (active_) {
             [[maybe_unused]] const int a = ::seteuid(0);
             [[maybe_unused]] const int b = ::setegid(0);
+            fs::ForgetPrivilege();
         }
     }
 
