@@ -10,6 +10,42 @@
 
 namespace zandrel::fs {
 
+QString CopyOutcome::reason() const {
+    if (error != 0)
+        return ErrorText(error);
+    switch (result) {
+        case CopyResult::Copied:
+            return {};
+        case CopyResult::Aborted:
+            return QStringLiteral("stopped before it was complete");
+        case CopyResult::NotARegularFile:
+            return QStringLiteral("not a regular file");
+        case CopyResult::SameFile:
+            return QStringLiteral("the destination is the file itself");
+        case CopyResult::SourceChanged:
+            return QStringLiteral("the file changed while it was copied");
+        case CopyResult::ReadFailed:
+            return QStringLiteral("could not be read");
+        case CopyResult::WriteFailed:
+            return QStringLiteral("could not be written");
+        case CopyResult::CouldNotPutInPlace:
+            return QStringLiteral("could not be put in place");
+        case CopyResult::NameTaken:
+            return QStringLiteral("another file took the name after the copy was decided on");
+        case CopyResult::DestinationChanged:
+            return QStringLiteral(
+                "the file at the destination changed after the copy was decided on");
+        case CopyResult::Clash:
+            return QStringLiteral(
+                "another file of this run has the name (the destination ignores letter case)");
+        case CopyResult::Discarded:
+            return QStringLiteral("the run was aborted before the copy was on the disk");
+        case CopyResult::VerifyFailed:
+            return QStringLiteral("the copy read back differs from its source");
+    }
+    return {};
+}
+
 FileInfo InfoAt(const QByteArray& path, bool followLink, Overlay* overlay) {
     return overlay ? overlay->infoAt(path, followLink) : disk::InfoAt(path, followLink);
 }
