@@ -3,8 +3,6 @@
 
 #include "common/FileSystem.h"
 
-#include <cerrno>
-
 #include "common/Disk.h"
 #include "common/Overlay.h"
 
@@ -182,7 +180,7 @@ bool LooksWritable(const QByteArray& path, Overlay* overlay) {
         } else if ((error = disk::AccessForWriting(folder)) == 0) {
             return true;
         }
-        if (error != ENOENT)
+        if (error != error::kNotFound)
             return false;
         const qsizetype cut = folder.lastIndexOf('/');
         QByteArray up = cut < 0    ? QByteArrayLiteral(".")
@@ -221,7 +219,7 @@ const Folder* FolderCursor::reachInOverlay(const QByteArray& path, qsizetype pos
             end = path.size();
         const QByteArray name = path.mid(pos, end - pos);
         Folder next = at->child(name.constData());
-        if (!next.valid() && next.openError() == ENOENT && mirrorOf) {
+        if (!next.valid() && next.openError() == error::kNotFound && mirrorOf) {
             const Folder* model = (*mirrorOf)(QByteArrayView(path).first(end));
             const FileInfo like = model ? model->info() : FileInfo();
             if (at->makeChild(name.constData(),
@@ -232,7 +230,7 @@ const Folder* FolderCursor::reachInOverlay(const QByteArray& path, qsizetype pos
             }
         }
         if (!next.valid()) {
-            lastMissing_ = next.openError() == ENOENT;
+            lastMissing_ = next.openError() == error::kNotFound;
             lastError_ = next.openError();
             current_ = Folder();
             currentPath_.clear();

@@ -39,6 +39,19 @@ enum class FileKind : quint8 { Missing, File, Folder, Link, Other, Unknown };
 // The system's reason for a failure (errno on Linux), as people read it.
 QString ErrorText(int error);
 
+// The system's errors that the layer's neutral code gives or tells apart
+// (the preview's overlay, the run); their numbers are the platform's.
+namespace error {
+extern const int kNotFound;
+extern const int kNotAFolder;
+extern const int kIsAFolder;
+extern const int kNotEmpty;
+extern const int kTooManyLinks;
+extern const int kAccessDenied;
+extern const int kIoError;
+extern const int kReplaced;  // another file stands at the name now
+}  // namespace error
+
 struct FileInfo {
     FileKind kind = FileKind::Missing;
     qint64 size = 0;

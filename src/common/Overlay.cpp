@@ -5,7 +5,6 @@
 #include <QDateTime>
 #include <QSet>
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 
 namespace zandrel::fs {
@@ -100,14 +99,14 @@ FileInfo Overlay::info(const Folder& folder, const char* name, bool followLink) 
         return folderInfo(folder);
     if (const Node* node = find(folder, name)) {
         if (!node->info.exists())
-            return Gone(ENOENT);
+            return Gone(error::kNotFound);
         // A folder made here is as settled since.
         if (node->info.kind == FileKind::Folder)
             return withChanges(madeFolders_.value(keyOf(node->info.identity), node->info));
         return withChanges(node->info);
     }
     if (folder.isVirtual())
-        return Gone(ENOENT);
+        return Gone(error::kNotFound);
     return withChanges(disk::InfoIn(folder, name, followLink));
 }
 
@@ -123,10 +122,10 @@ Folder Overlay::child(const Folder& folder, const char* name) {
     if (const Node* node = find(folder, name)) {
         if (node->info.kind == FileKind::Folder)
             return virtualFolder(node->info);
-        return Folder(Handle(), node->info.exists() ? ENOTDIR : ENOENT, this);
+        return Folder(Handle(), node->info.exists() ? error::kNotAFolder : error::kNotFound, this);
     }
     if (folder.isVirtual())
-        return Folder(Handle(), ENOENT, this);
+        return Folder(Handle(), error::kNotFound, this);
     Folder found = disk::Child(folder, name);
     found.overlay_ = this;
     return found;
@@ -156,9 +155,9 @@ int Overlay::readEntries(const Folder& folder, const EntryVisit& visit) {
 int Overlay::openSource(const Folder& folder, const char* name, SourceFile& source) {
     if (const Node* node = find(folder, name)) {
         if (!node->info.exists())
-            return ENOENT;
+            return error::kNotFound;
         if (node->info.kind == FileKind::Link)
-            return ELOOP;
+            return error::kTooManyLinks;
         // A copy this run made: it could be read.
         source.info = node->info;
         source.nameIdentity = node->info.identity;
@@ -166,7 +165,7 @@ int Overlay::openSource(const Folder& folder, const char* name, SourceFile& sour
         return 0;
     }
     if (folder.isVirtual())
-        return ENOENT;
+        return error::kNotFound;
     // Opening for reading changes nothing: the disk answers as for the run.
     return OpenSourceOnDisk(folder, name, source);
 }
@@ -189,23 +188,23 @@ bool Overlay::makeChild(const Folder& folder, const char* name, quint32 permissi
 Status Overlay::deleteFile(const Folder& folder, const char* name, const FileIdentity& expected) {
     const FileInfo there = info(folder, name, false);
     if (!there.exists())
-        return {there.error ? there.error : ENOENT};
+        return {there.error ? there.error : error::kNotFound};
     if (there.kind == FileKind::Folder)
-        return {EISDIR};
+        return {error::kIsAFolder};
     if (!(there.identity == expected))
-        return {ESTALE};
+        return {error::kReplaced};
     if (const int error = WriteAccess(folder, IsVirtual(there.identity) ? nullptr : name))
         return {error};
-    record(folder, name, Gone(ENOENT));
+    record(folder, name, Gone(error::kNotFound));
     return {};
 }
 
 Status Overlay::removeFolder(const Folder& folder, const char* name) {
     const FileInfo there = info(folder, name, false);
     if (!there.exists())
-        return {ENOENT};
+        return {error::kNotFound};
     if (there.kind != FileKind::Folder)
-        return {ENOTDIR};
+        return {error::kNotAFolder};
     const Folder inside = child(folder, name);
     bool empty = true;
     // A folder that cannot be read cannot be known to be empty.
@@ -214,10 +213,10 @@ Status Overlay::removeFolder(const Folder& folder, const char* name) {
             ? inside.readEntries([&](const char*, std::size_t, FileKind) { empty = false; })
             : inside.openError();
     if (unread != 0 || !empty)
-        return {ENOTEMPTY};
+        return {error::kNotEmpty};
     if (const int error = WriteAccess(folder, name))
         return {error};
-    record(folder, name, Gone(ENOENT));
+    record(folder, name, Gone(error::kNotFound));
     return {};
 }
 
@@ -242,7 +241,7 @@ CopyOutcome Overlay::place(const FileInfo& what, const CopyRequest& request, Fil
     if (there.exists() && what.identity.inode != 0 && there.identity == what.identity)
         return CopyResult::SameFile;
     if (there.kind == FileKind::Folder)
-        return {CopyResult::CouldNotPutInPlace, EISDIR};
+        return {CopyResult::CouldNotPutInPlace, error::kIsAFolder};
     if (const int error = WriteAccess(
             folder, there.exists() && !IsVirtual(there.identity) ? request.name : nullptr))
         return {CopyResult::WriteFailed, error};
@@ -271,13 +270,13 @@ CopyOutcome Overlay::placeLink(const Folder& from, const char* fromName,
                                FileIdentity* placed) {
     const FileInfo first = info(from, fromName, false);
     if (first.kind != FileKind::File || !(first.identity == expected))
-        return {CopyResult::CouldNotPutInPlace, ENOENT};
+        return {CopyResult::CouldNotPutInPlace, error::kNotFound};
     const Folder& folder = *request.destination;
     const FileInfo there = info(folder, request.name, false);
     if (there.exists() && there.identity == expected)
         return CopyResult::Copied;  // linked already
     if (there.kind == FileKind::Folder)
-        return {CopyResult::CouldNotPutInPlace, EISDIR};
+        return {CopyResult::CouldNotPutInPlace, error::kIsAFolder};
     if (const int error = WriteAccess(
             folder, there.exists() && !IsVirtual(there.identity) ? request.name : nullptr))
         return {CopyResult::WriteFailed, error};
@@ -310,7 +309,8 @@ int Overlay::writeAccess(const Folder& folder) const {
         return 0;
     // The run's user owns what it made: the owner's bits decide.
     const FileInfo made = madeFolders_.value(key);
-    return !madeFolders_.contains(key) || (made.permissions & 0300) == 0300 ? 0 : EACCES;
+    return !madeFolders_.contains(key) || (made.permissions & 0300) == 0300 ? 0
+                                                                            : error::kAccessDenied;
 }
 
 // "." and ".." resolved name by name, as the kernel does: each folder on the
@@ -382,7 +382,7 @@ Folder Overlay::openAsNamed(const QByteArray& path) {
     QByteArray target;
     if (placedLinkTarget(above, parent, name, target)) {
         if (linkDepth_ >= kMaxLinkDepth)
-            return Folder(Handle(), ELOOP, this);
+            return Folder(Handle(), error::kTooManyLinks, this);
         ++linkDepth_;
         Folder reached = openAsNamed(target);
         --linkDepth_;
@@ -411,7 +411,7 @@ FileInfo Overlay::infoAt(const QByteArray& named, bool followLink) {
     QByteArray target;
     if (followLink && placedLinkTarget(above, parent, name, target)) {
         if (linkDepth_ >= kMaxLinkDepth)
-            return Gone(ELOOP);
+            return Gone(error::kTooManyLinks);
         ++linkDepth_;
         there = infoAt(target, true);
         --linkDepth_;

@@ -1,7 +1,6 @@
 #include "run/FolderRemoval.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <numeric>
 #include <vector>
 
@@ -57,7 +56,7 @@ void OrderByLength(QList<QByteArray>& list) {
 int Unreadable(const fs::Folder& parent, const QByteArray& name) {
     const fs::Folder inside = parent.child(name.constData());
     if (!inside.valid())
-        return inside.openError() ? inside.openError() : EACCES;
+        return inside.openError() ? inside.openError() : fs::error::kAccessDenied;
     return inside.readEntries([](const char*, std::size_t, fs::FileKind) {});
 }
 
@@ -67,16 +66,17 @@ int RemoveIfThere(const fs::Folder* parent, int unreachable, const QByteArray& n
         if (tried)
             tried(path, false);
         return parent && parent->openError() ? parent->openError()
-                                             : (unreachable ? unreachable : ENOENT);
+                                             : (unreachable ? unreachable : fs::error::kNotFound);
     }
     const fs::FileInfo there = parent->info(name.constData(), false);
     if (there.kind == fs::FileKind::Missing)
         return 0;
     // A folder whose entries the run cannot read is not removed: it never
     // saw what is in it, and whether it is empty cannot be foretold.
-    int error = there.kind == fs::FileKind::Folder    ? Unreadable(*parent, name)
-                : there.kind == fs::FileKind::Unknown ? (there.error ? there.error : EIO)
-                                                      : ENOTDIR;
+    int error = there.kind == fs::FileKind::Folder ? Unreadable(*parent, name)
+                : there.kind == fs::FileKind::Unknown
+                    ? (there.error ? there.error : fs::error::kIoError)
+                    : fs::error::kNotAFolder;
     if (error == 0)
         error = parent->removeFolder(name.constData()).error;
     if (tried)

@@ -189,7 +189,7 @@ QByteArray UsageText() {
            "where a Move's delete would fail; a counts line per listing; the folder\n"
            "removal's remove-folder and fail-remove-folder lines; and a total line.\n"
            "Decisions: copy, overwrite, skip-exists, skip-not-newer, excluded,\n"
-           "fail-same-file, fail-not-regular, fail-clash, fail-unreachable, fail-no-rule,\n"
+           "fail-same-file, fail-not-regular, fail-clash, fail-no-rule, fail-unreachable,\n"
            "fail-unreadable-folder, fail-unreadable, fail-unwritable, fail-folder-in-the-way.\n";
 }
 

@@ -396,7 +396,8 @@ bool ListingTransfer::transferFile(const QByteArray& source, int i, int count) {
             !fs::IsVirtual(file.info.identity) && facts.source.size > 0) {
             openError = fs::OpenSource(*sourceFolder, sourceName.constData(), file);
             if (openError == 0 && !(file.info.identity == facts.source.identity))
-                openError = ESTALE;  // another file took the name since it was examined
+                openError =
+                    fs::error::kReplaced;  // another file took the name since it was examined
             if (openError == 0)
                 facts.source = file.info;
         }

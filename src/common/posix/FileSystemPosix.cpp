@@ -17,6 +17,17 @@ namespace zandrel::fs {
 // ---------------------------------------------------------------------------
 // Errors
 
+namespace error {
+const int kNotFound = ENOENT;
+const int kNotAFolder = ENOTDIR;
+const int kIsAFolder = EISDIR;
+const int kNotEmpty = ENOTEMPTY;
+const int kTooManyLinks = ELOOP;
+const int kAccessDenied = EACCES;
+const int kIoError = EIO;
+const int kReplaced = ESTALE;
+}  // namespace error
+
 QString ErrorText(int error) {
     return QString::fromLocal8Bit(std::strerror(error));
 }
