@@ -155,42 +155,6 @@ bool ListingTransfer::buildFileList() {
     return true;
 }
 
-void ListingTransfer::addError(const QByteArray& prefix, const QByteArray& path,
-                               const QString& reason) {
-    // Known at once on the panel and standard error; entered behind files
-    // that wait for their names, in the order of the files.
-    if (!waiting_.isEmpty()) {
-        c_.host.noteFailure(prefix + path, reason);
-        Deferred d;
-        d.prefix = prefix;
-        d.path = path;
-        d.reason = reason;
-        waiting_.append(d);
-        ++waitingErrors_;
-        showCounts();
-        return;
-    }
-    noteError(prefix, path, reason);
-    c_.host.noteFailure(c_.state.ErrorList.constLast(), reason);
-}
-
-// An entry in its place in the order of the files.
-void ListingTransfer::noteError(const QByteArray& prefix, const QByteArray& path,
-                                const QString& reason) {
-    c_.state.ErrorList.append(prefix + path);
-    c_.state.ErrorReasons.append(reason);
-    showCounts();
-}
-
-// The panel counts each copy and each failure as soon as it is known; the
-// run's own count waits for the copy's name.
-void ListingTransfer::showCounts() {
-    c_.view.showCopiedCount(c_.state.CopiedCount + waitingCopies_);
-    c_.view.showErrorCount(static_cast<int>(c_.state.ErrorList.size()) + waitingErrors_);
-    if (verify_)
-        c_.view.showVerifiedCount(c_.state.VerifiedCount);
-}
-
 void ListingTransfer::skip() {
     c_.view.addSkipped();
 }
@@ -274,8 +238,7 @@ const fs::Folder* ListingTransfer::mirroredFolder(const QByteArray& source, qsiz
 }
 
 bool ListingTransfer::transferFile(const QByteArray& source, int i, int count) {
-    Host& host = c_.host;
-    host.yield();
+    c_.host.yield();
     requestAnswered_ = false;
     if (abortAsked())
         return false;
@@ -284,172 +247,189 @@ bool ListingTransfer::transferFile(const QByteArray& source, int i, int count) {
         settle();
     c_.view.ShowOverallProgress(i, count);
 
-    const QByteArray below = w_.flatten ? GetFileName(source) : PathBelowRoot(source);
-    // JoinPath, built in one allocation: this runs once per file.
-    QByteArray destination;
-    destination.reserve(destinationBytes_.size() + 1 + below.size());
-    destination.append(destinationBytes_);
-    if (!destination.endsWith(kSeparator))
-        destination.append(kSeparator);
-    destination.append(below);
-    c_.view.ShowCurrentFile(destination, source);
-
-    // Folders are made before any decision, so a skipped file's folders exist
-    // too. A destination folder that cannot be reached without passing a
-    // link counts as not there, and its file fails.
-    const qsizetype cut = below.lastIndexOf(kSeparator);
-    const QByteArrayView belowFolder = QByteArrayView(below).first(std::max<qsizetype>(cut, 0));
-    const QByteArray destinationName = below.mid(cut + 1);
-    const qsizetype belowStart = source.size() - below.size();
-    const fs::FolderCursor::MirrorOf mirror = [&](QByteArrayView folder) {
-        return mirroredFolder(source, belowStart, folder);
-    };
-    // A folder to be made where a waiting copy or delete stands is made on
-    // the disk as those leave it.
-    const fs::Folder* destinationFolder = nullptr;
-    if (batch_ && !batch_->empty() && !(destinationFolder = destinations_.reach(belowFolder)) &&
-        waitingInTheWay(belowFolder))
-        commitBatch(Commit::Settled);
-    if (!destinationFolder)
-        destinationFolder = destinations_.reach(belowFolder, &mirror);
-
-    FileFacts facts;
-    facts.move = move_;
-    facts.alreadyMoved = trackMoved_ && moved_.contains(source);
-    facts.excluded = exclusionMode_ && IsExcluded(DecodePath(destination), exclusionSuffixes_);
-    facts.timeResolution = timeResolution_;
-
-    // The source below its folder, reached the same way.
-    const fs::Folder* sourceFolder = nullptr;
-    QByteArray sourceName;
-    bool belowTopLevel = false;
-    QByteArrayView sourceRelative;
-    if (source.startsWith(sourcePrefix_)) {
-        const qsizetype nameAt = source.lastIndexOf(kSeparator) + 1;
-        sourceName = source.mid(nameAt);
-        belowTopLevel = nameAt > sourcePrefix_.size();
-        sourceRelative = QByteArrayView(source).sliced(
-            sourcePrefix_.size(), std::max<qsizetype>(0, nameAt - 1 - sourcePrefix_.size()));
-        sourceFolder = sources_.reach(sourceRelative);
-    }
+    FileJourney j(source);
+    reachDestination(j);
+    reachSource(j);
     // A file whose source or destination name a waiting copy or delete
     // stands for is decided on the disk as those have left it.
-    if (batch_ && !batch_->empty() &&
-        ((sourceFolder &&
-          batch_->touches(identityOf(*sourceFolder, sourceRelative, false), sourceName)) ||
-         (destinationFolder &&
-          batch_->deletes(identityOf(*destinationFolder, belowFolder, true), destinationName))))
+    if ((j.sourceFolder && mustWaitFor(j.sourceFolderId, j.sourceName, Touch::Any)) ||
+        (j.destinationFolder &&
+         mustWaitFor(j.destinationFolderId, j.destinationName, Touch::Delete)))
         commitBatch(Commit::Settled);
-    fs::SourceFile file;
-    int openError = 0;
-    if (!facts.alreadyMoved && !facts.excluded) {
-        facts.destinationReachable = destinationFolder != nullptr;
-        // A link is an entry of its own, at either end: never followed.
-        if (destinationFolder)
-            facts.destination = destinationFolder->info(destinationName.constData(), false);
-        // A copy that waits for its name stands there for every later file.
-        if (destinationFolder && batch_ && !batch_->empty()) {
-            if (const fs::FileInfo* waiting = batch_->pending(
-                    identityOf(*destinationFolder, belowFolder, true), destinationName))
-                facts.destination = *waiting;
-        }
-        if (ignoresCase_ && destinationFolder) {
-            const auto spelled = spelled_.constFind(
-                spellingKey(identityOf(*destinationFolder, belowFolder, true), destinationName));
-            facts.destinationSpelledOtherwise =
-                spelled != spelled_.constEnd() && *spelled != destinationName;
-        }
-        if (move_ && facts.destination.exists() && destinationFolder) {
-            const auto placed = placedByMove_.constFind(
-                PlacedKey(identityOf(*destinationFolder, belowFolder, true), destinationName));
-            facts.destinationPlacedByMove =
-                placed != placedByMove_.constEnd() && *placed == facts.destination.identity;
-        }
-        // Below the source folder the walk lists only files and links, so
-        // the source is opened at once and examined through the open file;
-        // one at the top may be a device, which is never opened. A file that
-        // cannot be opened is examined by name, as is one the rule may well
-        // skip (an unchanged tree run again opens nothing).
-        const bool skipped = w_.rule != ExistingFileRule::Overwrite && facts.destination.exists();
-        if (sourceFolder && belowTopLevel && !skipped) {
-            openError = fs::OpenSource(*sourceFolder, sourceName.constData(), file);
-            if (openError == 0)
-                facts.source = file.info;
-        }
-        if (sourceFolder && !file.handle.valid())
-            facts.source = sourceFolder->info(sourceName.constData(), false);
-        else if (!sourceFolder)
-            facts.source.error = sources_.lastError();
-        if (sourceFolder && facts.source.kind == fs::FileKind::Link && facts.destination.exists()) {
-            const fs::FileInfo target = sourceFolder->info(sourceName.constData(), true);
-            facts.sourceLeadsToDestination =
-                target.exists() && target.identity == facts.destination.identity;
-        }
-    }
+    examine(j);
 
-    FileDecision decision = DecideFile(facts, w_.rule);
-    // What can be known without writing is decided before anything is done:
-    // can the source be read, can its folder take the copy.
-    if ((decision == FileDecision::Copy || decision == FileDecision::Overwrite) && sourceFolder &&
-        destinationFolder) {
-        if (facts.source.kind == fs::FileKind::File && !file.handle.valid() &&
-            !fs::IsVirtual(file.info.identity) && facts.source.size > 0) {
-            openError = fs::OpenSource(*sourceFolder, sourceName.constData(), file);
-            if (openError == 0 && !(file.info.identity == facts.source.identity))
-                openError =
-                    fs::error::kReplaced;  // another file took the name since it was examined
-            if (openError == 0)
-                facts.source = file.info;
-        }
-        // A link is copied as a link and an empty file made empty: neither
-        // is read.
-        if (facts.source.kind == fs::FileKind::File && facts.source.size > 0)
-            facts.sourceOpenError = openError;
-        // Replacing a file in a sticky folder needs its ownership too.
-        facts.destinationWritable =
-            writable(*destinationFolder) &&
-            (!facts.destination.exists() ||
-             fs::WriteAccess(*destinationFolder, destinationName.constData()) == 0);
-        decision = DecideFile(facts, w_.rule);
-    }
+    const FileDecision decision = decide(j);
     if (decision != FileDecision::PassOver && events_.decided)
-        events_.decided(decision, source, destination);
+        events_.decided(decision, source, j.destination);
     if (decision == FileDecision::PassOver)
         return true;
     if (IsSkip(decision)) {
         skip();
         return true;
     }
-    if (IsFailure(decision) || !sourceFolder || !destinationFolder) {
-        int error = !sourceFolder           ? sources_.lastError()
-                    : !destinationFolder    ? destinations_.lastError()
-                    : facts.sourceOpenError ? facts.sourceOpenError
-                                            : facts.source.error;
-        if (error == 0 && decision == FileDecision::FailUnwritable)
-            error = fs::WriteAccess(*destinationFolder);
-        const QString reason =
-            error ? fs::ErrorText(error)
-            : decision == FileDecision::FailClash && facts.destinationSpelledOtherwise
-                ? fs::CopyOutcome(fs::CopyResult::Clash, 0).reason()
-                : DecisionReason(decision);
-        addError(kCopyFailed, source, reason);
+    if (IsFailure(decision) || !j.sourceFolder || !j.destinationFolder) {
+        failBeforeCopying(j, decision);
         return true;
     }
-    Placement place{*destinationFolder, destinationName,
-                    identityOf(*destinationFolder, belowFolder, true), belowFolder};
-    carryOut(*sourceFolder, sourceName, sourceRelative, file, facts, place, source);
+    carryOut(j);
     return true;
 }
 
-void ListingTransfer::carryOut(const fs::Folder& sourceFolder, const QByteArray& name,
-                               QByteArrayView sourceRelative, fs::SourceFile& file,
-                               const FileFacts& facts, const Placement& place,
-                               const QByteArray& source) {
+// Where the file goes, and that folder reached. Folders are made before any
+// decision, so a skipped file's folders exist too. A destination folder that
+// cannot be reached without passing a link counts as not there, and its file
+// fails.
+void ListingTransfer::reachDestination(FileJourney& j) {
+    j.below = w_.flatten ? GetFileName(j.source) : PathBelowRoot(j.source);
+    // JoinPath, built in one allocation: this runs once per file.
+    j.destination.reserve(destinationBytes_.size() + 1 + j.below.size());
+    j.destination.append(destinationBytes_);
+    if (!j.destination.endsWith(kSeparator))
+        j.destination.append(kSeparator);
+    j.destination.append(j.below);
+    c_.view.ShowCurrentFile(j.destination, j.source);
+
+    const qsizetype cut = j.below.lastIndexOf(kSeparator);
+    j.belowFolder = QByteArrayView(j.below).first(std::max<qsizetype>(cut, 0));
+    j.destinationName = j.below.mid(cut + 1);
+    const qsizetype belowStart = j.source.size() - j.below.size();
+    const fs::FolderCursor::MirrorOf mirror = [&](QByteArrayView folder) {
+        return mirroredFolder(j.source, belowStart, folder);
+    };
+    // A folder to be made where a waiting copy or delete stands is made on
+    // the disk as those leave it.
+    if (batch_ && !batch_->empty() && !(j.destinationFolder = destinations_.reach(j.belowFolder)) &&
+        waitingInTheWay(j.belowFolder))
+        commitBatch(Commit::Settled);
+    if (!j.destinationFolder)
+        j.destinationFolder = destinations_.reach(j.belowFolder, &mirror);
+    if (j.destinationFolder)
+        j.destinationFolderId = identityOf(*j.destinationFolder, j.belowFolder, true);
+}
+
+// The source below its folder, reached the same way.
+void ListingTransfer::reachSource(FileJourney& j) {
+    if (!j.source.startsWith(sourcePrefix_))
+        return;
+    const qsizetype nameAt = j.source.lastIndexOf(kSeparator) + 1;
+    j.sourceName = j.source.mid(nameAt);
+    j.belowTopLevel = nameAt > sourcePrefix_.size();
+    j.sourceRelative = QByteArrayView(j.source).sliced(
+        sourcePrefix_.size(), std::max<qsizetype>(0, nameAt - 1 - sourcePrefix_.size()));
+    j.sourceFolder = sources_.reach(j.sourceRelative);
+    if (j.sourceFolder)
+        j.sourceFolderId = identityOf(*j.sourceFolder, j.sourceRelative, false);
+}
+
+// What the decision needs to know of both ends.
+void ListingTransfer::examine(FileJourney& j) {
+    FileFacts& facts = j.facts;
+    facts.move = move_;
+    facts.alreadyMoved = trackMoved_ && moved_.contains(j.source);
+    facts.excluded = exclusionMode_ && IsExcluded(DecodePath(j.destination), exclusionSuffixes_);
+    facts.timeResolution = timeResolution_;
+    if (facts.alreadyMoved || facts.excluded)
+        return;
+    facts.destinationReachable = j.destinationFolder != nullptr;
+    if (j.destinationFolder) {
+        // A link is an entry of its own, at either end: never followed.
+        facts.destination = j.destinationFolder->info(j.destinationName.constData(), false);
+        // A copy that waits for its name stands there for every later file.
+        if (batch_ && !batch_->empty()) {
+            if (const fs::FileInfo* waiting =
+                    batch_->pending(j.destinationFolderId, j.destinationName))
+                facts.destination = *waiting;
+        }
+        if (ignoresCase_) {
+            const auto spelled =
+                spelled_.constFind(spellingKey(j.destinationFolderId, j.destinationName));
+            facts.destinationSpelledOtherwise =
+                spelled != spelled_.constEnd() && *spelled != j.destinationName;
+        }
+        if (move_ && facts.destination.exists()) {
+            const auto placed =
+                placedByMove_.constFind(PlacedKey(j.destinationFolderId, j.destinationName));
+            facts.destinationPlacedByMove =
+                placed != placedByMove_.constEnd() && *placed == facts.destination.identity;
+        }
+    }
+    // Below the source folder the walk lists only files and links, so the
+    // source is opened at once and examined through the open file; one at
+    // the top may be a device, which is never opened. A file that cannot be
+    // opened is examined by name, as is one the rule may well skip (an
+    // unchanged tree run again opens nothing).
+    const bool skipped = w_.rule != ExistingFileRule::Overwrite && facts.destination.exists();
+    if (j.sourceFolder && j.belowTopLevel && !skipped) {
+        j.openError = fs::OpenSource(*j.sourceFolder, j.sourceName.constData(), j.file);
+        if (j.openError == 0)
+            facts.source = j.file.info;
+    }
+    if (j.sourceFolder && !j.file.handle.valid())
+        facts.source = j.sourceFolder->info(j.sourceName.constData(), false);
+    else if (!j.sourceFolder)
+        facts.source.error = sources_.lastError();
+    if (j.sourceFolder && facts.source.kind == fs::FileKind::Link && facts.destination.exists()) {
+        const fs::FileInfo target = j.sourceFolder->info(j.sourceName.constData(), true);
+        facts.sourceLeadsToDestination =
+            target.exists() && target.identity == facts.destination.identity;
+    }
+}
+
+// What can be known without writing is decided before anything is done:
+// can the source be read, can its folder take the copy.
+FileDecision ListingTransfer::decide(FileJourney& j) {
+    FileFacts& facts = j.facts;
+    const FileDecision first = DecideFile(facts, w_.rule);
+    if ((first != FileDecision::Copy && first != FileDecision::Overwrite) || !j.sourceFolder ||
+        !j.destinationFolder)
+        return first;
+    if (facts.source.kind == fs::FileKind::File && !j.file.handle.valid() &&
+        !fs::IsVirtual(j.file.info.identity) && facts.source.size > 0) {
+        j.openError = fs::OpenSource(*j.sourceFolder, j.sourceName.constData(), j.file);
+        if (j.openError == 0 && !(j.file.info.identity == facts.source.identity))
+            j.openError = fs::error::kReplaced;  // another file took the name since
+        if (j.openError == 0)
+            facts.source = j.file.info;
+    }
+    // A link is copied as a link and an empty file made empty: neither is
+    // read.
+    if (facts.source.kind == fs::FileKind::File && facts.source.size > 0)
+        facts.sourceOpenError = j.openError;
+    // Replacing a file in a sticky folder needs its ownership too.
+    facts.destinationWritable =
+        writable(*j.destinationFolder) &&
+        (!facts.destination.exists() ||
+         fs::WriteAccess(*j.destinationFolder, j.destinationName.constData()) == 0);
+    return DecideFile(facts, w_.rule);
+}
+
+void ListingTransfer::failBeforeCopying(const FileJourney& j, FileDecision decision) {
+    const FileFacts& facts = j.facts;
+    int error = !j.sourceFolder         ? sources_.lastError()
+                : !j.destinationFolder  ? destinations_.lastError()
+                : facts.sourceOpenError ? facts.sourceOpenError
+                                        : facts.source.error;
+    if (error == 0 && decision == FileDecision::FailUnwritable)
+        error = fs::WriteAccess(*j.destinationFolder);
+    const QString reason =
+        error ? fs::ErrorText(error)
+        : decision == FileDecision::FailClash && facts.destinationSpelledOtherwise
+            ? fs::CopyOutcome(fs::CopyResult::Clash, 0).reason()
+            : DecisionReason(decision);
+    addError(kCopyFailed, j.source, reason);
+}
+
+void ListingTransfer::carryOut(FileJourney& j) {
+    const fs::Folder& sourceFolder = *j.sourceFolder;
+    const fs::Folder& destinationFolder = *j.destinationFolder;
+    const QByteArray& name = j.sourceName;
+    const FileFacts& facts = j.facts;
+    fs::SourceFile& file = j.file;
     fs::CopyRequest request;
     request.batch = batch_;
     request.ticket = ++tickets_;
-    request.destination = &place.folder;
-    request.name = place.name.constData();
+    request.destination = &destinationFolder;
+    request.name = j.destinationName.constData();
     request.seen = facts.destination;
     request.permissions = facts.source.permissions;
     request.verify = verify_ && !overlay_;
@@ -460,12 +440,12 @@ void ListingTransfer::carryOut(const fs::Folder& sourceFolder, const QByteArray&
     const bool link = facts.source.kind == fs::FileKind::Link;
     if (link) {
         // A link takes its name at once: never before a copy waiting for it.
-        if (batch_ && batch_->touches(place.folderIdentity, place.name))
+        if (mustWaitFor(j.destinationFolderId, j.destinationName, Touch::Any))
             commitBatch(Commit::Settled);
         outcome = fs::CopyLink(sourceFolder, name.constData(), facts.source, request, &placed);
         // Its name is made durable with the batch's.
         if (outcome.ok() && batch_)
-            batch_->namedAt(request.ticket, place.folder);
+            batch_->namedAt(request.ticket, destinationFolder);
     } else {
         if (!file.handle.valid()) {
             const int error = fs::OpenSource(sourceFolder, name.constData(), file);
@@ -498,7 +478,7 @@ void ListingTransfer::carryOut(const fs::Folder& sourceFolder, const QByteArray&
         if (outcome.ok() && file.handle.valid() && what.kind == fs::FileKind::File) {
             linked = linkToEarlierCopy(file, request, &placed, outcome);
             if (linked && outcome.ok() && batch_)
-                batch_->namedAt(request.ticket, place.folder);
+                batch_->namedAt(request.ticket, destinationFolder);
         }
         if (!outcome.ok() || linked) {
         } else if (what.kind == fs::FileKind::File && what.size == 0) {
@@ -517,7 +497,7 @@ void ListingTransfer::carryOut(const fs::Folder& sourceFolder, const QByteArray&
         }
     }
     if (!outcome.ok()) {
-        addError(kCopyFailed, source, outcome.reason());
+        addError(kCopyFailed, j.source, outcome.reason());
         return;
     }
     if (!link && file.handle.valid() && file.links > 1) {
@@ -525,18 +505,19 @@ void ListingTransfer::carryOut(const fs::Folder& sourceFolder, const QByteArray&
                              sizeof file.info.identity);
         if (!earlierCopies_.contains(key))
             earlierCopies_.insert(
-                key, EarlierCopy{place.below.toByteArray(), place.name, placed,
-                                 place.folderIdentity, file.info.size, file.modifiedNs});
+                key, EarlierCopy{j.belowFolder.toByteArray(), j.destinationName, placed,
+                                 j.destinationFolderId, file.info.size, file.modifiedNs});
     }
     if (ignoresCase_)
-        spelled_.insert(spellingKey(place.folderIdentity, place.name), place.name);
+        spelled_.insert(spellingKey(j.destinationFolderId, j.destinationName), j.destinationName);
     // A file put at a name replaces whatever a Move had put there.
-    const quint64 key = PlacedKey(place.folderIdentity, place.name);
+    const quint64 key = PlacedKey(j.destinationFolderId, j.destinationName);
     placedByMove_.remove(key);
     if (move_)
         placedByMove_.insert(key, placed);
     if (move_ && trackMoved_)
-        moved_.insert(source);
+        moved_.insert(j.source);
+    const quint64 sourceKey = move_ ? PlacedKey(j.sourceFolderId, name) : 0;
     if (batch_) {
         // ...and is deleted before any later copy can touch its other names.
         const bool sharedFile = move_ && file.links > 1;
@@ -544,12 +525,12 @@ void ListingTransfer::carryOut(const fs::Folder& sourceFolder, const QByteArray&
         Deferred d;
         d.copy = true;
         d.ticket = request.ticket;
-        d.path = source;
+        d.path = j.source;
         d.placedKey = key;
         d.placed = placed;
         d.linked = linked;
         if (move_) {
-            d.sourceKey = PlacedKey(identityOf(sourceFolder, sourceRelative, false), name);
+            d.sourceKey = sourceKey;
             batch_->deleteAfter(request.ticket, sourceFolder, name.constData(), std::move(file),
                                 facts.source);
         }
@@ -575,14 +556,14 @@ void ListingTransfer::carryOut(const fs::Folder& sourceFolder, const QByteArray&
     if (reason.isEmpty()) {
         const fs::Status deleted = sourceFolder.deleteFile(name.constData(), facts.source.identity);
         if (deleted.ok()) {
-            placedByMove_.remove(PlacedKey(identityOf(sourceFolder, sourceRelative, false), name));
+            placedByMove_.remove(sourceKey);
             return;
         }
         reason = fs::ErrorText(deleted.error);
     }
-    addError(kDeleteFailed, source, reason);
+    addError(kDeleteFailed, j.source, reason);
     if (events_.deleteFailed)
-        events_.deleteFailed(source);
+        events_.deleteFailed(j.source);
 }
 
 // A later name of a file this Listing copied before becomes a hard link to
@@ -601,7 +582,7 @@ bool ListingTransfer::linkToEarlierCopy(const fs::SourceFile& file, const fs::Co
     if (first.size != file.info.size || first.modifiedNs != file.modifiedNs)
         return false;
     // The earlier copy must have its name first.
-    if (batch_ && batch_->touches(first.folderIdentity, first.name))
+    if (mustWaitFor(first.folderIdentity, first.name, Touch::Any))
         commitBatch(Commit::Settled);
     const fs::Folder* from = linkFrom_.reach(first.below);
     if (!from)
@@ -621,126 +602,6 @@ QByteArray ListingTransfer::spellingKey(const fs::FileIdentity& folder,
     QByteArray key(reinterpret_cast<const char*>(&folder), sizeof folder);
     key.append(QString::fromUtf8(name).toCaseFolded().toUtf8());
     return key;
-}
-
-// Whether a copy or a delete waiting in the batch stands at a name on the
-// way to the destination folder below (which cannot be reached as it is).
-bool ListingTransfer::waitingInTheWay(QByteArrayView below) {
-    for (qsizetype end = 0; end <= below.size(); ++end) {
-        if (end < below.size() && below.at(end) != kSeparator)
-            continue;
-        const qsizetype start = below.lastIndexOf(kSeparator, end - 1) + 1;
-        const fs::Folder* parent =
-            destinations_.reach(below.first(std::max<qsizetype>(0, start - 1)));
-        if (!parent)
-            return false;
-        if (batch_->touches(parent->identity(), below.sliced(start, end - start)))
-            return true;
-        if (!destinations_.reach(below.first(end)))
-            return false;
-    }
-    return false;
-}
-
-// Has the batch's copies named once their data is on the disk and the Move
-// sources deleted once the names are, while the next batch is copied; each
-// file's outcome is recorded in the order of the files, as a file-by-file
-// run would, once that work is done. The window is never left waiting: the
-// run's thread yields while the work goes on.
-void ListingTransfer::commitBatch(Commit how) {
-    if (!batch_)
-        return;
-    awaitBatch();
-    settle();
-    const bool last = how == Commit::Last;
-    if (waiting_.isEmpty() && batch_->empty() && !last)
-        return;
-    // What the run reports is on the disk; meanwhile a Copy's names may wait
-    // for the next batch's flush.
-    batch_->commit(last ? fs::Batch::Names::Durable : fs::Batch::Names::MayWait);
-    if (how == Commit::Full)
-        return;
-    awaitBatch();
-    settle();
-}
-
-// Waits for the work under way, painting the window and answering Cancel
-// (or Ctrl+C) meanwhile.
-void ListingTransfer::awaitBatch() {
-    while (!batch_->waitFor(10)) {
-        c_.host.yield();
-        abortAsked();
-    }
-}
-
-// An abort request, asked about at once: the work holds its next name
-// until the answer, and an abort drops every copy not yet named.
-bool ListingTransfer::abortAsked() {
-    if (abortConfirmed_)
-        return true;
-    if (requestAnswered_ || !c_.host.abortRequested() || c_.state.AbortedByUser)
-        return false;
-    if (batch_)
-        batch_->hold();
-    abortConfirmed_ = ConfirmAbort(c_.host, c_.phase, c_.flags, c_.state);
-    if (batch_) {
-        if (abortConfirmed_)
-            batch_->discard();
-        else
-            batch_->resume();
-    }
-    return abortConfirmed_;
-}
-
-// Enters, in the order of the files, what the finished work has told.
-void ListingTransfer::settle() {
-    outcomes_.insert(batch_->take());
-    while (!waiting_.isEmpty()) {
-        const Deferred& d = waiting_.constFirst();
-        if (d.copy && !outcomes_.contains(d.ticket))
-            break;
-        const Deferred front = waiting_.takeFirst();
-        record(front, front.copy ? outcomes_.take(front.ticket) : fs::Batch::Outcome());
-    }
-}
-
-void ListingTransfer::record(const Deferred& d, const fs::Batch::Outcome& o) {
-    if (!d.copy) {
-        --waitingErrors_;
-        noteError(d.prefix, d.path, d.reason);
-        return;
-    }
-    --waitingCopies_;
-    if (o.copy == fs::CopyResult::Discarded) {
-        // Not copied, as the files after the abort; a Move keeps its source.
-        if (placedByMove_.value(d.placedKey) == d.placed)
-            placedByMove_.remove(d.placedKey);
-        showCounts();
-        return;
-    }
-    if (!o.copy.ok()) {
-        if (placedByMove_.value(d.placedKey) == d.placed)
-            placedByMove_.remove(d.placedKey);
-        c_.host.noteFailure(kCopyFailed + d.path, o.copy.reason());
-        noteError(kCopyFailed, d.path, o.copy.reason());
-        return;
-    }
-    ++c_.state.CopiedCount;
-    if (o.verified || (d.linked && verify_))
-        ++c_.state.VerifiedCount;
-    showCounts();
-    if (!move_ || o.deleteDropped)
-        return;
-    if (o.deleteTried && o.deleted.ok()) {
-        placedByMove_.remove(d.sourceKey);
-        return;
-    }
-    const QString reason = o.changed ? QStringLiteral("the file changed after it was copied")
-                                     : fs::ErrorText(o.deleted.error);
-    c_.host.noteFailure(kDeleteFailed + d.path, reason);
-    noteError(kDeleteFailed, d.path, reason);
-    if (events_.deleteFailed)
-        events_.deleteFailed(d.path);
 }
 
 ListingOutcome ListingTransfer::TransferListing(int row) {

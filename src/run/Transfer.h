@@ -82,13 +82,37 @@ class ListingTransfer {
         bool flatten = false;
         std::optional<ExistingFileRule> rule;  // kept from earlier Listings when unreadable
     };
-    // Where a copy goes: the destination folder reached, the name in it.
-    struct Placement {
-        const fs::Folder& folder;
-        const QByteArray& name;
-        fs::FileIdentity folderIdentity;
-        QByteArrayView below;  // the folder, below the destination folder
+    // One file on its way through the Listing: where it comes from and
+    // where it goes, each folder reached and its identity taken once, what
+    // was found at both ends, and the source while it is held open.
+    struct FileJourney {
+        explicit FileJourney(const QByteArray& path) : source(path) {}
+        const QByteArray& source;  // as listed
+        QByteArray destination;    // as shown, and as the exclusions see it
+        QByteArray below;          // the destination below its folder
+        QByteArrayView belowFolder;
+        QByteArray destinationName;
+        const fs::Folder* destinationFolder = nullptr;
+        fs::FileIdentity destinationFolderId;
+        QByteArrayView sourceRelative;  // the source's folder below the source folder
+        QByteArray sourceName;
+        bool belowTopLevel = false;
+        const fs::Folder* sourceFolder = nullptr;
+        fs::FileIdentity sourceFolderId;
+        FileFacts facts;
+        fs::SourceFile file;
+        int openError = 0;
     };
+    void reachDestination(FileJourney& j);
+    void reachSource(FileJourney& j);
+    void examine(FileJourney& j);
+    FileDecision decide(FileJourney& j);
+    void failBeforeCopying(const FileJourney& j, FileDecision decision);
+    void carryOut(FileJourney& j);
+    // The one question before a file reads, replaces or links to a name:
+    // must the batch's work be done first?
+    enum class Touch { Any, Delete };
+    bool mustWaitFor(const fs::FileIdentity& folder, QByteArrayView name, Touch touch) const;
     // The first copy of a file with several names (hard links) in this
     // Listing: its later names are linked to it.
     struct EarlierCopy {
@@ -109,9 +133,6 @@ class ListingTransfer {
     bool buildFileList();
     void openRoots();
     bool transferFile(const QByteArray& source, int i, int count);
-    void carryOut(const fs::Folder& sourceFolder, const QByteArray& name,
-                  QByteArrayView sourceRelative, fs::SourceFile& file, const FileFacts& facts,
-                  const Placement& place, const QByteArray& source);
     fs::FileIdentity identityOf(const fs::Folder& folder, QByteArrayView relative,
                                 bool destination);
     const fs::Folder* mirroredFolder(const QByteArray& source, qsizetype belowStart,
