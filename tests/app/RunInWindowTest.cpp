@@ -268,9 +268,8 @@ TEST_F(RunInWindow, VerifyCopiesIsKeptAndTheRunSaysWhatItVerified) {
         if (caption() == kCaptionRunning && !count->isHidden()) {
             shownWhileRunning = count->text();
             // The run keeps the choice it started with.
-            EXPECT_FALSE(window->findChild<QMenu*>(QStringLiteral("optionsmnu"))
-                             ->menuAction()
-                             ->isEnabled());
+            EXPECT_FALSE(
+                window->findChild<QMenu*>(QStringLiteral("optionsmnu"))->menuAction()->isEnabled());
         }
     });
     watch.start();
