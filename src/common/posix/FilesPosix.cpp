@@ -10,6 +10,7 @@
 #include <cstdio>
 
 #include "common/FileSystem.h"
+#include "common/posix/TakeName.h"
 
 namespace zandrel::fs {
 
@@ -46,12 +47,9 @@ bool NewFile::write(QByteArrayView bytes) {
 bool NewFile::finish() {
     if (!ok_ || ::fsync(handle_.native()) != 0)
         return false;
-    // Linking by descriptor needs a capability; its /proc entry needs none.
-    char proc[64];
-    std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", handle_.native());
     const int dir = folder_.handle().native();
     if (hidden_.isEmpty() && !withHiddenName([&](const char* name) {
-            return ::linkat(AT_FDCWD, proc, dir, name, AT_SYMLINK_FOLLOW) == 0;
+            return naming::LinkUnnamed(handle_.native(), dir, name);
         }))
         return false;
     return ::close(handle_.release()) == 0;
@@ -67,18 +65,13 @@ bool NewFile::renameTo(const char* name) {
 
 bool NewFile::withHiddenName(const std::function<bool(const char*)>& make) {
     // The first name is fixed so that tests can plant something there.
-    for (int attempt = 0; attempt < 20; ++attempt) {
+    const auto nameFor = [](int attempt) {
         QByteArray name = ".zandrel-log.new";
         if (attempt > 0)
             name += '.' + QByteArray::number(QRandomGenerator::system()->generate64(), 36);
-        if (make(name.constData())) {
-            hidden_ = name;
-            return true;
-        }
-        if (errno != EEXIST)
-            return false;
-    }
-    return false;
+        return name;
+    };
+    return naming::MakeUnderHiddenName(nameFor, make, hidden_, 20);
 }
 
 // A hidden name is removed only while it is still the file made here.

@@ -113,14 +113,11 @@ CopyOutcome CopyLink(const Folder& folder, const char* name, const FileInfo& see
         return CopyResult::ReadFailed;
 
     QByteArray hidden;
-    for (int attempt = 0; attempt < 10 && hidden.isEmpty(); ++attempt) {
-        const QByteArray candidate = FreshLinkName();
-        if (::symlinkat(text.constData(), to, candidate.constData()) == 0)
-            hidden = candidate;
-        else if (errno != EEXIST)
-            return CopyResult::WriteFailed;
-    }
-    if (hidden.isEmpty())
+    if (!naming::MakeUnderHiddenName([](int) { return FreshLinkName(); },
+                                     [&](const char* candidate) {
+                                         return ::symlinkat(text.constData(), to, candidate) == 0;
+                                     },
+                                     hidden))
         return CopyResult::WriteFailed;
     struct stat made {};
     if (::fstatat(to, hidden.constData(), &made, AT_SYMLINK_NOFOLLOW) != 0) {

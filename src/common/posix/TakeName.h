@@ -10,6 +10,8 @@
 
 #include <sys/stat.h>
 
+#include <functional>
+
 namespace zandrel::fs::naming {
 
 FileIdentity IdentityOf(const struct stat& st);
@@ -28,5 +30,18 @@ CopyOutcome TakeName(int dir, const char* hidden, const char* name, const FileIn
 // Whether what stands at name is still the file seen (its identity, size and
 // modification time; renaming it changes its change time).
 bool StillSeen(const struct stat& there, const FileInfo& seen);
+
+// The one way a new file (a copy, a link, a log) gets a hidden name before
+// its real one: make(name) is tried under the names that nameFor(attempt)
+// gives until one is free; hidden receives it. False when make failed for
+// another reason than a name in use (errno tells), or no name was free.
+bool MakeUnderHiddenName(const std::function<QByteArray(int attempt)>& nameFor,
+                         const std::function<bool(const char* name)>& make, QByteArray& hidden,
+                         int attempts = 10);
+
+// Gives the unnamed file fd the name in dir; never replaces (EEXIST).
+// Linking by descriptor needs a capability on older kernels; the
+// descriptor's /proc entry needs none.
+bool LinkUnnamed(int fd, int dir, const char* name);
 
 }  // namespace zandrel::fs::naming

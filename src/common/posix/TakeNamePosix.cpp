@@ -114,4 +114,33 @@ CopyOutcome TakeName(int dir, const char* hidden, const char* name, const FileIn
     return CopyResult::Copied;
 }
 
+bool MakeUnderHiddenName(const std::function<QByteArray(int attempt)>& nameFor,
+                         const std::function<bool(const char* name)>& make, QByteArray& hidden,
+                         int attempts) {
+    for (int attempt = 0; attempt < attempts; ++attempt) {
+        const QByteArray name = nameFor(attempt);
+        if (make(name.constData())) {
+            hidden = name;
+            return true;
+        }
+        if (errno != EEXIST)
+            return false;
+    }
+    return false;
+}
+
+bool LinkUnnamed(int fd, int dir, const char* name) {
+    static std::atomic<bool> byDescriptor{true};
+    if (byDescriptor.load(std::memory_order_relaxed)) {
+        if (::linkat(fd, "", dir, name, AT_EMPTY_PATH) == 0)
+            return true;
+        if (errno != ENOENT && errno != EPERM && errno != EACCES)
+            return false;
+        byDescriptor.store(false, std::memory_order_relaxed);
+    }
+    char proc[64];
+    std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", fd);
+    return ::linkat(AT_FDCWD, proc, dir, name, AT_SYMLINK_FOLLOW) == 0;
+}
+
 }  // namespace zandrel::fs::naming

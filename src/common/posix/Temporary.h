@@ -68,6 +68,7 @@ class Temporary final : public PendingCopy {
 
   private:
     bool createNamed();
+    QByteArray freshName(int attempt) const;
     bool linkAs(const char* name);
     CopyResult renamed();
     void discard();

@@ -60,36 +60,23 @@ void Temporary::mirror(const SourceFile* model, quint32 permissions) {
     }
 }
 
-bool Temporary::createNamed() {
-    constexpr int kFlags = O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW;
-    for (int attempt = 0; attempt < 10; ++attempt) {
-        const QByteArray name = FreshTemporaryName(name_);
-        fd_.reset(::openat(dir(), name.constData(), kFlags, 0600));
-        if (fd_.valid()) {
-            hidden_ = name;
-            createdNamed_ = true;
-            return true;
-        }
-        if (errno != EEXIST)
-            return false;
-    }
-    return false;
+QByteArray Temporary::freshName(int) const {
+    return FreshTemporaryName(name_);
 }
 
-// Gives the unnamed file a name. Linking by descriptor needs a capability
-// on older kernels; the descriptor's /proc entry needs none.
+bool Temporary::createNamed() {
+    constexpr int kFlags = O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW;
+    createdNamed_ = naming::MakeUnderHiddenName([this](int attempt) { return freshName(attempt); },
+                                                [this](const char* name) {
+                                                    fd_.reset(::openat(dir(), name, kFlags, 0600));
+                                                    return fd_.valid();
+                                                },
+                                                hidden_);
+    return createdNamed_;
+}
+
 bool Temporary::linkAs(const char* name) {
-    static std::atomic<bool> byDescriptor{true};
-    if (byDescriptor.load(std::memory_order_relaxed)) {
-        if (::linkat(fd_.native(), "", dir(), name, AT_EMPTY_PATH) == 0)
-            return true;
-        if (errno != ENOENT && errno != EPERM && errno != EACCES)
-            return false;
-        byDescriptor.store(false, std::memory_order_relaxed);
-    }
-    char proc[64];
-    std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", fd_.native());
-    return ::linkat(AT_FDCWD, proc, dir(), name, AT_SYMLINK_FOLLOW) == 0;
+    return naming::LinkUnnamed(fd_.native(), dir(), name);
 }
 
 CopyOutcome Temporary::commit(const FileInfo& seen, const FileIdentity* source) {
@@ -107,14 +94,9 @@ CopyOutcome Temporary::commit(const FileInfo& seen, const FileIdentity* source) 
                                    : CopyOutcome(CopyResult::CouldNotPutInPlace);
         }
         // A file to replace: the copy takes a fresh hidden name beside it.
-        for (int attempt = 0; attempt < 10 && hidden_.isEmpty(); ++attempt) {
-            const QByteArray name = FreshTemporaryName(name_);
-            if (linkAs(name.constData()))
-                hidden_ = name;
-            else if (errno != EEXIST)
-                return CopyResult::CouldNotPutInPlace;
-        }
-        if (hidden_.isEmpty())
+        if (!naming::MakeUnderHiddenName([this](int attempt) { return freshName(attempt); },
+                                         [this](const char* name) { return linkAs(name); },
+                                         hidden_))
             return CopyResult::CouldNotPutInPlace;
     }
     if (fd_.valid() && ::close(fd_.release()) != 0)
