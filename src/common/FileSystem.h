@@ -408,7 +408,8 @@ class NewFile {
 // is refused, not waited on).
 class ReadOnlyFile {
   public:
-    // 0, or the system's error; a file that is not a regular one is EINVAL.
+    // 0, or the system's error; a file that is not a regular one is refused
+    // as an invalid argument.
     int open(const QByteArray& path);
     qint64 size() const { return size_; }
     // The bytes read into buffer (0 at the end), or -1.
