@@ -145,10 +145,12 @@ TEST_F(RunDriverTest, ARunLocksTheWindowEmptiesTheReportsAndRestoresIt) {
 
 TEST_F(RunDriverTest, EachRunReportsItsOwnOutcome) {
     addFour();
-    // Once the first Listing is done (an abort while its copy waits for its
-    // name would drop it).
+    // Once the first Listing is done and the second lists its files (an
+    // abort while the first one's copy waits for its name would drop it, and
+    // a slow commit yields while it waits).
     host.onYield = [&] {
-        if (view.copied == 1 && host.caption == kCaptionRunning &&
+        if (!host.reports.isEmpty() && host.reports.last().endsWith(u"process initiated (L2)") &&
+            host.caption == kCaptionRunning &&
             host.statusText == QStringLiteral("Creating list of files to be copied..."))
             driver.Command3_Click();
     };
