@@ -18,6 +18,8 @@
 
 #if defined(__unix__)
 #include "common/posix/NativeHandle.h"
+#elif defined(_WIN32)
+#include "common/win/NativeHandle.h"
 #else
 #error "Zandrel's file layer knows no native handle for this platform"
 #endif
