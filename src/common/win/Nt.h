@@ -11,6 +11,9 @@
 // After windows.h, whose types they use.
 #include <winioctl.h>
 #include <winternl.h>
+// The layer has a DeleteFile of its own (Disk.h), which the macro would
+// rename where windows.h comes first.
+#undef DeleteFile
 
 #include <QByteArray>
 #include <QByteArrayView>
