@@ -73,6 +73,12 @@ CopyOutcome TakeName(HANDLE dir, HANDLE file, const char* name, const FileInfo& 
         request.access = DELETE | FILE_READ_ATTRIBUTES;
         there.reset(win::OpenNoLink(dir, name, request, error));
     }
+    // A copy this run named before, whose handle the batch still holds for
+    // writing: the look at it below must do.
+    if (!there.valid() && error == ERROR_SHARING_VIOLATION) {
+        request.share = win::kShareAll;
+        there.reset(win::OpenNoLink(dir, name, request, error));
+    }
     if (!there.valid()) {
         // Gone meanwhile: the name is free, and taking it replaces nothing.
         return error == error::kNotFound ? TakeFree(dir, file, name)

@@ -36,11 +36,12 @@ struct AlignedBuffer {
 
 // Hidden by its attribute as well as its name while it is written; open for
 // reading too, to be read back, and for deleting, so that it is removed and
-// renamed through this handle alone.
+// renamed through this handle alone. Shared for deleting, so that a later
+// copy of the run may replace it while the batch still holds it.
 int Temporary::create() {
     win::OpenRequest request;
     request.access = GENERIC_READ | GENERIC_WRITE | DELETE;
-    request.share = FILE_SHARE_READ;
+    request.share = FILE_SHARE_READ | FILE_SHARE_DELETE;
     request.disposition = win::kCreate;
     request.options = win::kNonDirectory;
     request.attributes = FILE_ATTRIBUTE_HIDDEN;
