@@ -100,8 +100,13 @@ Folder OpenFolder(const QByteArray& path) {
     if (!ValidPath(path))
         return Folder(Handle(), ERROR_FILE_NOT_FOUND);
     // As named: links on the way, the last one too, are followed.
-    Handle handle(::CreateFileW(win::LongPath(path).c_str(), win::kFolderAccess, win::kShareAll,
-                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    const std::wstring wide = win::LongPath(path);
+    Handle handle(::CreateFileW(wide.c_str(), win::kFolderAccess, win::kShareAll, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    // A folder that may not be traversed is still held, to be looked at.
+    if (!handle.valid() && ::GetLastError() == ERROR_ACCESS_DENIED)
+        handle.reset(::CreateFileW(wide.c_str(), FILE_READ_ATTRIBUTES, win::kShareAll, nullptr,
+                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!handle.valid())
         return Folder(Handle(), win::LastError());
     BY_HANDLE_FILE_INFORMATION info{};

@@ -51,8 +51,8 @@ int FromStatus(NTSTATUS status);
 // ---------------------------------------------------------------------------
 // Opening relative to an open folder
 
-// FILE_OPEN_REPARSE_POINT and the rest are winternl.h's; these are the ones
-// it may lack.
+// The native open's options and dispositions (ntifs.h's, which the user-mode
+// headers lack in part).
 inline constexpr ULONG kOpenForBackup = 0x00004000;   // FILE_OPEN_FOR_BACKUP_INTENT
 inline constexpr ULONG kSequentialOnly = 0x00000004;  // FILE_SEQUENTIAL_ONLY
 inline constexpr ULONG kNonDirectory = 0x00000040;    // FILE_NON_DIRECTORY_FILE
