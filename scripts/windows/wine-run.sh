@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Runs a Windows program under Wine where ctest or a build would run a native
+# one (CMAKE_CROSSCOMPILING_EMULATOR). The prefix is the caller's WINEPREFIX,
+# set up for Windows 10 (test.sh makes a throwaway one). The exit status is
+# the program's.
+set -uo pipefail
+if [ -z "${WINEPREFIX:-}" ] || [ ! -f "$WINEPREFIX/system.reg" ]; then
+    echo "wine-run.sh: WINEPREFIX must name a prepared Wine prefix (scripts/windows/test.sh makes one)" >&2
+    exit 125
+fi
+# Wine keeps the QT_* variables from Windows programs, so that a Qt of the
+# host does not steer them; WINEQT_X reaches the program as QT_X.
+for name in $(compgen -e); do
+    case $name in QT_*) export "WINE$name=${!name}" ;; esac
+done
+export WINEDEBUG=${WINEDEBUG:--all}
+# Windows ends lines in CR LF; without the CR, GoogleTest's list of tests and
+# the output ctest shows read as on Linux.
+wine "$@" | sed -u 's/\r$//'
+exit "${PIPESTATUS[0]}"
