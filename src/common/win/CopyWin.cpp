@@ -172,12 +172,10 @@ CopyOutcome CopyFileBlocks(SourceFile& source, const CopyRequest& request,
     std::optional<Checksum> sum;
     if (request.verify)
         sum.emplace();
-    // One buffer for all copies of the thread: most files are small and
-    // would otherwise each pay for one.
-    constexpr DWORD kChunk = DWORD(1) << 20;
-    thread_local std::unique_ptr<char[]> buffer;
-    if (!buffer)
-        buffer = std::make_unique<char[]>(kChunk);
+    // As large as the file needs, up to a chunk: most files are small.
+    const DWORD chunk =
+        DWORD(std::min<qint64>(qint64(1) << 20, std::max<qint64>(length, 4096) + 1));
+    const auto buffer = std::make_unique_for_overwrite<char[]>(chunk);
     qint64 position = 0;  // bytes of the source dealt with
     qint64 dataEnd = 0;   // end of the last bytes written
     for (;;) {
@@ -185,7 +183,7 @@ CopyOutcome CopyFileBlocks(SourceFile& source, const CopyRequest& request,
         // is the end of the file, without another call to find it (a file
         // grown meanwhile fails the check below).
         const DWORD ask =
-            position < length ? DWORD(std::min<qint64>(kChunk, length - position + 1)) : kChunk;
+            position < length ? DWORD(std::min<qint64>(chunk, length - position + 1)) : chunk;
         const qint64 got = ReadAt(in, buffer.get(), ask, position);
         if (got < 0)
             return CopyResult::ReadFailed;

@@ -245,9 +245,8 @@ int ReadEntries(const Folder& folder, const EntryVisit& visit) {
     if (!list.valid())
         return error;
     constexpr ULONG kBufferSize = 64 * 1024;
-    thread_local std::unique_ptr<std::uint64_t[]> buffer;
-    if (!buffer)
-        buffer = std::make_unique<std::uint64_t[]>(kBufferSize / sizeof(std::uint64_t));
+    const auto buffer =
+        std::make_unique_for_overwrite<std::uint64_t[]>(kBufferSize / sizeof(std::uint64_t));
     for (bool first = true;; first = false) {
         error = win::ReadDirectory(list.native(), buffer.get(), kBufferSize, first);
         // An error part way is no end of the folder.

@@ -180,7 +180,9 @@ CopyOutcome CompareReadBack(HANDLE file, qint64 size, const Checksum::Value& exp
         return {CopyResult::VerifyFailed, win::LastError()};
     if (length.QuadPart != size || partial.done > size)
         return {CopyResult::VerifyFailed, 0};
-    thread_local AlignedBuffer buffer;
+    // One per read-back: a thread's own object would be destroyed when the
+    // batch's thread ends, which mingw's runtime does not survive.
+    const AlignedBuffer buffer;
     if (!buffer.data)
         return {CopyResult::VerifyFailed, ERROR_NOT_ENOUGH_MEMORY};
     for (qint64 at = partial.done; at < size;) {
