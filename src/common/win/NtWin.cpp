@@ -183,13 +183,15 @@ HANDLE OpenAt(HANDLE dir, QByteArrayView name, const OpenRequest& request, int& 
             }
             path.resize(n + 1);
         }
+        // A drive's root ("\\?\C:\") has no parent; its folders keep the
+        // root's separator.
         const std::size_t cut = path.find_last_of(L'\\');
-        if (cut == std::wstring::npos || cut < 7) {
+        if (cut == std::wstring::npos || cut + 1 == path.size() || cut < 6) {
             error = ERROR_FILE_NOT_FOUND;
             ::SetLastError(DWORD(error));
             return kNoHandle;
         }
-        path.resize(cut);
+        path.resize(cut == 6 ? cut + 1 : cut);
         // \\?\ is the native \??\ as a path of its own.
         if (path.rfind(LR"(\\?\)", 0) == 0)
             path[1] = L'?';
