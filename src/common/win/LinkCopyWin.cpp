@@ -85,6 +85,82 @@ QByteArray LinkTextOf(const std::vector<unsigned char>& data) {
     return text;
 }
 
+// A new link under a fresh hidden name in dir with the reparse data given,
+// held open as itself: a folder with the data for a link to a folder, a file
+// for one to a file. Without the right to set a symbolic link's data (a user
+// in developer mode), the system makes it from its text by the folder's path.
+Handle MakeLink(HANDLE dir, const std::vector<unsigned char>& data, bool toFolder, DWORD attributes,
+                int& error) {
+    win::OpenRequest make;
+    make.access = GENERIC_WRITE | DELETE | FILE_READ_ATTRIBUTES;
+    make.share = 0;
+    make.disposition = win::kCreate;
+    make.options = toFolder ? win::kDirectory : win::kNonDirectory;
+    make.attributes = attributes & win::kCopiedAttributes;
+    Handle hidden;
+    for (int attempt = 0; attempt < 10 && !hidden.valid(); ++attempt) {
+        hidden.reset(win::OpenAt(dir, FreshLinkName(), make, error));
+        if (!hidden.valid() && error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS)
+            return Handle();
+    }
+    if (!hidden.valid())
+        return Handle();
+    DWORD returned = 0;
+    if (::DeviceIoControl(hidden.native(), FSCTL_SET_REPARSE_POINT,
+                          const_cast<unsigned char*>(data.data()), DWORD(data.size()), nullptr, 0,
+                          &returned, nullptr))
+        return hidden;
+    error = win::LastError();
+    win::DeleteByHandle(hidden.native());
+    hidden.reset();
+    ReparseHeader header;
+    std::memcpy(&header, data.data(), sizeof header);
+    const QByteArray text = LinkTextOf(data);
+    if (error != ERROR_PRIVILEGE_NOT_HELD || header.tag != IO_REPARSE_TAG_SYMLINK || text.isEmpty())
+        return Handle();
+    std::wstring folder(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD n = ::GetFinalPathNameByHandleW(dir, folder.data(), DWORD(folder.size()), 0);
+        if (n == 0) {
+            error = win::LastError();
+            return Handle();
+        }
+        if (n < folder.size()) {
+            folder.resize(n);
+            break;
+        }
+        folder.resize(n + 1);
+    }
+    std::wstring target = win::Wide(text);
+    std::replace(target.begin(), target.end(), L'/', L'\\');
+    constexpr DWORD kUnprivileged = 0x2;  // SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        const QByteArray name = FreshLinkName();
+        if (!::CreateSymbolicLinkW((folder + L'\\' + win::Wide(name)).c_str(), target.c_str(),
+                                   (toFolder ? SYMBOLIC_LINK_FLAG_DIRECTORY : 0) | kUnprivileged)) {
+            error = win::LastError();
+            if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS)
+                continue;
+            return Handle();
+        }
+        // Held as itself, and only while it is the link just made.
+        win::OpenRequest open;
+        open.access = DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES;
+        open.options = win::kNoReparse;
+        hidden.reset(win::OpenAt(dir, name, open, error));
+        win::Stat st;
+        if (hidden.valid() &&
+            (win::StatOf(hidden.native(), st) != 0 || win::KindOf(st) != FileKind::Link)) {
+            hidden.reset();
+            error = error::kReplaced;
+        }
+        if (hidden.valid() && (attributes & win::kCopiedAttributes))
+            win::SetAttributes(hidden.native(), attributes & win::kCopiedAttributes);
+        return hidden;
+    }
+    return Handle();
+}
+
 }  // namespace
 
 namespace disk {
@@ -124,34 +200,14 @@ CopyOutcome CopyLink(const Folder& folder, const char* name, const FileInfo& see
     if (data.empty())
         return CopyResult::ReadFailed;
 
-    // A link to a folder is a folder with the link's data, one to a file a
-    // file; the copy is removed through its own handle alone.
     const bool toFolder = (st.by.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    win::OpenRequest make;
-    make.access = GENERIC_WRITE | DELETE | FILE_READ_ATTRIBUTES;
-    make.share = 0;
-    make.disposition = win::kCreate;
-    make.options = toFolder ? win::kDirectory : win::kNonDirectory;
-    make.attributes = st.by.dwFileAttributes & win::kCopiedAttributes;
-    Handle hidden;
-    for (int attempt = 0; attempt < 10 && !hidden.valid(); ++attempt) {
-        hidden.reset(win::OpenAt(to, FreshLinkName(), make, error));
-        if (!hidden.valid() && error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS)
-            return {CopyResult::WriteFailed, error};
-    }
+    Handle hidden = MakeLink(to, data, toFolder, st.by.dwFileAttributes, error);
     if (!hidden.valid())
         return {CopyResult::WriteFailed, error};
     const auto discard = [&](CopyOutcome outcome) {
         win::DeleteByHandle(hidden.native());
         return outcome;
     };
-    DWORD returned = 0;
-    // A symbolic link needs the right to make one (an administrator's, or
-    // developer mode); a junction does not.
-    if (!::DeviceIoControl(hidden.native(), FSCTL_SET_REPARSE_POINT,
-                           const_cast<unsigned char*>(data.data()), DWORD(data.size()), nullptr, 0,
-                           &returned, nullptr))
-        return discard({CopyResult::WriteFailed, win::LastError()});
     win::Stat made;
     if ((error = win::StatOf(hidden.native(), made)) != 0)
         return discard({CopyResult::WriteFailed, error});
