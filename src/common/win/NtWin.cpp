@@ -72,13 +72,20 @@ struct DispositionEx {
     ULONG flags;
 };
 
+// One entry of a folder: no separator, and no ":", which would name a
+// stream of another file rather than a file.
+bool SingleName(QByteArrayView name) {
+    return !name.isEmpty() && !name.contains('/') && !name.contains('\\') && !name.contains(':') &&
+           !name.contains('\0');
+}
+
 // Rename and link information share one layout: the flags (or the replace
 // flag alone), the folder the name is relative to, the name.
 int SetName(HANDLE handle, HANDLE dir, QByteArrayView name, FILE_INFORMATION_CLASS kind,
             ULONG flags) {
     if (!Nt().setInformation)
         return ERROR_CALL_NOT_IMPLEMENTED;
-    if (name.isEmpty() || name.contains('/') || name.contains('\\') || name.contains('\0'))
+    if (!SingleName(name))
         return ERROR_INVALID_NAME;
     const std::wstring wide = Wide(name);
     const std::size_t bytes = offsetof(FILE_RENAME_INFO, FileName) + wide.size() * sizeof(wchar_t);
@@ -198,7 +205,7 @@ HANDLE OpenAt(HANDLE dir, QByteArrayView name, const OpenRequest& request, int& 
         wide = path;
         dir = nullptr;
     } else if (name != ".") {
-        if (name.isEmpty() || name.contains('/') || name.contains('\\') || name.contains('\0')) {
+        if (!SingleName(name)) {
             error = ERROR_INVALID_NAME;
             ::SetLastError(DWORD(error));
             return kNoHandle;
