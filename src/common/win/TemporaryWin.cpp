@@ -19,6 +19,27 @@ Handle DuplicateOf(HANDLE handle) {
     return Handle(copy);
 }
 
+// The folder the file of handle is in now, by its path.
+Handle FolderOf(HANDLE handle) {
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD n = ::GetFinalPathNameByHandleW(handle, path.data(), DWORD(path.size()), 0);
+        if (n == 0)
+            return Handle();
+        if (n < path.size()) {
+            path.resize(n);
+            break;
+        }
+        path.resize(n + 1);
+    }
+    const std::size_t cut = path.find_last_of(L'\\');
+    if (cut == std::wstring::npos)
+        return Handle();
+    path.resize(cut + 1);
+    return Handle(::CreateFileW(path.c_str(), win::kFolderAccess, win::kShareAll, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+}
+
 // Memory aligned for reads that pass the system's cache.
 struct AlignedBuffer {
     static constexpr DWORD kSize = DWORD(1) << 20;
@@ -216,7 +237,18 @@ namespace disk {
 int FlushFileSystem(const Handle& handle) {
     if (!handle.valid())
         return ERROR_INVALID_HANDLE;
-    return ::FlushFileBuffers(handle.native()) ? 0 : win::LastError();
+    if (::FlushFileBuffers(handle.native()))
+        return 0;
+    const int error = win::LastError();
+    // A handle open for reading only (a Move's source) flushes nothing: a
+    // new file beside it does, the log with it.
+    if (error != ERROR_ACCESS_DENIED)
+        return error;
+    int beside = 0;
+    const Handle flusher = FlusherIn(Folder(FolderOf(handle.native())), beside);
+    if (!flusher.valid())
+        return beside;
+    return ::FlushFileBuffers(flusher.native()) ? 0 : win::LastError();
 }
 
 Handle Duplicate(const Handle& handle) {
