@@ -122,6 +122,10 @@ CopyOutcome Temporary::commit(const FileInfo& seen, const FileIdentity* source) 
         naming::TakeName(dir_, file_.native(), nameBytes_.constData(), seen, source);
     if (!taken.ok())
         return taken;
+    // FAT numbers a file by where its entry lies: the name may have moved it.
+    win::Stat st;
+    if (win::StatOf(file_.native(), st) == 0)
+        identity_ = win::IdentityOf(st);
     hidden_.clear();
     file_.reset();
     readBack_.reset();
