@@ -118,18 +118,10 @@ Handle MakeLink(HANDLE dir, const std::vector<unsigned char>& data, bool toFolde
     const QByteArray text = LinkTextOf(data);
     if (error != ERROR_PRIVILEGE_NOT_HELD || header.tag != IO_REPARSE_TAG_SYMLINK || text.isEmpty())
         return Handle();
-    std::wstring folder(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD n = ::GetFinalPathNameByHandleW(dir, folder.data(), DWORD(folder.size()), 0);
-        if (n == 0) {
-            error = win::LastError();
-            return Handle();
-        }
-        if (n < folder.size()) {
-            folder.resize(n);
-            break;
-        }
-        folder.resize(n + 1);
+    const std::wstring folder = win::FinalPath(dir);
+    if (folder.empty()) {
+        error = win::LastError();
+        return Handle();
     }
     std::wstring target = win::Wide(text);
     std::replace(target.begin(), target.end(), L'/', L'\\');

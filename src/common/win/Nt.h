@@ -35,6 +35,10 @@ QByteArray Utf8(const wchar_t* text, std::size_t length);
 // prefixed with \\?\ (\\?\UNC\ for a share), "/" read as "\".
 std::wstring LongPath(const QByteArray& path);
 
+// The path of what handle holds as it is now ("\\?\C:\..."); empty, with
+// the last error set, when it has none.
+std::wstring FinalPath(HANDLE handle);
+
 // ---------------------------------------------------------------------------
 // Errors
 

@@ -136,6 +136,20 @@ std::wstring LongPath(const QByteArray& path) {
     return LR"(\\?\)" + full;
 }
 
+std::wstring FinalPath(HANDLE handle) {
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD n = ::GetFinalPathNameByHandleW(handle, path.data(), DWORD(path.size()), 0);
+        if (n == 0)
+            return {};
+        if (n < path.size()) {
+            path.resize(n);
+            return path;
+        }
+        path.resize(n + 1);
+    }
+}
+
 // ---------------------------------------------------------------------------
 // Errors
 
@@ -177,18 +191,10 @@ HANDLE OpenAt(HANDLE dir, QByteArrayView name, const OpenRequest& request, int& 
     if (name == "..") {
         // The parent by the folder's own path: the system has no relative
         // way up.
-        std::wstring path(MAX_PATH, L'\0');
-        for (;;) {
-            const DWORD n = ::GetFinalPathNameByHandleW(dir, path.data(), DWORD(path.size()), 0);
-            if (n == 0) {
-                error = LastError();
-                return kNoHandle;
-            }
-            if (n < path.size()) {
-                path.resize(n);
-                break;
-            }
-            path.resize(n + 1);
+        std::wstring path = FinalPath(dir);
+        if (path.empty()) {
+            error = LastError();
+            return kNoHandle;
         }
         // A drive's root ("\\?\C:\") has no parent; its folders keep the
         // root's separator.

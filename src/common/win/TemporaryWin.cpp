@@ -21,17 +21,9 @@ Handle DuplicateOf(HANDLE handle) {
 
 // The folder the file of handle is in now, by its path.
 Handle FolderOf(HANDLE handle) {
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD n = ::GetFinalPathNameByHandleW(handle, path.data(), DWORD(path.size()), 0);
-        if (n == 0)
-            return Handle();
-        if (n < path.size()) {
-            path.resize(n);
-            break;
-        }
-        path.resize(n + 1);
-    }
+    std::wstring path = win::FinalPath(handle);
+    if (path.empty())
+        return Handle();
     const std::size_t cut = path.find_last_of(L'\\');
     if (cut == std::wstring::npos)
         return Handle();
