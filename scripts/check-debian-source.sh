@@ -42,5 +42,5 @@ if [ $# -gt 0 ]; then
     diff <(files "${first[0]}") <(files "$1") >"$work/files.diff" ||
         { cat "$work/files.diff"; fail "dpkg-buildpackage and cpack packages hold different files"; }
 fi
-echo "debian source check: $(basename "${first[0]}") builds the same twice and is lintian-clean" \
-    "${1:+, and holds what the cpack package holds}"
+echo "debian source check: $(basename "${first[0]}") builds the same twice and is" \
+    "lintian-clean${1:+, and holds what the cpack package holds}"
