@@ -34,7 +34,11 @@ void AddNoDisplayFallback(bool& byHand) {
         qputenv("QT_QPA_PLATFORM", chosen + ";offscreen");
         return;
     }
+#ifdef Q_OS_WIN
+    const QByteArray usual = "windows";
+#else
     const QByteArray usual = qgetenv("WAYLAND_DISPLAY").isEmpty() ? "xcb" : "wayland;xcb";
+#endif
     qputenv("QT_QPA_PLATFORM", usual + ";offscreen");
 }
 
@@ -88,10 +92,16 @@ int main(int argc, char** argv) {
                            zandrel::EscapedName(PlatformFailure(held)) + ")";
             noWindow.sayForRuns = true;
         } else {
+#ifdef Q_OS_WIN
+            // Windows names no display; Qt's own words say what failed.
+            noWindow.why = "Zandrel cannot open the desktop to show its window (" +
+                           zandrel::EscapedName(PlatformFailure(held)) + ")";
+#else
             const QByteArray display =
                 qEnvironmentVariable("DISPLAY", qEnvironmentVariable("WAYLAND_DISPLAY")).toUtf8();
             noWindow.why = "Zandrel cannot open the display " + zandrel::EscapedName(display) +
                            " to show its window";
+#endif
         }
         return zandrel::RunHeadless(commandLine, noWindow);
     }

@@ -46,6 +46,26 @@ bool IsEscapedByte(QChar c) {
     return c.unicode() >= kEscapeBase + 0x80 && c.unicode() <= kEscapeBase + 0xFF;
 }
 
+QByteArray EncodedBytes(const QString& path) {
+    QByteArray bytes;
+    bytes.reserve(path.size());
+    qsizetype run = 0;  // start of the characters not yet encoded
+    for (qsizetype i = 0; i < path.size(); ++i) {
+        const QChar c = path.at(i);
+        if (c.isHighSurrogate() && i + 1 < path.size() && path.at(i + 1).isLowSurrogate()) {
+            ++i;  // a whole character, not an escaped byte
+        } else if (IsEscapedByte(c)) {
+            bytes += QStringView(path).mid(run, i - run).toUtf8();
+            bytes += char(c.unicode() - kEscapeBase);
+            run = i + 1;
+        }
+    }
+    if (run == 0)
+        return path.toUtf8();
+    bytes += QStringView(path).mid(run).toUtf8();
+    return bytes;
+}
+
 }  // namespace
 
 QString DecodePath(const QByteArray& path) {
@@ -68,23 +88,14 @@ QString DecodePath(const QByteArray& path) {
 }
 
 QByteArray EncodePath(const QString& path) {
-    QByteArray bytes;
-    bytes.reserve(path.size());
-    qsizetype run = 0;  // start of the characters not yet encoded
-    for (qsizetype i = 0; i < path.size(); ++i) {
-        const QChar c = path.at(i);
-        if (c.isHighSurrogate() && i + 1 < path.size() && path.at(i + 1).isLowSurrogate()) {
-            ++i;  // a whole character, not an escaped byte
-        } else if (IsEscapedByte(c)) {
-            bytes += QStringView(path).mid(run, i - run).toUtf8();
-            bytes += char(c.unicode() - kEscapeBase);
-            run = i + 1;
-        }
-    }
-    if (run == 0)
-        return path.toUtf8();
-    bytes += QStringView(path).mid(run).toUtf8();
-    return bytes;
+#ifdef Q_OS_WIN
+    // No Windows name holds a "\", only a path, as its separator; an escaped
+    // byte is 0x80 or above and UTF-8 never makes one, so every 0x5C here is
+    // a separator.
+    return EncodedBytes(path).replace('\\', kSeparator);
+#else
+    return EncodedBytes(path);
+#endif
 }
 
 }  // namespace zandrel

@@ -3,6 +3,7 @@
 #include <QDir>
 
 #include <QFile>
+#include <algorithm>
 #include <type_traits>
 
 #include "common/FileSystem.h"
@@ -21,16 +22,57 @@ auto SeparatorOf() {
         return kSeparator;
 }
 
+#ifdef Q_OS_WIN
+// Windows reads "\" as a separator too; texts people type hold either.
+template <typename Text>
+auto BackslashOf() {
+    if constexpr (std::is_same_v<Text, QString>)
+        return QChar(u'\\');
+    else
+        return '\\';
+}
+#endif
+
+template <typename Text>
+bool EndsWithSeparator(const Text& path) {
+#ifdef Q_OS_WIN
+    if (path.endsWith(BackslashOf<Text>()))
+        return true;
+#endif
+    return path.endsWith(SeparatorOf<Text>());
+}
+
+template <typename Text>
+qsizetype LastSeparator(const Text& path) {
+    const qsizetype at = path.lastIndexOf(SeparatorOf<Text>());
+#ifdef Q_OS_WIN
+    return std::max(at, path.lastIndexOf(BackslashOf<Text>()));
+#else
+    return at;
+#endif
+}
+
+// A drive's root ("C:/"): without its separator it would name the drive's
+// current folder instead.
+template <typename Text>
+bool IsDriveRoot([[maybe_unused]] const Text& path) {
+#ifdef Q_OS_WIN
+    return path.size() == 3 && path.at(1) == u':' && EndsWithSeparator(path);
+#else
+    return false;
+#endif
+}
+
 template <typename Text>
 Text WithoutTrailing(const Text& path) {
-    if (path.size() > 1 && path.endsWith(SeparatorOf<Text>()))
+    if (path.size() > 1 && EndsWithSeparator(path) && !IsDriveRoot(path))
         return path.left(path.size() - 1);
     return path;
 }
 
 template <typename Text>
 Text Joined(const Text& folder, const Text& name) {
-    if (folder.endsWith(SeparatorOf<Text>()))
+    if (EndsWithSeparator(folder))
         return folder + name;
     Text result = folder;
     result += SeparatorOf<Text>();
@@ -40,12 +82,23 @@ Text Joined(const Text& folder, const Text& name) {
 
 template <typename Text>
 Text NamePart(const Text& path) {
-    return path.mid(path.lastIndexOf(SeparatorOf<Text>()) + 1);
+    return path.mid(LastSeparator(path) + 1);
 }
 
 template <typename Text>
 Text FolderPart(const Text& path) {
-    return path.left(path.lastIndexOf(SeparatorOf<Text>()) + 1);
+    return path.left(LastSeparator(path) + 1);
+}
+
+// Whether the path names its folder without the current folder's help.
+bool IsRooted(const QByteArray& path) {
+#ifdef Q_OS_WIN
+    // "C:/x", and "C:x" whose folder the system takes from the drive's own
+    // current folder.
+    if (path.size() >= 2 && path.at(1) == ':')
+        return true;
+#endif
+    return path.startsWith(kSeparator);
 }
 
 }  // namespace
@@ -134,7 +187,7 @@ bool SameFolder(const QString& a, const QString& b, fs::Overlay* overlay) {
 // below the root part is the same as when it is written in full.
 QByteArray FromCurrentFolder(const QString& folder) {
     QByteArray path = EncodePath(folder);
-    if (path.startsWith(kSeparator) || path.isEmpty())
+    if (IsRooted(path) || path.isEmpty())
         return path;
     while (path.startsWith("./")) path.remove(0, 2);
     const QByteArray current = EncodePath(QDir::currentPath());

@@ -1,6 +1,8 @@
 #pragma once
-// Path texts and the folder tests. On Linux "/" is the separator; the choice
-// of separator and root lives here alone.
+// Path texts and the folder tests. On Linux "/" is the separator; Windows
+// takes "\" as well, and EncodePath makes every "\" a "/" there, so the
+// paths the core handles as bytes have one separator on both. The choice of
+// separator and root lives here alone.
 
 #include <QByteArray>
 #include <QString>
@@ -16,7 +18,8 @@ class Host;
 inline constexpr char kSeparator = '/';
 inline const QString kSeparatorText = QStringLiteral("/");
 
-// Removes one trailing separator; the root stays as it is.
+// Removes one trailing separator; the root stays as it is (on Windows a
+// drive's root too, "C:/").
 QString RemoveTrailingSeparator(const QString& path);
 QByteArray RemoveTrailingSeparator(const QByteArray& path);
 // folder + separator + name, without doubling a separator the folder ends in.
@@ -31,6 +34,7 @@ QString GetFolderPart(const QString& path);
 QByteArray GetFolderPart(const QByteArray& path);
 
 // File names are bytes; these convert at the edge between people and disk.
+// On Windows a "\" becomes "/" on its way to the disk.
 QByteArray EncodePath(const QString& path);
 QString DecodePath(const QByteArray& path);
 

@@ -157,7 +157,13 @@ bool NoDisplayAvailable() {
     const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
     if (platform.startsWith("offscreen") || platform.startsWith("minimal"))
         return true;
+#ifdef Q_OS_WIN
+    // Every Windows session has a desktop, even a service's unseen one; a
+    // platform that cannot start there is main()'s to report.
+    return false;
+#else
     return qgetenv("DISPLAY").isEmpty() && qgetenv("WAYLAND_DISPLAY").isEmpty();
+#endif
 }
 
 QByteArray UsageText() {
@@ -174,7 +180,11 @@ QByteArray UsageText() {
            "\n"
            "A run from the command line writes log.txt and errors.txt beside the program\n"
            "when it runs from a folder of its own; an installed program, or one whose\n"
+#ifdef Q_OS_WIN
+           "folder cannot be written, writes them in %LOCALAPPDATA%\\Zandrel\\Zandrel\\.\n"
+#else
            "folder cannot be written, writes them in ~/.local/share/Zandrel/Zandrel/.\n"
+#endif
            "Control characters and backslashes in names are written escaped (\\t, \\n, \\r,\n"
            "\\\\, \\xHH) in the logs, the report and the preview.\n"
            "Without a display it shows no window, prints each failure with its reason on\n"

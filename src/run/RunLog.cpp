@@ -40,6 +40,30 @@ bool CanWriteInto(const QString& folder) {
 
 }  // namespace
 
+#ifdef Q_OS_WIN
+// Windows installs programs below Program Files (either of them) or its own
+// folder, each in a folder of its own: a program anywhere below them counts.
+bool IsInstalledProgramFolder(const QString& folder) {
+    QStringList systemFolders = {QStringLiteral(ZANDREL_BIN_DIR)};
+    for (const char* name : {"ProgramFiles", "ProgramFiles(x86)", "ProgramW6432", "SystemRoot"}) {
+        const QString system = qEnvironmentVariable(name);
+        if (!system.isEmpty())
+            systemFolders << QDir::fromNativeSeparators(system);
+    }
+    const QString here = Canonical(folder);
+    for (const QString& system : systemFolders) {
+        for (QString root : {QDir::cleanPath(system), Canonical(system)}) {
+            if (here.compare(root, Qt::CaseInsensitive) == 0)
+                return true;
+            if (!root.endsWith(u'/'))
+                root += u'/';
+            if (here.startsWith(root, Qt::CaseInsensitive))
+                return true;
+        }
+    }
+    return false;
+}
+#else
 bool IsInstalledProgramFolder(const QString& folder) {
     static const QStringList kSystemFolders = {
         QStringLiteral("/bin"),           QStringLiteral("/sbin"),
@@ -54,16 +78,24 @@ bool IsInstalledProgramFolder(const QString& folder) {
     }
     return false;
 }
+#endif
 
 QStringList LogFolderCandidates() {
     QStringList folders;
     const QString programFolder = QCoreApplication::applicationDirPath();
     if (!IsInstalledProgramFolder(programFolder) && CanWriteInto(programFolder))
         folders << programFolder;
+#ifdef Q_OS_WIN
+    // The user's local application data, which Windows gives every user.
+    const QString userData = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
+    if (!userData.isEmpty())
+        folders << userData;
+#else
     // Without a home Qt would place the per-user folder under the root folder.
     if (!qEnvironmentVariableIsEmpty("HOME") ||
         QDir::isAbsolutePath(qEnvironmentVariable("XDG_DATA_HOME")))
         folders << QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
+#endif
     return folders;
 }
 
