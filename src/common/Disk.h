@@ -20,7 +20,7 @@ Folder Child(const Folder& folder, const char* name);
 int ReadEntries(const Folder& folder, const EntryVisit& visit);
 bool MakeChild(const Folder& folder, const char* name, quint32 permissions);
 bool SetPermissions(const Folder& folder, quint32 permissions);
-Status DeleteFile(const Folder& folder, const char* name, const FileIdentity& expected);
+Status DeleteEntry(const Folder& folder, const char* name, const FileIdentity& expected);
 Status RemoveFolder(const Folder& folder, const char* name);
 int WriteAccess(const Folder& folder, const char* name);
 

@@ -84,7 +84,7 @@ bool Folder::setPermissions(quint32 permissions) const {
 
 Status Folder::deleteFile(const char* name, const FileIdentity& expected) const {
     return overlay_ ? overlay_->deleteFile(*this, name, expected)
-                    : disk::DeleteFile(*this, name, expected);
+                    : disk::DeleteEntry(*this, name, expected);
 }
 
 Status Folder::removeFolder(const char* name) const {

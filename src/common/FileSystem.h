@@ -209,7 +209,8 @@ class FolderCursor {
 
   private:
     void finishOnDisk();
-    Handle makeFolder(int at, const char* name, const QByteArray& path, const MirrorOf& mirrorOf);
+    Handle makeFolder(NativeHandle at, const char* name, const QByteArray& path,
+                      const MirrorOf& mirrorOf);
 
     struct Fixup {
         QByteArray path;

@@ -146,7 +146,7 @@ bool SetPermissions(const Folder& folder, quint32 permissions) {
     return folder.handle().valid() && ::chmod(proc, permissions & 0777) == 0;
 }
 
-Status DeleteFile(const Folder& folder, const char* name, const FileIdentity& expected) {
+Status DeleteEntry(const Folder& folder, const char* name, const FileIdentity& expected) {
     struct stat st {};
     if (!folder.handle().valid())
         return {EBADF};
@@ -385,7 +385,7 @@ const Folder* FolderCursor::reach(QByteArrayView relative, const MirrorOf* mirro
 // finish(). Root's is closed to others until it has its owner; a user's gets
 // its permissions from mkdir, since a later change would drop a set-group-ID
 // bit inherited from a folder of a group the user is not in.
-Handle FolderCursor::makeFolder(int at, const char* name, const QByteArray& path,
+Handle FolderCursor::makeFolder(NativeHandle at, const char* name, const QByteArray& path,
                                 const MirrorOf& mirrorOf) {
     const Folder* model = mirrorOf(path);
     struct stat from {};

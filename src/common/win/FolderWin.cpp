@@ -14,15 +14,6 @@ namespace zandrel::fs {
 
 namespace {
 
-// The cursor passes folders as an int: a handle's value fits in one, as the
-// system keeps handles within 32 bits for 32-bit processes.
-HANDLE FromInt(int at) {
-    return reinterpret_cast<HANDLE>(std::intptr_t(at));
-}
-int ToInt(HANDLE handle) {
-    return int(reinterpret_cast<std::intptr_t>(handle));
-}
-
 bool IsLink(HANDLE handle) {
     FILE_ATTRIBUTE_TAG_INFO tag{};
     if (!::GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag))
@@ -165,7 +156,7 @@ bool SetPermissions(const Folder& folder, quint32) {
     return folder.handle().valid();
 }
 
-Status DeleteFile(const Folder& folder, const char* name, const FileIdentity& expected) {
+Status DeleteEntry(const Folder& folder, const char* name, const FileIdentity& expected) {
     if (!folder.handle().valid())
         return {ERROR_INVALID_HANDLE};
     // Nobody may write to it between the look and the delete.
@@ -385,7 +376,7 @@ const Folder* FolderCursor::reach(QByteArrayView relative, const MirrorOf* mirro
         const QByteArray name = path.mid(pos, end - pos);
         Handle next = OpenChild(at, name, error);
         if (!next.valid() && error == error::kNotFound && mirrorOf) {
-            next = makeFolder(ToInt(at), name.constData(), path.left(end), *mirrorOf);
+            next = makeFolder(at, name.constData(), path.left(end), *mirrorOf);
             if (!next.valid())
                 error = win::LastError();
         }
@@ -409,9 +400,9 @@ const Folder* FolderCursor::reach(QByteArrayView relative, const MirrorOf* mirro
 
 // A folder made like its model: its attributes at once, its model's times at
 // finish(), once the files that go in have changed them.
-Handle FolderCursor::makeFolder(int at, const char* name, const QByteArray& path,
+Handle FolderCursor::makeFolder(NativeHandle at, const char* name, const QByteArray& path,
                                 const MirrorOf& mirrorOf) {
-    const HANDLE dir = FromInt(at);
+    const HANDLE dir = at;
     const Folder* model = mirrorOf(path);
     win::OpenRequest request;
     request.access = win::kFolderAccess | FILE_WRITE_ATTRIBUTES;
