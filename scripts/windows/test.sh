@@ -82,6 +82,9 @@ make_prefix() {
     # the whole run, instead of one started for each test.
     wineserver --wait
     wineserver --persistent
+    # Wine's own services start with the first program and stay with the server. Started here
+    # they hold none of ctest's pipes, which ctest would wait on until its time-out.
+    wine cmd /c exit </dev/null >/dev/null 2>&1
 }
 remove_prefix() {
     [ -n "$prefix" ] || return 0
