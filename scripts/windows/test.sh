@@ -89,6 +89,10 @@ make_prefix() {
 remove_prefix() {
     [ -n "$prefix" ] || return 0
     wineserver --kill 2>/dev/null || true
+    # Debian's Wine keeps the server's socket in a folder of its own, named in the prefix.
+    local sockets
+    sockets=$(cat "$prefix/wineserver" 2>/dev/null || true)
+    case $sockets in wine-?*) rm -rf "${TMPDIR:-/tmp}/$sockets" ;; esac
     rm -rf "$prefix"
 }
 trap remove_prefix EXIT
