@@ -8,6 +8,17 @@ if [ -z "${WINEPREFIX:-}" ] || [ ! -f "$WINEPREFIX/system.reg" ]; then
     echo "wine-run.sh: WINEPREFIX must name a prepared Wine prefix (scripts/windows/test.sh makes one)" >&2
     exit 125
 fi
+# Qt's offscreen screen is 800 by 800 unless told; a Windows desktop is
+# larger, and the window, laid out in Wine's fonts, is wider than 800.
+if [ "${QT_QPA_PLATFORM:-}" = offscreen ]; then
+    screen="${TMPDIR:-/tmp}/zandrel-wine-screen.json"
+    [ -f "$screen" ] || printf '%s\n' '{ "screens": [ { "name": "wine", "x": 0, "y": 0,' \
+        '"width": 1920, "height": 1080, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1 } ] }' \
+        >"$screen"
+    # A path from the root of Wine's current drive: a drive's colon would end
+    # the platform's argument.
+    export QT_QPA_PLATFORM="offscreen:configfile=$screen"
+fi
 # Wine keeps the QT_* variables from Windows programs, so that a Qt of the
 # host does not steer them; WINEQT_X reaches the program as QT_X.
 for name in $(compgen -e); do
