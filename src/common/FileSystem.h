@@ -51,7 +51,8 @@ extern const int kNotEmpty;
 extern const int kTooManyLinks;
 extern const int kAccessDenied;
 extern const int kIoError;
-extern const int kReplaced;  // another file stands at the name now
+extern const int kReplaced;   // another file stands at the name now
+extern const int kBadHandle;  // a folder that was never opened
 }  // namespace error
 
 struct FileInfo {
@@ -219,8 +220,12 @@ class FolderCursor {
         qint64 accessedNs;
         qint64 modifiedNs;
     };
+    // The normalised path from pos on, below from (the root or the latest
+    // folder): through the overlay, or on the disk (the platform's).
     const Folder* reachInOverlay(const QByteArray& path, qsizetype pos, const Folder& from,
                                  const MirrorOf* mirrorOf);
+    const Folder* reachOnDisk(const QByteArray& path, qsizetype pos, const Folder& from,
+                              const MirrorOf* mirrorOf);
     Folder root_;
     Folder current_;
     QByteArray currentPath_;  // normalised, relative to the root

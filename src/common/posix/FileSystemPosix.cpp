@@ -26,6 +26,7 @@ const int kTooManyLinks = ELOOP;
 const int kAccessDenied = EACCES;
 const int kIoError = EIO;
 const int kReplaced = ESTALE;
+const int kBadHandle = EBADF;
 }  // namespace error
 
 QString ErrorText(int error) {

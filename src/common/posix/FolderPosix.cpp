@@ -273,37 +273,6 @@ Handle OpenBelow(const Folder& from, const QByteArray& path) {
 // ---------------------------------------------------------------------------
 // FolderCursor
 
-namespace {
-
-// The components of a relative folder path with "." and empty ones dropped
-// and ".." taken back; false when ".." would leave the root.
-bool Normalise(QByteArrayView relative, QByteArray& out) {
-    out.clear();
-    QList<qsizetype> starts;
-    for (qsizetype pos = 0; pos <= relative.size();) {
-        qsizetype end = relative.indexOf('/', pos);
-        if (end < 0)
-            end = relative.size();
-        const QByteArrayView part = relative.sliced(pos, end - pos);
-        pos = end + 1;
-        if (part.isEmpty() || part == ".")
-            continue;
-        if (part == "..") {
-            if (starts.isEmpty())
-                return false;
-            out.truncate(std::max<qsizetype>(0, starts.takeLast() - 1));
-            continue;
-        }
-        starts.append(out.isEmpty() ? 0 : out.size() + 1);
-        if (!out.isEmpty())
-            out.append('/');
-        out.append(part.data(), part.size());
-    }
-    return true;
-}
-
-}  // namespace
-
 void FolderCursor::reset(Folder root) {
     ReadMask();
     root_ = std::move(root);
@@ -312,35 +281,9 @@ void FolderCursor::reset(Folder root) {
     fixups_.clear();
 }
 
-const Folder* FolderCursor::reach(QByteArrayView relative, const MirrorOf* mirrorOf) {
-    if (!root_.valid()) {
-        lastError_ = root_.openError() ? root_.openError() : EBADF;
-        return nullptr;
-    }
-    if (relative.isEmpty())
-        return &root_;
-    if (current_.valid() && relative == currentPath_)
-        return &current_;
-    QByteArray path;
-    if (!Normalise(relative, path))
-        return nullptr;
-    if (path.isEmpty())
-        return &root_;
-    if (current_.valid() && path == currentPath_)
-        return &current_;
-
-    // From the latest folder when the new one lies below it.
-    int base = root_.handle().native();
-    qsizetype pos = 0;
-    const Folder* from = &root_;
-    if (current_.valid() && path.size() > currentPath_.size() && path.startsWith(currentPath_) &&
-        path.at(currentPath_.size()) == '/') {
-        base = current_.handle().native();
-        pos = currentPath_.size() + 1;
-        from = &current_;
-    }
-    if (root_.overlay_)
-        return reachInOverlay(path, pos, *from, mirrorOf);
+const Folder* FolderCursor::reachOnDisk(const QByteArray& path, qsizetype pos, const Folder& from,
+                                        const MirrorOf* mirrorOf) {
+    const int base = from.handle().native();
 
     Handle found;
     errno = ENAMETOOLONG;

@@ -22,6 +22,7 @@ const int kTooManyLinks = win::kErrorStoppedOnSymlink;
 const int kAccessDenied = ERROR_ACCESS_DENIED;
 const int kIoError = ERROR_IO_DEVICE;
 const int kReplaced = ERROR_FILE_INVALID;
+const int kBadHandle = ERROR_INVALID_HANDLE;
 }  // namespace error
 
 QString ErrorText(int error) {
