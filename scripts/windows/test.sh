@@ -26,23 +26,13 @@ timed() {
     echo "== $name: $((SECONDS - start)) s" >&2
 }
 
-# The posix-threads compilers (std::thread, std::mutex), Wine, the host Qt whose tools (moc,
-# rcc, uic) a cross build of Qt 6 uses, GoogleTest's source and the xxHash header.
-packages=(mingw-w64 g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix wine wine64 cmake
-          ninja-build qt6-base-dev qt6-base-dev-tools googletest libxxhash-dev xz-utils)
-install_missing() {
-    local missing=() p
-    for p in "${packages[@]}"; do
-        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
-    done
-    [ ${#missing[@]} -eq 0 ] && return 0
-    echo "Installing: ${missing[*]}" >&2
-    local sudo=()
-    [ "$(id -u)" -eq 0 ] || sudo=(sudo)
-    export DEBIAN_FRONTEND=noninteractive
-    "${sudo[@]}" apt-get update -qq >&2
-    "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2
-}
+# The project's own installer, with this build's packages: the posix-threads compilers
+# (std::thread, std::mutex), Wine, the host Qt whose tools (moc, rcc, uic) a cross build of
+# Qt 6 uses, GoogleTest's source and the xxHash header.
+source "$root/scripts/setup.sh"
+zandrel_packages=(mingw-w64 g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix wine wine64
+                  cmake ninja-build qt6-base-dev qt6-base-dev-tools googletest libxxhash-dev
+                  xz-utils)
 
 provide_qt() {
     [ -f "$qt/lib/cmake/Qt6/qt.toolchain.cmake" ] && return 0
@@ -102,7 +92,7 @@ run_tests() {
     QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j"$(nproc)" "$@"
 }
 
-timed "packages" install_missing
+timed "packages" zandrel_install_missing
 timed "Qt for mingw-w64" provide_qt
 timed "configure" configure
 timed "build" build
