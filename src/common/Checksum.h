@@ -29,7 +29,8 @@ class Checksum {
 
   private:
     struct State;
-    std::unique_ptr<State> state_;
+    State& state() const;
+    mutable std::unique_ptr<State> state_;
 };
 
 // What has been read back of a copy so far: its first done bytes.
