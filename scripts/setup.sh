@@ -7,7 +7,8 @@ ZANDREL_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 ZANDREL_BUILD="$ZANDREL_ROOT/build"
 
 zandrel_packages=(cmake g++ make pkg-config qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins
-                  libgtest-dev libgmock-dev libbenchmark-dev libxxhash-dev fonts-dejavu-core rsync dosfstools fusefat)
+                  libgtest-dev libgmock-dev libbenchmark-dev libxxhash-dev fonts-dejavu-core rsync dosfstools fusefat
+                  exfatprogs exfat-fuse)
 
 zandrel_install_missing() {
     local missing=()
