@@ -13,6 +13,14 @@ class ScopedMount {
     static ScopedMount Tmpfs(const QString& folder, int sizeKiB, bool readOnly = false);
     // folder seen read-only at target (a bind mount).
     static ScopedMount ReadOnlyBind(const QString& folder, const QString& target);
+    // The disks people carry and the ones that fail: a fresh image of sizeMiB
+    // at image, formatted and mounted at folder. Fat and Exfat go through
+    // FUSE (fusefat, exfat-fuse), as a desktop without the kernel's drivers
+    // mounts a stick; Ext4NoJournal is a loop device, so writeback errors
+    // reach the flushes (put image on a small tmpfs to make them).
+    enum class Image { Fat, Exfat, Ext4NoJournal };
+    static ScopedMount Formatted(Image kind, const QString& image, const QString& folder,
+                                 int sizeMiB);
 
     ScopedMount(ScopedMount&& other) noexcept;
     ScopedMount(const ScopedMount&) = delete;
@@ -25,10 +33,22 @@ class ScopedMount {
     // Makes a mounted tmpfs read-only (or writable) again in place.
     bool remount(bool readOnly);
 
+    // Unmounts and mounts the image again: what the disk holds, not what the
+    // cache remembers.
+    bool remountImage();
+
   private:
     ScopedMount() = default;
+    bool mountImage();
     QString target_;
     QString why_;
+    QString image_;
+    Image kind_ = Image::Fat;
+    QString loop_;
 };
+
+// Memory pressure on demand: the kernel lets go of cached inodes and
+// folder entries (FAT and exFAT number a file afresh when it comes back).
+void DropCaches();
 
 }  // namespace zandrel::test
