@@ -441,7 +441,16 @@ quint32 Masked(quint32 permissions);
 qint64 TimeResolution(const Folder& folder);
 
 // Whether the folder's file system takes names that differ only in letter
-// case for one name (FAT, exFAT, case-folding folders).
-bool IgnoresCase(const Folder& folder);
+// case for one name (FAT, exFAT, case-folding folders). Learnt from the disk
+// (its type, the device under a FUSE mount); where neither tells, mayProbe
+// lets it make a hidden name of its own, look it up in the other case and
+// remove it; without, names already there are the only hint.
+bool IgnoresCase(const Folder& folder, bool mayProbe = false);
+
+// Whether the folder's file system keeps a file's inode number while no
+// handle to it is open: FAT, exFAT and FUSE number files afresh once the
+// kernel lets go of them, and a file system not known to keep them is taken
+// not to.
+bool KeepsInodeNumbers(const Folder& folder);
 
 }  // namespace zandrel::fs

@@ -162,15 +162,36 @@ class ListingTransfer {
     fs::FolderCursor destinations_;
     qint64 timeResolution_ = 1;  // of the destination's file system
     bool ignoresCase_ = false;   // the destination's file system
-    // Names this run put in place where case is ignored: by folder identity
+    // Whether each side's file system keeps inode numbers: where it does
+    // not, the run knows its names by folder path and name.
+    bool destinationKeepsNumbers_ = true;
+    bool sourceKeepsNumbers_ = true;
+    bool sourceIgnoresCase_ = false;
+    // Names this run put or left in place where case is ignored: by folder
     // and the name folded, the name as spelled.
     QHash<QByteArray, QByteArray> spelled_;
-    QByteArray spellingKey(const fs::FileIdentity& folder, const QByteArray& name) const;
+    // The same for the folders below the destination, by their path folded.
+    QHash<QByteArray, QByteArray> spelledFolders_;
+    struct FolderChecked {
+        bool known = false;
+        QByteArray relative;
+        bool clash = false;
+    };
+    // The files of one folder come together: the last checked and noted.
+    FolderChecked lastFolderChecked_;
+    QByteArray lastFolderNoted_;
+    QByteArray spellingKey(const FileJourney& j) const;
+    QByteArray folderSpellingKey(QByteArrayView below) const;
+    bool folderSpelledOtherwise(const FileJourney& j);
+    void noteSpelling(const FileJourney& j);
+    // Keys of placedByMove_: a name at the destination, a Move's source.
+    quint64 destinationKey(const FileJourney& j) const;
+    quint64 sourceKey(const FileJourney& j) const;
     // A file listed twice (by two patterns) is moved only once.
     bool trackMoved_ = false;
     QSet<QByteArray> moved_;
-    // Files a Move of this run put in place, by folder identity and name
-    // (PlacedKey): never replaced by another. A file put at the name later,
+    // Files a Move of this run put in place, by folder and name (PlacedKey):
+    // never replaced by another. A file put at the name later,
     // or deleted, is forgotten, so a new file that gets the freed identity
     // back is not taken for one.
     QHash<quint64, fs::FileIdentity> placedByMove_;
