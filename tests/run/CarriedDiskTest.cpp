@@ -36,7 +36,14 @@ struct CarriedCase {
     QList<const char*> failing;  // sources that fail, each run alike
     QList<FileText> after;       // below the destination, after the run
     int runs = 1;
+    // A Listing per folder of src: the first's copies are on the disk,
+    // named, before the second decides.
+    bool listingPerFolder = false;
 };
+
+void PrintTo(const CarriedCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class CarriedDiskTest : public RunFixture, public ::testing::WithParamInterface<CarriedCase> {
   protected:
@@ -89,10 +96,18 @@ TEST_P(CarriedDiskTest, TheRunAndThePreviewAgreeAndLoseNothing) {
     }
     QStringList failing;
     for (const char* f : c.failing) failing << t.path(QStringLiteral("src/") + QLatin1String(f));
-    Listing l = listing(QStringLiteral("src"), QStringLiteral("stick/2024"));
-    l.Action = c.action;
-    l.CopyJustFiles = c.flatten;
-    add(l);
+    QStringList sources;
+    for (const FileText& f : c.sources) {
+        const QString folder = QString::fromLatin1(f.path).section(u'/', 0, 0);
+        if (c.listingPerFolder && !sources.contains(folder))
+            sources << folder;
+    }
+    for (const QString& source : sources.isEmpty() ? QStringList{QString()} : sources) {
+        Listing l = listing(QStringLiteral("src/") + source, QStringLiteral("stick/2024"));
+        l.Action = c.action;
+        l.CopyJustFiles = c.flatten;
+        add(l);
+    }
     // Memory pressure between any two files, in the preview and the run.
     host.onYield = DropCaches;
 
@@ -131,7 +146,9 @@ INSTANTIATE_TEST_SUITE_P(Sticks, CarriedDiskTest,
                                          kSameNameTwice,
                                          {},
                                          {"s2/same.txt"},
-                                         {{"s1/same.txt", "first"}}},
+                                         {{"s1/same.txt", "first"}},
+                                         1,
+                                         true},
                              CarriedCase{"ExfatMoveKeepsWhatItMoved",
                                          Image::Exfat,
                                          ListingAction::Move,
@@ -139,7 +156,9 @@ INSTANTIATE_TEST_SUITE_P(Sticks, CarriedDiskTest,
                                          kSameNameTwice,
                                          {},
                                          {"s2/same.txt"},
-                                         {{"s1/same.txt", "first"}}},
+                                         {{"s1/same.txt", "first"}},
+                                         1,
+                                         true},
                              // A file renumbered is no file changed: each is replaced as decided.
                              CarriedCase{"FatReplacesWhatItDecidedOn",
                                          Image::Fat,
@@ -165,7 +184,9 @@ INSTANTIATE_TEST_SUITE_P(Sticks, CarriedDiskTest,
                                          kCaseTwice,
                                          {},
                                          {"s2/a.txt"},
-                                         {{"s1/A.txt", "upper"}}},
+                                         {{"s1/A.txt", "upper"}},
+                                         1,
+                                         true},
                              CarriedCase{"ExfatFreshStickIgnoresCase",
                                          Image::Exfat,
                                          ListingAction::Move,
@@ -173,7 +194,9 @@ INSTANTIATE_TEST_SUITE_P(Sticks, CarriedDiskTest,
                                          kCaseTwice,
                                          {},
                                          {"s2/a.txt"},
-                                         {{"s1/A.txt", "upper"}}},
+                                         {{"s1/A.txt", "upper"}},
+                                         1,
+                                         true},
                              // Two folders that differ only in case are one there, run after run.
                              CarriedCase{"FatFoldersInOtherCaseClash",
                                          Image::Fat,
