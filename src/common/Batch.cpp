@@ -381,8 +381,17 @@ void Batch::Impl::Work::run(Impl& b, QHash<int, Outcome>& outcomes, Unflushed& l
                 o.changed = true;
                 continue;
             }
+            // A disk that numbers a file afresh once it leaves the cache
+            // keeps the number of one held open: the name is checked while
+            // it is, and the file let go just before its delete (FUSE keeps
+            // an open file's delete under a hidden name).
+            const bool heldThere =
+                !KeepsInodeNumbers(folder) &&
+                folder.info(d.name.constData(), false).identity == d.decided.identity;
             d.source.handle.reset();
-            o.deleted = folder.deleteFile(d.name.constData(), d.decided.identity);
+            o.deleted = folder.deleteFile(
+                d.name.constData(),
+                heldThere ? folder.info(d.name.constData(), false).identity : d.decided.identity);
             deleted = deleted || o.deleted.ok();
         }
     }

@@ -39,6 +39,7 @@ struct CarriedCase {
     // A Listing per folder of src: the first's copies are on the disk,
     // named, before the second decides.
     bool listingPerFolder = false;
+    bool fromStick = false;  // the sources on the stick, the destination not
 };
 
 void PrintTo(const CarriedCase& c, std::ostream* os) {
@@ -82,20 +83,21 @@ TEST_P(CarriedDiskTest, TheRunAndThePreviewAgreeAndLoseNothing) {
     const CarriedCase c = GetParam();
     if (!mountStick(c.image))
         GTEST_SKIP() << mount->why().toStdString();
-    const QString dst = t.path(QStringLiteral("stick/2024"));
+    const QString from = c.fromStick ? QStringLiteral("stick/src/") : QStringLiteral("src/");
+    const QString to = c.fromStick ? QStringLiteral("dst") : QStringLiteral("stick/2024");
+    const QString dst = t.path(to);
     const auto at = [&](const char* source) {
-        const QString relative = QStringLiteral("src/") + QLatin1String(source);
+        const QString relative = from + QLatin1String(source);
         return c.flatten ? dst + u'/' + GetFileName(relative) : kept(dst, relative);
     };
-    for (const FileText& f : c.sources)
-        t.write(QStringLiteral("src/") + QLatin1String(f.path), f.text);
+    for (const FileText& f : c.sources) t.write(from + QLatin1String(f.path), f.text);
     for (const FileText& f : c.there) {
         const QString path = at(f.path);
         QDir().mkpath(GetFolderPart(path));
         ASSERT_TRUE(WriteBytes(EncodePath(path), f.text));
     }
     QStringList failing;
-    for (const char* f : c.failing) failing << t.path(QStringLiteral("src/") + QLatin1String(f));
+    for (const char* f : c.failing) failing << t.path(from + QLatin1String(f));
     QStringList sources;
     for (const FileText& f : c.sources) {
         const QString folder = QString::fromLatin1(f.path).section(u'/', 0, 0);
@@ -103,7 +105,7 @@ TEST_P(CarriedDiskTest, TheRunAndThePreviewAgreeAndLoseNothing) {
             sources << folder;
     }
     for (const QString& source : sources.isEmpty() ? QStringList{QString()} : sources) {
-        Listing l = listing(QStringLiteral("src/") + source, QStringLiteral("stick/2024"));
+        Listing l = listing(from + source, to);
         l.Action = c.action;
         l.CopyJustFiles = c.flatten;
         add(l);
@@ -121,9 +123,13 @@ TEST_P(CarriedDiskTest, TheRunAndThePreviewAgreeAndLoseNothing) {
         EXPECT_EQ(r.copiedCount, c.sources.size() - failing.size());
         for (const FileText& f : c.after)
             EXPECT_EQ(ReadBytes(EncodePath(at(f.path))), f.text) << f.path;
-        // A Move keeps the source of every file that failed.
-        for (const QString& source : failing)
-            EXPECT_TRUE(QFile::exists(source)) << source.toStdString();
+        // A Move keeps the source of every file that failed, and only those.
+        for (const FileText& f : c.sources) {
+            const QString source = t.path(from + QLatin1String(f.path));
+            EXPECT_EQ(QFile::exists(source),
+                      c.action == ListingAction::Copy || failing.contains(source))
+                << f.path;
+        }
         EXPECT_TRUE(TemporaryLeftovers(EncodePath(dst)).isEmpty());
     }
 }
@@ -135,6 +141,8 @@ const QList<FileText> kCaseTwice = {
 const QList<FileText> kFoldersInCase = {{"Docs/x.txt", "upper"}, {"docs/x.txt", "lower"}};
 const QList<FileText> kFresh = {{"a.txt", "new a"}, {"b.txt", "new b"}, {"c.txt", "new c"}};
 const QList<FileText> kStale = {{"a.txt", "old"}, {"b.txt", "old"}, {"c.txt", "old"}};
+const QList<FileText> kTree = {{"A/a.txt", "a"}, {"A/b.txt", "b"}, {"B/c.txt", "c"},
+                               {"B/d.txt", "d"}, {"C/e.txt", "e"}, {"C/f.txt", "f"}};
 
 INSTANTIATE_TEST_SUITE_P(Sticks, CarriedDiskTest,
                          ::testing::Values(
@@ -215,7 +223,31 @@ INSTANTIATE_TEST_SUITE_P(Sticks, CarriedDiskTest,
                                          {},
                                          {"docs/x.txt"},
                                          {{"Docs/x.txt", "upper"}},
-                                         2}),
+                                         2},
+                             // Each source deleted as the very file copied,
+                             // though renumbered since.
+                             CarriedCase{"FatMoveDeletesWhatItCopied",
+                                         Image::Fat,
+                                         ListingAction::Move,
+                                         false,
+                                         kTree,
+                                         {},
+                                         {},
+                                         kTree,
+                                         1,
+                                         false,
+                                         true},
+                             CarriedCase{"ExfatMoveDeletesWhatItCopied",
+                                         Image::Exfat,
+                                         ListingAction::Move,
+                                         false,
+                                         kTree,
+                                         {},
+                                         {},
+                                         kTree,
+                                         1,
+                                         false,
+                                         true}),
                          [](const auto& p) { return std::string(p.param.name); });
 
 // What the file layer learns of a disk, in an empty folder named with digits
