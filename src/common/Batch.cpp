@@ -57,6 +57,7 @@ struct Batch::Impl {
         Checksum::Value sum;  // of what was read from the source
         qint64 size = 0;
         ReadBackSoFar readSoFar;  // while it was written
+        Handle from;              // the source, to copy once more if it reads back wrong
     };
     struct Delete {
         int ticket;
@@ -96,8 +97,7 @@ struct Batch::Impl {
                    (sourceFlushers.empty() || !deletedBefore) && (namesMayWait || earlier.empty());
         }
         void run(Impl& b, QHash<int, Outcome>& outcomes, Unflushed& left);
-        void flushEarlier(const std::map<quint64, int>& flushed, const QSet<quint64>& pinpointed,
-                          QHash<int, Outcome>& outcomes);
+        void flushEarlier(const std::map<quint64, int>& flushed, QHash<int, Outcome>& outcomes);
         void verify(const Impl& b, QHash<int, Outcome>& outcomes);
     };
 
@@ -221,13 +221,18 @@ struct Batch::Impl {
         info.size = size;
         info.identity = kept->identity();
         pending.insert(keyOf(folder, kept->name()), info);
-        Copy copy{request.ticket, std::move(kept), source, request.seen, false, false, {}, 0, {}};
+        Copy copy{
+            request.ticket, std::move(kept), source, request.seen, false, false, {}, 0, {}, {}};
         if (sum) {
             copy.verify = true;
             copy.sum = sum->value();
             copy.size = size;
             bytes += size - readSoFar.done;  // read once more
             copy.readSoFar = std::move(readSoFar);
+            if (size > 0 && request.model && request.model->handle.valid()) {
+                copy.from = disk::Duplicate(request.model->handle);
+                descriptors += copy.from.valid();
+            }
         }
         work.copies.push_back(std::move(copy));
         bytes += size;
@@ -236,10 +241,8 @@ struct Batch::Impl {
 };
 
 // Names flushed now that an earlier commit left unflushed get their
-// outcomes: failed where the flush failed and no copy of this one was found
-// to be the cause.
+// outcomes: failed where the flush failed.
 void Batch::Impl::Work::flushEarlier(const std::map<quint64, int>& flushed,
-                                     const QSet<quint64>& pinpointed,
                                      QHash<int, Outcome>& outcomes) {
     std::vector<std::pair<int, quint64>> still;
     for (const auto& [ticket, device] : earlier.tickets) {
@@ -249,7 +252,7 @@ void Batch::Impl::Work::flushEarlier(const std::map<quint64, int>& flushed,
             continue;
         }
         Outcome o = earlier.outcomes.take(ticket);
-        if (it->second != 0 && !pinpointed.contains(device))
+        if (it->second != 0)
             o.copy = {CopyResult::WriteFailed, it->second};
         outcomes.insert(ticket, o);
     }
@@ -257,8 +260,9 @@ void Batch::Impl::Work::flushEarlier(const std::map<quint64, int>& flushed,
 }
 
 // The flushed copies to be verified read back from the device: all asked for
-// first, then compared one by one. One that differs fails and is never named;
-// an abort confirmed meanwhile leaves the rest to be discarded.
+// first, then compared one by one. One that reads back wrong is copied once
+// more (a cable or a cache may fail once); one that differs again fails and
+// is never named. An abort that drops the copies stops at once.
 void Batch::Impl::Work::verify(const Impl& b, QHash<int, Outcome>& outcomes) {
     for (const Copy& c : copies)
         if (c.verify && !c.failed)
@@ -266,8 +270,11 @@ void Batch::Impl::Work::verify(const Impl& b, QHash<int, Outcome>& outcomes) {
     for (Copy& c : copies) {
         if (!c.verify || c.failed)
             continue;
-        const CopyOutcome read =
+        CopyOutcome read =
             c.file->compareReadBack(c.size, c.sum, b.discarding, std::move(c.readSoFar));
+        if (read == CopyResult::VerifyFailed && c.from.valid())
+            read = c.file->copyAgain(c.from, c.size, c.sum, b.discarding);
+        c.from.reset();
         if (read == CopyResult::Discarded)
             return;
         if (!read.ok()) {
@@ -284,29 +291,23 @@ void Batch::Impl::Work::verify(const Impl& b, QHash<int, Outcome>& outcomes) {
 // leave theirs to the next flush); the deletes last.
 void Batch::Impl::Work::run(Impl& b, QHash<int, Outcome>& outcomes, Unflushed& left) {
     std::map<quint64, int> flushed;  // device: 0, or the flush's error
-    QSet<quint64> pinpointed;        // where a copy's own flush found the failure
     if (!copies.empty()) {
         for (const auto& [device, fd] : flushers) flushed[device] = Flush(fd);
         for (const auto& [device, fd] : earlier.flushers) {
             if (!flushed.count(device))
                 flushed[device] = Flush(fd);
         }
+        // A flush that failed vouches for none of the copies it was to make
+        // durable: a copy's own flush answering well afterwards proves
+        // nothing (the failed writeback's error is reported once, and the
+        // file system's own records went with it).
         for (Copy& c : copies) {
-            int error = 0;
-            if (flushed[c.file->device()] != 0 && (error = c.file->syncData()) != 0) {
-                outcomes[c.ticket].copy = {CopyResult::WriteFailed, error};
-                c.failed = true;
-                pinpointed.insert(c.file->device());
-            }
-        }
-        for (Copy& c : copies) {
-            const int error = flushed[c.file->device()];
-            if (error != 0 && !c.failed && !pinpointed.contains(c.file->device())) {
+            if (const int error = flushed[c.file->device()]; error != 0) {
                 outcomes[c.ticket].copy = {CopyResult::WriteFailed, error};
                 c.failed = true;
             }
         }
-        flushEarlier(flushed, pinpointed, outcomes);
+        flushEarlier(flushed, outcomes);
         verify(b, outcomes);
     }
 
@@ -365,7 +366,7 @@ void Batch::Impl::Work::run(Impl& b, QHash<int, Outcome>& outcomes, Unflushed& l
         if (error != 0 && o.copy.ok())
             o.copy = {CopyResult::WriteFailed, error};
     }
-    flushEarlier(namesFlushed, {}, outcomes);
+    flushEarlier(namesFlushed, outcomes);
 
     bool deleted = deletedBefore;
     if (!deletes.empty()) {
@@ -543,6 +544,7 @@ void Batch::discard() {
         const std::lock_guard lock(b.mutex);
         b.control = Impl::Control::Discard;
         b.stopAsked.store(true, std::memory_order_release);
+        b.discarding.store(true, std::memory_order_relaxed);  // a read-back under way too
     }
     b.changed.notify_all();
     // What was gathered goes at once: unnamed copies vanish with their

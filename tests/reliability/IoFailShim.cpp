@@ -121,8 +121,14 @@ bool nameMatches(const char* path) {
 int opened(int fd, const char* path, int flags) {
     if (fd < 0 || fd >= kMaxFd)
         return fd;
+    int again = -1;
     if ((flags & O_TMPFILE) == O_TMPFILE) {
         gUnnamedMatches[fd] = gLastOpenMatched.load();
+    } else if (path && std::sscanf(path, "/proc/self/fd/%d", &again) == 1 && again >= 0 &&
+               again < kMaxFd) {
+        // The same file opened afresh (a read-back): it counts as that one.
+        gUnnamedMatches[fd] = gUnnamedMatches[again].load();
+        gFlipNext[fd] = gFlipNext[again].exchange(false);
     } else {
         gUnnamedMatches[fd] = false;
         gLastOpenMatched = nameMatches(path);

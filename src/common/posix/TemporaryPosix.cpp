@@ -161,6 +161,20 @@ CopyOutcome Temporary::compareReadBack(qint64 size, const Checksum::Value& expec
     return readback::Compare(fd_.native(), size, expected, stop, std::move(soFar));
 }
 
+CopyOutcome Temporary::copyAgain(const Handle& from, qint64 size, const Checksum::Value& expected,
+                                 const std::atomic<bool>& stop) {
+    const CopyOutcome written = readback::CopyAgain(from.native(), fd_.native(), size, expected);
+    if (!written.ok())
+        return written;
+    // Written anew: its source's time again, as the first copy had it.
+    if (times_[1].tv_nsec != UTIME_OMIT)
+        ::futimens(fd_.native(), times_);
+    if (::fdatasync(fd_.native()) != 0)
+        return {CopyResult::WriteFailed, errno};
+    readback::Prepare(fd_.native(), 0, size);
+    return readback::Compare(fd_.native(), size, expected, stop);
+}
+
 namespace disk {
 
 // A handle opened before the writes it stands for (a copy's own) also
