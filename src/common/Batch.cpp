@@ -61,7 +61,7 @@ struct Batch::Impl {
     };
     struct Delete {
         int ticket;
-        Handle folder;
+        std::shared_ptr<const Folder> folder;  // one per folder, shared by its deletes
         QByteArray name;
         SourceFile source;  // held open: it must be unchanged at the delete
         FileInfo decided;
@@ -101,10 +101,11 @@ struct Batch::Impl {
         void verify(const Impl& b, QHash<int, Outcome>& outcomes);
     };
 
-    Work work;                            // being gathered
-    QHash<QByteArray, FileInfo> pending;  // by folder identity and name
-    QSet<QByteArray> deleting;            // the same
-    QHash<QByteArray, SharedHandle> folders;
+    Work work;                                                       // being gathered
+    QHash<QByteArray, FileInfo> pending;                             // by folder identity and name
+    QSet<QByteArray> deleting;                                       // the same
+    QHash<QByteArray, SharedHandle> folders;                         // copies' folders
+    QHash<QByteArray, std::shared_ptr<const Folder>> sourceFolders;  // Move sources' folders
     Flushers sourceFlushers;  // Move sources' devices since the last durable commit
     bool deletedSinceDurable = false;
     Unflushed unflushed;
@@ -200,17 +201,21 @@ struct Batch::Impl {
         SharedHandle& shared = folders[IdentityKey(folder)];
         if (!shared) {
             shared = Shared(kept->duplicateFolder());
-            if (!shared)
-                return CopyResult::CouldNotPutInPlace;
+            if (!shared) {
+                folders.remove(IdentityKey(folder));
+                return {CopyResult::CouldNotPutInPlace, disk::LastError()};
+            }
             ++descriptors;
         }
-        // The first copy on a device flushes it: opened before its writes,
-        // it reports those that fail.
+        // The first copy on a device flushes it (unless reserve() found a
+        // flusher): opened before its writes, it reports those that fail.
         SharedHandle& flusher = work.flushers[kept->device()];
         if (!flusher) {
             flusher = Shared(kept->duplicate());
-            if (!flusher)
-                return CopyResult::CouldNotPutInPlace;
+            if (!flusher) {
+                work.flushers.erase(kept->device());
+                return {CopyResult::CouldNotPutInPlace, disk::LastError()};
+            }
             ++descriptors;
         }
         kept->shareFolder(shared);
@@ -376,7 +381,7 @@ void Batch::Impl::Work::run(Impl& b, QHash<int, Outcome>& outcomes, Unflushed& l
             if (!o.copy.ok())
                 continue;
             o.deleteTried = true;
-            Folder folder(std::move(d.folder));
+            const Folder& folder = *d.folder;
             if (!StillAsDecided(folder, d.name.constData(), d.source, d.decided)) {
                 o.deleted = {kChangedSinceCopied};
                 o.changed = true;
@@ -384,6 +389,7 @@ void Batch::Impl::Work::run(Impl& b, QHash<int, Outcome>& outcomes, Unflushed& l
             }
             d.source.handle.reset();
             o.deleted = folder.deleteFile(d.name.constData(), d.decided.identity);
+            d.folder.reset();
             deleted = deleted || o.deleted.ok();
         }
     }
@@ -448,19 +454,66 @@ bool Batch::deletes(const FileIdentity& folder, QByteArrayView name) const {
     return impl_->deleting.contains(key) || impl_->deletingThere.contains(key);
 }
 
-void Batch::deleteAfter(int ticket, const Folder& folder, const char* name, SourceFile&& source,
-                        const FileInfo& decided) {
+int Batch::deleteAfter(int ticket, const Folder& folder, const char* name, SourceFile&& source,
+                       const FileInfo& decided) {
     Impl& b = *impl_;
-    if (source.handle.valid()) {
-        SharedHandle& flusher = b.sourceFlushers[source.info.identity.device];
-        if (!flusher && (flusher = Shared(disk::Duplicate(source.handle))))
-            ++b.descriptors;
+    const QByteArray key = IdentityKey(folder.identity());
+    std::shared_ptr<const Folder>& shared = b.sourceFolders[key];
+    if (!shared) {
+        Handle again = disk::Duplicate(folder.handle());
+        if (!again.valid()) {
+            const int error = disk::LastError();
+            b.sourceFolders.remove(key);
+            return error;
+        }
+        shared = std::make_shared<const Folder>(std::move(again));
+        ++b.descriptors;
     }
-    b.descriptors += 2;
+    // The deletes are flushed through a source's own file system; without a
+    // descriptor to spare, through a later file's.
+    if (source.handle.valid()) {
+        const quint64 device = source.info.identity.device;
+        if (!b.sourceFlushers.count(device)) {
+            if (SharedHandle flusher = Shared(disk::Duplicate(source.handle))) {
+                b.sourceFlushers[device] = std::move(flusher);
+                ++b.descriptors;
+            }
+        }
+    }
+    ++b.descriptors;  // the source, held open
     b.deleting.insert(Impl::keyOf(folder.identity(), name));
-    Impl::Delete d{ticket, disk::Duplicate(folder.handle()), QByteArray(name), std::move(source),
-                   decided};
+    Impl::Delete d{ticket, shared, QByteArray(name), std::move(source), decided};
     b.work.deletes.push_back(std::move(d));
+    return 0;
+}
+
+int Batch::reserve(const Folder& destination) {
+    Impl& b = *impl_;
+    const FileIdentity folder = destination.identity();
+    SharedHandle& shared = b.folders[IdentityKey(folder)];
+    if (!shared) {
+        shared = Shared(disk::Duplicate(destination.handle()));
+        if (!shared) {
+            const int error = disk::LastError();
+            b.folders.remove(IdentityKey(folder));
+            return error;
+        }
+        ++b.descriptors;
+    }
+    // A flusher opened before the copy's writes, which it will report.
+    if (!b.work.flushers.count(folder.device) && !b.work.noFlusher.count(folder.device)) {
+        int error = 0;
+        Handle own = disk::FlusherIn(destination, error);
+        if (!own.valid())
+            return error;
+        b.work.flushers[folder.device] = std::make_shared<const Handle>(std::move(own));
+        ++b.descriptors;
+    }
+    return 0;
+}
+
+bool Batch::roomFor(int more) const {
+    return impl_->heldDescriptors() + more <= impl_->budget;
 }
 
 void Batch::namedAt(int ticket, const Folder& folder) {
@@ -482,6 +535,7 @@ void Batch::commit(Names names) {
     b.deletingThere = std::exchange(b.deleting, {});
     b.workerDescriptors = b.descriptors;
     b.folders.clear();
+    b.sourceFolders.clear();
     b.bytes = 0;
     b.descriptors = 0;
     if (work.empty()) {
@@ -557,6 +611,7 @@ void Batch::discard() {
     b.pending.clear();
     b.deleting.clear();
     b.folders.clear();
+    b.sourceFolders.clear();
     b.bytes = 0;
     b.descriptors = 0;
 }

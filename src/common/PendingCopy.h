@@ -62,6 +62,8 @@ Handle Duplicate(const Handle& handle);
 Handle FlusherIn(const Folder& folder, int& error);
 // How many handles a batch may hold open at once.
 int HandleBudget();
+// The system's error of the call that has just failed on this thread.
+int LastError();
 // Starts work on a thread that the stop signals never reach (they belong to
 // the run's thread); false when no thread could be had.
 bool StartQuietThread(std::thread& thread, std::function<void()> work);

@@ -147,6 +147,7 @@ class ListingTransfer {
         Last,     // the end of the Listing: names on the disk, deletes done
     };
     void commitBatch(Commit how);
+    int reserveInBatch(const fs::Folder& folder);
     bool waitingInTheWay(QByteArrayView below);
 
     RunContext c_;
@@ -199,6 +200,7 @@ class ListingTransfer {
         fs::FileIdentity placed;
         bool linked = false;    // a further name of a copy made before
         quint64 sourceKey = 0;  // a Move's source, by folder and name
+        int deleteError = 0;    // why the batch could not take a Move's delete
     };
     fs::Batch ownBatch_;
     fs::Batch* batch_ = nullptr;

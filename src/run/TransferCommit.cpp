@@ -170,8 +170,9 @@ void ListingTransfer::record(const Deferred& d, const fs::Batch::Outcome& o) {
         placedByMove_.remove(d.sourceKey);
         return;
     }
-    const QString reason = o.changed ? QStringLiteral("the file changed after it was copied")
-                                     : fs::ErrorText(o.deleted.error);
+    const QString reason = d.deleteError != 0 ? fs::ErrorText(d.deleteError)
+                           : o.changed ? QStringLiteral("the file changed after it was copied")
+                                       : fs::ErrorText(o.deleted.error);
     c_.host.noteFailure(kDeleteFailed + d.path, reason);
     noteError(kDeleteFailed, d.path, reason);
     if (events_.deleteFailed)

@@ -479,22 +479,36 @@ TEST_F(ProgramFaultTest, VerifyKeepsACopyThatReadsBackWrongFromItsName) {
     }
 }
 
-// Batches fit the descriptors the process may open, down to a few files:
-// none fails for want of one.
+// Batches fit the descriptors the process may open, down to one file at a
+// time: none fails for want of one, and every Move source is deleted (each
+// delete's folder handle checked, one per folder).
 TEST_F(ProgramFaultTest, ALowDescriptorLimitFailsNoFile) {
-    for (const bool move : {false, true}) {
-        SCOPED_TRACE(move ? "Move" : "Copy");
+    struct Case {
+        const char* limit;
+        bool move;
+        bool verified;
+    };
+    for (const Case& k : {Case{"16", true, false}, Case{"16", false, true}, Case{"20", true, true},
+                          Case{"20", false, false}, Case{"64", true, false}}) {
+        SCOPED_TRACE(std::string(k.move ? "Move " : "Copy ") + k.limit +
+                     (k.verified ? " verified" : ""));
         QDir(t.path(QStringLiteral("dst"))).removeRecursively();
-        files("d/f", 300, "x");
-        if (move)
+        files("d/f", 150, "x");
+        files("d/e/g", 150, "y");
+        if (k.move)
             writeMoveList();
         else
             writeList();
+        verify = k.verified;
         start({},
-              {QStringLiteral("prlimit"), QStringLiteral("--nofile=64:64"), QStringLiteral("--")});
+              {QStringLiteral("prlimit"),
+               QStringLiteral("--nofile=%1:%1").arg(QLatin1String(k.limit)), QStringLiteral("--")});
         const Finished f = finish();
+        verify = false;
         EXPECT_EQ(f.status, 0) << f.err.toStdString();
-        EXPECT_EQ(lastLine(f.out), " : 300 files copied....0 errors.");
+        EXPECT_TRUE(f.out.contains(" : 300 files copied....0 errors.")) << f.out.toStdString();
+        EXPECT_EQ(ReadFileBytes(dst(src("d/e/g149"))), "y");
+        EXPECT_EQ(QFile::exists(QFile::decodeName(src("d/f0"))), !k.move);
     }
 }
 

@@ -189,6 +189,10 @@ Handle Duplicate(const Handle& handle) {
     return Handle(::fcntl(handle.native(), F_DUPFD_CLOEXEC, 0));
 }
 
+int LastError() {
+    return errno;
+}
+
 // The folder itself where it may be read, else an unnamed file made in it
 // (a drop box: write and search only).
 Handle FlusherIn(const Folder& folder, int& error) {
@@ -223,9 +227,11 @@ int HandleBudget() {
         open = 32;
     }
     const int allowed = int(std::min<rlim_t>(limit.rlim_cur, 1 << 20));
-    // The walk, the logs, the window and one file's copy.
-    const int room = std::clamp(allowed / 8, 16, 256);
-    return std::max(6, allowed - open - room);
+    // The run's own: the folders it has reached at both ends, one file's
+    // source and copy, a read-back, the logs. What is left may be none: then
+    // each file's batch is done before the next file.
+    const int room = std::clamp(allowed / 8, 10, 256);
+    return std::max(0, allowed - open - room);
 }
 
 bool StartQuietThread(std::thread& thread, std::function<void()> work) {
