@@ -29,6 +29,9 @@ struct RunState {
     // (empty where there is none to tell).
     QList<QString> ErrorReasons;
     bool AbortedByUser = false;
+    // Asked for again after the abort was confirmed: the copies not yet on
+    // the disk are dropped instead of kept.
+    bool DropRequested = false;
     bool MultipleDestinations = false;
     LastListingInfo LastListing;
 };

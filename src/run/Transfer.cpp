@@ -673,10 +673,17 @@ ListingOutcome ListingTransfer::TransferListing(int row) {
             break;
         }
     }
-    // Before the folders made get their own times and permissions.
+    // Before the folders made get their own times and permissions; after an
+    // abort, what was finished is kept (unless asked to be dropped).
     commitBatch(Commit::Last);
     if (abortConfirmed_)
         outcome = ListingOutcome::Aborted;
+    if (notKept_ > 0) {
+        AppendReportEntry(c_.host, QStringLiteral(" : ") + QString::number(notKept_) +
+                                       QStringLiteral(" finished copies were not kept: the abort "
+                                                      "came before they were on the disk"));
+        notKept_ = 0;
+    }
     destinations_.finish();
     return outcome;
 }

@@ -272,9 +272,11 @@ TEST_F(ProgramFaultTest, TerminatedInTheMiddleOfAFileAbortsCleanly) {
 
     EXPECT_EQ(f.status, 4) << f.err.toStdString();
     EXPECT_TRUE(f.err.contains("Confirm: Abort process?")) << f.err.toStdString();
-    // a-small.dat's copy waited for its name: the abort drops it.
-    EXPECT_EQ(lastLine(f.out), " : 0 files copied....1 errors.");
-    EXPECT_TRUE(QFile::exists(QString::fromLocal8Bit(src("a-small.dat"))));
+    // a-small.dat's copy was finished before the abort: it is kept, and its
+    // source moved.
+    EXPECT_EQ(lastLine(f.out), " : 1 files copied....1 errors.");
+    EXPECT_EQ(ReadFileBytes(dst(src("a-small.dat"))), Pattern(10000, 'a'));
+    EXPECT_FALSE(QFile::exists(QString::fromLocal8Bit(src("a-small.dat"))));
     // Aborted, the run is no longer unattended: its errors go to the Summary
     // (standard error here), not to the log files.
     QList<QByteArray> summary;
@@ -404,6 +406,51 @@ TEST_F(ProgramFaultTest, ADropBoxIsFlushedBeforeAMoveDeletes) {
     ASSERT_GE(firstDelete, 0);
     EXPECT_EQ(calls.mid(0, firstDelete).count("sync"), 2);  // the data, then the names
     EXPECT_EQ(ReadFileBytes(dst(src("m19"))), "moved");
+}
+
+// An abort (SIGINT) during the last batch's slow flush keeps the copies that
+// were finished: named, counted, their Move sources deleted. A second SIGINT
+// drops those not yet named instead, says how many, and keeps their sources.
+TEST_F(ProgramFaultTest, AnAbortKeepsTheFinishedCopiesAndASecondDropsThem) {
+    for (const bool twice : {false, true}) {
+        SCOPED_TRACE(twice ? "twice" : "once");
+        QDir(t.path(QStringLiteral("dst"))).removeRecursively();
+        QFile::remove(t.path(QStringLiteral("trace.txt")));
+        files("k/f", 400, "kept");
+        writeMoveList();
+        QMap<QString, QString> shim = tracing(t.path(QStringLiteral("dst")).toUtf8().constData());
+        shim.insert(QStringLiteral("ZANDREL_SYNC_DELAY_US"), QStringLiteral("1500000"));
+        start(shim);
+        QDeadlineTimer deadline(60000);
+        while (!t.read(QStringLiteral("trace.txt")).contains("sync-start") &&
+               !deadline.hasExpired() && process->state() == QProcess::Running)
+            QThread::msleep(5);
+        ::kill(static_cast<pid_t>(process->processId()), SIGINT);
+        QByteArray err;
+        if (twice) {
+            // The second request once the first has been answered.
+            while (!err.contains("Confirm: Abort process?") && !deadline.hasExpired() &&
+                   process->state() == QProcess::Running) {
+                process->waitForReadyRead(50);
+                err += process->readAllStandardError();
+            }
+            ::kill(static_cast<pid_t>(process->processId()), SIGINT);
+        }
+        Finished f = finish();
+        f.err.prepend(err);
+        EXPECT_EQ(f.status, 4) << f.err.toStdString();
+        const int kept = twice ? 0 : 400;
+        EXPECT_EQ(lastLine(f.out), " : " + QByteArray::number(kept) + " files copied....0 errors.")
+            << f.out.toStdString();
+        EXPECT_EQ(f.out.contains(" : 400 finished copies were not kept: the abort came before "
+                                 "they were on the disk"),
+                  twice);
+        EXPECT_EQ(NewCompleteCopies(check), kept);
+        EXPECT_EQ(QFile::exists(QFile::decodeName(src("k/f399"))), twice);
+        EXPECT_TRUE(Temporaries(check.destinationRoot).isEmpty());
+        const QStringList v = Violations(check, {}, false);
+        EXPECT_TRUE(v.isEmpty()) << v.join(u'\n').toStdString();
+    }
 }
 
 // A copy that reads back other than its source gave (a byte flipped on the
