@@ -277,8 +277,10 @@ void Batch::Impl::Work::verify(const Impl& b, QHash<int, Outcome>& outcomes) {
             continue;
         CopyOutcome read =
             c.file->compareReadBack(c.size, c.sum, b.discarding, std::move(c.readSoFar));
-        if (read == CopyResult::VerifyFailed && c.from.valid())
+        if (read == CopyResult::VerifyFailed && c.from.valid()) {
             read = c.file->copyAgain(c.from, c.size, c.sum, b.discarding);
+            outcomes[c.ticket].copiedAgain = true;
+        }
         c.from.reset();
         if (read == CopyResult::Discarded)
             return;

@@ -80,6 +80,7 @@ class Batch {
         bool changed = false;        // the source changed after it was copied
         bool deleteDropped = false;  // an abort kept the source of a copy that was named
         bool verified = false;       // read back from the disk and found as the source gave it
+        bool copiedAgain = false;    // read back wrong at first, and copied once more
         Status deleted;
     };
     // Durable: the names are on the disk when the work is done; MayWait: a

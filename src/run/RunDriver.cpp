@@ -187,6 +187,10 @@ RunResult RunDriver::finish(bool aborted) {
                                  QStringLiteral(" errors."));
     if (state_.Verified)
         AppendReportEntry(host_, QStringLiteral(" : ") + VerifiedText(state_.VerifiedCount));
+    if (state_.CopiedAgainCount > 0)
+        AppendReportEntry(host_, QStringLiteral(" : ") + QString::number(state_.CopiedAgainCount) +
+                                     QStringLiteral(" copies read back wrong at first and were "
+                                                    "copied again"));
     phase_.set(RunPhase::Idle);
 
     if (flags_.CommandLineRun) {

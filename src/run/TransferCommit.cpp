@@ -186,6 +186,7 @@ void ListingTransfer::record(const Deferred& d, const fs::Batch::Outcome& o) {
     ++c_.state.CopiedCount;
     if (o.verified || (d.linked && verify_))
         ++c_.state.VerifiedCount;
+    c_.state.CopiedAgainCount += o.copiedAgain;
     showCounts();
     if (!move_ || o.deleteDropped)
         return;
