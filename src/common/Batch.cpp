@@ -34,10 +34,11 @@ SharedHandle Shared(Handle handle) {
 // 0, or why the file system could not be flushed. A copy's own handle,
 // opened before its writes, also reports the writes that failed in the
 // background meanwhile.
-int Flush(const SharedHandle& handle) {
-    if (!handle)
-        return disk::FlushFileSystem(Handle());
-    return disk::FlushFileSystem(*handle);
+int Flush(const SharedHandle& handle, std::atomic<int>& flushes) {
+    static const Handle none;
+    const int error = disk::FlushFileSystem(handle ? *handle : none);
+    flushes.fetch_add(1, std::memory_order_relaxed);
+    return error;
 }
 
 QByteArray IdentityKey(const FileIdentity& id) {
@@ -127,6 +128,7 @@ struct Batch::Impl {
     Control control = Control::Go;
     std::atomic<bool> stopAsked{false};
     std::atomic<bool> discarding{false};  // stops a read-back under way
+    std::atomic<int> flushes{0};          // done so far, for those who wait on them
 
     ~Impl() {
         {
@@ -299,10 +301,10 @@ void Batch::Impl::Work::verify(const Impl& b, QHash<int, Outcome>& outcomes) {
 void Batch::Impl::Work::run(Impl& b, QHash<int, Outcome>& outcomes, Unflushed& left) {
     std::map<quint64, int> flushed;  // device: 0, or the flush's error
     if (!copies.empty()) {
-        for (const auto& [device, fd] : flushers) flushed[device] = Flush(fd);
+        for (const auto& [device, fd] : flushers) flushed[device] = Flush(fd, b.flushes);
         for (const auto& [device, fd] : earlier.flushers) {
             if (!flushed.count(device))
-                flushed[device] = Flush(fd);
+                flushed[device] = Flush(fd, b.flushes);
         }
         // A flush that failed vouches for none of the copies it was to make
         // durable: a copy's own flush answering well afterwards proves
@@ -360,10 +362,11 @@ void Batch::Impl::Work::run(Impl& b, QHash<int, Outcome>& outcomes, Unflushed& l
         return;
     }
     std::map<quint64, int> namesFlushed;
-    for (const quint64 device : namedDevices) namesFlushed[device] = Flush(flushers[device]);
+    for (const quint64 device : namedDevices)
+        namesFlushed[device] = Flush(flushers[device], b.flushes);
     for (const auto& [device, fd] : earlier.flushers) {
         if (!namesFlushed.count(device))
-            namesFlushed[device] = Flush(fd);
+            namesFlushed[device] = Flush(fd, b.flushes);
     }
     // A name that may not be on the disk: the copy stays, but counts as
     // failed, and a Move keeps its source.
@@ -407,7 +410,7 @@ void Batch::Impl::Work::run(Impl& b, QHash<int, Outcome>& outcomes, Unflushed& l
     // The deletes on the disk before the run says it is finished; a flush
     // that fails here loses nothing (a source may come back).
     if (deleted)
-        for (const auto& [device, fd] : sourceFlushers) Flush(fd);
+        for (const auto& [device, fd] : sourceFlushers) Flush(fd, b.flushes);
 }
 
 Batch::Batch() : impl_(std::make_unique<Impl>()) {
@@ -570,6 +573,10 @@ void Batch::commit(Names names) {
         run();  // no thread to be had: done here, meanwhile
         b.unflushed = std::exchange(b.workUnflushed, {});
     }
+}
+
+int Batch::flushesDone() const {
+    return impl_->flushes.load(std::memory_order_relaxed);
 }
 
 bool Batch::idle() const {

@@ -92,6 +92,9 @@ class Batch {
     // Whether no work is under way; waitFor waits up to milliseconds for it.
     bool idle() const;
     bool waitFor(int milliseconds) const;
+    // Flushes done since the batch began: one that does not move for long
+    // is a disk that does not answer.
+    int flushesDone() const;
     // The outcomes known so far, once the work is done (empty while it is
     // not); each is given once.
     QHash<int, Outcome> take();

@@ -72,9 +72,9 @@ class ListingTransfer {
     // Each copy is read back from the disk and compared with its source
     // before it takes its name.
     void setVerify(bool verify) { verify_ = verify; }
-    // The time a confirmed abort gives the finished copies to reach the disk.
+    // The time a confirmed abort gives each flush of the finished copies.
     void setClock(Clock& clock) { clock_ = &clock; }
-    static constexpr qint64 kKeepAfterAbortMs = 5000;
+    static constexpr qint64 kKeepAfterAbortMs = 10000;
 
   private:
     struct Working {
@@ -237,7 +237,8 @@ class ListingTransfer {
     bool abortConfirmed_ = false;
     // After a confirmed abort: since when the finished copies are being
     // kept, whether they are dropped instead, and how many were.
-    qint64 keepingSince_ = -1;
+    qint64 keepingSince_ = -1;  // or since the last flush that ended
+    int flushesSeen_ = 0;
     bool dropping_ = false;
     int notKept_ = 0;
     int shownCopied_ = 0;  // the panel's count, which never goes back

@@ -115,11 +115,15 @@ void ListingTransfer::awaitBatch() {
 }
 
 // A confirmed abort keeps what was finished: the batch goes on to flush and
-// name it. Asked again, or when the disk takes longer than a few seconds,
+// name it. Asked again, or when one flush takes longer than a few seconds,
 // the copies not yet named are dropped instead (their Move sources kept).
 void ListingTransfer::dropIfAskedAgain() {
     if (!abortConfirmed_ || dropping_ || !batch_)
         return;
+    if (const int flushes = batch_->flushesDone(); flushes != flushesSeen_) {
+        flushesSeen_ = flushes;
+        keepingSince_ = clock_->now();
+    }
     if (!c_.state.DropRequested && clock_->now() - keepingSince_ < kKeepAfterAbortMs)
         return;
     dropping_ = true;
@@ -141,6 +145,7 @@ bool ListingTransfer::abortAsked() {
         batch_->resume();
         if (abortConfirmed_) {
             keepingSince_ = clock_->now();
+            flushesSeen_ = batch_->flushesDone();
             c_.host.setStatusText(
                 QStringLiteral("Aborting: keeping the copies already finished (click again to "
                                "drop them)..."));
