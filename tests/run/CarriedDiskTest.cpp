@@ -7,6 +7,7 @@
 #include <QProcess>
 
 #include <optional>
+#include <tuple>
 
 #include "common/FileSystem.h"
 #include "common/Paths.h"
@@ -28,7 +29,6 @@ struct FileText {
 
 struct CarriedCase {
     const char* name;
-    Image image;
     ListingAction action;
     bool flatten;
     QList<FileText> sources;     // below src
@@ -46,7 +46,8 @@ void PrintTo(const CarriedCase& c, std::ostream* os) {
     *os << c.name;
 }
 
-class CarriedDiskTest : public RunFixture, public ::testing::WithParamInterface<CarriedCase> {
+class CarriedDiskTest : public RunFixture,
+                        public ::testing::WithParamInterface<std::tuple<Image, CarriedCase>> {
   protected:
     // A fresh stick with the destination folder on it; digits alone, so
     // that no name on the stick tells how it takes letter case.
@@ -80,8 +81,8 @@ class CarriedDiskTest : public RunFixture, public ::testing::WithParamInterface<
 };
 
 TEST_P(CarriedDiskTest, TheRunAndThePreviewAgreeAndLoseNothing) {
-    const CarriedCase c = GetParam();
-    if (!mountStick(c.image))
+    const auto& [image, c] = GetParam();
+    if (!mountStick(image))
         GTEST_SKIP() << mount->why().toStdString();
     const QString from = c.fromStick ? QStringLiteral("stick/src/") : QStringLiteral("src/");
     const QString to = c.fromStick ? QStringLiteral("dst") : QStringLiteral("stick/2024");
@@ -134,121 +135,40 @@ TEST_P(CarriedDiskTest, TheRunAndThePreviewAgreeAndLoseNothing) {
     }
 }
 
-const QList<FileText> kSameNameTwice = {
+const QList<FileText> kSameName = {
     {"s1/same.txt", "first"}, {"s1/b.txt", "b"}, {"s1/c.txt", "c"}, {"s2/same.txt", "second"}};
 const QList<FileText> kCaseTwice = {
     {"s1/A.txt", "upper"}, {"s1/b.txt", "b"}, {"s2/a.txt", "lower"}};
-const QList<FileText> kFoldersInCase = {{"Docs/x.txt", "upper"}, {"docs/x.txt", "lower"}};
+const QList<FileText> kFolders = {{"Docs/x.txt", "upper"}, {"docs/x.txt", "lower"}};
 const QList<FileText> kFresh = {{"a.txt", "new a"}, {"b.txt", "new b"}, {"c.txt", "new c"}};
 const QList<FileText> kStale = {{"a.txt", "old"}, {"b.txt", "old"}, {"c.txt", "old"}};
 const QList<FileText> kTree = {{"A/a.txt", "a"}, {"A/b.txt", "b"}, {"B/c.txt", "c"},
                                {"B/d.txt", "d"}, {"C/e.txt", "e"}, {"C/f.txt", "f"}};
 
+using L = ListingAction;
+const QList<FileText> kNone, kFirstKept = {{"s1/same.txt", "first"}},
+                             kUpperKept = {{"s1/A.txt", "upper"}},
+                             kDocsKept = {{"Docs/x.txt", "upper"}};
+const CarriedCase kCases[] = {
+    // The file a flattened Move put there stays, though renumbered.
+    {"MoveKeepsWhatItMoved", L::Move, true, kSameName, kNone, {"s2/same.txt"}, kFirstKept, 1, true},
+    // A file renumbered is no file changed: each is replaced as decided.
+    {"ReplacesWhatItDecidedOn", L::Copy, true, kFresh, kStale, {}, kFresh},
+    // A fresh stick ignores case before any name is on it.
+    {"FreshStickIgnoresCase", L::Move, true, kCaseTwice, kNone, {"s2/a.txt"}, kUpperKept, 1, true},
+    // Two folders that differ only in case are one there, run after run.
+    {"FoldersInOtherCaseClash", L::Copy, false, kFolders, kNone, {"docs/x.txt"}, kDocsKept, 2},
+    // Each source deleted as the very file copied, though renumbered since.
+    {"MoveDeletesWhatItCopied", L::Move, false, kTree, kNone, {}, kTree, 1, false, true},
+};
+
 INSTANTIATE_TEST_SUITE_P(Sticks, CarriedDiskTest,
-                         ::testing::Values(
-                             // The file a flattened Move put there stays, though renumbered.
-                             CarriedCase{"FatMoveKeepsWhatItMoved",
-                                         Image::Fat,
-                                         ListingAction::Move,
-                                         true,
-                                         kSameNameTwice,
-                                         {},
-                                         {"s2/same.txt"},
-                                         {{"s1/same.txt", "first"}},
-                                         1,
-                                         true},
-                             CarriedCase{"ExfatMoveKeepsWhatItMoved",
-                                         Image::Exfat,
-                                         ListingAction::Move,
-                                         true,
-                                         kSameNameTwice,
-                                         {},
-                                         {"s2/same.txt"},
-                                         {{"s1/same.txt", "first"}},
-                                         1,
-                                         true},
-                             // A file renumbered is no file changed: each is replaced as decided.
-                             CarriedCase{"FatReplacesWhatItDecidedOn",
-                                         Image::Fat,
-                                         ListingAction::Copy,
-                                         true,
-                                         kFresh,
-                                         kStale,
-                                         {},
-                                         kFresh},
-                             CarriedCase{"ExfatReplacesWhatItDecidedOn",
-                                         Image::Exfat,
-                                         ListingAction::Copy,
-                                         true,
-                                         kFresh,
-                                         kStale,
-                                         {},
-                                         kFresh},
-                             // A fresh stick ignores case before any name is on it.
-                             CarriedCase{"FatFreshStickIgnoresCase",
-                                         Image::Fat,
-                                         ListingAction::Move,
-                                         true,
-                                         kCaseTwice,
-                                         {},
-                                         {"s2/a.txt"},
-                                         {{"s1/A.txt", "upper"}},
-                                         1,
-                                         true},
-                             CarriedCase{"ExfatFreshStickIgnoresCase",
-                                         Image::Exfat,
-                                         ListingAction::Move,
-                                         true,
-                                         kCaseTwice,
-                                         {},
-                                         {"s2/a.txt"},
-                                         {{"s1/A.txt", "upper"}},
-                                         1,
-                                         true},
-                             // Two folders that differ only in case are one there, run after run.
-                             CarriedCase{"FatFoldersInOtherCaseClash",
-                                         Image::Fat,
-                                         ListingAction::Copy,
-                                         false,
-                                         kFoldersInCase,
-                                         {},
-                                         {"docs/x.txt"},
-                                         {{"Docs/x.txt", "upper"}},
-                                         2},
-                             CarriedCase{"ExfatFoldersInOtherCaseClash",
-                                         Image::Exfat,
-                                         ListingAction::Copy,
-                                         false,
-                                         kFoldersInCase,
-                                         {},
-                                         {"docs/x.txt"},
-                                         {{"Docs/x.txt", "upper"}},
-                                         2},
-                             // Each source deleted as the very file copied,
-                             // though renumbered since.
-                             CarriedCase{"FatMoveDeletesWhatItCopied",
-                                         Image::Fat,
-                                         ListingAction::Move,
-                                         false,
-                                         kTree,
-                                         {},
-                                         {},
-                                         kTree,
-                                         1,
-                                         false,
-                                         true},
-                             CarriedCase{"ExfatMoveDeletesWhatItCopied",
-                                         Image::Exfat,
-                                         ListingAction::Move,
-                                         false,
-                                         kTree,
-                                         {},
-                                         {},
-                                         kTree,
-                                         1,
-                                         false,
-                                         true}),
-                         [](const auto& p) { return std::string(p.param.name); });
+                         ::testing::Combine(::testing::Values(Image::Fat, Image::Exfat),
+                                            ::testing::ValuesIn(kCases)),
+                         [](const auto& p) {
+                             return (std::get<0>(p.param) == Image::Fat ? "Fat" : "Exfat") +
+                                    std::string(std::get<1>(p.param).name);
+                         });
 
 // What the file layer learns of a disk, in an empty folder named with digits
 // alone: from its type, from the device under a FUSE mount, or, where the
