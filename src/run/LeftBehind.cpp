@@ -57,6 +57,11 @@ int RemoveLeftBehindCopies(const fs::Folder& folder) {
 
 void LeftBehindCopies::clearIn(const fs::Folder& folder, const fs::FileIdentity& identity,
                                QByteArrayView path) {
+    // The files of one folder come one after the other.
+    if (lastKnown_ && identity == last_)
+        return;
+    last_ = identity;
+    lastKnown_ = true;
     // FAT and exFAT may number a folder afresh once nothing holds it, and two
     // spellings may name one folder where case is ignored: either tells that
     // the run has been there.

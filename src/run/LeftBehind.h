@@ -35,6 +35,8 @@ class LeftBehindCopies {
     int takeRemoved() { return std::exchange(removed_, 0); }
 
   private:
+    fs::FileIdentity last_;
+    bool lastKnown_ = false;
     QSet<QByteArray> identities_;
     QSet<QByteArray> paths_;
     int removed_ = 0;
