@@ -53,7 +53,16 @@ extern const int kAccessDenied;
 extern const int kIoError;
 extern const int kReplaced;   // another file stands at the name now
 extern const int kBadHandle;  // a folder that was never opened
+// The process, or the whole system, may open no more files.
+extern const int kNoDescriptor;
+extern const int kNoDescriptorAnywhere;
 }  // namespace error
+
+// Whether error says that no descriptor was to be had: what a smaller batch
+// may cure.
+inline bool OutOfDescriptors(int error) {
+    return error != 0 && (error == error::kNoDescriptor || error == error::kNoDescriptorAnywhere);
+}
 
 struct FileInfo {
     FileKind kind = FileKind::Missing;

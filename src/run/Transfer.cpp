@@ -258,23 +258,39 @@ bool ListingTransfer::transferFile(const QByteArray& source, int i, int count) {
     if (batch_ && !waiting_.isEmpty())
         settle();
     c_.view.ShowOverallProgress(i, count);
-
-    FileJourney j(source);
-    reachDestination(j);
-    reachSource(j);
-    // A file whose source or destination name a waiting copy or delete
-    // stands for is decided on the disk as those have left it.
-    if ((j.sourceFolder && mustWaitFor(j.sourceFolderId, j.sourceName, Touch::Any)) ||
-        (j.destinationFolder &&
-         mustWaitFor(j.destinationFolderId, j.destinationName, Touch::Delete)))
+    // The run's own descriptors for this file come before the batch's.
+    if (batch_ && !batch_->empty() && !batch_->roomFor(fs::Batch::kDescriptorsPerFile))
         commitBatch(Commit::Settled);
-    examine(j);
-    // A disk that holds no links fails a link before it is tried, so that
-    // the preview foretells it.
-    if (j.facts.source.kind == fs::FileKind::Link && j.destinationFolder)
-        j.facts.destinationLinkError = linkRefusal(*j.destinationFolder);
 
-    const FileDecision decision = decide(j);
+    std::optional<FileJourney> journey;
+    FileDecision decision = FileDecision::PassOver;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        FileJourney& j = journey.emplace(source);
+        reachDestination(j);
+        reachSource(j);
+        // A file whose source or destination name a waiting copy or delete
+        // stands for is decided on the disk as those have left it.
+        if ((j.sourceFolder && mustWaitFor(j.sourceFolderId, j.sourceName, Touch::Any)) ||
+            (j.destinationFolder &&
+             mustWaitFor(j.destinationFolderId, j.destinationName, Touch::Delete)))
+            commitBatch(Commit::Settled);
+        examine(j);
+        // A disk that holds no links fails a link before it is tried, so
+        // that the preview foretells it.
+        if (j.facts.source.kind == fs::FileKind::Link && j.destinationFolder)
+            j.facts.destinationLinkError = linkRefusal(*j.destinationFolder);
+        decision = decide(j);
+        // A folder or a source that could not be opened for want of a
+        // descriptor is tried again once the batch has let go of its own.
+        const bool starved =
+            fs::OutOfDescriptors(j.openError) ||
+            (!j.sourceFolder && fs::OutOfDescriptors(sources_.lastError())) ||
+            (!j.destinationFolder && fs::OutOfDescriptors(destinations_.lastError()));
+        if (!starved || !batch_ || batch_->empty())
+            break;
+        commitBatch(Commit::Settled);
+    }
+    FileJourney& j = *journey;
     if (decision != FileDecision::PassOver && events_.decided)
         events_.decided(decision, source, j.destination);
     if (decision == FileDecision::PassOver)
@@ -454,6 +470,14 @@ void ListingTransfer::carryOut(FileJourney& j) {
     request.permissions = facts.source.permissions;
     request.verify = verify_ && !overlay_;
 
+    if (batch_) {
+        const int error = reserveInBatch(destinationFolder);
+        if (error != 0) {
+            addError(kCopyFailed, j.source, fs::ErrorText(error));
+            return;
+        }
+    }
+
     fs::FileIdentity placed;
     bool linked = false;  // to an earlier copy of the file, verified with it
     fs::CopyOutcome outcome;
@@ -500,12 +524,13 @@ void ListingTransfer::carryOut(FileJourney& j) {
             if (linked && outcome.ok() && batch_)
                 batch_->namedAt(request.ticket, destinationFolder);
         }
-        if (!outcome.ok() || linked) {
-        } else if (what.kind == fs::FileKind::File && what.size == 0) {
-            // An empty regular file is made at the destination rather than
-            // copied; it needs no reading.
-            outcome = fs::PutEmptyFile(request, &what.identity, &placed);
-        } else {
+        const auto copy = [&] {
+            if (what.kind == fs::FileKind::File && what.size == 0) {
+                // An empty regular file is made at the destination rather
+                // than copied; it needs no reading.
+                outcome = fs::PutEmptyFile(request, &what.identity, &placed);
+                return;
+            }
             c_.view.BeginFileProgress(file.info.size);
             outcome = fs::CopyFileBlocks(file, request,
                                          RunBlockProgress(c_.host, c_.view, c_.progress), &placed);
@@ -514,6 +539,15 @@ void ListingTransfer::carryOut(FileJourney& j) {
             // The request is answered by stopping this file; the question
             // comes with the next one, as between any two files.
             requestAnswered_ = outcome == fs::CopyResult::Aborted;
+        };
+        if (outcome.ok() && !linked) {
+            copy();
+            // The copies waiting hold the descriptors this one lacked.
+            if (fs::OutOfDescriptors(outcome.error) && !outcome.ok() && !batch_->empty()) {
+                commitBatch(Commit::Settled);
+                if (reserveInBatch(destinationFolder) == 0)
+                    copy();
+            }
         }
     }
     if (!outcome.ok()) {
@@ -551,8 +585,10 @@ void ListingTransfer::carryOut(FileJourney& j) {
         d.linked = linked;
         if (move_) {
             d.sourceKey = sourceKey;
-            batch_->deleteAfter(request.ticket, sourceFolder, name.constData(), std::move(file),
-                                facts.source);
+            // Held by nothing, the source is not deleted: the copy is made
+            // all the same, and the delete fails with its reason.
+            d.deleteError = batch_->deleteAfter(request.ticket, sourceFolder, name.constData(),
+                                                std::move(file), facts.source);
         }
         waiting_.append(d);
         ++waitingCopies_;
@@ -584,6 +620,21 @@ void ListingTransfer::carryOut(FileJourney& j) {
     addError(kDeleteFailed, j.source, reason);
     if (events_.deleteFailed)
         events_.deleteFailed(j.source);
+}
+
+// What a copy into folder needs of the batch, had before it is written.
+// While the batch holds too many descriptors for one more file, its work is
+// done first: batches shrink down to one file at a time rather than fail a
+// file for want of a descriptor.
+int ListingTransfer::reserveInBatch(const fs::Folder& folder) {
+    if (!batch_->empty() && !batch_->roomFor(fs::Batch::kDescriptorsPerFile))
+        commitBatch(Commit::Settled);
+    int error = batch_->reserve(folder);
+    if (fs::OutOfDescriptors(error) && !batch_->empty()) {
+        commitBatch(Commit::Settled);
+        error = batch_->reserve(folder);
+    }
+    return error;
 }
 
 // A later name of a file this Listing copied before becomes a hard link to
@@ -642,10 +693,17 @@ ListingOutcome ListingTransfer::TransferListing(int row) {
             break;
         }
     }
-    // Before the folders made get their own times and permissions.
+    // Before the folders made get their own times and permissions; after an
+    // abort, what was finished is kept (unless asked to be dropped).
     commitBatch(Commit::Last);
     if (abortConfirmed_)
         outcome = ListingOutcome::Aborted;
+    if (notKept_ > 0) {
+        AppendReportEntry(c_.host, QStringLiteral(" : ") + QString::number(notKept_) +
+                                       QStringLiteral(" finished copies were not kept: the abort "
+                                                      "came before they were on the disk"));
+        notKept_ = 0;
+    }
     destinations_.finish();
     if (const int removed = leftBehind_.takeRemoved())
         AppendReportEntry(c_.host, LeftBehindEntry(removed));

@@ -11,6 +11,7 @@
 #include <optional>
 
 #include "common/Batch.h"
+#include "common/Clock.h"
 #include "common/FileSystem.h"
 #include "listing/Listing.h"
 #include "run/FileDecision.h"
@@ -72,6 +73,9 @@ class ListingTransfer {
     // Each copy is read back from the disk and compared with its source
     // before it takes its name.
     void setVerify(bool verify) { verify_ = verify; }
+    // The time a confirmed abort gives the finished copies to reach the disk.
+    void setClock(Clock& clock) { clock_ = &clock; }
+    static constexpr qint64 kKeepAfterAbortMs = 5000;
 
   private:
     struct Working {
@@ -148,6 +152,7 @@ class ListingTransfer {
         Last,     // the end of the Listing: names on the disk, deletes done
     };
     void commitBatch(Commit how);
+    int reserveInBatch(const fs::Folder& folder);
     bool waitingInTheWay(QByteArrayView below);
 
     RunContext c_;
@@ -203,6 +208,7 @@ class ListingTransfer {
         fs::FileIdentity placed;
         bool linked = false;    // a further name of a copy made before
         quint64 sourceKey = 0;  // a Move's source, by folder and name
+        int deleteError = 0;    // why the batch could not take a Move's delete
     };
     fs::Batch ownBatch_;
     fs::Batch* batch_ = nullptr;
@@ -212,6 +218,14 @@ class ListingTransfer {
     int waitingCopies_ = 0;                    // copies in waiting_
     int waitingErrors_ = 0;                    // errors in waiting_, and copies known to fail
     bool abortConfirmed_ = false;
+    // After a confirmed abort: since when the finished copies are being
+    // kept, whether they are dropped instead, and how many were.
+    qint64 keepingSince_ = -1;
+    bool dropping_ = false;
+    int notKept_ = 0;
+    int shownCopied_ = 0;  // the panel's count, which never goes back
+    Clock* clock_ = &SystemClock();
+    void dropIfAskedAgain();
     bool requestAnswered_ = false;  // by stopping the current file's copy
     void settle();
     void awaitBatch();
