@@ -462,4 +462,9 @@ bool IgnoresCase(const Folder& folder, bool mayProbe = false);
 // not to.
 bool KeepsInodeNumbers(const Folder& folder);
 
+// 0 when a link can be put in the folder, else the system's error that
+// making one there meets (FAT and exFAT hold no links). Known without
+// writing, so that a preview foretells it.
+int LinksRefused(const Folder& folder);
+
 }  // namespace zandrel::fs

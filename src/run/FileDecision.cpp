@@ -62,7 +62,7 @@ FileDecision DecideFile(const FileFacts& f, std::optional<ExistingFileRule> rule
         return FileDecision::FailSameFile;
     if (f.destination.kind == FileKind::Folder)
         return FileDecision::FailFolderInTheWay;
-    if (!f.destinationWritable)
+    if (!f.destinationWritable || (f.source.kind == FileKind::Link && f.destinationLinkError != 0))
         return FileDecision::FailUnwritable;
     if (exists && f.move && f.destinationPlacedByMove)
         return FileDecision::FailClash;

@@ -52,6 +52,9 @@ struct FileFacts {
     // link would take the place of the very file it leads to.
     bool sourceLeadsToDestination = false;
     bool destinationWritable = true;
+    // The system's error that a link put in the destination's folder meets
+    // (a disk that holds no links), for a source that is a link.
+    int destinationLinkError = 0;
     // The destination file system's step for modification times, in
     // nanoseconds (fs::TimeResolution).
     qint64 timeResolution = 1;

@@ -213,6 +213,18 @@ bool ListingTransfer::writable(const fs::Folder& folder) {
     return ok;
 }
 
+// Known once per file system; a folder only a preview made is on the disk of
+// the nearest folder that is there.
+int ListingTransfer::linkRefusal(const fs::Folder& folder) {
+    if (folder.isVirtual())
+        return fs::LinksRefused(NearestOnDisk(destinationBytes_));
+    const quint64 device = folder.identity().device;
+    const auto it = linkRefusal_.constFind(device);
+    if (it != linkRefusal_.constEnd())
+        return *it;
+    return *linkRefusal_.insert(device, fs::LinksRefused(folder));
+}
+
 // The identity of the folder the cursor reached for this relative path;
 // looked at once per folder.
 fs::FileIdentity ListingTransfer::identityOf(const fs::Folder& folder, QByteArrayView relative,
@@ -276,6 +288,10 @@ bool ListingTransfer::transferFile(const QByteArray& source, int i, int count) {
              mustWaitFor(j.destinationFolderId, j.destinationName, Touch::Delete)))
             commitBatch(Commit::Settled);
         examine(j);
+        // A disk that holds no links fails a link before it is tried, so
+        // that the preview foretells it.
+        if (j.facts.source.kind == fs::FileKind::Link && j.destinationFolder)
+            j.facts.destinationLinkError = linkRefusal(*j.destinationFolder);
         decision = decide(j);
         // A folder or a source that could not be opened for want of a
         // descriptor is tried again once the batch has let go of its own.
@@ -302,6 +318,9 @@ bool ListingTransfer::transferFile(const QByteArray& source, int i, int count) {
         failBeforeCopying(j, decision);
         return true;
     }
+    // A killed run's copies go before this run's own join them.
+    leftBehind_.clearIn(*j.destinationFolder, j.destinationFolderId,
+                        QByteArrayView(j.destination).chopped(j.destinationName.size()));
     carryOut(j);
     return true;
 }
@@ -443,7 +462,8 @@ void ListingTransfer::failBeforeCopying(const FileJourney& j, FileDecision decis
                 : facts.sourceOpenError ? facts.sourceOpenError
                                         : facts.source.error;
     if (error == 0 && decision == FileDecision::FailUnwritable)
-        error = fs::WriteAccess(*j.destinationFolder);
+        error = facts.destinationLinkError ? facts.destinationLinkError
+                                           : fs::WriteAccess(*j.destinationFolder);
     const bool clash = decision == FileDecision::FailClash;
     const QString reason = error                                   ? fs::ErrorText(error)
                            : clash && facts.folderSpelledOtherwise ? kFolderClashReason.toString()
@@ -762,6 +782,8 @@ ListingOutcome ListingTransfer::TransferListing(int row) {
         notKept_ = 0;
     }
     destinations_.finish();
+    if (const int removed = leftBehind_.takeRemoved())
+        AppendReportEntry(c_.host, LeftBehindEntry(removed));
     return outcome;
 }
 

@@ -15,6 +15,7 @@
 #include "common/FileSystem.h"
 #include "listing/Listing.h"
 #include "run/FileDecision.h"
+#include "run/LeftBehind.h"
 #include "search/DirAndFileSearch.h"
 
 namespace zandrel {
@@ -209,6 +210,9 @@ class ListingTransfer {
     LastIdentity lastIdentity_[2];  // source, destination
 
     QHash<QByteArray, bool> writable_;  // per destination folder, per Listing
+    LeftBehindCopies leftBehind_;       // per run
+    QHash<quint64, int> linkRefusal_;   // by device, per run
+    int linkRefusal(const fs::Folder& folder);
     Events events_;
     fs::Overlay* overlay_ = nullptr;
     bool verify_ = false;

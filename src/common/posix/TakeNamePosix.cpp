@@ -31,8 +31,14 @@ QByteArray FreshTemporaryName(const char* name) {
     const qsizetype extra =
         1 + qsizetype(std::strlen(random)) + qsizetype(sizeof kTemporarySuffix) - 1;
     QByteArray base(name);
-    if (base.size() + extra > kNameMax)
-        base.truncate(kNameMax - extra);
+    if (base.size() + extra > kNameMax) {
+        // Cut between characters: a disk that keeps names as UTF-16 refuses
+        // half of one.
+        qsizetype cut = kNameMax - extra;
+        for (int back = 0; back < 3 && cut > 0 && (quint8(base.at(cut)) & 0xC0) == 0x80; ++back)
+            --cut;
+        base.truncate(cut);
+    }
     QByteArray result;
     result.reserve(base.size() + extra);
     result.append('.').append(base).append(random).append(kTemporarySuffix);
