@@ -17,8 +17,9 @@ namespace zandrel::fs {
 // Batches: copies on the disk before their names, names before the deletes
 //
 // The run's thread gathers a batch (work) and hands it to commit(); the
-// work thread then owns that Work alone, and writes back only workOutcomes
-// and unflushed, which the run's thread reads after joining it. pending,
+// work thread (one for the run) then owns that Work alone, and writes back
+// only workOutcomes and workUnflushed, which the run's thread reads once it
+// is idle again. pending,
 // deleting, their copies for the work under way (pendingThere,
 // deletingThere), folders and the counts are the run's thread's alone. The
 // control of an abort and working are shared, under the mutex.
@@ -114,10 +115,15 @@ struct Batch::Impl {
     int descriptors = 0;
     int budget = 0;
 
+    // One thread for the whole run, started with the first commit, given
+    // each commit's work in turn.
     std::thread worker;
+    std::shared_ptr<Work> next;  // handed to it, under the mutex
+    bool stopping = false;       // under the mutex
+    bool collected = true;       // what the last work gave has been taken
     QHash<QByteArray, FileInfo> pendingThere;
     QSet<QByteArray> deletingThere;
-    QHash<int, Outcome> workOutcomes;  // the worker's, read once it is joined
+    QHash<int, Outcome> workOutcomes;  // the worker's, read once it is idle
     Unflushed workUnflushed;           // the same
     QHash<int, Outcome> done;          // outcomes not yet taken
     int workerDescriptors = 0;
@@ -137,9 +143,35 @@ struct Batch::Impl {
                 control = Control::Discard;
         }
         changed.notify_all();
-        join();
+        collect();
+        {
+            const std::lock_guard lock(mutex);
+            stopping = true;
+        }
+        changed.notify_all();
+        if (worker.joinable())
+            worker.join();
     }
     int heldDescriptors() const;
+    void serve() {
+        for (;;) {
+            std::shared_ptr<Work> w;
+            {
+                std::unique_lock lock(mutex);
+                changed.wait(lock, [this] { return next || stopping; });
+                if (!next)
+                    return;
+                w = std::move(next);
+            }
+            w->run(*this, workOutcomes, workUnflushed);
+            w.reset();  // its descriptors closed before the run's thread is told
+            {
+                const std::lock_guard lock(mutex);
+                working = false;
+            }
+            changed.notify_all();
+        }
+    }
     // Before each name: whether it may be made, waiting while held.
     Control gate() {
         if (!stopAsked.load(std::memory_order_acquire))
@@ -159,10 +191,15 @@ struct Batch::Impl {
         }
         changed.notify_all();
     }
-    void join() {
-        if (worker.joinable()) {
-            worker.join();
+    // Waits for the work under way, and takes what it gave.
+    void collect() {
+        {
+            std::unique_lock lock(mutex);
+            changed.wait(lock, [this] { return !working; });
+        }
+        if (!collected) {
             unflushed = std::exchange(workUnflushed, {});
+            collected = true;
         }
         for (const Outcome& o : std::as_const(workOutcomes))
             deletedSinceDurable = deletedSinceDurable || (o.deleteTried && o.deleted.ok());
@@ -421,7 +458,7 @@ Batch::~Batch() = default;
 bool Batch::empty() const {
     const Impl::Work& w = impl_->work;
     // Names waiting only for a flush are on the disk for every decision.
-    return w.copies.empty() && w.deletes.empty() && w.named.empty() && !impl_->worker.joinable();
+    return w.copies.empty() && w.deletes.empty() && w.named.empty() && impl_->collected;
 }
 
 // Descriptors held now: the batch's, the work's, and the flushers kept
@@ -537,7 +574,7 @@ void Batch::namedAt(int ticket, const Folder& folder) {
 
 void Batch::commit(Names names) {
     Impl& b = *impl_;
-    b.join();  // at once: the caller waited for idle()
+    b.collect();  // at once: the caller waited for idle()
     Impl::Work work = std::exchange(b.work, {});
     work.earlier = std::exchange(b.unflushed, {});
     work.namesMayWait = names == Names::MayWait;
@@ -556,23 +593,18 @@ void Batch::commit(Names names) {
         b.unflushed = std::move(work.earlier);
         return;
     }
+    auto handed = std::make_shared<Impl::Work>(std::move(work));
+    b.collected = false;
+    if (!b.worker.joinable() && !disk::StartQuietThread(b.worker, [&b] { b.serve(); })) {
+        handed->run(b, b.workOutcomes, b.workUnflushed);  // no thread to be had: done here
+        return;
+    }
     {
         const std::lock_guard lock(b.mutex);
         b.working = true;
+        b.next = std::move(handed);
     }
-    auto run = [&b, work = std::make_shared<Impl::Work>(std::move(work))]() mutable {
-        work->run(b, b.workOutcomes, b.workUnflushed);
-        work.reset();  // its descriptors closed before the run's thread is told
-        {
-            const std::lock_guard lock(b.mutex);
-            b.working = false;
-        }
-        b.changed.notify_all();
-    };
-    if (!disk::StartQuietThread(b.worker, run)) {
-        run();  // no thread to be had: done here, meanwhile
-        b.unflushed = std::exchange(b.workUnflushed, {});
-    }
+    b.changed.notify_all();
 }
 
 int Batch::flushesDone() const {
@@ -593,12 +625,12 @@ bool Batch::waitFor(int milliseconds) const {
 QHash<int, Batch::Outcome> Batch::take() {
     if (!idle())
         return {};
-    impl_->join();
+    impl_->collect();
     return std::exchange(impl_->done, {});
 }
 
 QHash<int, Batch::Outcome> Batch::finish() {
-    impl_->join();
+    impl_->collect();
     return std::exchange(impl_->done, {});
 }
 
