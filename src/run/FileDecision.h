@@ -38,7 +38,7 @@ struct FileFacts {
     bool move = false;
     bool alreadyMoved = false;  // this Move Listing moved this very path before
     bool excluded = false;
-    fs::FileInfo source;                   // links followed; Missing when it cannot be examined
+    fs::FileInfo source;                   // a link as itself; Missing when it cannot be examined
     fs::FileInfo destination;              // the same
     bool destinationReachable = true;      // its folder is there or can be made, without links
     bool destinationPlacedByMove = false;  // put there by a Move of this run

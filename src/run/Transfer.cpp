@@ -522,7 +522,7 @@ void ListingTransfer::carryOut(FileJourney& j) {
         // or delete waiting in the batch, which changes the file's change
         // time: those go first, and the file is taken as they leave it.
         if (move_ && batch_ && !batch_->empty() && file.handle.valid() && file.links > 1) {
-            commitBatch(Commit::Last);
+            commitBatch(Commit::OnDisk);
             fs::Restamp(file);
         }
         // A copy never grants more than its source did.
@@ -611,7 +611,7 @@ void ListingTransfer::carryOut(FileJourney& j) {
         ++waitingCopies_;
         showCounts();
         if (sharedFile)
-            commitBatch(Commit::Last);
+            commitBatch(Commit::OnDisk);
         else if (batch_->full() && (batch_->overfull() || batch_->idle()))
             commitBatch(Commit::Full);
         return;
@@ -772,7 +772,7 @@ ListingOutcome ListingTransfer::TransferListing(int row) {
     }
     // Before the folders made get their own times and permissions; after an
     // abort, what was finished is kept (unless asked to be dropped).
-    commitBatch(Commit::Last);
+    commitBatch(Commit::OnDisk);
     if (abortConfirmed_)
         outcome = ListingOutcome::Aborted;
     if (notKept_ > 0) {

@@ -149,7 +149,7 @@ class ListingTransfer {
     enum class Commit {
         Full,     // the batch is full: its work goes on while the next is copied
         Settled,  // a later file meets a waiting name: the work is done first
-        Last,     // the end of the Listing: names on the disk, deletes done
+        OnDisk,   // names on the disk and deletes done (a Listing's end, or a file that needs it)
     };
     void commitBatch(Commit how);
     int reserveInBatch(const fs::Folder& folder);

@@ -1,10 +1,10 @@
 #pragma once
 // How a finished copy takes its name on Linux, exactly as it was decided:
 // a name that was free is taken without replacing anything, and a file
-// decided to be replaced is replaced only while it is still that file. No
-// path falls back to a rename that replaces whatever stands there, also
-// where the file system cannot refuse to replace (FAT and exFAT through
-// FUSE).
+// decided to be replaced is replaced only while it is still that file.
+// Where the file system can neither refuse to replace nor exchange two
+// names (FAT and exFAT through FUSE), a plain rename follows a look at the
+// name, and only that look stands between the check and the rename.
 
 #include "common/FileSystem.h"
 
