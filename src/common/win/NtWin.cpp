@@ -102,6 +102,15 @@ int SetName(HANDLE handle, HANDLE dir, QByteArrayView name, FILE_INFORMATION_CLA
 
 }  // namespace
 
+Handle DuplicateOf(HANDLE handle) {
+    HANDLE copy = nullptr;
+    const HANDLE self = ::GetCurrentProcess();
+    if (handle == kNoHandle ||
+        !::DuplicateHandle(self, handle, self, &copy, 0, FALSE, DUPLICATE_SAME_ACCESS))
+        return Handle();
+    return Handle(copy);
+}
+
 // ---------------------------------------------------------------------------
 // Names and paths
 
