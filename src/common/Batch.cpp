@@ -232,9 +232,9 @@ struct Batch::Impl {
         ++descriptors;
     }
 
-    CopyOutcome keep(const CopyRequest& request, std::unique_ptr<PendingCopy> kept,
-                     const FileIdentity& source, const FileInfo& like, qint64 size,
-                     const Checksum* sum, ReadBackSoFar readSoFar) {
+    CopyOutcome keep(const CopyRequest& request, WaitingCopy&& waiting) {
+        std::unique_ptr<PendingCopy>& kept = waiting.file;
+        const qint64 size = waiting.size;
         const Folder& in = *request.destination;
         const FileIdentity folder = in.identity();
         SharedHandle& shared = folders[IdentityKey(folder)];
@@ -260,19 +260,27 @@ struct Batch::Impl {
         kept->shareFolder(shared);
         ++descriptors;
         // It has its source's time already, and gets its name as it is.
-        FileInfo info = like;
+        FileInfo info = waiting.like;
         info.kind = FileKind::File;
         info.size = size;
         info.identity = kept->identity();
         pending.insert(keyOf(folder, kept->name()), info);
-        Copy copy{
-            request.ticket, std::move(kept), source, request.seen, false, false, {}, 0, {}, {}};
-        if (sum) {
+        Copy copy{request.ticket,
+                  std::move(kept),
+                  waiting.source,
+                  request.seen,
+                  false,
+                  false,
+                  {},
+                  0,
+                  {},
+                  {}};
+        if (waiting.verify) {
             copy.verify = true;
-            copy.sum = sum->value();
+            copy.sum = waiting.sum;
             copy.size = size;
-            bytes += size - readSoFar.done;  // read once more
-            copy.readSoFar = std::move(readSoFar);
+            bytes += size - waiting.readSoFar.done;  // read once more
+            copy.readSoFar = std::move(waiting.readSoFar);
             if (size > 0 && request.model && request.model->handle.valid()) {
                 copy.from = disk::Duplicate(request.model->handle);
                 descriptors += copy.from.valid();
@@ -666,10 +674,8 @@ void Batch::discard() {
     b.descriptors = 0;
 }
 
-CopyOutcome Batch::keep(const CopyRequest& request, std::unique_ptr<PendingCopy> copy,
-                        const FileIdentity& source, const FileInfo& like, qint64 size,
-                        const Checksum* sum, ReadBackSoFar readSoFar) {
-    return impl_->keep(request, std::move(copy), source, like, size, sum, std::move(readSoFar));
+CopyOutcome Batch::add(const CopyRequest& request, WaitingCopy&& copy) {
+    return impl_->keep(request, std::move(copy));
 }
 
 }  // namespace zandrel::fs

@@ -10,7 +10,6 @@
 #include <memory>
 
 #include "common/Checksum.h"
-#include "common/Disk.h"
 #include "common/FileSystem.h"
 #include "common/PendingCopy.h"
 
@@ -48,6 +47,9 @@ class Batch {
     bool full() const;
     bool overfull() const;
 
+    // A finished copy, unnamed, to wait for the commit that names it as
+    // request decided (request.ticket tells its outcome).
+    CopyOutcome add(const CopyRequest& request, WaitingCopy&& copy);
     // A copy waiting at name in the folder of that identity: what later
     // decisions must see there.
     const FileInfo* pending(const FileIdentity& folder, QByteArrayView name) const;
@@ -109,16 +111,6 @@ class Batch {
     void discard();
 
   private:
-    // A finished copy handed over by the platform's copy routines: sum is
-    // what was read from its source when it is to be read back, and readSoFar
-    // what was read back of it already.
-    friend CopyOutcome disk::CopyFileBlocks(SourceFile&, const CopyRequest&, const BlockProgress&,
-                                            FileIdentity*);
-    friend CopyOutcome disk::PutEmptyFile(const CopyRequest&, const FileIdentity*, FileIdentity*);
-    CopyOutcome keep(const CopyRequest& request, std::unique_ptr<PendingCopy> copy,
-                     const FileIdentity& source, const FileInfo& like, qint64 size,
-                     const Checksum* sum, ReadBackSoFar readSoFar);
-
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

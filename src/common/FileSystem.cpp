@@ -3,6 +3,8 @@
 
 #include "common/FileSystem.h"
 
+#include "common/Batch.h"
+
 #include <QList>
 
 #include <algorithm>
@@ -115,7 +117,13 @@ CopyOutcome CopyFileBlocks(SourceFile& source, const CopyRequest& request,
                            const BlockProgress& progress, FileIdentity* placed) {
     if (request.destination && request.destination->overlay())
         return request.destination->overlay()->place(source.info, request, placed);
-    return disk::CopyFileBlocks(source, request, progress, placed);
+    if (!request.batch)
+        return disk::CopyFileBlocks(source, request, progress, placed, nullptr);
+    WaitingCopy waiting;
+    const CopyOutcome made = disk::CopyFileBlocks(source, request, progress, placed, &waiting);
+    if (!made.ok() || !waiting.file)
+        return made;
+    return request.batch->add(request, std::move(waiting));
 }
 
 CopyOutcome PutEmptyFile(const CopyRequest& request, const FileIdentity* source,
@@ -130,7 +138,13 @@ CopyOutcome PutEmptyFile(const CopyRequest& request, const FileIdentity* source,
         empty.permissions = request.permissions;
         return request.destination->overlay()->place(empty, request, placed);
     }
-    return disk::PutEmptyFile(request, source, placed);
+    if (!request.batch)
+        return disk::PutEmptyFile(request, source, placed, nullptr);
+    WaitingCopy waiting;
+    const CopyOutcome made = disk::PutEmptyFile(request, source, placed, &waiting);
+    if (!made.ok() || !waiting.file)
+        return made;
+    return request.batch->add(request, std::move(waiting));
 }
 
 CopyOutcome CopyLink(const Folder& folder, const char* name, const FileInfo& seen,

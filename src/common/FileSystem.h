@@ -328,6 +328,7 @@ inline constexpr qint64 kBlockSize = 4096;
 using BlockProgress = std::function<bool(qint64 done, qint64 total)>;
 
 class Batch;
+struct WaitingCopy;
 
 struct CopyRequest {
     const Folder* destination = nullptr;
