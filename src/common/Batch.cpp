@@ -305,7 +305,7 @@ void Batch::Impl::Work::flushEarlier(const std::map<quint64, int>& flushed,
         }
         Outcome o = earlier.outcomes.take(ticket);
         if (it->second != 0)
-            o.copy = {CopyResult::WriteFailed, it->second};
+            o.copy = {CopyResult::FlushFailed, it->second};
         outcomes.insert(ticket, o);
     }
     earlier.tickets = std::move(still);
@@ -357,7 +357,7 @@ void Batch::Impl::Work::run(Impl& b, QHash<int, Outcome>& outcomes, Unflushed& l
         // file system's own records went with it).
         for (Copy& c : copies) {
             if (const int error = flushed[c.file->device()]; error != 0) {
-                outcomes[c.ticket].copy = {CopyResult::WriteFailed, error};
+                outcomes[c.ticket].copy = {CopyResult::FlushFailed, error};
                 c.failed = true;
             }
         }
@@ -391,7 +391,7 @@ void Batch::Impl::Work::run(Impl& b, QHash<int, Outcome>& outcomes, Unflushed& l
     copies.clear();  // closes what did not take its name
     for (const Named& n : named) {
         if (const auto it = noFlusher.find(n.device); it != noFlusher.end())
-            outcomes[n.ticket].copy = {CopyResult::WriteFailed, it->second};
+            outcomes[n.ticket].copy = {CopyResult::FlushFailed, it->second};
         else
             namedDevices.insert(n.device);
         namedTickets.emplace_back(n.ticket, n.device);
@@ -419,7 +419,7 @@ void Batch::Impl::Work::run(Impl& b, QHash<int, Outcome>& outcomes, Unflushed& l
         const int error = namesFlushed.count(device) ? namesFlushed[device] : 0;
         Outcome& o = outcomes[ticket];
         if (error != 0 && o.copy.ok())
-            o.copy = {CopyResult::WriteFailed, error};
+            o.copy = {CopyResult::FlushFailed, error};
     }
     flushEarlier(namesFlushed, outcomes);
 

@@ -14,9 +14,22 @@
 
 namespace zandrel::fs {
 
+// The step that failed stays in the reason where the system's error alone
+// would read alike for a read, a flush and a read-back ("Input/output
+// error").
 QString CopyOutcome::reason() const {
-    if (error != 0)
-        return ErrorText(error);
+    if (error != 0) {
+        switch (result) {
+            case CopyResult::ReadFailed:
+                return QStringLiteral("could not be read: ") + ErrorText(error);
+            case CopyResult::FlushFailed:
+                return QStringLiteral("could not be put on the disk: ") + ErrorText(error);
+            case CopyResult::VerifyFailed:
+                return QStringLiteral("could not be read back: ") + ErrorText(error);
+            default:
+                return ErrorText(error);
+        }
+    }
     switch (result) {
         case CopyResult::Copied:
             return {};
@@ -46,6 +59,8 @@ QString CopyOutcome::reason() const {
             return QStringLiteral("the run was aborted before the copy was on the disk");
         case CopyResult::VerifyFailed:
             return QStringLiteral("the copy read back differs from its source");
+        case CopyResult::FlushFailed:
+            return QStringLiteral("could not be put on the disk");
     }
     return {};
 }

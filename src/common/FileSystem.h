@@ -272,6 +272,7 @@ enum class CopyResult {
     Clash,               // the name is one this run gave another copy (letter case ignored)
     Discarded,           // the run was aborted before the copy was named
     VerifyFailed,        // read back from the disk, the copy was not what the source gave
+    FlushFailed,         // the flush that was to put it on the disk failed
 };
 
 // A copy's result with the system's error behind it. Made from a result
