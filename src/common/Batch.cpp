@@ -64,6 +64,7 @@ struct Batch::Impl {
     struct Delete {
         int ticket;
         std::shared_ptr<const Folder> folder;  // one per folder, shared by its deletes
+        bool renumbered;  // its disk numbers a file afresh once no handle holds it
         QByteArray name;
         SourceFile source;  // held open: it must be unchanged at the delete
         FileInfo decided;
@@ -99,15 +100,29 @@ struct Batch::Impl {
                    (sourceFlushers.empty() || !deletedBefore) && (namesMayWait || earlier.empty());
         }
         void run(Impl& b, QHash<int, Outcome>& outcomes, Unflushed& left);
+        // Its steps, in this order.
+        struct Names {
+            std::set<quint64> devices;
+            std::vector<std::pair<int, quint64>> tickets;  // and their devices
+        };
+        void flushData(Impl& b, QHash<int, Outcome>& outcomes);
+        Names nameCopies(Impl& b, QHash<int, Outcome>& outcomes);
+        void leaveToNextFlush(const Names& names, QHash<int, Outcome>& outcomes, Unflushed& left);
+        void flushNames(Impl& b, const Names& names, QHash<int, Outcome>& outcomes);
+        bool deleteSources(QHash<int, Outcome>& outcomes);
         void flushEarlier(const std::map<quint64, int>& flushed, QHash<int, Outcome>& outcomes);
         void verify(const Impl& b, QHash<int, Outcome>& outcomes);
     };
 
-    Work work;                                                       // being gathered
-    QHash<QByteArray, FileInfo> pending;                             // by folder identity and name
-    QSet<QByteArray> deleting;                                       // the same
-    QHash<QByteArray, SharedHandle> folders;                         // copies' folders
-    QHash<QByteArray, std::shared_ptr<const Folder>> sourceFolders;  // Move sources' folders
+    Work work;                                // being gathered
+    QHash<QByteArray, FileInfo> pending;      // by folder identity and name
+    QSet<QByteArray> deleting;                // the same
+    QHash<QByteArray, SharedHandle> folders;  // copies' folders
+    struct SourceFolder {
+        std::shared_ptr<const Folder> folder;
+        bool renumbered = false;  // asked once per folder
+    };
+    QHash<QByteArray, SourceFolder> sourceFolders;  // Move sources' folders
     Flushers sourceFlushers;  // Move sources' devices since the last durable commit
     bool deletedSinceDurable = false;
     Unflushed unflushed;
@@ -340,34 +355,32 @@ void Batch::Impl::Work::verify(const Impl& b, QHash<int, Outcome>& outcomes) {
     }
 }
 
-// The data first, so that no name can ever show a short file; the names
-// next, so that no moved file is lost with its source (copies alone may
-// leave theirs to the next flush); the deletes last.
-void Batch::Impl::Work::run(Impl& b, QHash<int, Outcome>& outcomes, Unflushed& left) {
+// The copies' data on the disk before any takes its name: a flush that
+// failed vouches for none of the copies it was to make durable (a copy's
+// own flush answering well afterwards proves nothing: the failed
+// writeback's error is reported once, and the file system's own records
+// went with it).
+void Batch::Impl::Work::flushData(Impl& b, QHash<int, Outcome>& outcomes) {
     std::map<quint64, int> flushed;  // device: 0, or the flush's error
-    if (!copies.empty()) {
-        for (const auto& [device, fd] : flushers) flushed[device] = Flush(fd, b.flushes);
-        for (const auto& [device, fd] : earlier.flushers) {
-            if (!flushed.count(device))
-                flushed[device] = Flush(fd, b.flushes);
-        }
-        // A flush that failed vouches for none of the copies it was to make
-        // durable: a copy's own flush answering well afterwards proves
-        // nothing (the failed writeback's error is reported once, and the
-        // file system's own records went with it).
-        for (Copy& c : copies) {
-            if (const int error = flushed[c.file->device()]; error != 0) {
-                outcomes[c.ticket].copy = {CopyResult::FlushFailed, error};
-                c.failed = true;
-            }
-        }
-        flushEarlier(flushed, outcomes);
-        verify(b, outcomes);
+    for (const auto& [device, fd] : flushers) flushed[device] = Flush(fd, b.flushes);
+    for (const auto& [device, fd] : earlier.flushers) {
+        if (!flushed.count(device))
+            flushed[device] = Flush(fd, b.flushes);
     }
+    for (Copy& c : copies) {
+        if (const int error = flushed[c.file->device()]; error != 0) {
+            outcomes[c.ticket].copy = {CopyResult::FlushFailed, error};
+            c.failed = true;
+        }
+    }
+    flushEarlier(flushed, outcomes);
+}
 
+// Each copy takes its name as decided, unless an abort drops it first; the
+// links named at once join them.
+Batch::Impl::Work::Names Batch::Impl::Work::nameCopies(Impl& b, QHash<int, Outcome>& outcomes) {
+    Names names;
     QSet<QByteArray> namedHere;
-    std::set<quint64> namedDevices;
-    std::vector<std::pair<int, quint64>> namedTickets;
     for (Copy& c : copies) {
         if (c.failed)
             continue;
@@ -384,8 +397,8 @@ void Batch::Impl::Work::run(Impl& b, QHash<int, Outcome>& outcomes, Unflushed& l
             o.copy = {CopyResult::Clash, 0};
         if (o.copy.ok()) {
             namedHere.insert(IdentityKey(c.file->identity()));
-            namedDevices.insert(c.file->device());
-            namedTickets.emplace_back(c.ticket, c.file->device());
+            names.devices.insert(c.file->device());
+            names.tickets.emplace_back(c.ticket, c.file->device());
         }
     }
     copies.clear();  // closes what did not take its name
@@ -393,67 +406,90 @@ void Batch::Impl::Work::run(Impl& b, QHash<int, Outcome>& outcomes, Unflushed& l
         if (const auto it = noFlusher.find(n.device); it != noFlusher.end())
             outcomes[n.ticket].copy = {CopyResult::FlushFailed, it->second};
         else
-            namedDevices.insert(n.device);
-        namedTickets.emplace_back(n.ticket, n.device);
+            names.devices.insert(n.device);
+        names.tickets.emplace_back(n.ticket, n.device);
     }
+    return names;
+}
 
-    if (namesMayWait && deletes.empty() && named.empty()) {
-        left = std::move(earlier);
-        for (const quint64 device : namedDevices) left.flushers.emplace(device, flushers[device]);
-        for (const auto& [ticket, device] : namedTickets) {
-            left.tickets.emplace_back(ticket, device);
-            left.outcomes.insert(ticket, outcomes.take(ticket));
-        }
-        return;
+// A Copy's names may wait for the next batch's flush: their outcomes wait
+// with them.
+void Batch::Impl::Work::leaveToNextFlush(const Names& names, QHash<int, Outcome>& outcomes,
+                                         Unflushed& left) {
+    left = std::move(earlier);
+    for (const quint64 device : names.devices) left.flushers.emplace(device, flushers[device]);
+    for (const auto& [ticket, device] : names.tickets) {
+        left.tickets.emplace_back(ticket, device);
+        left.outcomes.insert(ticket, outcomes.take(ticket));
     }
-    std::map<quint64, int> namesFlushed;
-    for (const quint64 device : namedDevices)
-        namesFlushed[device] = Flush(flushers[device], b.flushes);
+}
+
+// A name that may not be on the disk: the copy stays, but counts as
+// failed, and a Move keeps its source.
+void Batch::Impl::Work::flushNames(Impl& b, const Names& names, QHash<int, Outcome>& outcomes) {
+    std::map<quint64, int> flushed;
+    for (const quint64 device : names.devices) flushed[device] = Flush(flushers[device], b.flushes);
     for (const auto& [device, fd] : earlier.flushers) {
-        if (!namesFlushed.count(device))
-            namesFlushed[device] = Flush(fd, b.flushes);
+        if (!flushed.count(device))
+            flushed[device] = Flush(fd, b.flushes);
     }
-    // A name that may not be on the disk: the copy stays, but counts as
-    // failed, and a Move keeps its source.
-    for (const auto& [ticket, device] : namedTickets) {
-        const int error = namesFlushed.count(device) ? namesFlushed[device] : 0;
+    for (const auto& [ticket, device] : names.tickets) {
+        const int error = flushed.count(device) ? flushed[device] : 0;
         Outcome& o = outcomes[ticket];
         if (error != 0 && o.copy.ok())
             o.copy = {CopyResult::FlushFailed, error};
     }
-    flushEarlier(namesFlushed, outcomes);
+    flushEarlier(flushed, outcomes);
+}
 
-    bool deleted = deletedBefore;
-    if (!deletes.empty()) {
-        // Each only once its copy is named and on the disk.
-        for (Delete& d : deletes) {
-            Outcome& o = outcomes[d.ticket];
-            if (!o.copy.ok())
-                continue;
-            o.deleteTried = true;
-            const Folder& folder = *d.folder;
-            if (!StillAsDecided(folder, d.name.constData(), d.source, d.decided)) {
-                o.deleted = {kChangedSinceCopied};
-                o.changed = true;
-                continue;
-            }
-            // A disk that numbers a file afresh once it leaves the cache
-            // keeps the number of one held open: the name is checked while
-            // it is, and the file let go just before its delete (FUSE keeps
-            // an open file's delete under a hidden name).
-            const bool heldThere =
-                !KeepsInodeNumbers(folder) &&
-                folder.info(d.name.constData(), false).identity == d.decided.identity;
-            d.source.handle.reset();
-            o.deleted = folder.deleteFile(
-                d.name.constData(),
-                heldThere ? folder.info(d.name.constData(), false).identity : d.decided.identity);
-            d.folder.reset();
-            deleted = deleted || o.deleted.ok();
+// Each Move source only once its copy is named and on the disk, and only
+// while it is the file copied, unchanged. Whether any was deleted.
+bool Batch::Impl::Work::deleteSources(QHash<int, Outcome>& outcomes) {
+    bool deleted = false;
+    for (Delete& d : deletes) {
+        Outcome& o = outcomes[d.ticket];
+        if (!o.copy.ok())
+            continue;
+        o.deleteTried = true;
+        const Folder& folder = *d.folder;
+        if (!StillAsDecided(folder, d.name.constData(), d.source, d.decided)) {
+            o.deleted = {kChangedSinceCopied};
+            o.changed = true;
+            continue;
         }
+        // A disk that numbers a file afresh once it leaves the cache keeps
+        // the number of one held open: the name is checked while it is, and
+        // the file let go just before its delete (FUSE keeps an open file's
+        // delete under a hidden name).
+        const bool heldThere =
+            d.renumbered && folder.info(d.name.constData(), false).identity == d.decided.identity;
+        d.source.handle.reset();
+        o.deleted = folder.deleteFile(
+            d.name.constData(),
+            heldThere ? folder.info(d.name.constData(), false).identity : d.decided.identity);
+        d.folder.reset();
+        deleted = deleted || o.deleted.ok();
     }
-    // The deletes on the disk before the run says it is finished; a flush
-    // that fails here loses nothing (a source may come back).
+    return deleted;
+}
+
+// The data first, so that no name can ever show a short file; the names
+// next, so that no moved file is lost with its source (copies alone may
+// leave theirs to the next flush); the deletes last, themselves on the disk
+// before the run says it is finished (a flush that fails there loses
+// nothing: a source may come back).
+void Batch::Impl::Work::run(Impl& b, QHash<int, Outcome>& outcomes, Unflushed& left) {
+    if (!copies.empty()) {
+        flushData(b, outcomes);
+        verify(b, outcomes);
+    }
+    const Names names = nameCopies(b, outcomes);
+    if (namesMayWait && deletes.empty() && named.empty()) {
+        leaveToNextFlush(names, outcomes, left);
+        return;
+    }
+    flushNames(b, names, outcomes);
+    const bool deleted = deleteSources(outcomes) || deletedBefore;
     if (deleted)
         for (const auto& [device, fd] : sourceFlushers) Flush(fd, b.flushes);
 }
@@ -517,15 +553,16 @@ int Batch::deleteAfter(int ticket, const Folder& folder, const char* name, Sourc
                        const FileInfo& decided) {
     Impl& b = *impl_;
     const QByteArray key = IdentityKey(folder.identity());
-    std::shared_ptr<const Folder>& shared = b.sourceFolders[key];
-    if (!shared) {
+    Impl::SourceFolder& shared = b.sourceFolders[key];
+    if (!shared.folder) {
         Handle again = disk::Duplicate(folder.handle());
         if (!again.valid()) {
             const int error = disk::LastError();
             b.sourceFolders.remove(key);
             return error;
         }
-        shared = std::make_shared<const Folder>(std::move(again));
+        shared.folder = std::make_shared<const Folder>(std::move(again));
+        shared.renumbered = !KeepsInodeNumbers(folder);
         ++b.descriptors;
     }
     // The deletes are flushed through a source's own file system; without a
@@ -541,7 +578,8 @@ int Batch::deleteAfter(int ticket, const Folder& folder, const char* name, Sourc
     }
     ++b.descriptors;  // the source, held open
     b.deleting.insert(Impl::keyOf(folder.identity(), name));
-    Impl::Delete d{ticket, shared, QByteArray(name), std::move(source), decided};
+    Impl::Delete d{ticket,           shared.folder,     shared.renumbered,
+                   QByteArray(name), std::move(source), decided};
     b.work.deletes.push_back(std::move(d));
     return 0;
 }
