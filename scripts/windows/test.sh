@@ -5,16 +5,24 @@
 # build-win/ with the runtime DLLs and Qt's plugins beside them, and runs ctest there, each test
 # under Wine in a throwaway Windows 10 prefix.
 # usage: scripts/windows/test.sh [ctest arguments, e.g. -R Paths]
-#   ZANDREL_WIN_CACHE   the cache folder for Qt (default /work/cache)
 #   ZANDREL_WIN_BUILD   the build folder (default build-win/ in the repository)
-#   ZANDREL_QT_ARCHIVE  the prebuilt Qt (default /work/shared/toolchains/qt6-mingw64-6.4.2.tar.xz)
+#   ZANDREL_WIN_CACHE   the cache folder for Qt (default $XDG_CACHE_HOME/zandrel-win when
+#                       XDG_CACHE_HOME is set, otherwise cache/ in the build folder)
+#   ZANDREL_QT_ARCHIVE  the prebuilt Qt (default ../shared/toolchains/qt6-mingw64-6.4.2.tar.xz
+#                       beside the repository's root)
 # The set-up and the build print on standard error; ctest on standard output.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(cd "$here/../.." && pwd)
-cache=${ZANDREL_WIN_CACHE:-/work/cache}
 build=${ZANDREL_WIN_BUILD:-$root/build-win}
-archive=${ZANDREL_QT_ARCHIVE:-/work/shared/toolchains/qt6-mingw64-6.4.2.tar.xz}
+if [ -n "${ZANDREL_WIN_CACHE:-}" ]; then
+    cache=$ZANDREL_WIN_CACHE
+elif [ -n "${XDG_CACHE_HOME:-}" ]; then
+    cache=$XDG_CACHE_HOME/zandrel-win
+else
+    cache=$build/cache
+fi
+archive=${ZANDREL_QT_ARCHIVE:-$root/../shared/toolchains/qt6-mingw64-6.4.2.tar.xz}
 qt=$cache/qt6-mingw
 
 # Each step says how long it took, so that a slow one shows.
@@ -50,10 +58,12 @@ provide_qt() {
 # Qt's wrapper loads its toolchain, which loads ours (the one it was built with may lie
 # elsewhere). Tests run through wine-run.sh.
 configure() {
+    local launcher=()
+    command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
     "$qt/bin/qt-cmake" -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
         -DQT_CHAINLOAD_TOOLCHAIN_FILE="$here/mingw-posix.cmake" \
         -DCMAKE_CROSSCOMPILING_EMULATOR="$here/wine-run.sh" \
-        -DZANDREL_BUILD_TESTS=ON -DZANDREL_BUILD_BENCH=OFF -DZANDREL_WERROR=ON >&2
+        -DZANDREL_BUILD_TESTS=ON -DZANDREL_BUILD_BENCH=OFF -DZANDREL_WERROR=ON "${launcher[@]}" >&2
 }
 
 build() {

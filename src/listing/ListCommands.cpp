@@ -11,12 +11,14 @@
 namespace zandrel {
 
 QString ReadRememberedFolder(const QString& sectionAndKey) {
-    QSettings settings(QStringLiteral("Zandrel"), QStringLiteral("Zandrel"));
+    QSettings settings(QSettings::defaultFormat(), QSettings::UserScope, QStringLiteral("Zandrel"),
+                       QStringLiteral("Zandrel"));
     return settings.value(sectionAndKey + u'/' + sectionAndKey).toString();
 }
 
 void WriteRememberedFolder(const QString& sectionAndKey, const QString& folder) {
-    QSettings settings(QStringLiteral("Zandrel"), QStringLiteral("Zandrel"));
+    QSettings settings(QSettings::defaultFormat(), QSettings::UserScope, QStringLiteral("Zandrel"),
+                       QStringLiteral("Zandrel"));
     settings.setValue(sectionAndKey + u'/' + sectionAndKey, folder);
 }
 
