@@ -36,11 +36,12 @@ timed() {
 
 # The project's own installer, with this build's packages: the posix-threads compilers
 # (std::thread, std::mutex), Wine, the host Qt whose tools (moc, rcc, uic) a cross build of
-# Qt 6 uses, GoogleTest's source and the xxHash header.
+# Qt 6 uses, GoogleTest's source and the xxHash header; Wine's own fonts (Tahoma, Marlett),
+# which Wine's "MS Shell Dlg" stands for; NSIS for the installer.
 source "$root/scripts/setup.sh"
 zandrel_packages=(mingw-w64 g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix wine wine64
                   cmake ninja-build qt6-base-dev qt6-base-dev-tools googletest libxxhash-dev
-                  xz-utils)
+                  xz-utils fonts-wine nsis)
 
 provide_qt() {
     [ -f "$qt/lib/cmake/Qt6/qt.toolchain.cmake" ] && return 0
@@ -78,6 +79,8 @@ make_prefix() {
     export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
     wineboot --init >/dev/null 2>&1
     wine reg add 'HKCU\Software\Wine' /v Version /d win10 /f >/dev/null 2>&1
+    # Without them Qt's "MS Shell Dlg" comes out in a serif face of other metrics.
+    cp /usr/share/wine/fonts/tahoma*.ttf /usr/share/wine/fonts/marlett.ttf "$prefix/drive_c/windows/Fonts/"
     # The registry reaches the prefix's files when its server ends; then one server stays for
     # the whole run, instead of one started for each test.
     wineserver --wait

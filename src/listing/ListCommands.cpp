@@ -19,7 +19,7 @@ QString ReadRememberedFolder(const QString& sectionAndKey) {
 void WriteRememberedFolder(const QString& sectionAndKey, const QString& folder) {
     QSettings settings(QSettings::defaultFormat(), QSettings::UserScope, QStringLiteral("Zandrel"),
                        QStringLiteral("Zandrel"));
-    settings.setValue(sectionAndKey + u'/' + sectionAndKey, folder);
+    settings.setValue(sectionAndKey + u'/' + sectionAndKey, ShownPath(folder));
 }
 
 bool ListCommands::saveChangesPrompt() {
