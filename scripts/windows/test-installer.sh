@@ -13,11 +13,17 @@ c=$WINEPREFIX/drive_c
 program="$c/Program Files/Zandrel"
 menu="$c/ProgramData/Microsoft/Windows/Start Menu/Programs/Zandrel"
 key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Zandrel'
-failures=0
+passes=0 failures=0
 check() {  # description, command...
     local what=$1
     shift
-    if "$@"; then echo "ok: $what"; else echo "FAILED: $what"; failures=$((failures + 1)); fi
+    if "$@"; then
+        echo "ok: $what"
+        passes=$((passes + 1))
+    else
+        echo "FAILED: $what"
+        failures=$((failures + 1))
+    fi
 }
 has_key() { wine reg query "$key" /v DisplayName </dev/null >/dev/null 2>&1; }
 
@@ -53,5 +59,5 @@ check "uninstalled the Add/Remove Programs entry" test "$(has_key && echo yes)" 
 check "uninstalled the program's folder" test ! -e "$program"
 check "uninstalled the Start-menu entry" test ! -e "$menu"
 rm -rf "$work"
-echo "installer: $((10 - failures)) passed, $failures failed"
+echo "installer: $passes passed, $failures failed"
 [ "$failures" = 0 ]

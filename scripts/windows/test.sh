@@ -3,7 +3,8 @@
 # missing, takes Qt for mingw-w64 from a cache folder (unpacked from a prebuilt archive, or
 # built there once by build-qt.sh), cross-compiles zandrel.exe, zandrel.com and the tests into
 # build-win/ with the runtime DLLs and Qt's plugins beside them, and runs ctest there, each test
-# under Wine in a throwaway Windows 10 prefix.
+# under Wine in a throwaway Windows 10 prefix; then makes the installer and the portable zip
+# (package.sh) and installs, runs and uninstalls that installer there (test-installer.sh).
 # usage: scripts/windows/test.sh [ctest arguments, e.g. -R Paths]
 #   ZANDREL_WIN_BUILD   the build folder (default build-win/ in the repository)
 #   ZANDREL_WIN_CACHE   the cache folder for Qt (default $XDG_CACHE_HOME/zandrel-win when
@@ -111,3 +112,6 @@ timed "configure" configure
 timed "build" build
 timed "Wine prefix" make_prefix
 timed "tests" run_tests "$@"
+# The installer and the zip from this build, then the installer as a user runs it.
+timed "installer and zip" "$here/package.sh" "$build" >"$build/package.list"
+timed "installer under Wine" "$here/test-installer.sh" "$(head -n 1 "$build/package.list")"
