@@ -627,6 +627,11 @@ ListingOutcome ListingTransfer::TransferListing(int row) {
     if (abortConfirmed_)
         outcome = ListingOutcome::Aborted;
     destinations_.finish();
+    // Let go of the folders before a Move's emptied ones are removed: on FAT,
+    // shares and Windows a removed folder lingers while a handle holds it.
+    sources_.reset({});
+    destinations_.reset({});
+    linkFrom_.reset({});
     return outcome;
 }
 
