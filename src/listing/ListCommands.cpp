@@ -39,7 +39,7 @@ bool ListCommands::saveChangesPrompt() {
 LoadResult ListCommands::LoadBackupList(const QString& path) {
     if (!PathExists(path)) {
         host_.message(Icon::Exclamation, QStringLiteral("Error notice"),
-                      QStringLiteral("File was not found\r\n\r\n") + path);
+                      QStringLiteral("File was not found\r\n\r\n") + ShownPath(path));
         return LoadResult::NotFound;
     }
     if (!saveChangesPrompt())

@@ -64,7 +64,7 @@ TEST_F(ListCommandsTest, MissingFileIsReportedAndChangesNothing) {
     EXPECT_EQ(host.messages[0].icon, Icon::Exclamation);
     EXPECT_EQ(host.messages[0].title, QStringLiteral("Error notice"));
     EXPECT_EQ(host.messages[0].text,
-              QStringLiteral("File was not found\r\n\r\n") + path("missing.bak"));
+              QStringLiteral("File was not found\r\n\r\n") + ShownPath(path("missing.bak")));
     EXPECT_EQ(doc.count(), 1);
     EXPECT_TRUE(doc.listModified());
 }
