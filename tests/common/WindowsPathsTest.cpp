@@ -146,6 +146,10 @@ TEST(WindowsDriveRoot, TheRunAndThePreviewReachTheRoot) {
         EXPECT_TRUE(FolderExists(path, &overlay)) << written;
         EXPECT_EQ(fs::InfoAt(path, true, &overlay).identity, fs::InfoAt(path).identity) << written;
     }
+    // The ".." a search lists at the root is a folder there too (the root).
+    const fs::Folder root = fs::Folder::openAsNamed("C:/");
+    EXPECT_EQ(root.info("..", true).kind, fs::FileKind::Folder);
+    EXPECT_EQ(root.info("..", true).identity, root.info().identity);
 }
 
 }  // namespace
