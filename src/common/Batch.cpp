@@ -34,10 +34,11 @@ SharedHandle Shared(Handle handle) {
 // 0, or why the file system could not be flushed. A copy's own handle,
 // opened before its writes, also reports the writes that failed in the
 // background meanwhile.
-int Flush(const SharedHandle& handle) {
-    if (!handle)
-        return disk::FlushFileSystem(Handle());
-    return disk::FlushFileSystem(*handle);
+int Flush(const SharedHandle& handle, std::atomic<int>& flushes) {
+    static const Handle none;
+    const int error = disk::FlushFileSystem(handle ? *handle : none);
+    flushes.fetch_add(1, std::memory_order_relaxed);
+    return error;
 }
 
 QByteArray IdentityKey(const FileIdentity& id) {
@@ -57,10 +58,11 @@ struct Batch::Impl {
         Checksum::Value sum;  // of what was read from the source
         qint64 size = 0;
         ReadBackSoFar readSoFar;  // while it was written
+        Handle from;              // the source, to copy once more if it reads back wrong
     };
     struct Delete {
         int ticket;
-        Handle folder;
+        std::shared_ptr<const Folder> folder;  // one per folder, shared by its deletes
         QByteArray name;
         SourceFile source;  // held open: it must be unchanged at the delete
         FileInfo decided;
@@ -96,15 +98,15 @@ struct Batch::Impl {
                    (sourceFlushers.empty() || !deletedBefore) && (namesMayWait || earlier.empty());
         }
         void run(Impl& b, QHash<int, Outcome>& outcomes, Unflushed& left);
-        void flushEarlier(const std::map<quint64, int>& flushed, const QSet<quint64>& pinpointed,
-                          QHash<int, Outcome>& outcomes);
+        void flushEarlier(const std::map<quint64, int>& flushed, QHash<int, Outcome>& outcomes);
         void verify(const Impl& b, QHash<int, Outcome>& outcomes);
     };
 
-    Work work;                            // being gathered
-    QHash<QByteArray, FileInfo> pending;  // by folder identity and name
-    QSet<QByteArray> deleting;            // the same
-    QHash<QByteArray, SharedHandle> folders;
+    Work work;                                                       // being gathered
+    QHash<QByteArray, FileInfo> pending;                             // by folder identity and name
+    QSet<QByteArray> deleting;                                       // the same
+    QHash<QByteArray, SharedHandle> folders;                         // copies' folders
+    QHash<QByteArray, std::shared_ptr<const Folder>> sourceFolders;  // Move sources' folders
     Flushers sourceFlushers;  // Move sources' devices since the last durable commit
     bool deletedSinceDurable = false;
     Unflushed unflushed;
@@ -126,6 +128,7 @@ struct Batch::Impl {
     Control control = Control::Go;
     std::atomic<bool> stopAsked{false};
     std::atomic<bool> discarding{false};  // stops a read-back under way
+    std::atomic<int> flushes{0};          // done so far, for those who wait on them
 
     ~Impl() {
         {
@@ -200,17 +203,21 @@ struct Batch::Impl {
         SharedHandle& shared = folders[IdentityKey(folder)];
         if (!shared) {
             shared = Shared(kept->duplicateFolder());
-            if (!shared)
-                return CopyResult::CouldNotPutInPlace;
+            if (!shared) {
+                folders.remove(IdentityKey(folder));
+                return {CopyResult::CouldNotPutInPlace, disk::LastError()};
+            }
             ++descriptors;
         }
-        // The first copy on a device flushes it: opened before its writes,
-        // it reports those that fail.
+        // The first copy on a device flushes it (unless reserve() found a
+        // flusher): opened before its writes, it reports those that fail.
         SharedHandle& flusher = work.flushers[kept->device()];
         if (!flusher) {
             flusher = Shared(kept->duplicate());
-            if (!flusher)
-                return CopyResult::CouldNotPutInPlace;
+            if (!flusher) {
+                work.flushers.erase(kept->device());
+                return {CopyResult::CouldNotPutInPlace, disk::LastError()};
+            }
             ++descriptors;
         }
         kept->shareFolder(shared);
@@ -221,13 +228,18 @@ struct Batch::Impl {
         info.size = size;
         info.identity = kept->identity();
         pending.insert(keyOf(folder, kept->name()), info);
-        Copy copy{request.ticket, std::move(kept), source, request.seen, false, false, {}, 0, {}};
+        Copy copy{
+            request.ticket, std::move(kept), source, request.seen, false, false, {}, 0, {}, {}};
         if (sum) {
             copy.verify = true;
             copy.sum = sum->value();
             copy.size = size;
             bytes += size - readSoFar.done;  // read once more
             copy.readSoFar = std::move(readSoFar);
+            if (size > 0 && request.model && request.model->handle.valid()) {
+                copy.from = disk::Duplicate(request.model->handle);
+                descriptors += copy.from.valid();
+            }
         }
         work.copies.push_back(std::move(copy));
         bytes += size;
@@ -236,10 +248,8 @@ struct Batch::Impl {
 };
 
 // Names flushed now that an earlier commit left unflushed get their
-// outcomes: failed where the flush failed and no copy of this one was found
-// to be the cause.
+// outcomes: failed where the flush failed.
 void Batch::Impl::Work::flushEarlier(const std::map<quint64, int>& flushed,
-                                     const QSet<quint64>& pinpointed,
                                      QHash<int, Outcome>& outcomes) {
     std::vector<std::pair<int, quint64>> still;
     for (const auto& [ticket, device] : earlier.tickets) {
@@ -249,7 +259,7 @@ void Batch::Impl::Work::flushEarlier(const std::map<quint64, int>& flushed,
             continue;
         }
         Outcome o = earlier.outcomes.take(ticket);
-        if (it->second != 0 && !pinpointed.contains(device))
+        if (it->second != 0)
             o.copy = {CopyResult::WriteFailed, it->second};
         outcomes.insert(ticket, o);
     }
@@ -257,8 +267,9 @@ void Batch::Impl::Work::flushEarlier(const std::map<quint64, int>& flushed,
 }
 
 // The flushed copies to be verified read back from the device: all asked for
-// first, then compared one by one. One that differs fails and is never named;
-// an abort confirmed meanwhile leaves the rest to be discarded.
+// first, then compared one by one. One that reads back wrong is copied once
+// more (a cable or a cache may fail once); one that differs again fails and
+// is never named. An abort that drops the copies stops at once.
 void Batch::Impl::Work::verify(const Impl& b, QHash<int, Outcome>& outcomes) {
     for (const Copy& c : copies)
         if (c.verify && !c.failed)
@@ -266,8 +277,13 @@ void Batch::Impl::Work::verify(const Impl& b, QHash<int, Outcome>& outcomes) {
     for (Copy& c : copies) {
         if (!c.verify || c.failed)
             continue;
-        const CopyOutcome read =
+        CopyOutcome read =
             c.file->compareReadBack(c.size, c.sum, b.discarding, std::move(c.readSoFar));
+        if (read == CopyResult::VerifyFailed && c.from.valid()) {
+            read = c.file->copyAgain(c.from, c.size, c.sum, b.discarding);
+            outcomes[c.ticket].copiedAgain = true;
+        }
+        c.from.reset();
         if (read == CopyResult::Discarded)
             return;
         if (!read.ok()) {
@@ -284,29 +300,23 @@ void Batch::Impl::Work::verify(const Impl& b, QHash<int, Outcome>& outcomes) {
 // leave theirs to the next flush); the deletes last.
 void Batch::Impl::Work::run(Impl& b, QHash<int, Outcome>& outcomes, Unflushed& left) {
     std::map<quint64, int> flushed;  // device: 0, or the flush's error
-    QSet<quint64> pinpointed;        // where a copy's own flush found the failure
     if (!copies.empty()) {
-        for (const auto& [device, fd] : flushers) flushed[device] = Flush(fd);
+        for (const auto& [device, fd] : flushers) flushed[device] = Flush(fd, b.flushes);
         for (const auto& [device, fd] : earlier.flushers) {
             if (!flushed.count(device))
-                flushed[device] = Flush(fd);
+                flushed[device] = Flush(fd, b.flushes);
         }
+        // A flush that failed vouches for none of the copies it was to make
+        // durable: a copy's own flush answering well afterwards proves
+        // nothing (the failed writeback's error is reported once, and the
+        // file system's own records went with it).
         for (Copy& c : copies) {
-            int error = 0;
-            if (flushed[c.file->device()] != 0 && (error = c.file->syncData()) != 0) {
-                outcomes[c.ticket].copy = {CopyResult::WriteFailed, error};
-                c.failed = true;
-                pinpointed.insert(c.file->device());
-            }
-        }
-        for (Copy& c : copies) {
-            const int error = flushed[c.file->device()];
-            if (error != 0 && !c.failed && !pinpointed.contains(c.file->device())) {
+            if (const int error = flushed[c.file->device()]; error != 0) {
                 outcomes[c.ticket].copy = {CopyResult::WriteFailed, error};
                 c.failed = true;
             }
         }
-        flushEarlier(flushed, pinpointed, outcomes);
+        flushEarlier(flushed, outcomes);
         verify(b, outcomes);
     }
 
@@ -352,10 +362,11 @@ void Batch::Impl::Work::run(Impl& b, QHash<int, Outcome>& outcomes, Unflushed& l
         return;
     }
     std::map<quint64, int> namesFlushed;
-    for (const quint64 device : namedDevices) namesFlushed[device] = Flush(flushers[device]);
+    for (const quint64 device : namedDevices)
+        namesFlushed[device] = Flush(flushers[device], b.flushes);
     for (const auto& [device, fd] : earlier.flushers) {
         if (!namesFlushed.count(device))
-            namesFlushed[device] = Flush(fd);
+            namesFlushed[device] = Flush(fd, b.flushes);
     }
     // A name that may not be on the disk: the copy stays, but counts as
     // failed, and a Move keeps its source.
@@ -365,7 +376,7 @@ void Batch::Impl::Work::run(Impl& b, QHash<int, Outcome>& outcomes, Unflushed& l
         if (error != 0 && o.copy.ok())
             o.copy = {CopyResult::WriteFailed, error};
     }
-    flushEarlier(namesFlushed, {}, outcomes);
+    flushEarlier(namesFlushed, outcomes);
 
     bool deleted = deletedBefore;
     if (!deletes.empty()) {
@@ -375,21 +386,31 @@ void Batch::Impl::Work::run(Impl& b, QHash<int, Outcome>& outcomes, Unflushed& l
             if (!o.copy.ok())
                 continue;
             o.deleteTried = true;
-            Folder folder(std::move(d.folder));
+            const Folder& folder = *d.folder;
             if (!StillAsDecided(folder, d.name.constData(), d.source, d.decided)) {
                 o.deleted = {kChangedSinceCopied};
                 o.changed = true;
                 continue;
             }
+            // A disk that numbers a file afresh once it leaves the cache
+            // keeps the number of one held open: the name is checked while
+            // it is, and the file let go just before its delete (FUSE keeps
+            // an open file's delete under a hidden name).
+            const bool heldThere =
+                !KeepsInodeNumbers(folder) &&
+                folder.info(d.name.constData(), false).identity == d.decided.identity;
             d.source.handle.reset();
-            o.deleted = folder.deleteFile(d.name.constData(), d.decided.identity);
+            o.deleted = folder.deleteFile(
+                d.name.constData(),
+                heldThere ? folder.info(d.name.constData(), false).identity : d.decided.identity);
+            d.folder.reset();
             deleted = deleted || o.deleted.ok();
         }
     }
     // The deletes on the disk before the run says it is finished; a flush
     // that fails here loses nothing (a source may come back).
     if (deleted)
-        for (const auto& [device, fd] : sourceFlushers) Flush(fd);
+        for (const auto& [device, fd] : sourceFlushers) Flush(fd, b.flushes);
 }
 
 Batch::Batch() : impl_(std::make_unique<Impl>()) {
@@ -447,19 +468,66 @@ bool Batch::deletes(const FileIdentity& folder, QByteArrayView name) const {
     return impl_->deleting.contains(key) || impl_->deletingThere.contains(key);
 }
 
-void Batch::deleteAfter(int ticket, const Folder& folder, const char* name, SourceFile&& source,
-                        const FileInfo& decided) {
+int Batch::deleteAfter(int ticket, const Folder& folder, const char* name, SourceFile&& source,
+                       const FileInfo& decided) {
     Impl& b = *impl_;
-    if (source.handle.valid()) {
-        SharedHandle& flusher = b.sourceFlushers[source.info.identity.device];
-        if (!flusher && (flusher = Shared(disk::Duplicate(source.handle))))
-            ++b.descriptors;
+    const QByteArray key = IdentityKey(folder.identity());
+    std::shared_ptr<const Folder>& shared = b.sourceFolders[key];
+    if (!shared) {
+        Handle again = disk::Duplicate(folder.handle());
+        if (!again.valid()) {
+            const int error = disk::LastError();
+            b.sourceFolders.remove(key);
+            return error;
+        }
+        shared = std::make_shared<const Folder>(std::move(again));
+        ++b.descriptors;
     }
-    b.descriptors += 2;
+    // The deletes are flushed through a source's own file system; without a
+    // descriptor to spare, through a later file's.
+    if (source.handle.valid()) {
+        const quint64 device = source.info.identity.device;
+        if (!b.sourceFlushers.count(device)) {
+            if (SharedHandle flusher = Shared(disk::Duplicate(source.handle))) {
+                b.sourceFlushers[device] = std::move(flusher);
+                ++b.descriptors;
+            }
+        }
+    }
+    ++b.descriptors;  // the source, held open
     b.deleting.insert(Impl::keyOf(folder.identity(), name));
-    Impl::Delete d{ticket, disk::Duplicate(folder.handle()), QByteArray(name), std::move(source),
-                   decided};
+    Impl::Delete d{ticket, shared, QByteArray(name), std::move(source), decided};
     b.work.deletes.push_back(std::move(d));
+    return 0;
+}
+
+int Batch::reserve(const Folder& destination) {
+    Impl& b = *impl_;
+    const FileIdentity folder = destination.identity();
+    SharedHandle& shared = b.folders[IdentityKey(folder)];
+    if (!shared) {
+        shared = Shared(disk::Duplicate(destination.handle()));
+        if (!shared) {
+            const int error = disk::LastError();
+            b.folders.remove(IdentityKey(folder));
+            return error;
+        }
+        ++b.descriptors;
+    }
+    // A flusher opened before the copy's writes, which it will report.
+    if (!b.work.flushers.count(folder.device) && !b.work.noFlusher.count(folder.device)) {
+        int error = 0;
+        Handle own = disk::FlusherIn(destination, error);
+        if (!own.valid())
+            return error;
+        b.work.flushers[folder.device] = std::make_shared<const Handle>(std::move(own));
+        ++b.descriptors;
+    }
+    return 0;
+}
+
+bool Batch::roomFor(int more) const {
+    return impl_->heldDescriptors() + more <= impl_->budget;
 }
 
 void Batch::namedAt(int ticket, const Folder& folder) {
@@ -481,6 +549,7 @@ void Batch::commit(Names names) {
     b.deletingThere = std::exchange(b.deleting, {});
     b.workerDescriptors = b.descriptors;
     b.folders.clear();
+    b.sourceFolders.clear();
     b.bytes = 0;
     b.descriptors = 0;
     if (work.empty()) {
@@ -504,6 +573,10 @@ void Batch::commit(Names names) {
         run();  // no thread to be had: done here, meanwhile
         b.unflushed = std::exchange(b.workUnflushed, {});
     }
+}
+
+int Batch::flushesDone() const {
+    return impl_->flushes.load(std::memory_order_relaxed);
 }
 
 bool Batch::idle() const {
@@ -543,6 +616,7 @@ void Batch::discard() {
         const std::lock_guard lock(b.mutex);
         b.control = Impl::Control::Discard;
         b.stopAsked.store(true, std::memory_order_release);
+        b.discarding.store(true, std::memory_order_relaxed);  // a read-back under way too
     }
     b.changed.notify_all();
     // What was gathered goes at once: unnamed copies vanish with their
@@ -555,6 +629,7 @@ void Batch::discard() {
     b.pending.clear();
     b.deleting.clear();
     b.folders.clear();
+    b.sourceFolders.clear();
     b.bytes = 0;
     b.descriptors = 0;
 }

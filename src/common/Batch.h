@@ -54,9 +54,20 @@ class Batch {
     // decisions must see there.
     const FileInfo* pending(const FileIdentity& folder, QByteArrayView name) const;
     // The source of a Move, deleted once the copy of ticket is named and on
-    // the disk; decided is the file as it was decided on.
-    void deleteAfter(int ticket, const Folder& folder, const char* name, SourceFile&& source,
-                     const FileInfo& decided);
+    // the disk; decided is the file as it was decided on. 0, or why the
+    // batch could not hold it (no descriptor to be had).
+    int deleteAfter(int ticket, const Folder& folder, const char* name, SourceFile&& source,
+                    const FileInfo& decided);
+    // What a copy into destination will need of the batch, taken before it
+    // is written: 0, or the system's error (no descriptor to be had).
+    int reserve(const Folder& destination);
+    // Whether the batch may hold more descriptors without leaving the run
+    // too few for its own work: when not, it is committed, and waited for,
+    // before the next file (down to one file at a time).
+    bool roomFor(int more) const;
+    // What one file may take of the batch: a folder, a flusher, the copy,
+    // and a Move's source with its folder and flusher.
+    static constexpr int kDescriptorsPerFile = 6;
     // A link that took its name at once in folder: its name is flushed with
     // the batch's, and ticket fails when that flush does.
     void namedAt(int ticket, const Folder& folder);
@@ -71,6 +82,7 @@ class Batch {
         bool changed = false;        // the source changed after it was copied
         bool deleteDropped = false;  // an abort kept the source of a copy that was named
         bool verified = false;       // read back from the disk and found as the source gave it
+        bool copiedAgain = false;    // read back wrong at first, and copied once more
         Status deleted;
     };
     // Durable: the names are on the disk when the work is done; MayWait: a
@@ -82,6 +94,9 @@ class Batch {
     // Whether no work is under way; waitFor waits up to milliseconds for it.
     bool idle() const;
     bool waitFor(int milliseconds) const;
+    // Flushes done since the batch began: one that does not move for long
+    // is a disk that does not answer.
+    int flushesDone() const;
     // The outcomes known so far, once the work is done (empty while it is
     // not); each is given once.
     QHash<int, Outcome> take();

@@ -53,7 +53,16 @@ extern const int kAccessDenied;
 extern const int kIoError;
 extern const int kReplaced;   // another file stands at the name now
 extern const int kBadHandle;  // a folder that was never opened
+// The process, or the whole system, may open no more files.
+extern const int kNoDescriptor;
+extern const int kNoDescriptorAnywhere;
 }  // namespace error
+
+// Whether error says that no descriptor was to be had: what a smaller batch
+// may cure.
+inline bool OutOfDescriptors(int error) {
+    return error != 0 && (error == error::kNoDescriptor || error == error::kNoDescriptorAnywhere);
+}
 
 struct FileInfo {
     FileKind kind = FileKind::Missing;
@@ -441,7 +450,21 @@ quint32 Masked(quint32 permissions);
 qint64 TimeResolution(const Folder& folder);
 
 // Whether the folder's file system takes names that differ only in letter
-// case for one name (FAT, exFAT, case-folding folders).
-bool IgnoresCase(const Folder& folder);
+// case for one name (FAT, exFAT, case-folding folders). Learnt from the disk
+// (its type, the device under a FUSE mount); where neither tells, mayProbe
+// lets it make a hidden name of its own, look it up in the other case and
+// remove it; without, names already there are the only hint.
+bool IgnoresCase(const Folder& folder, bool mayProbe = false);
+
+// Whether the folder's file system keeps a file's inode number while no
+// handle to it is open: FAT, exFAT and FUSE number files afresh once the
+// kernel lets go of them, and a file system not known to keep them is taken
+// not to.
+bool KeepsInodeNumbers(const Folder& folder);
+
+// 0 when a link can be put in the folder, else the system's error that
+// making one there meets (FAT and exFAT hold no links). Known without
+// writing, so that a preview foretells it.
+int LinksRefused(const Folder& folder);
 
 }  // namespace zandrel::fs

@@ -36,6 +36,15 @@ class PendingCopy {
     virtual void prepareReadBack(qint64 from, qint64 size) = 0;
     virtual CopyOutcome compareReadBack(qint64 size, const Checksum::Value& expected,
                                         const std::atomic<bool>& stop, ReadBackSoFar soFar) = 0;
+    // A copy that read back wrong, written once more from its source (open
+    // at from), flushed and read back again; SourceChanged when the source
+    // no longer gives what the first copy read. Where the platform cannot,
+    // the first answer stands.
+    virtual CopyOutcome copyAgain(const Handle& /*from*/, qint64 /*size*/,
+                                  const Checksum::Value& /*expected*/,
+                                  const std::atomic<bool>& /*stop*/) {
+        return {CopyResult::VerifyFailed, 0};
+    }
     // Takes its name exactly as decided (see Batch).
     virtual CopyOutcome takeName(const FileInfo& seen, const FileIdentity* source) = 0;
     // What stands at its name now (nothing: a zero identity).
@@ -53,6 +62,8 @@ Handle Duplicate(const Handle& handle);
 Handle FlusherIn(const Folder& folder, int& error);
 // How many handles a batch may hold open at once.
 int HandleBudget();
+// The system's error of the call that has just failed on this thread.
+int LastError();
 // Starts work on a thread that the stop signals never reach (they belong to
 // the run's thread); false when no thread could be had.
 bool StartQuietThread(std::thread& thread, std::function<void()> work);

@@ -67,8 +67,13 @@ RunResult RunDriver::Command3_Click() {
         phase_.set(RunPhase::Aborting);
         return {};
     }
-    if (phase_.get() == RunPhase::Aborting)
+    if (phase_.get() == RunPhase::Aborting) {
+        // Once the abort is confirmed, the run keeps the copies it finished;
+        // asked again, it drops those not yet on the disk.
+        if (state_.AbortedByUser)
+            state_.DropRequested = true;
         return {};
+    }
     if (!checksAndConfirmation())
         return {};
 
@@ -84,6 +89,7 @@ RunResult RunDriver::Command3_Click() {
     const bool commandLineRun = flags_.CommandLineRun;
     ListingTransfer transfer(RunContext{doc_, host_, sink_, flags_, progress_, state_, phase_});
     transfer.setVerify(verify_);
+    transfer.setClock(*clock_);
     sink_.showVerifiedCount(verify_ ? 0 : -1);
     const int rows = doc_.count();
     const QList<bool> selected = window_.selectedRows();
@@ -181,6 +187,10 @@ RunResult RunDriver::finish(bool aborted) {
                                  QStringLiteral(" errors."));
     if (state_.Verified)
         AppendReportEntry(host_, QStringLiteral(" : ") + VerifiedText(state_.VerifiedCount));
+    if (state_.CopiedAgainCount > 0)
+        AppendReportEntry(host_, QStringLiteral(" : ") + QString::number(state_.CopiedAgainCount) +
+                                     QStringLiteral(" copies read back wrong at first and were "
+                                                    "copied again"));
     phase_.set(RunPhase::Idle);
 
     if (flags_.CommandLineRun) {

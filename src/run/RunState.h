@@ -22,6 +22,9 @@ struct RunState {
     // (a run that verifies), with further names linked to such a copy.
     qint32 VerifiedCount = 0;
     bool Verified = false;  // the run verified its copies
+    // Copies that read back wrong at first and right once copied again: a
+    // disk or a cable to keep an eye on.
+    qint32 CopiedAgainCount = 0;
     // "Copy failed: " or "Delete failed: " followed by the path's bytes, so
     // log lines carry names exactly; windows decode them for display.
     QList<QByteArray> ErrorList;
@@ -29,6 +32,9 @@ struct RunState {
     // (empty where there is none to tell).
     QList<QString> ErrorReasons;
     bool AbortedByUser = false;
+    // Asked for again after the abort was confirmed: the copies not yet on
+    // the disk are dropped instead of kept.
+    bool DropRequested = false;
     bool MultipleDestinations = false;
     LastListingInfo LastListing;
 };

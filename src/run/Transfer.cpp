@@ -41,6 +41,15 @@ quint64 PlacedKey(const fs::FileIdentity& folder, QByteArrayView name) {
     const size_t h = qHashMulti(0x5a4e, folder.device, folder.inode, qHash(name));
     return quint64(h) * 0x9e3779b97f4a7c15ULL ^ quint64(qHash(name, 0x2bd1));
 }
+// The same by the path, where the disk renumbers its files and folders.
+quint64 PlacedKey(QByteArrayView path) {
+    return quint64(qHash(path, 0x5a4f)) * 0x9e3779b97f4a7c15ULL ^ quint64(qHash(path, 0x2bd2));
+}
+
+// A name as a disk that ignores letter case takes it.
+QByteArray Folded(QByteArrayView name) {
+    return QString::fromUtf8(name).toCaseFolded().toUtf8();
+}
 
 }  // namespace
 
@@ -169,14 +178,18 @@ void ListingTransfer::openRoots() {
     destinations_.reset(fs::Folder::openAsNamed(destinationBytes_, overlay_));
     linkFrom_.reset(fs::Folder::openAsNamed(destinationBytes_, overlay_));
     earlierCopies_.clear();
-    if (destinations_.root().isVirtual()) {
-        const fs::Folder nearest = NearestOnDisk(destinationBytes_);
-        timeResolution_ = fs::TimeResolution(nearest);
-        ignoresCase_ = fs::IgnoresCase(nearest);
-    } else {
-        timeResolution_ = fs::TimeResolution(destinations_.root());
-        ignoresCase_ = fs::IgnoresCase(destinations_.root());
-    }
+    fs::Folder nearest;
+    if (destinations_.root().isVirtual())
+        nearest = NearestOnDisk(destinationBytes_);
+    const fs::Folder& disk = nearest.valid() ? nearest : destinations_.root();
+    timeResolution_ = fs::TimeResolution(disk);
+    // A preview changes nothing on the disk, not even for a probe.
+    ignoresCase_ = fs::IgnoresCase(disk, !overlay_);
+    destinationKeepsNumbers_ = fs::KeepsInodeNumbers(disk);
+    sourceKeepsNumbers_ = fs::KeepsInodeNumbers(sources_.root());
+    sourceIgnoresCase_ = !sourceKeepsNumbers_ && fs::IgnoresCase(sources_.root());
+    lastFolderChecked_ = {};
+    lastFolderNoted_.clear();
     // The disk itself takes its copies in batches; an overlay takes them as
     // they come.
     batch_ = overlay_ ? nullptr : &ownBatch_;
@@ -198,6 +211,18 @@ bool ListingTransfer::writable(const fs::Folder& folder) {
     const bool ok = fs::WriteAccess(folder) == 0;
     writable_.insert(key, ok);
     return ok;
+}
+
+// Known once per file system; a folder only a preview made is on the disk of
+// the nearest folder that is there.
+int ListingTransfer::linkRefusal(const fs::Folder& folder) {
+    if (folder.isVirtual())
+        return fs::LinksRefused(NearestOnDisk(destinationBytes_));
+    const quint64 device = folder.identity().device;
+    const auto it = linkRefusal_.constFind(device);
+    if (it != linkRefusal_.constEnd())
+        return *it;
+    return *linkRefusal_.insert(device, fs::LinksRefused(folder));
 }
 
 // The identity of the folder the cursor reached for this relative path;
@@ -246,19 +271,41 @@ bool ListingTransfer::transferFile(const QByteArray& source, int i, int count) {
     if (batch_ && !waiting_.isEmpty())
         settle();
     c_.view.ShowOverallProgress(i, count);
-
-    FileJourney j(source);
-    reachDestination(j);
-    reachSource(j);
-    // A file whose source or destination name a waiting copy or delete
-    // stands for is decided on the disk as those have left it.
-    if ((j.sourceFolder && mustWaitFor(j.sourceFolderId, j.sourceName, Touch::Any)) ||
-        (j.destinationFolder &&
-         mustWaitFor(j.destinationFolderId, j.destinationName, Touch::Delete)))
+    // The run's own descriptors for this file come before the batch's.
+    if (batch_ && !batch_->empty() && !batch_->roomFor(fs::Batch::kDescriptorsPerFile))
         commitBatch(Commit::Settled);
-    examine(j);
 
-    const FileDecision decision = decide(j);
+    std::optional<FileJourney> journey;
+    FileDecision decision = FileDecision::PassOver;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        FileJourney& j = journey.emplace(source);
+        reachDestination(j);
+        reachSource(j);
+        // A file whose source or destination name a waiting copy or delete
+        // stands for is decided on the disk as those have left it.
+        if ((j.sourceFolder && mustWaitFor(j.sourceFolderId, j.sourceName, Touch::Any)) ||
+            (j.destinationFolder &&
+             mustWaitFor(j.destinationFolderId, j.destinationName, Touch::Delete)))
+            commitBatch(Commit::Settled);
+        examine(j);
+        // A disk that holds no links fails a link before it is tried, so
+        // that the preview foretells it.
+        if (j.facts.source.kind == fs::FileKind::Link && j.destinationFolder)
+            j.facts.destinationLinkError = linkRefusal(*j.destinationFolder);
+        decision = decide(j);
+        // A folder or a source that could not be opened for want of a
+        // descriptor is tried again once the batch has let go of its own.
+        const bool starved =
+            fs::OutOfDescriptors(j.openError) ||
+            (!j.sourceFolder && fs::OutOfDescriptors(sources_.lastError())) ||
+            (!j.destinationFolder && fs::OutOfDescriptors(destinations_.lastError()));
+        if (!starved || !batch_ || batch_->empty())
+            break;
+        commitBatch(Commit::Settled);
+    }
+    FileJourney& j = *journey;
+    if (decision == FileDecision::SkipExists || decision == FileDecision::SkipNotNewer)
+        noteSpelling(j);
     if (decision != FileDecision::PassOver && events_.decided)
         events_.decided(decision, source, j.destination);
     if (decision == FileDecision::PassOver)
@@ -271,6 +318,9 @@ bool ListingTransfer::transferFile(const QByteArray& source, int i, int count) {
         failBeforeCopying(j, decision);
         return true;
     }
+    // A killed run's copies go before this run's own join them.
+    leftBehind_.clearIn(*j.destinationFolder, j.destinationFolderId,
+                        QByteArrayView(j.destination).chopped(j.destinationName.size()));
     carryOut(j);
     return true;
 }
@@ -341,16 +391,18 @@ void ListingTransfer::examine(FileJourney& j) {
                 facts.destination = *waiting;
         }
         if (ignoresCase_) {
-            const auto spelled =
-                spelled_.constFind(spellingKey(j.destinationFolderId, j.destinationName));
+            const auto spelled = spelled_.constFind(spellingKey(j));
             facts.destinationSpelledOtherwise =
                 spelled != spelled_.constEnd() && *spelled != j.destinationName;
+            facts.folderSpelledOtherwise = folderSpelledOtherwise(j);
         }
+        // Where the disk renumbers its files, a name a Move filled stays
+        // its own until the run itself replaces or deletes what is there.
         if (move_ && facts.destination.exists()) {
-            const auto placed =
-                placedByMove_.constFind(PlacedKey(j.destinationFolderId, j.destinationName));
+            const auto placed = placedByMove_.constFind(destinationKey(j));
             facts.destinationPlacedByMove =
-                placed != placedByMove_.constEnd() && *placed == facts.destination.identity;
+                placed != placedByMove_.constEnd() &&
+                (!destinationKeepsNumbers_ || *placed == facts.destination.identity);
         }
     }
     // Below the source folder the walk lists only files and links, so the
@@ -410,12 +462,14 @@ void ListingTransfer::failBeforeCopying(const FileJourney& j, FileDecision decis
                 : facts.sourceOpenError ? facts.sourceOpenError
                                         : facts.source.error;
     if (error == 0 && decision == FileDecision::FailUnwritable)
-        error = fs::WriteAccess(*j.destinationFolder);
-    const QString reason =
-        error ? fs::ErrorText(error)
-        : decision == FileDecision::FailClash && facts.destinationSpelledOtherwise
-            ? fs::CopyOutcome(fs::CopyResult::Clash, 0).reason()
-            : DecisionReason(decision);
+        error = facts.destinationLinkError ? facts.destinationLinkError
+                                           : fs::WriteAccess(*j.destinationFolder);
+    const bool clash = decision == FileDecision::FailClash;
+    const QString reason = error                                   ? fs::ErrorText(error)
+                           : clash && facts.folderSpelledOtherwise ? kFolderClashReason.toString()
+                           : clash && facts.destinationSpelledOtherwise
+                               ? fs::CopyOutcome(fs::CopyResult::Clash, 0).reason()
+                               : DecisionReason(decision);
     addError(kCopyFailed, j.source, reason);
 }
 
@@ -433,6 +487,14 @@ void ListingTransfer::carryOut(FileJourney& j) {
     request.seen = facts.destination;
     request.permissions = facts.source.permissions;
     request.verify = verify_ && !overlay_;
+
+    if (batch_) {
+        const int error = reserveInBatch(destinationFolder);
+        if (error != 0) {
+            addError(kCopyFailed, j.source, fs::ErrorText(error));
+            return;
+        }
+    }
 
     fs::FileIdentity placed;
     bool linked = false;  // to an earlier copy of the file, verified with it
@@ -480,12 +542,13 @@ void ListingTransfer::carryOut(FileJourney& j) {
             if (linked && outcome.ok() && batch_)
                 batch_->namedAt(request.ticket, destinationFolder);
         }
-        if (!outcome.ok() || linked) {
-        } else if (what.kind == fs::FileKind::File && what.size == 0) {
-            // An empty regular file is made at the destination rather than
-            // copied; it needs no reading.
-            outcome = fs::PutEmptyFile(request, &what.identity, &placed);
-        } else {
+        const auto copy = [&] {
+            if (what.kind == fs::FileKind::File && what.size == 0) {
+                // An empty regular file is made at the destination rather
+                // than copied; it needs no reading.
+                outcome = fs::PutEmptyFile(request, &what.identity, &placed);
+                return;
+            }
             c_.view.BeginFileProgress(file.info.size);
             outcome = fs::CopyFileBlocks(file, request,
                                          RunBlockProgress(c_.host, c_.view, c_.progress), &placed);
@@ -494,6 +557,15 @@ void ListingTransfer::carryOut(FileJourney& j) {
             // The request is answered by stopping this file; the question
             // comes with the next one, as between any two files.
             requestAnswered_ = outcome == fs::CopyResult::Aborted;
+        };
+        if (outcome.ok() && !linked) {
+            copy();
+            // The copies waiting hold the descriptors this one lacked.
+            if (fs::OutOfDescriptors(outcome.error) && !outcome.ok() && !batch_->empty()) {
+                commitBatch(Commit::Settled);
+                if (reserveInBatch(destinationFolder) == 0)
+                    copy();
+            }
         }
     }
     if (!outcome.ok()) {
@@ -508,16 +580,15 @@ void ListingTransfer::carryOut(FileJourney& j) {
                 key, EarlierCopy{j.belowFolder.toByteArray(), j.destinationName, placed,
                                  j.destinationFolderId, file.info.size, file.modifiedNs});
     }
-    if (ignoresCase_)
-        spelled_.insert(spellingKey(j.destinationFolderId, j.destinationName), j.destinationName);
+    noteSpelling(j);
     // A file put at a name replaces whatever a Move had put there.
-    const quint64 key = PlacedKey(j.destinationFolderId, j.destinationName);
+    const quint64 key = destinationKey(j);
     placedByMove_.remove(key);
     if (move_)
         placedByMove_.insert(key, placed);
     if (move_ && trackMoved_)
         moved_.insert(j.source);
-    const quint64 sourceKey = move_ ? PlacedKey(j.sourceFolderId, name) : 0;
+    const quint64 sourceKey = move_ ? this->sourceKey(j) : 0;
     if (batch_) {
         // ...and is deleted before any later copy can touch its other names.
         const bool sharedFile = move_ && file.links > 1;
@@ -531,8 +602,10 @@ void ListingTransfer::carryOut(FileJourney& j) {
         d.linked = linked;
         if (move_) {
             d.sourceKey = sourceKey;
-            batch_->deleteAfter(request.ticket, sourceFolder, name.constData(), std::move(file),
-                                facts.source);
+            // Held by nothing, the source is not deleted: the copy is made
+            // all the same, and the delete fails with its reason.
+            d.deleteError = batch_->deleteAfter(request.ticket, sourceFolder, name.constData(),
+                                                std::move(file), facts.source);
         }
         waiting_.append(d);
         ++waitingCopies_;
@@ -566,6 +639,21 @@ void ListingTransfer::carryOut(FileJourney& j) {
         events_.deleteFailed(j.source);
 }
 
+// What a copy into folder needs of the batch, had before it is written.
+// While the batch holds too many descriptors for one more file, its work is
+// done first: batches shrink down to one file at a time rather than fail a
+// file for want of a descriptor.
+int ListingTransfer::reserveInBatch(const fs::Folder& folder) {
+    if (!batch_->empty() && !batch_->roomFor(fs::Batch::kDescriptorsPerFile))
+        commitBatch(Commit::Settled);
+    int error = batch_->reserve(folder);
+    if (fs::OutOfDescriptors(error) && !batch_->empty()) {
+        commitBatch(Commit::Settled);
+        error = batch_->reserve(folder);
+    }
+    return error;
+}
+
 // A later name of a file this Listing copied before becomes a hard link to
 // that copy, as `cp -a` makes one: true when that was done or the name could
 // not be taken; false when the file is copied on its own (no earlier copy,
@@ -597,11 +685,71 @@ bool ListingTransfer::linkToEarlierCopy(const fs::SourceFile& file, const fs::Co
     return false;
 }
 
-QByteArray ListingTransfer::spellingKey(const fs::FileIdentity& folder,
-                                        const QByteArray& name) const {
-    QByteArray key(reinterpret_cast<const char*>(&folder), sizeof folder);
-    key.append(QString::fromUtf8(name).toCaseFolded().toUtf8());
-    return key;
+// The folder by its identity where the disk keeps it, else by its path;
+// the name as the disk takes it.
+QByteArray ListingTransfer::spellingKey(const FileJourney& j) const {
+    QByteArray key;
+    if (destinationKeepsNumbers_)
+        key.append('i').append(reinterpret_cast<const char*>(&j.destinationFolderId),
+                               sizeof j.destinationFolderId);
+    else
+        key.append('p').append(
+            Folded(QByteArrayView(j.destination).chopped(j.destinationName.size())));
+    return key.append(Folded(j.destinationName));
+}
+
+quint64 ListingTransfer::destinationKey(const FileJourney& j) const {
+    if (destinationKeepsNumbers_)
+        return PlacedKey(j.destinationFolderId, j.destinationName);
+    return PlacedKey(ignoresCase_ ? Folded(j.destination) : j.destination);
+}
+
+quint64 ListingTransfer::sourceKey(const FileJourney& j) const {
+    if (sourceKeepsNumbers_)
+        return PlacedKey(j.sourceFolderId, j.sourceName);
+    return PlacedKey(sourceIgnoresCase_ ? Folded(j.source) : j.source);
+}
+
+// The folders below the destination by their path as the disk takes it,
+// below the destination folder as the Listing names it.
+QByteArray ListingTransfer::folderSpellingKey(QByteArrayView below) const {
+    return Folded(destinationBytes_) + kSeparator + Folded(below);
+}
+
+// Two folders of the sources that differ only in letter case are one on the
+// destination: the files of the second would meet the first's.
+bool ListingTransfer::folderSpelledOtherwise(const FileJourney& j) {
+    if (j.belowFolder.isEmpty())
+        return false;
+    if (lastFolderChecked_.known && j.belowFolder == QByteArrayView(lastFolderChecked_.relative))
+        return lastFolderChecked_.clash;
+    bool clash = false;
+    for (qsizetype end = 1; end <= j.belowFolder.size() && !clash; ++end) {
+        if (end < j.belowFolder.size() && j.belowFolder.at(end) != kSeparator)
+            continue;
+        const QByteArrayView spelled = j.belowFolder.first(end);
+        const auto it = spelledFolders_.constFind(folderSpellingKey(spelled));
+        clash = it != spelledFolders_.constEnd() && *it != spelled;
+    }
+    lastFolderChecked_ = {true, j.belowFolder.toByteArray(), clash};
+    return clash;
+}
+
+// The name and the folders of a file the run put or left in place, as
+// spelled, where the destination ignores letter case.
+void ListingTransfer::noteSpelling(const FileJourney& j) {
+    if (!ignoresCase_)
+        return;
+    spelled_.insert(spellingKey(j), j.destinationName);
+    if (j.belowFolder.isEmpty() || j.belowFolder == QByteArrayView(lastFolderNoted_))
+        return;
+    lastFolderNoted_ = j.belowFolder.toByteArray();
+    for (qsizetype end = 1; end <= j.belowFolder.size(); ++end) {
+        if (end == j.belowFolder.size() || j.belowFolder.at(end) == kSeparator) {
+            const QByteArrayView spelled = j.belowFolder.first(end);
+            spelledFolders_.insert(folderSpellingKey(spelled), spelled.toByteArray());
+        }
+    }
 }
 
 ListingOutcome ListingTransfer::TransferListing(int row) {
@@ -622,11 +770,20 @@ ListingOutcome ListingTransfer::TransferListing(int row) {
             break;
         }
     }
-    // Before the folders made get their own times and permissions.
+    // Before the folders made get their own times and permissions; after an
+    // abort, what was finished is kept (unless asked to be dropped).
     commitBatch(Commit::Last);
     if (abortConfirmed_)
         outcome = ListingOutcome::Aborted;
+    if (notKept_ > 0) {
+        AppendReportEntry(c_.host, QStringLiteral(" : ") + QString::number(notKept_) +
+                                       QStringLiteral(" finished copies were not kept: the abort "
+                                                      "came before they were on the disk"));
+        notKept_ = 0;
+    }
     destinations_.finish();
+    if (const int removed = leftBehind_.takeRemoved())
+        AppendReportEntry(c_.host, LeftBehindEntry(removed));
     // Let go of the folders before a Move's emptied ones are removed: on FAT,
     // shares and Windows a removed folder lingers while a handle holds it.
     sources_.reset({});

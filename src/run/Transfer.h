@@ -11,9 +11,11 @@
 #include <optional>
 
 #include "common/Batch.h"
+#include "common/Clock.h"
 #include "common/FileSystem.h"
 #include "listing/Listing.h"
 #include "run/FileDecision.h"
+#include "run/LeftBehind.h"
 #include "search/DirAndFileSearch.h"
 
 namespace zandrel {
@@ -71,6 +73,9 @@ class ListingTransfer {
     // Each copy is read back from the disk and compared with its source
     // before it takes its name.
     void setVerify(bool verify) { verify_ = verify; }
+    // The time a confirmed abort gives each flush of the finished copies.
+    void setClock(Clock& clock) { clock_ = &clock; }
+    static constexpr qint64 kKeepAfterAbortMs = 10000;
 
   private:
     struct Working {
@@ -147,6 +152,7 @@ class ListingTransfer {
         Last,     // the end of the Listing: names on the disk, deletes done
     };
     void commitBatch(Commit how);
+    int reserveInBatch(const fs::Folder& folder);
     bool waitingInTheWay(QByteArrayView below);
 
     RunContext c_;
@@ -162,15 +168,36 @@ class ListingTransfer {
     fs::FolderCursor destinations_;
     qint64 timeResolution_ = 1;  // of the destination's file system
     bool ignoresCase_ = false;   // the destination's file system
-    // Names this run put in place where case is ignored: by folder identity
+    // Whether each side's file system keeps inode numbers: where it does
+    // not, the run knows its names by folder path and name.
+    bool destinationKeepsNumbers_ = true;
+    bool sourceKeepsNumbers_ = true;
+    bool sourceIgnoresCase_ = false;
+    // Names this run put or left in place where case is ignored: by folder
     // and the name folded, the name as spelled.
     QHash<QByteArray, QByteArray> spelled_;
-    QByteArray spellingKey(const fs::FileIdentity& folder, const QByteArray& name) const;
+    // The same for the folders below the destination, by their path folded.
+    QHash<QByteArray, QByteArray> spelledFolders_;
+    struct FolderChecked {
+        bool known = false;
+        QByteArray relative;
+        bool clash = false;
+    };
+    // The files of one folder come together: the last checked and noted.
+    FolderChecked lastFolderChecked_;
+    QByteArray lastFolderNoted_;
+    QByteArray spellingKey(const FileJourney& j) const;
+    QByteArray folderSpellingKey(QByteArrayView below) const;
+    bool folderSpelledOtherwise(const FileJourney& j);
+    void noteSpelling(const FileJourney& j);
+    // Keys of placedByMove_: a name at the destination, a Move's source.
+    quint64 destinationKey(const FileJourney& j) const;
+    quint64 sourceKey(const FileJourney& j) const;
     // A file listed twice (by two patterns) is moved only once.
     bool trackMoved_ = false;
     QSet<QByteArray> moved_;
-    // Files a Move of this run put in place, by folder identity and name
-    // (PlacedKey): never replaced by another. A file put at the name later,
+    // Files a Move of this run put in place, by folder and name (PlacedKey):
+    // never replaced by another. A file put at the name later,
     // or deleted, is forgotten, so a new file that gets the freed identity
     // back is not taken for one.
     QHash<quint64, fs::FileIdentity> placedByMove_;
@@ -183,6 +210,9 @@ class ListingTransfer {
     LastIdentity lastIdentity_[2];  // source, destination
 
     QHash<QByteArray, bool> writable_;  // per destination folder, per Listing
+    LeftBehindCopies leftBehind_;       // per run
+    QHash<quint64, int> linkRefusal_;   // by device, per run
+    int linkRefusal(const fs::Folder& folder);
     Events events_;
     fs::Overlay* overlay_ = nullptr;
     bool verify_ = false;
@@ -199,6 +229,7 @@ class ListingTransfer {
         fs::FileIdentity placed;
         bool linked = false;    // a further name of a copy made before
         quint64 sourceKey = 0;  // a Move's source, by folder and name
+        int deleteError = 0;    // why the batch could not take a Move's delete
     };
     fs::Batch ownBatch_;
     fs::Batch* batch_ = nullptr;
@@ -208,6 +239,15 @@ class ListingTransfer {
     int waitingCopies_ = 0;                    // copies in waiting_
     int waitingErrors_ = 0;                    // errors in waiting_, and copies known to fail
     bool abortConfirmed_ = false;
+    // After a confirmed abort: since when the finished copies are being
+    // kept, whether they are dropped instead, and how many were.
+    qint64 keepingSince_ = -1;  // or since the last flush that ended
+    int flushesSeen_ = 0;
+    bool dropping_ = false;
+    int notKept_ = 0;
+    int shownCopied_ = 0;  // the panel's count, which never goes back
+    Clock* clock_ = &SystemClock();
+    void dropIfAskedAgain();
     bool requestAnswered_ = false;  // by stopping the current file's copy
     void settle();
     void awaitBatch();

@@ -2,6 +2,8 @@
 // entered in the order of the files; the question whether a file must wait
 // for the commit; and an abort asked about while the commit works.
 
+#include <algorithm>
+
 #include "common/Host.h"
 #include "common/Paths.h"
 #include "run/ProgressSink.h"
@@ -41,7 +43,10 @@ void ListingTransfer::noteError(const QByteArray& prefix, const QByteArray& path
 // The panel counts each copy and each failure as soon as it is known; the
 // run's own count waits for the copy's name.
 void ListingTransfer::showCounts() {
-    c_.view.showCopiedCount(c_.state.CopiedCount + waitingCopies_);
+    // Copies dropped by an abort stay counted on the panel; the report
+    // tells how many were not kept.
+    shownCopied_ = std::max(shownCopied_, c_.state.CopiedCount + waitingCopies_);
+    c_.view.showCopiedCount(shownCopied_);
     c_.view.showErrorCount(static_cast<int>(c_.state.ErrorList.size()) + waitingErrors_);
     if (verify_)
         c_.view.showVerifiedCount(c_.state.VerifiedCount);
@@ -105,7 +110,25 @@ void ListingTransfer::awaitBatch() {
     while (!batch_->waitFor(10)) {
         c_.host.yield();
         abortAsked();
+        dropIfAskedAgain();
     }
+}
+
+// A confirmed abort keeps what was finished: the batch goes on to flush and
+// name it. Asked again, or when one flush takes longer than a few seconds,
+// the copies not yet named are dropped instead (their Move sources kept).
+void ListingTransfer::dropIfAskedAgain() {
+    if (!abortConfirmed_ || dropping_ || !batch_)
+        return;
+    if (const int flushes = batch_->flushesDone(); flushes != flushesSeen_) {
+        flushesSeen_ = flushes;
+        keepingSince_ = clock_->now();
+    }
+    if (!c_.state.DropRequested && clock_->now() - keepingSince_ < kKeepAfterAbortMs)
+        return;
+    dropping_ = true;
+    batch_->discard();
+    c_.host.setStatusText(QStringLiteral("Aborting: dropping the copies not yet on the disk..."));
 }
 
 // An abort request, asked about at once: the work holds its next name
@@ -119,10 +142,14 @@ bool ListingTransfer::abortAsked() {
         batch_->hold();
     abortConfirmed_ = ConfirmAbort(c_.host, c_.phase, c_.flags, c_.state);
     if (batch_) {
-        if (abortConfirmed_)
-            batch_->discard();
-        else
-            batch_->resume();
+        batch_->resume();
+        if (abortConfirmed_) {
+            keepingSince_ = clock_->now();
+            flushesSeen_ = batch_->flushesDone();
+            c_.host.setStatusText(
+                QStringLiteral("Aborting: keeping the copies already finished (click again to "
+                               "drop them)..."));
+        }
     }
     return abortConfirmed_;
 }
@@ -148,6 +175,7 @@ void ListingTransfer::record(const Deferred& d, const fs::Batch::Outcome& o) {
     --waitingCopies_;
     if (o.copy == fs::CopyResult::Discarded) {
         // Not copied, as the files after the abort; a Move keeps its source.
+        ++notKept_;
         if (placedByMove_.value(d.placedKey) == d.placed)
             placedByMove_.remove(d.placedKey);
         showCounts();
@@ -163,6 +191,7 @@ void ListingTransfer::record(const Deferred& d, const fs::Batch::Outcome& o) {
     ++c_.state.CopiedCount;
     if (o.verified || (d.linked && verify_))
         ++c_.state.VerifiedCount;
+    c_.state.CopiedAgainCount += o.copiedAgain;
     showCounts();
     if (!move_ || o.deleteDropped)
         return;
@@ -170,8 +199,9 @@ void ListingTransfer::record(const Deferred& d, const fs::Batch::Outcome& o) {
         placedByMove_.remove(d.sourceKey);
         return;
     }
-    const QString reason = o.changed ? QStringLiteral("the file changed after it was copied")
-                                     : fs::ErrorText(o.deleted.error);
+    const QString reason = d.deleteError != 0 ? fs::ErrorText(d.deleteError)
+                           : o.changed ? QStringLiteral("the file changed after it was copied")
+                                       : fs::ErrorText(o.deleted.error);
     c_.host.noteFailure(kDeleteFailed + d.path, reason);
     noteError(kDeleteFailed, d.path, reason);
     if (events_.deleteFailed)

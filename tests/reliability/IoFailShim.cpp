@@ -116,16 +116,24 @@ bool nameMatches(const char* path) {
     return c.match && path && std::strstr(path, c.match) != nullptr;
 }
 
-// Called after every open: an unnamed file belongs to the source opened
-// before it.
+// Called after every open: an unnamed file belongs to the source file
+// opened before it.
 int opened(int fd, const char* path, int flags) {
     if (fd < 0 || fd >= kMaxFd)
         return fd;
+    int again = -1;
     if ((flags & O_TMPFILE) == O_TMPFILE) {
         gUnnamedMatches[fd] = gLastOpenMatched.load();
-    } else {
+    } else if (path && std::sscanf(path, "/proc/self/fd/%d", &again) == 1 && again >= 0 &&
+               again < kMaxFd) {
+        // The same file opened afresh (a read-back): it counts as that one.
+        gUnnamedMatches[fd] = gUnnamedMatches[again].load();
+        gFlipNext[fd] = gFlipNext[again].exchange(false);
+    } else if ((flags & O_DIRECTORY) == 0) {
         gUnnamedMatches[fd] = false;
         gLastOpenMatched = nameMatches(path);
+    } else {
+        gUnnamedMatches[fd] = false;  // a folder opened between a source and its copy
     }
     return fd;
 }

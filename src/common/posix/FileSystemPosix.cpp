@@ -27,6 +27,8 @@ const int kAccessDenied = EACCES;
 const int kIoError = EIO;
 const int kReplaced = ESTALE;
 const int kBadHandle = EBADF;
+const int kNoDescriptor = EMFILE;
+const int kNoDescriptorAnywhere = ENFILE;
 }  // namespace error
 
 QString ErrorText(int error) {

@@ -18,12 +18,17 @@ namespace zandrel::fs::readback {
 // after file.
 void Prepare(int fd, qint64 from, qint64 size);
 
-// Reads the rest of the copy at fd after what partial has read: Copied when
+// Reads the rest of the copy at fd after what partial has read, through a
+// descriptor of its own: Copied when
 // it holds size bytes with the checksum expected; VerifyFailed (with the
 // system's error when a read failed) when not; Discarded when stop became
 // true meanwhile.
 CopyOutcome Compare(int fd, qint64 size, const Checksum::Value& expected,
                     const std::atomic<bool>& stop, ReadBackSoFar partial = {});
+
+// Writes size bytes of in over the copy at out once more: Copied when the
+// source gave the bytes of expected again, SourceChanged when not.
+CopyOutcome CopyAgain(int in, int out, qint64 size, const Checksum::Value& expected);
 
 // Reads a long copy back while it is still being written, on a thread of its
 // own, so that the reading overlaps the writing: each piece once it has been

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <memory>
 
 namespace zandrel::fs::readback {
@@ -51,18 +52,61 @@ void Prepare(int fd, qint64 from, qint64 size) {
         ::posix_fadvise(fd, from, std::min(size - from, kPrefetch), POSIX_FADV_WILLNEED);
 }
 
+// The copy opened afresh: what the disk holds, not what the descriptor that
+// wrote it remembers (a FUSE file system may answer that one from its own
+// buffers, rightly or not). Where it cannot be opened again (no /proc, no
+// descriptor to spare) the writer's own is read.
+Handle OpenAfresh(int fd) {
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/self/fd/%d", fd);
+    return Handle(::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY));
+}
+
 CopyOutcome Compare(int fd, qint64 size, const Checksum::Value& expected,
                     const std::atomic<bool>& stop, ReadBackSoFar partial) {
+    const Handle fresh = OpenAfresh(fd);
+    const int from = fresh.valid() ? fresh.native() : fd;
     struct stat st {};
-    if (::fstat(fd, &st) != 0)
+    if (::fstat(from, &st) != 0)
         return {CopyResult::VerifyFailed, errno};
     if (st.st_size != size || partial.done > size)
         return {CopyResult::VerifyFailed, 0};
     CopyOutcome outcome;
-    if (!ReadInto(fd, partial.done, size, partial.sum, &stop, outcome))
+    if (!ReadInto(from, partial.done, size, partial.sum, &stop, outcome))
         return outcome;
     if (!(partial.sum.value() == expected))
         return {CopyResult::VerifyFailed, 0};
+    return CopyResult::Copied;
+}
+
+CopyOutcome CopyAgain(int in, int out, qint64 size, const Checksum::Value& expected) {
+    thread_local std::unique_ptr<char[]> buffer;
+    if (!buffer)
+        buffer = std::make_unique<char[]>(kBufferSize);
+    Checksum sum;
+    qint64 at = 0;
+    while (at < size) {
+        const auto want = std::size_t(std::min<qint64>(qint64(kBufferSize), size - at));
+        const ssize_t got = ::pread(in, buffer.get(), want, at);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return {CopyResult::ReadFailed, errno};
+        if (got == 0)
+            return CopyResult::SourceChanged;  // shorter than it was copied
+        for (ssize_t put = 0; put < got;) {
+            const ssize_t w = ::pwrite(out, buffer.get() + put, std::size_t(got - put), at + put);
+            if (w < 0 && errno == EINTR)
+                continue;
+            if (w <= 0)
+                return {CopyResult::WriteFailed, w < 0 ? errno : 0};
+            put += w;
+        }
+        sum.add(buffer.get(), std::size_t(got));
+        at += got;
+    }
+    if (!(sum.value() == expected))
+        return CopyResult::SourceChanged;
     return CopyResult::Copied;
 }
 

@@ -27,9 +27,15 @@ QByteArray FreshTemporaryName(const char* name);
 CopyOutcome TakeName(int dir, const char* hidden, const char* name, const FileInfo& seen,
                      const FileIdentity* source);
 
-// Whether what stands at name is still the file seen (its identity, size and
-// modification time; renaming it changes its change time).
-bool StillSeen(const struct stat& there, const FileInfo& seen);
+// Whether the file system of the folder dir keeps a file's inode number
+// once no handle to it is open (fs::KeepsInodeNumbers).
+bool KeepsNumbers(int dir);
+
+// Whether what stands at name is still the file seen: its size and
+// modification time, and its identity where the file system keeps inode
+// numbers (byNumber); FAT and exFAT number a file afresh once the cache
+// drops it, which is no change.
+bool StillSeen(const struct stat& there, const FileInfo& seen, bool byNumber = true);
 
 // The one way a new file (a copy, a link, a log) gets a hidden name before
 // its real one: make(name) is tried under the names that nameFor(attempt)

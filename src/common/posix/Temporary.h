@@ -62,6 +62,8 @@ class Temporary final : public PendingCopy {
     void prepareReadBack(qint64 from, qint64 size) override;
     CopyOutcome compareReadBack(qint64 size, const Checksum::Value& expected,
                                 const std::atomic<bool>& stop, ReadBackSoFar soFar) override;
+    CopyOutcome copyAgain(const Handle& from, qint64 size, const Checksum::Value& expected,
+                          const std::atomic<bool>& stop) override;
     CopyOutcome takeName(const FileInfo& seen, const FileIdentity* source) override {
         return commit(seen, source);
     }

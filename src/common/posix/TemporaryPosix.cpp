@@ -161,6 +161,20 @@ CopyOutcome Temporary::compareReadBack(qint64 size, const Checksum::Value& expec
     return readback::Compare(fd_.native(), size, expected, stop, std::move(soFar));
 }
 
+CopyOutcome Temporary::copyAgain(const Handle& from, qint64 size, const Checksum::Value& expected,
+                                 const std::atomic<bool>& stop) {
+    const CopyOutcome written = readback::CopyAgain(from.native(), fd_.native(), size, expected);
+    if (!written.ok())
+        return written;
+    // Written anew: its source's time again, as the first copy had it.
+    if (times_[1].tv_nsec != UTIME_OMIT)
+        ::futimens(fd_.native(), times_);
+    if (::fdatasync(fd_.native()) != 0)
+        return {CopyResult::WriteFailed, errno};
+    readback::Prepare(fd_.native(), 0, size);
+    return readback::Compare(fd_.native(), size, expected, stop);
+}
+
 namespace disk {
 
 // A handle opened before the writes it stands for (a copy's own) also
@@ -173,6 +187,10 @@ int FlushFileSystem(const Handle& handle) {
 
 Handle Duplicate(const Handle& handle) {
     return Handle(::fcntl(handle.native(), F_DUPFD_CLOEXEC, 0));
+}
+
+int LastError() {
+    return errno;
 }
 
 // The folder itself where it may be read, else an unnamed file made in it
@@ -209,9 +227,11 @@ int HandleBudget() {
         open = 32;
     }
     const int allowed = int(std::min<rlim_t>(limit.rlim_cur, 1 << 20));
-    // The walk, the logs, the window and one file's copy.
-    const int room = std::clamp(allowed / 8, 16, 256);
-    return std::max(6, allowed - open - room);
+    // The run's own: the folders it has reached at both ends, one file's
+    // source and copy, a read-back, the logs. What is left may be none: then
+    // each file's batch is done before the next file.
+    const int room = std::clamp(allowed / 8, 10, 256);
+    return std::max(0, allowed - open - room);
 }
 
 bool StartQuietThread(std::thread& thread, std::function<void()> work) {

@@ -23,6 +23,8 @@ const int kAccessDenied = ERROR_ACCESS_DENIED;
 const int kIoError = ERROR_IO_DEVICE;
 const int kReplaced = ERROR_FILE_INVALID;
 const int kBadHandle = ERROR_INVALID_HANDLE;
+const int kNoDescriptor = ERROR_TOO_MANY_OPEN_FILES;
+const int kNoDescriptorAnywhere = ERROR_NO_SYSTEM_RESOURCES;
 }  // namespace error
 
 QString ErrorText(int error) {

@@ -230,6 +230,10 @@ namespace disk {
 // which holds the names made before it: a volume's own flush needs rights a
 // user lacks. A copy's handle, opened before its writes, reports those that
 // failed.
+int LastError() {
+    return win::LastError();
+}
+
 int FlushFileSystem(const Handle& handle) {
     if (!handle.valid())
         return ERROR_INVALID_HANDLE;
