@@ -784,12 +784,13 @@ ListingOutcome ListingTransfer::TransferListing(int row) {
     destinations_.finish();
     if (const int removed = leftBehind_.takeRemoved())
         AppendReportEntry(c_.host, LeftBehindEntry(removed));
-    // Let go of the folders before a Move's emptied ones are removed: on FAT,
-    // shares and Windows a removed folder lingers while a handle holds it.
+    return outcome;
+}
+
+void ListingTransfer::releaseFolders() {
     sources_.reset({});
     destinations_.reset({});
     linkFrom_.reset({});
-    return outcome;
 }
 
 }  // namespace zandrel
