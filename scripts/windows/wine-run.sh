@@ -41,4 +41,12 @@ for attempt in 1 2; do
     fi
     echo "wine-run.sh: $1 ended with status $status before writing anything; started once more" >&2
 done
+# Now and then Wine's own process dies by SIGSEGV as a program ends, after a
+# test has written that it passed (seen about once in a thousand starts,
+# under load). A fault of the program itself ends it with a Windows status,
+# never a signal, so the test's own verdict stands; said on stderr.
+if [ "$status" = 139 ] && grep -q '^\[  PASSED  \]' "$said" && ! grep -q '^\[  FAILED  \]' "$said"; then
+    echo "wine-run.sh: Wine crashed (SIGSEGV) after $1 had passed; its result stands" >&2
+    status=0
+fi
 exit "$status"
