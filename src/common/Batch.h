@@ -20,7 +20,9 @@ namespace zandrel::fs {
 // under a real name, nor a moved file only in its source's deleted blocks.
 // commit() hands the work to a thread of its own while the next copies are
 // made: it flushes the copies' file systems once (through a descriptor of a
-// copy, which also reports the writes that failed), reads back the copies to
+// copy, which also reports the writes that failed; Windows flushes a file,
+// not its file system, so there each copy is flushed on its own before its
+// name, and the names once through the log), reads back the copies to
 // be verified, names each copy exactly
 // as decided (a free name without replacing anything, a replaced file only
 // while it is the one decided on), flushes the names, then deletes the Move

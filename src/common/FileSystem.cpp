@@ -11,6 +11,7 @@
 
 #include "common/Disk.h"
 #include "common/Overlay.h"
+#include "common/Paths.h"
 
 namespace zandrel::fs {
 
@@ -216,9 +217,9 @@ bool LooksWritable(const QByteArray& path, Overlay* overlay) {
         if (error != error::kNotFound)
             return false;
         const qsizetype cut = folder.lastIndexOf('/');
-        QByteArray up = cut < 0    ? QByteArrayLiteral(".")
-                        : cut == 0 ? QByteArrayLiteral("/")
-                                   : folder.left(cut);
+        // A root keeps its separator ("C:" alone is a drive's current folder).
+        QByteArray up =
+            cut < 0 ? QByteArrayLiteral(".") : RemoveTrailingSeparator(folder.left(cut + 1));
         if (up == folder)
             return false;
         folder = std::move(up);

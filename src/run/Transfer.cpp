@@ -787,4 +787,10 @@ ListingOutcome ListingTransfer::TransferListing(int row) {
     return outcome;
 }
 
+void ListingTransfer::releaseFolders() {
+    sources_.reset({});
+    destinations_.reset({});
+    linkFrom_.reset({});
+}
+
 }  // namespace zandrel

@@ -57,6 +57,10 @@ class ListingTransfer {
 
     // row is 0-based.
     ListingOutcome TransferListing(int row);
+    // Once the run is over, before a Move's emptied folders are removed: on
+    // FAT, shares and Windows a removed folder lingers while a handle holds
+    // it. Not between Listings: the handles keep FAT's numbers steady.
+    void releaseFolders();
 
     // What happens to each file as it happens, for whoever shows it line by
     // line (the preview).
