@@ -161,9 +161,21 @@ bool CanWriteToFolder(const QString& folderText, Host& host, fs::Overlay* overla
 
 QByteArray EscapedName(QByteArrayView name) {
     static const char kHex[] = "0123456789abcdef";
+    const auto plain = [](char c) {
+        const auto u = static_cast<unsigned char>(c);
+        return c != '\\' && u >= 0x20 && u != 0x7f;
+    };
+    // Most names need nothing: they are taken whole, runs of plain bytes at
+    // a time.
     QByteArray out;
     out.reserve(name.size());
-    for (const char c : name) {
+    for (qsizetype at = 0; at < name.size();) {
+        qsizetype run = at;
+        while (run < name.size() && plain(name[run])) ++run;
+        out.append(name.sliced(at, run - at));
+        if (run == name.size())
+            break;
+        const char c = name[run];
         const auto u = static_cast<unsigned char>(c);
         if (c == '\\')
             out.append("\\\\");
@@ -173,10 +185,9 @@ QByteArray EscapedName(QByteArrayView name) {
             out.append("\\n");
         else if (c == '\r')
             out.append("\\r");
-        else if (u < 0x20 || u == 0x7f)
-            out.append("\\x").append(kHex[u >> 4]).append(kHex[u & 15]);
         else
-            out.append(c);
+            out.append("\\x").append(kHex[u >> 4]).append(kHex[u & 15]);
+        at = run + 1;
     }
     return out;
 }
