@@ -16,8 +16,9 @@ namespace zandrel {
 // UTF-8 keeps its bytes, as DecodePath keeps them.
 QStringList ProgramArguments(int argc, const char* const* argv);
 
-// Writes UTF-8 text to stdout or stderr and flushes it: a Windows console gets
-// it as wide text, anything else (a file, a pipe, a terminal) the bytes.
+// Writes UTF-8 text to stdout or stderr (stdout in its buffer, flushed by
+// the caller's yields; stderr at once): a Windows console gets it as wide
+// text, anything else (a file, a pipe, a terminal) the bytes.
 void WriteText(std::FILE* stream, QByteArrayView text);
 
 // Whether a window could be seen: Linux needs a display named in DISPLAY or

@@ -82,6 +82,7 @@ class HeadlessHost : public Host {
             driver_->Command3_Click();
         if (!sinceEvents_.isValid() || sinceEvents_.elapsed() >= 10) {
             QCoreApplication::processEvents();
+            std::fflush(stdout);  // what a reader of a pipe waits for, every few lines
             sinceEvents_.start();
         }
     }
