@@ -180,9 +180,10 @@ clones() { awk '$NF == "clone" || $NF == "clone3" { c += $4 } END { print c + 0 
 
 declare -A ir calls
 kinds="copy move newer preview verify cp rsync-move rsync-newer rsync-n"
+# shellcheck disable=SC2034 # read through the nameref in perfile
 for kind in $kinds; do
     for size in empty tree; do
-        echo "  $kind over the $size tree: callgrind, strace"
+        echo "  $kind, $([ "$size" = tree ] && echo "$files files" || echo "an empty tree"): callgrind, strace"
         prepare "$kind" "$size"
         ir[$kind-$size]=$(instructions "$work/cg/$kind-$size" "${cmd[@]}") || failed "$kind-$size"
         check "$kind" "$size"
@@ -260,7 +261,7 @@ if [ "$top" -gt 0 ]; then
     echo "the $top costliest functions of the Copy of $files files (self cost, all threads):"
     biggest=$(ls -S "$work"/cg/copy-tree/callgrind.out.* | head -1)
     callgrind_annotate "$biggest" 2>/dev/null |
-        awk '/^-+$/ { rule++ } rule >= 3 && /^ *[0-9,]+ / { print } ' |
+        awk '/^-+$/ { rule++ } rule >= 3 && /^ *[0-9,]+ / && !/PROGRAM TOTALS/ { print }' |
         head -"$top" | sed 's/^/  /' | cut -c1-150
 fi
 
