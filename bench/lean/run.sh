@@ -23,7 +23,7 @@
 # folder of its own and a Move moves a copy of its own. Callgrind makes a run
 # about fifty times slower: the default FILES=20000 takes about 6 minutes on
 # the 2-core development machine (most of it the callgrind runs, 1.5 the
-# clean-up), FILES=2000 about one; FULL=1 adds about 10. Callgrind follows
+# clean-up), FILES=2000 about one; FULL=1 about 20. Callgrind follows
 # rsync's forks (one file per process, summed); --trace-children=no keeps it
 # out of anything a tool would exec. Repeated runs agree within about 0.4 %
 # (the threads' timing differs). The goals printed are the ones the lean-path
