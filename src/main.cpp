@@ -1,9 +1,9 @@
 #include <QApplication>
 #include <cstdio>
-#include <cstring>
 
 #include "app/MainWindow.h"
 #include "app/QtDialogs.h"
+#include "common/Console.h"
 #include "common/Paths.h"
 #include "common/UserHome.h"
 #include "listing/CommandLine.h"
@@ -54,12 +54,14 @@ QByteArray PlatformFailure(const QList<HeldMessage>& held) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-        std::fputs(zandrel::UsageText().constData(), stdout);
+    const QStringList arguments = zandrel::ProgramArguments(argc, argv);
+    if (arguments == QStringList{QStringLiteral("--help")} ||
+        arguments == QStringList{QStringLiteral("-h")}) {
+        zandrel::WriteText(stdout, zandrel::UsageText());
         return 0;
     }
-    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
-        std::printf("zandrel %s\n", ZANDREL_VERSION);
+    if (arguments == QStringList{QStringLiteral("--version")}) {
+        zandrel::WriteText(stdout, QByteArrayLiteral("zandrel " ZANDREL_VERSION "\n"));
         return 0;
     }
     // Before Qt places the per-user settings and data folders from HOME.

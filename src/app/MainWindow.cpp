@@ -102,7 +102,8 @@ MainWindow::MainWindow(Dialogs& dialogs, Clock& clock, QWidget* parent)
     help_.InitHelp(this);
 
     rescale();
-    QSize size = QSettings(QStringLiteral("Zandrel"), QStringLiteral("Zandrel"))
+    QSize size = QSettings(QSettings::defaultFormat(), QSettings::UserScope,
+                           QStringLiteral("Zandrel"), QStringLiteral("Zandrel"))
                      .value(kSizeKey)
                      .toSize()
                      .expandedTo(minimumSize());
@@ -164,10 +165,14 @@ void MainWindow::buildMenus() {
     verifyAction_ = optionsMenu_->addAction(QStringLiteral("Verify copies"));
     verifyAction_->setObjectName(QStringLiteral("verifymnu"));
     verifyAction_->setCheckable(true);
-    verifyAction_->setChecked(
-        QSettings(QStringLiteral("Zandrel"), QStringLiteral("Zandrel")).value(kVerifyKey).toBool());
+    verifyAction_->setChecked(QSettings(QSettings::defaultFormat(), QSettings::UserScope,
+                                        QStringLiteral("Zandrel"), QStringLiteral("Zandrel"))
+                                  .value(kVerifyKey)
+                                  .toBool());
     connect(verifyAction_, &QAction::toggled, this, [this](bool on) {
-        QSettings(QStringLiteral("Zandrel"), QStringLiteral("Zandrel")).setValue(kVerifyKey, on);
+        QSettings(QSettings::defaultFormat(), QSettings::UserScope, QStringLiteral("Zandrel"),
+                  QStringLiteral("Zandrel"))
+            .setValue(kVerifyKey, on);
         if (!flags_.CommandLineRun)
             driver_->setVerify(on);
     });
@@ -379,7 +384,9 @@ void MainWindow::rememberSize() {
     QSize size = isMaximized() || isFullScreen() ? normalGeometry().size() : this->size();
     if (!detailsShown_)
         size.rheight() += scale_(kContentBottomShown) - scale_(kContentBottomHidden) + reportExtra_;
-    QSettings(QStringLiteral("Zandrel"), QStringLiteral("Zandrel")).setValue(kSizeKey, size);
+    QSettings(QSettings::defaultFormat(), QSettings::UserScope, QStringLiteral("Zandrel"),
+              QStringLiteral("Zandrel"))
+        .setValue(kSizeKey, size);
 }
 
 void MainWindow::changeEvent(QEvent* event) {

@@ -139,7 +139,7 @@ void ProgressPanel::refresh() {
     if (v_.verified >= 0)
         setText(lblverified_, QString::number(v_.verified));
     if (statusText_ && v_.destinationWaiting)
-        setText(statusText_, DecodePath(v_.destination));
+        setText(statusText_, ShownPath(DecodePath(v_.destination)));
     v_.destinationWaiting = false;
     if (fileBar_->maximum() != v_.fileMaximum)
         fileBar_->setRange(0, v_.fileMaximum);

@@ -60,14 +60,14 @@ void SummaryWindow::showSummary(const QList<QByteArray>& errorEntries,
         list_->setUpdatesEnabled(false);
         entries_.append(errorEntries.at(i));
         // A name is shown escaped: a line feed in it cannot split the item.
-        list_->addItem(DecodePath(EscapedName(errorEntries.at(i))));
+        list_->addItem(DecodePath(ShownPath(EscapedName(errorEntries.at(i)))));
         if (!reasons.value(i).isEmpty())
             list_->item(list_->count() - 1)->setToolTip(reasons.value(i));
     }
     list_->setUpdatesEnabled(true);
     label1_->setText(QString::number(copiedCount) + QStringLiteral(" files copied, ") +
                      QString::number(errorEntries.size()) + QStringLiteral(" errors found."));
-    label2_->setText(destinationText);
+    label2_->setText(ShownPath(destinationText));
     if (verifiedCount >= 0)
         label3_->setText(VerifiedText(verifiedCount));
     label3_->setVisible(verifiedCount >= 0);
@@ -88,7 +88,7 @@ void SummaryWindow::saveAs() {
     for (const QByteArray& entry : std::as_const(entries_)) {
         host_.yield();
         // One line per entry, whatever its name holds.
-        const QByteArray line = EscapedName(entry) + "\r\n";
+        const QByteArray line = ShownPath(EscapedName(entry)) + "\r\n";
         if (file.write(line) != line.size())
             return;
     }

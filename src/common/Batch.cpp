@@ -17,8 +17,9 @@ namespace zandrel::fs {
 // Batches: copies on the disk before their names, names before the deletes
 //
 // The run's thread gathers a batch (work) and hands it to commit(); the
-// work thread then owns that Work alone, and writes back only workOutcomes
-// and unflushed, which the run's thread reads after joining it. pending,
+// work thread (one for the run) then owns that Work alone, and writes back
+// only workOutcomes and workUnflushed, which the run's thread reads once it
+// is idle again. pending,
 // deleting, their copies for the work under way (pendingThere,
 // deletingThere), folders and the counts are the run's thread's alone. The
 // control of an abort and working are shared, under the mutex.
@@ -63,6 +64,7 @@ struct Batch::Impl {
     struct Delete {
         int ticket;
         std::shared_ptr<const Folder> folder;  // one per folder, shared by its deletes
+        bool renumbered;  // its disk numbers a file afresh once no handle holds it
         QByteArray name;
         SourceFile source;  // held open: it must be unchanged at the delete
         FileInfo decided;
@@ -98,15 +100,29 @@ struct Batch::Impl {
                    (sourceFlushers.empty() || !deletedBefore) && (namesMayWait || earlier.empty());
         }
         void run(Impl& b, QHash<int, Outcome>& outcomes, Unflushed& left);
+        // Its steps, in this order.
+        struct Names {
+            std::set<quint64> devices;
+            std::vector<std::pair<int, quint64>> tickets;  // and their devices
+        };
+        void flushData(Impl& b, QHash<int, Outcome>& outcomes);
+        Names nameCopies(Impl& b, QHash<int, Outcome>& outcomes);
+        void leaveToNextFlush(const Names& names, QHash<int, Outcome>& outcomes, Unflushed& left);
+        void flushNames(Impl& b, const Names& names, QHash<int, Outcome>& outcomes);
+        bool deleteSources(QHash<int, Outcome>& outcomes);
         void flushEarlier(const std::map<quint64, int>& flushed, QHash<int, Outcome>& outcomes);
         void verify(const Impl& b, QHash<int, Outcome>& outcomes);
     };
 
-    Work work;                                                       // being gathered
-    QHash<QByteArray, FileInfo> pending;                             // by folder identity and name
-    QSet<QByteArray> deleting;                                       // the same
-    QHash<QByteArray, SharedHandle> folders;                         // copies' folders
-    QHash<QByteArray, std::shared_ptr<const Folder>> sourceFolders;  // Move sources' folders
+    Work work;                                // being gathered
+    QHash<QByteArray, FileInfo> pending;      // by folder identity and name
+    QSet<QByteArray> deleting;                // the same
+    QHash<QByteArray, SharedHandle> folders;  // copies' folders
+    struct SourceFolder {
+        std::shared_ptr<const Folder> folder;
+        bool renumbered = false;  // asked once per folder
+    };
+    QHash<QByteArray, SourceFolder> sourceFolders;  // Move sources' folders
     Flushers sourceFlushers;  // Move sources' devices since the last durable commit
     bool deletedSinceDurable = false;
     Unflushed unflushed;
@@ -114,10 +130,15 @@ struct Batch::Impl {
     int descriptors = 0;
     int budget = 0;
 
+    // One thread for the whole run, started with the first commit, given
+    // each commit's work in turn.
     std::thread worker;
+    std::shared_ptr<Work> next;  // handed to it, under the mutex
+    bool stopping = false;       // under the mutex
+    bool collected = true;       // what the last work gave has been taken
     QHash<QByteArray, FileInfo> pendingThere;
     QSet<QByteArray> deletingThere;
-    QHash<int, Outcome> workOutcomes;  // the worker's, read once it is joined
+    QHash<int, Outcome> workOutcomes;  // the worker's, read once it is idle
     Unflushed workUnflushed;           // the same
     QHash<int, Outcome> done;          // outcomes not yet taken
     int workerDescriptors = 0;
@@ -137,9 +158,35 @@ struct Batch::Impl {
                 control = Control::Discard;
         }
         changed.notify_all();
-        join();
+        collect();
+        {
+            const std::lock_guard lock(mutex);
+            stopping = true;
+        }
+        changed.notify_all();
+        if (worker.joinable())
+            worker.join();
     }
     int heldDescriptors() const;
+    void serve() {
+        for (;;) {
+            std::shared_ptr<Work> w;
+            {
+                std::unique_lock lock(mutex);
+                changed.wait(lock, [this] { return next || stopping; });
+                if (!next)
+                    return;
+                w = std::move(next);
+            }
+            w->run(*this, workOutcomes, workUnflushed);
+            w.reset();  // its descriptors closed before the run's thread is told
+            {
+                const std::lock_guard lock(mutex);
+                working = false;
+            }
+            changed.notify_all();
+        }
+    }
     // Before each name: whether it may be made, waiting while held.
     Control gate() {
         if (!stopAsked.load(std::memory_order_acquire))
@@ -159,10 +206,15 @@ struct Batch::Impl {
         }
         changed.notify_all();
     }
-    void join() {
-        if (worker.joinable()) {
-            worker.join();
+    // Waits for the work under way, and takes what it gave.
+    void collect() {
+        {
+            std::unique_lock lock(mutex);
+            changed.wait(lock, [this] { return !working; });
+        }
+        if (!collected) {
             unflushed = std::exchange(workUnflushed, {});
+            collected = true;
         }
         for (const Outcome& o : std::as_const(workOutcomes))
             deletedSinceDurable = deletedSinceDurable || (o.deleteTried && o.deleted.ok());
@@ -195,9 +247,9 @@ struct Batch::Impl {
         ++descriptors;
     }
 
-    CopyOutcome keep(const CopyRequest& request, std::unique_ptr<PendingCopy> kept,
-                     const FileIdentity& source, const FileInfo& like, qint64 size,
-                     const Checksum* sum, ReadBackSoFar readSoFar) {
+    CopyOutcome keep(const CopyRequest& request, WaitingCopy&& waiting) {
+        std::unique_ptr<PendingCopy>& kept = waiting.file;
+        const qint64 size = waiting.size;
         const Folder& in = *request.destination;
         const FileIdentity folder = in.identity();
         SharedHandle& shared = folders[IdentityKey(folder)];
@@ -223,19 +275,27 @@ struct Batch::Impl {
         kept->shareFolder(shared);
         ++descriptors;
         // It has its source's time already, and gets its name as it is.
-        FileInfo info = like;
+        FileInfo info = waiting.like;
         info.kind = FileKind::File;
         info.size = size;
         info.identity = kept->identity();
         pending.insert(keyOf(folder, kept->name()), info);
-        Copy copy{
-            request.ticket, std::move(kept), source, request.seen, false, false, {}, 0, {}, {}};
-        if (sum) {
+        Copy copy{request.ticket,
+                  std::move(kept),
+                  waiting.source,
+                  request.seen,
+                  false,
+                  false,
+                  {},
+                  0,
+                  {},
+                  {}};
+        if (waiting.verify) {
             copy.verify = true;
-            copy.sum = sum->value();
+            copy.sum = waiting.sum;
             copy.size = size;
-            bytes += size - readSoFar.done;  // read once more
-            copy.readSoFar = std::move(readSoFar);
+            bytes += size - waiting.readSoFar.done;  // read once more
+            copy.readSoFar = std::move(waiting.readSoFar);
             if (size > 0 && request.model && request.model->handle.valid()) {
                 copy.from = disk::Duplicate(request.model->handle);
                 descriptors += copy.from.valid();
@@ -260,7 +320,7 @@ void Batch::Impl::Work::flushEarlier(const std::map<quint64, int>& flushed,
         }
         Outcome o = earlier.outcomes.take(ticket);
         if (it->second != 0)
-            o.copy = {CopyResult::WriteFailed, it->second};
+            o.copy = {CopyResult::FlushFailed, it->second};
         outcomes.insert(ticket, o);
     }
     earlier.tickets = std::move(still);
@@ -295,34 +355,32 @@ void Batch::Impl::Work::verify(const Impl& b, QHash<int, Outcome>& outcomes) {
     }
 }
 
-// The data first, so that no name can ever show a short file; the names
-// next, so that no moved file is lost with its source (copies alone may
-// leave theirs to the next flush); the deletes last.
-void Batch::Impl::Work::run(Impl& b, QHash<int, Outcome>& outcomes, Unflushed& left) {
+// The copies' data on the disk before any takes its name: a flush that
+// failed vouches for none of the copies it was to make durable (a copy's
+// own flush answering well afterwards proves nothing: the failed
+// writeback's error is reported once, and the file system's own records
+// went with it).
+void Batch::Impl::Work::flushData(Impl& b, QHash<int, Outcome>& outcomes) {
     std::map<quint64, int> flushed;  // device: 0, or the flush's error
-    if (!copies.empty()) {
-        for (const auto& [device, fd] : flushers) flushed[device] = Flush(fd, b.flushes);
-        for (const auto& [device, fd] : earlier.flushers) {
-            if (!flushed.count(device))
-                flushed[device] = Flush(fd, b.flushes);
-        }
-        // A flush that failed vouches for none of the copies it was to make
-        // durable: a copy's own flush answering well afterwards proves
-        // nothing (the failed writeback's error is reported once, and the
-        // file system's own records went with it).
-        for (Copy& c : copies) {
-            if (const int error = flushed[c.file->device()]; error != 0) {
-                outcomes[c.ticket].copy = {CopyResult::WriteFailed, error};
-                c.failed = true;
-            }
-        }
-        flushEarlier(flushed, outcomes);
-        verify(b, outcomes);
+    for (const auto& [device, fd] : flushers) flushed[device] = Flush(fd, b.flushes);
+    for (const auto& [device, fd] : earlier.flushers) {
+        if (!flushed.count(device))
+            flushed[device] = Flush(fd, b.flushes);
     }
+    for (Copy& c : copies) {
+        if (const int error = flushed[c.file->device()]; error != 0) {
+            outcomes[c.ticket].copy = {CopyResult::FlushFailed, error};
+            c.failed = true;
+        }
+    }
+    flushEarlier(flushed, outcomes);
+}
 
+// Each copy takes its name as decided, unless an abort drops it first; the
+// links named at once join them.
+Batch::Impl::Work::Names Batch::Impl::Work::nameCopies(Impl& b, QHash<int, Outcome>& outcomes) {
+    Names names;
     QSet<QByteArray> namedHere;
-    std::set<quint64> namedDevices;
-    std::vector<std::pair<int, quint64>> namedTickets;
     for (Copy& c : copies) {
         if (c.failed)
             continue;
@@ -339,67 +397,99 @@ void Batch::Impl::Work::run(Impl& b, QHash<int, Outcome>& outcomes, Unflushed& l
             o.copy = {CopyResult::Clash, 0};
         if (o.copy.ok()) {
             namedHere.insert(IdentityKey(c.file->identity()));
-            namedDevices.insert(c.file->device());
-            namedTickets.emplace_back(c.ticket, c.file->device());
+            names.devices.insert(c.file->device());
+            names.tickets.emplace_back(c.ticket, c.file->device());
         }
     }
     copies.clear();  // closes what did not take its name
     for (const Named& n : named) {
         if (const auto it = noFlusher.find(n.device); it != noFlusher.end())
-            outcomes[n.ticket].copy = {CopyResult::WriteFailed, it->second};
+            outcomes[n.ticket].copy = {CopyResult::FlushFailed, it->second};
         else
-            namedDevices.insert(n.device);
-        namedTickets.emplace_back(n.ticket, n.device);
+            names.devices.insert(n.device);
+        names.tickets.emplace_back(n.ticket, n.device);
     }
+    return names;
+}
 
-    if (namesMayWait && deletes.empty() && named.empty()) {
-        left = std::move(earlier);
-        for (const quint64 device : namedDevices) left.flushers.emplace(device, flushers[device]);
-        for (const auto& [ticket, device] : namedTickets) {
-            left.tickets.emplace_back(ticket, device);
-            left.outcomes.insert(ticket, outcomes.take(ticket));
-        }
-        return;
+// A Copy's names may wait for the next batch's flush: their outcomes wait
+// with them.
+void Batch::Impl::Work::leaveToNextFlush(const Names& names, QHash<int, Outcome>& outcomes,
+                                         Unflushed& left) {
+    left = std::move(earlier);
+    for (const quint64 device : names.devices) left.flushers.emplace(device, flushers[device]);
+    for (const auto& [ticket, device] : names.tickets) {
+        left.tickets.emplace_back(ticket, device);
+        left.outcomes.insert(ticket, outcomes.take(ticket));
     }
-    std::map<quint64, int> namesFlushed;
-    for (const quint64 device : namedDevices)
-        namesFlushed[device] = Flush(flushers[device], b.flushes);
+}
+
+// A name that may not be on the disk: the copy stays, but counts as
+// failed, and a Move keeps its source.
+void Batch::Impl::Work::flushNames(Impl& b, const Names& names, QHash<int, Outcome>& outcomes) {
+    std::map<quint64, int> flushed;
+    for (const quint64 device : names.devices) flushed[device] = Flush(flushers[device], b.flushes);
     for (const auto& [device, fd] : earlier.flushers) {
-        if (!namesFlushed.count(device))
-            namesFlushed[device] = Flush(fd, b.flushes);
+        if (!flushed.count(device))
+            flushed[device] = Flush(fd, b.flushes);
     }
-    // A name that may not be on the disk: the copy stays, but counts as
-    // failed, and a Move keeps its source.
-    for (const auto& [ticket, device] : namedTickets) {
-        const int error = namesFlushed.count(device) ? namesFlushed[device] : 0;
+    for (const auto& [ticket, device] : names.tickets) {
+        const int error = flushed.count(device) ? flushed[device] : 0;
         Outcome& o = outcomes[ticket];
         if (error != 0 && o.copy.ok())
-            o.copy = {CopyResult::WriteFailed, error};
+            o.copy = {CopyResult::FlushFailed, error};
     }
-    flushEarlier(namesFlushed, outcomes);
+    flushEarlier(flushed, outcomes);
+}
 
-    bool deleted = deletedBefore;
-    if (!deletes.empty()) {
-        // Each only once its copy is named and on the disk.
-        for (Delete& d : deletes) {
-            Outcome& o = outcomes[d.ticket];
-            if (!o.copy.ok())
-                continue;
-            o.deleteTried = true;
-            const Folder& folder = *d.folder;
-            if (!StillAsDecided(folder, d.name.constData(), d.source, d.decided)) {
-                o.deleted = {kChangedSinceCopied};
-                o.changed = true;
-                continue;
-            }
-            d.source.handle.reset();
-            o.deleted = folder.deleteFile(d.name.constData(), d.decided.identity);
-            d.folder.reset();
-            deleted = deleted || o.deleted.ok();
+// Each Move source only once its copy is named and on the disk, and only
+// while it is the file copied, unchanged. Whether any was deleted.
+bool Batch::Impl::Work::deleteSources(QHash<int, Outcome>& outcomes) {
+    bool deleted = false;
+    for (Delete& d : deletes) {
+        Outcome& o = outcomes[d.ticket];
+        if (!o.copy.ok())
+            continue;
+        o.deleteTried = true;
+        const Folder& folder = *d.folder;
+        if (!StillAsDecided(folder, d.name.constData(), d.source, d.decided)) {
+            o.deleted = {kChangedSinceCopied};
+            o.changed = true;
+            continue;
         }
+        // A disk that numbers a file afresh once it leaves the cache keeps
+        // the number of one held open: the name is checked while it is, and
+        // the file let go just before its delete (FUSE keeps an open file's
+        // delete under a hidden name).
+        const bool heldThere =
+            d.renumbered && folder.info(d.name.constData(), false).identity == d.decided.identity;
+        d.source.handle.reset();
+        o.deleted = folder.deleteFile(
+            d.name.constData(),
+            heldThere ? folder.info(d.name.constData(), false).identity : d.decided.identity);
+        d.folder.reset();
+        deleted = deleted || o.deleted.ok();
     }
-    // The deletes on the disk before the run says it is finished; a flush
-    // that fails here loses nothing (a source may come back).
+    return deleted;
+}
+
+// The data first, so that no name can ever show a short file; the names
+// next, so that no moved file is lost with its source (copies alone may
+// leave theirs to the next flush); the deletes last, themselves on the disk
+// before the run says it is finished (a flush that fails there loses
+// nothing: a source may come back).
+void Batch::Impl::Work::run(Impl& b, QHash<int, Outcome>& outcomes, Unflushed& left) {
+    if (!copies.empty()) {
+        flushData(b, outcomes);
+        verify(b, outcomes);
+    }
+    const Names names = nameCopies(b, outcomes);
+    if (namesMayWait && deletes.empty() && named.empty()) {
+        leaveToNextFlush(names, outcomes, left);
+        return;
+    }
+    flushNames(b, names, outcomes);
+    const bool deleted = deleteSources(outcomes) || deletedBefore;
     if (deleted)
         for (const auto& [device, fd] : sourceFlushers) Flush(fd, b.flushes);
 }
@@ -412,7 +502,7 @@ Batch::~Batch() = default;
 bool Batch::empty() const {
     const Impl::Work& w = impl_->work;
     // Names waiting only for a flush are on the disk for every decision.
-    return w.copies.empty() && w.deletes.empty() && w.named.empty() && !impl_->worker.joinable();
+    return w.copies.empty() && w.deletes.empty() && w.named.empty() && impl_->collected;
 }
 
 // Descriptors held now: the batch's, the work's, and the flushers kept
@@ -463,15 +553,16 @@ int Batch::deleteAfter(int ticket, const Folder& folder, const char* name, Sourc
                        const FileInfo& decided) {
     Impl& b = *impl_;
     const QByteArray key = IdentityKey(folder.identity());
-    std::shared_ptr<const Folder>& shared = b.sourceFolders[key];
-    if (!shared) {
+    Impl::SourceFolder& shared = b.sourceFolders[key];
+    if (!shared.folder) {
         Handle again = disk::Duplicate(folder.handle());
         if (!again.valid()) {
             const int error = disk::LastError();
             b.sourceFolders.remove(key);
             return error;
         }
-        shared = std::make_shared<const Folder>(std::move(again));
+        shared.folder = std::make_shared<const Folder>(std::move(again));
+        shared.renumbered = !KeepsInodeNumbers(folder);
         ++b.descriptors;
     }
     // The deletes are flushed through a source's own file system; without a
@@ -487,7 +578,8 @@ int Batch::deleteAfter(int ticket, const Folder& folder, const char* name, Sourc
     }
     ++b.descriptors;  // the source, held open
     b.deleting.insert(Impl::keyOf(folder.identity(), name));
-    Impl::Delete d{ticket, shared, QByteArray(name), std::move(source), decided};
+    Impl::Delete d{ticket,           shared.folder,     shared.renumbered,
+                   QByteArray(name), std::move(source), decided};
     b.work.deletes.push_back(std::move(d));
     return 0;
 }
@@ -528,7 +620,7 @@ void Batch::namedAt(int ticket, const Folder& folder) {
 
 void Batch::commit(Names names) {
     Impl& b = *impl_;
-    b.join();  // at once: the caller waited for idle()
+    b.collect();  // at once: the caller waited for idle()
     Impl::Work work = std::exchange(b.work, {});
     work.earlier = std::exchange(b.unflushed, {});
     work.namesMayWait = names == Names::MayWait;
@@ -547,23 +639,18 @@ void Batch::commit(Names names) {
         b.unflushed = std::move(work.earlier);
         return;
     }
+    auto handed = std::make_shared<Impl::Work>(std::move(work));
+    b.collected = false;
+    if (!b.worker.joinable() && !disk::StartQuietThread(b.worker, [&b] { b.serve(); })) {
+        handed->run(b, b.workOutcomes, b.workUnflushed);  // no thread to be had: done here
+        return;
+    }
     {
         const std::lock_guard lock(b.mutex);
         b.working = true;
+        b.next = std::move(handed);
     }
-    auto run = [&b, work = std::make_shared<Impl::Work>(std::move(work))]() mutable {
-        work->run(b, b.workOutcomes, b.workUnflushed);
-        work.reset();  // its descriptors closed before the run's thread is told
-        {
-            const std::lock_guard lock(b.mutex);
-            b.working = false;
-        }
-        b.changed.notify_all();
-    };
-    if (!disk::StartQuietThread(b.worker, run)) {
-        run();  // no thread to be had: done here, meanwhile
-        b.unflushed = std::exchange(b.workUnflushed, {});
-    }
+    b.changed.notify_all();
 }
 
 int Batch::flushesDone() const {
@@ -584,12 +671,12 @@ bool Batch::waitFor(int milliseconds) const {
 QHash<int, Batch::Outcome> Batch::take() {
     if (!idle())
         return {};
-    impl_->join();
+    impl_->collect();
     return std::exchange(impl_->done, {});
 }
 
 QHash<int, Batch::Outcome> Batch::finish() {
-    impl_->join();
+    impl_->collect();
     return std::exchange(impl_->done, {});
 }
 
@@ -625,10 +712,8 @@ void Batch::discard() {
     b.descriptors = 0;
 }
 
-CopyOutcome Batch::keep(const CopyRequest& request, std::unique_ptr<PendingCopy> copy,
-                        const FileIdentity& source, const FileInfo& like, qint64 size,
-                        const Checksum* sum, ReadBackSoFar readSoFar) {
-    return impl_->keep(request, std::move(copy), source, like, size, sum, std::move(readSoFar));
+CopyOutcome Batch::add(const CopyRequest& request, WaitingCopy&& copy) {
+    return impl_->keep(request, std::move(copy));
 }
 
 }  // namespace zandrel::fs

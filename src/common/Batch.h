@@ -10,7 +10,6 @@
 #include <memory>
 
 #include "common/Checksum.h"
-#include "common/Disk.h"
 #include "common/FileSystem.h"
 #include "common/PendingCopy.h"
 
@@ -21,7 +20,9 @@ namespace zandrel::fs {
 // under a real name, nor a moved file only in its source's deleted blocks.
 // commit() hands the work to a thread of its own while the next copies are
 // made: it flushes the copies' file systems once (through a descriptor of a
-// copy, which also reports the writes that failed), reads back the copies to
+// copy, which also reports the writes that failed; Windows flushes a file,
+// not its file system, so there each copy is flushed on its own before its
+// name, and the names once through the log), reads back the copies to
 // be verified, names each copy exactly
 // as decided (a free name without replacing anything, a replaced file only
 // while it is the one decided on), flushes the names, then deletes the Move
@@ -48,6 +49,9 @@ class Batch {
     bool full() const;
     bool overfull() const;
 
+    // A finished copy, unnamed, to wait for the commit that names it as
+    // request decided (request.ticket tells its outcome).
+    CopyOutcome add(const CopyRequest& request, WaitingCopy&& copy);
     // A copy waiting at name in the folder of that identity: what later
     // decisions must see there.
     const FileInfo* pending(const FileIdentity& folder, QByteArrayView name) const;
@@ -109,16 +113,6 @@ class Batch {
     void discard();
 
   private:
-    // A finished copy handed over by the platform's copy routines: sum is
-    // what was read from its source when it is to be read back, and readSoFar
-    // what was read back of it already.
-    friend CopyOutcome disk::CopyFileBlocks(SourceFile&, const CopyRequest&, const BlockProgress&,
-                                            FileIdentity*);
-    friend CopyOutcome disk::PutEmptyFile(const CopyRequest&, const FileIdentity*, FileIdentity*);
-    CopyOutcome keep(const CopyRequest& request, std::unique_ptr<PendingCopy> copy,
-                     const FileIdentity& source, const FileInfo& like, qint64 size,
-                     const Checksum* sum, ReadBackSoFar readSoFar);
-
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

@@ -24,10 +24,13 @@ Status DeleteEntry(const Folder& folder, const char* name, const FileIdentity& e
 Status RemoveFolder(const Folder& folder, const char* name);
 int WriteAccess(const Folder& folder, const char* name);
 
+// With waiting, the finished copy is handed back there unnamed (for a
+// batch) instead of taking its name.
 CopyOutcome CopyFileBlocks(SourceFile& source, const CopyRequest& request,
-                           const BlockProgress& progress, FileIdentity* placed);
+                           const BlockProgress& progress, FileIdentity* placed,
+                           WaitingCopy* waiting);
 CopyOutcome PutEmptyFile(const CopyRequest& request, const FileIdentity* source,
-                         FileIdentity* placed);
+                         FileIdentity* placed, WaitingCopy* waiting);
 CopyOutcome CopyLink(const Folder& folder, const char* name, const FileInfo& seen,
                      const CopyRequest& request, FileIdentity* placed);
 CopyOutcome LinkToCopy(const Folder& from, const char* fromName, const FileIdentity& expected,

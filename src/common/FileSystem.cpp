@@ -3,18 +3,34 @@
 
 #include "common/FileSystem.h"
 
+#include "common/Batch.h"
+
 #include <QList>
 
 #include <algorithm>
 
 #include "common/Disk.h"
 #include "common/Overlay.h"
+#include "common/Paths.h"
 
 namespace zandrel::fs {
 
+// The step that failed stays in the reason where the system's error alone
+// would read alike for a read, a flush and a read-back ("Input/output
+// error").
 QString CopyOutcome::reason() const {
-    if (error != 0)
-        return ErrorText(error);
+    if (error != 0) {
+        switch (result) {
+            case CopyResult::ReadFailed:
+                return QStringLiteral("could not be read: ") + ErrorText(error);
+            case CopyResult::FlushFailed:
+                return QStringLiteral("could not be put on the disk: ") + ErrorText(error);
+            case CopyResult::VerifyFailed:
+                return QStringLiteral("could not be read back: ") + ErrorText(error);
+            default:
+                return ErrorText(error);
+        }
+    }
     switch (result) {
         case CopyResult::Copied:
             return {};
@@ -44,6 +60,8 @@ QString CopyOutcome::reason() const {
             return QStringLiteral("the run was aborted before the copy was on the disk");
         case CopyResult::VerifyFailed:
             return QStringLiteral("the copy read back differs from its source");
+        case CopyResult::FlushFailed:
+            return QStringLiteral("could not be put on the disk");
     }
     return {};
 }
@@ -115,7 +133,13 @@ CopyOutcome CopyFileBlocks(SourceFile& source, const CopyRequest& request,
                            const BlockProgress& progress, FileIdentity* placed) {
     if (request.destination && request.destination->overlay())
         return request.destination->overlay()->place(source.info, request, placed);
-    return disk::CopyFileBlocks(source, request, progress, placed);
+    if (!request.batch)
+        return disk::CopyFileBlocks(source, request, progress, placed, nullptr);
+    WaitingCopy waiting;
+    const CopyOutcome made = disk::CopyFileBlocks(source, request, progress, placed, &waiting);
+    if (!made.ok() || !waiting.file)
+        return made;
+    return request.batch->add(request, std::move(waiting));
 }
 
 CopyOutcome PutEmptyFile(const CopyRequest& request, const FileIdentity* source,
@@ -130,7 +154,13 @@ CopyOutcome PutEmptyFile(const CopyRequest& request, const FileIdentity* source,
         empty.permissions = request.permissions;
         return request.destination->overlay()->place(empty, request, placed);
     }
-    return disk::PutEmptyFile(request, source, placed);
+    if (!request.batch)
+        return disk::PutEmptyFile(request, source, placed, nullptr);
+    WaitingCopy waiting;
+    const CopyOutcome made = disk::PutEmptyFile(request, source, placed, &waiting);
+    if (!made.ok() || !waiting.file)
+        return made;
+    return request.batch->add(request, std::move(waiting));
 }
 
 CopyOutcome CopyLink(const Folder& folder, const char* name, const FileInfo& seen,
@@ -187,9 +217,9 @@ bool LooksWritable(const QByteArray& path, Overlay* overlay) {
         if (error != error::kNotFound)
             return false;
         const qsizetype cut = folder.lastIndexOf('/');
-        QByteArray up = cut < 0    ? QByteArrayLiteral(".")
-                        : cut == 0 ? QByteArrayLiteral("/")
-                                   : folder.left(cut);
+        // A root keeps its separator ("C:" alone is a drive's current folder).
+        QByteArray up =
+            cut < 0 ? QByteArrayLiteral(".") : RemoveTrailingSeparator(folder.left(cut + 1));
         if (up == folder)
             return false;
         folder = std::move(up);

@@ -272,6 +272,7 @@ enum class CopyResult {
     Clash,               // the name is one this run gave another copy (letter case ignored)
     Discarded,           // the run was aborted before the copy was named
     VerifyFailed,        // read back from the disk, the copy was not what the source gave
+    FlushFailed,         // the flush that was to put it on the disk failed
 };
 
 // A copy's result with the system's error behind it. Made from a result
@@ -328,6 +329,7 @@ inline constexpr qint64 kBlockSize = 4096;
 using BlockProgress = std::function<bool(qint64 done, qint64 total)>;
 
 class Batch;
+struct WaitingCopy;
 
 struct CopyRequest {
     const Folder* destination = nullptr;
@@ -450,7 +452,21 @@ quint32 Masked(quint32 permissions);
 qint64 TimeResolution(const Folder& folder);
 
 // Whether the folder's file system takes names that differ only in letter
-// case for one name (FAT, exFAT, case-folding folders).
-bool IgnoresCase(const Folder& folder);
+// case for one name (FAT, exFAT, case-folding folders). Learnt from the disk
+// (its type, the device under a FUSE mount); where neither tells, mayProbe
+// lets it make a hidden name of its own, look it up in the other case and
+// remove it; without, names already there are the only hint.
+bool IgnoresCase(const Folder& folder, bool mayProbe = false);
+
+// Whether the folder's file system keeps a file's inode number while no
+// handle to it is open: FAT, exFAT and FUSE number files afresh once the
+// kernel lets go of them, and a file system not known to keep them is taken
+// not to.
+bool KeepsInodeNumbers(const Folder& folder);
+
+// 0 when a link can be put in the folder, else the system's error that
+// making one there meets (FAT and exFAT hold no links). Known without
+// writing, so that a preview foretells it.
+int LinksRefused(const Folder& folder);
 
 }  // namespace zandrel::fs

@@ -6,6 +6,7 @@
 #include <QSet>
 #include <algorithm>
 #include <cstring>
+#include "common/Paths.h"
 
 namespace zandrel::fs {
 
@@ -20,13 +21,12 @@ FileInfo Gone(int error) {
 // The folder part and the last name of a path ("" and "/" stay whole).
 bool SplitLast(const QByteArray& path, QByteArray& folder, QByteArray& name) {
     QByteArray trimmed = path;
-    while (trimmed.size() > 1 && trimmed.endsWith('/')) trimmed.chop(1);
+    while (trimmed.size() > 1 && trimmed.endsWith('/') && !IsRootPath(trimmed)) trimmed.chop(1);
     const qsizetype cut = trimmed.lastIndexOf('/');
-    if (trimmed.isEmpty() || trimmed == "/" || trimmed == "." || trimmed == "..")
+    if (trimmed.isEmpty() || IsRootPath(trimmed) || trimmed == "." || trimmed == "..")
         return false;
-    folder = cut < 0    ? QByteArrayLiteral(".")
-             : cut == 0 ? QByteArrayLiteral("/")
-                        : trimmed.left(cut);
+    // A root keeps its separator ("C:" alone is a drive's current folder).
+    folder = cut < 0 ? QByteArrayLiteral(".") : RemoveTrailingSeparator(trimmed.left(cut + 1));
     name = trimmed.mid(cut + 1);
     return !name.isEmpty() && name != "." && name != "..";
 }

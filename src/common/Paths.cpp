@@ -109,6 +109,12 @@ QString RemoveTrailingSeparator(const QString& path) {
 QByteArray RemoveTrailingSeparator(const QByteArray& path) {
     return WithoutTrailing(path);
 }
+bool IsRootPath(const QString& path) {
+    return path.size() == 1 ? EndsWithSeparator(path) : IsDriveRoot(path);
+}
+bool IsRootPath(const QByteArray& path) {
+    return path.size() == 1 ? EndsWithSeparator(path) : IsDriveRoot(path);
+}
 QString JoinPath(const QString& folder, const QString& name) {
     return Joined(folder, name);
 }
@@ -175,6 +181,21 @@ QByteArray EscapedName(QByteArrayView name) {
     return out;
 }
 
+QString ShownPath(const QString& path) {
+#ifdef Q_OS_WIN
+    return QString(path).replace(u'/', u'\\');
+#else
+    return path;
+#endif
+}
+QByteArray ShownPath(const QByteArray& path) {
+#ifdef Q_OS_WIN
+    return QByteArray(path).replace('/', '\\');
+#else
+    return path;
+#endif
+}
+
 bool SameFolder(const QString& a, const QString& b, fs::Overlay* overlay) {
     if (a == b)
         return true;
@@ -187,6 +208,12 @@ bool SameFolder(const QString& a, const QString& b, fs::Overlay* overlay) {
 // below the root part is the same as when it is written in full.
 QByteArray FromCurrentFolder(const QString& folder) {
     QByteArray path = EncodePath(folder);
+#ifdef Q_OS_WIN
+    // A bare drive is its root: the drive's current folder is a property of
+    // whatever process runs the list, so the run and its preview would differ.
+    if (path.size() == 2 && path.at(1) == ':')
+        return path + kSeparator;
+#endif
     if (IsRooted(path) || path.isEmpty())
         return path;
     while (path.startsWith("./")) path.remove(0, 2);

@@ -22,6 +22,10 @@ inline const QString kSeparatorText = QStringLiteral("/");
 // drive's root too, "C:/").
 QString RemoveTrailingSeparator(const QString& path);
 QByteArray RemoveTrailingSeparator(const QByteArray& path);
+// Whether the path is a root ("/", on Windows also a drive's "C:/" or "C:\"),
+// which has no parent and keeps its separator.
+bool IsRootPath(const QString& path);
+bool IsRootPath(const QByteArray& path);
 // folder + separator + name, without doubling a separator the folder ends in.
 QString JoinPath(const QString& folder, const QString& name);
 QByteArray JoinPath(const QByteArray& folder, const QByteArray& name);
@@ -48,6 +52,13 @@ bool PathExists(const QByteArray& path);
 // lower-case hex for the other bytes below 0x20 and 0x7F), so no name can add
 // a field or a line and a script can undo it; other bytes stay as they are.
 QByteArray EscapedName(QByteArrayView name);
+
+// The path as the user's platform writes it, for what people read or keep
+// (logs, the Summary, the status bar, the preview, a chosen folder): "\" as
+// the separator on Windows; unchanged on Linux. Applied after EscapedName,
+// which never makes a "/".
+QString ShownPath(const QString& path);
+QByteArray ShownPath(const QByteArray& path);
 
 // Whether two folder texts name one folder, however it is written (a link,
 // ".."); on Linux folders that differ in letter case are two folders.

@@ -51,6 +51,21 @@ class PendingCopy {
     virtual FileIdentity identityAtName() const = 0;
 };
 
+// A finished copy as the platform's copy hands it back, to wait in a batch:
+// the file, what it was copied from (the source's identity and facts, its
+// times among them), its size, and when it is to be read back, the
+// checksum of what was read from the source and what was read back of it
+// already.
+struct WaitingCopy {
+    std::unique_ptr<PendingCopy> file;
+    FileIdentity source;
+    FileInfo like;
+    qint64 size = 0;
+    bool verify = false;
+    Checksum::Value sum;
+    ReadBackSoFar readSoFar;
+};
+
 namespace disk {
 
 // 0, or why the file system of handle could not be flushed.

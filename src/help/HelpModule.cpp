@@ -6,10 +6,13 @@
 #include <QTextBrowser>
 #include <QUrl>
 
+#include "common/Paths.h"
+
 namespace zandrel {
 
 QString HelpModule::helpPathFor(const QString& programFolder) {
-    if (programFolder.trimmed().endsWith(u'/'))
+    // Either separator on Windows, so that a drive's root stays one.
+    if (GetFileName(programFolder.trimmed()).isEmpty())
         return programFolder + QStringLiteral("Zandrel.html");
     return programFolder + QStringLiteral("/Zandrel.html");
 }

@@ -2,6 +2,7 @@
 
 #include <QStringList>
 
+#include "common/Console.h"
 #include "common/Paths.h"
 
 namespace zandrel {
@@ -49,9 +50,7 @@ CommandLineRequest ParseCommandLine(QString c, const QString& programFolder,
 }
 
 QString CommandLineText(int argc, const char* const* argv) {
-    QStringList arguments;
-    for (int i = 1; i < argc; ++i) arguments.append(DecodePath(QByteArray(argv[i])));
-    return arguments.join(u' ');
+    return ProgramArguments(argc, argv).join(u' ');
 }
 
 }  // namespace zandrel

@@ -11,13 +11,15 @@
 namespace zandrel {
 
 QString ReadRememberedFolder(const QString& sectionAndKey) {
-    QSettings settings(QStringLiteral("Zandrel"), QStringLiteral("Zandrel"));
+    QSettings settings(QSettings::defaultFormat(), QSettings::UserScope, QStringLiteral("Zandrel"),
+                       QStringLiteral("Zandrel"));
     return settings.value(sectionAndKey + u'/' + sectionAndKey).toString();
 }
 
 void WriteRememberedFolder(const QString& sectionAndKey, const QString& folder) {
-    QSettings settings(QStringLiteral("Zandrel"), QStringLiteral("Zandrel"));
-    settings.setValue(sectionAndKey + u'/' + sectionAndKey, folder);
+    QSettings settings(QSettings::defaultFormat(), QSettings::UserScope, QStringLiteral("Zandrel"),
+                       QStringLiteral("Zandrel"));
+    settings.setValue(sectionAndKey + u'/' + sectionAndKey, ShownPath(folder));
 }
 
 bool ListCommands::saveChangesPrompt() {
@@ -37,7 +39,7 @@ bool ListCommands::saveChangesPrompt() {
 LoadResult ListCommands::LoadBackupList(const QString& path) {
     if (!PathExists(path)) {
         host_.message(Icon::Exclamation, QStringLiteral("Error notice"),
-                      QStringLiteral("File was not found\r\n\r\n") + path);
+                      QStringLiteral("File was not found\r\n\r\n") + ShownPath(path));
         return LoadResult::NotFound;
     }
     if (!saveChangesPrompt())

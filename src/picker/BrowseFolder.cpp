@@ -24,8 +24,11 @@ QString NormalisedFolder(const QString& answer) {
         return {};
     if (QDir::isRelativePath(folder))
         folder = QDir::current().absoluteFilePath(folder);
-    while (folder.size() > 1 && folder.endsWith(u'/')) folder.chop(1);
-    return folder;
+    // A root stays whole: "C:" alone would name the drive's current folder.
+    for (QString shorter = RemoveTrailingSeparator(folder); shorter != folder;
+         shorter = RemoveTrailingSeparator(folder))
+        folder = shorter;
+    return ShownPath(folder);
 }
 
 }  // namespace

@@ -75,7 +75,7 @@ RegistryExport::RegistryExport(Host& host, QWidget* parent) : QDialog(parent), h
 }
 
 QString RegistryExport::exportFileOf(const QString& folder, const QString& part) {
-    return folder + kSeparatorText + part + QStringLiteral(".reg");
+    return ShownPath(folder + kSeparatorText + part + QStringLiteral(".reg"));
 }
 
 QStringList RegistryExport::argumentsOf(const QString& folder, const QString& part) {

@@ -31,7 +31,8 @@ FileDecision DecideFile(const FileFacts& f, std::optional<ExistingFileRule> rule
                                                  : FileDecision::FailNoRule;
 
     // Two names the destination takes for one: never one file for both.
-    if (f.destinationSpelledOtherwise && f.source.kind != FileKind::Folder)
+    if ((f.destinationSpelledOtherwise || f.folderSpelledOtherwise) &&
+        f.source.kind != FileKind::Folder)
         return FileDecision::FailClash;
     const bool exists = f.destination.exists();
     switch (*rule) {
@@ -61,7 +62,7 @@ FileDecision DecideFile(const FileFacts& f, std::optional<ExistingFileRule> rule
         return FileDecision::FailSameFile;
     if (f.destination.kind == FileKind::Folder)
         return FileDecision::FailFolderInTheWay;
-    if (!f.destinationWritable)
+    if (!f.destinationWritable || (f.source.kind == FileKind::Link && f.destinationLinkError != 0))
         return FileDecision::FailUnwritable;
     if (exists && f.move && f.destinationPlacedByMove)
         return FileDecision::FailClash;

@@ -24,7 +24,8 @@ enum class FileDecision {
     FailSameFile,  // the destination is the source itself
     FailNotRegular,
     FailClash,             // a Move would replace what it put in place from another source,
-                           // or a name differs only in case from one this run put there
+                           // or a name or a folder of the path differs only in case from one
+                           // this run put there
     FailNoRule,            // no existing-file rule in force
     FailUnreachable,       // a link or a file stands in the destination's path
     FailUnreadableFolder,  // a folder of the source that could not be listed
@@ -37,18 +38,23 @@ struct FileFacts {
     bool move = false;
     bool alreadyMoved = false;  // this Move Listing moved this very path before
     bool excluded = false;
-    fs::FileInfo source;                   // links followed; Missing when it cannot be examined
+    fs::FileInfo source;                   // a link as itself; Missing when it cannot be examined
     fs::FileInfo destination;              // the same
     bool destinationReachable = true;      // its folder is there or can be made, without links
     bool destinationPlacedByMove = false;  // put there by a Move of this run
     // The destination ignores letter case and this run put a file there
     // under the name spelled otherwise.
     bool destinationSpelledOtherwise = false;
+    // ... or files into a folder of the path spelled otherwise.
+    bool folderSpelledOtherwise = false;
     int sourceOpenError = 0;  // the system's error opening it for reading
     // The source is a link that leads to the destination itself: copied, the
     // link would take the place of the very file it leads to.
     bool sourceLeadsToDestination = false;
     bool destinationWritable = true;
+    // The system's error that a link put in the destination's folder meets
+    // (a disk that holds no links), for a source that is a link.
+    int destinationLinkError = 0;
     // The destination file system's step for modification times, in
     // nanoseconds (fs::TimeResolution).
     qint64 timeResolution = 1;
@@ -118,6 +124,11 @@ inline bool IsSkip(FileDecision d) {
 inline bool IsFailure(FileDecision d) {
     return DecisionRow(d).kind == DecisionKind::Failure;
 }
+
+// Why a clash with a folder of the path fails.
+inline constexpr QLatin1StringView kFolderClashReason(
+    "another folder of this run has the name of a folder on the way (the destination ignores "
+    "letter case)");
 
 // Why a failing decision fails, as people read it; empty for the others.
 QString DecisionReason(FileDecision decision);

@@ -84,6 +84,20 @@ int RemoveIfThere(const fs::Folder* parent, int unreachable, const QByteArray& n
     return error;
 }
 
+// The folder that path names, without the "." that may end it: "a/." is a
+// itself, and a folder named by "." is never removed (EINVAL).
+QByteArray WithoutTrailingDots(QByteArray path) {
+    path = RemoveTrailingSeparator(path);
+    while (path.endsWith("/.")) {
+        path.chop(2);
+        // The root, of the disk or of a drive.
+        if (path.isEmpty() || path.endsWith(':'))
+            return path + kSeparator;
+        path = RemoveTrailingSeparator(path);
+    }
+    return path;
+}
+
 // The abort test at a yield: true when the user confirmed the abort.
 bool Stopped(const Host& host, const std::function<bool()>& confirmAbort) {
     return confirmAbort && host.abortRequested() && confirmAbort();
@@ -153,7 +167,7 @@ QList<QByteArray> RemoveMovedFolders(const QString& sourceFolder, bool includeSu
     }
     // The source folder itself, as named.
     below.reset({});
-    const QByteArray trimmed = RemoveTrailingSeparator(source);
+    const QByteArray trimmed = WithoutTrailingDots(source);
     const QByteArray above = RemoveTrailingSeparator(GetFolderPart(trimmed));
     const fs::Folder parent = fs::Folder::openAsNamed(trimmed == "/"    ? trimmed
                                                       : above.isEmpty() ? QByteArrayLiteral(".")

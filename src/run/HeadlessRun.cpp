@@ -7,6 +7,7 @@
 #include <QMap>
 #include <cstdio>
 
+#include "common/Console.h"
 #include "common/Host.h"
 #include "common/Paths.h"
 #include "common/SessionFlags.h"
@@ -26,9 +27,7 @@ namespace zandrel {
 namespace {
 
 void PrintLine(FILE* stream, const QByteArray& line) {
-    std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stream);
-    std::fputc('\n', stream);
-    std::fflush(stream);
+    WriteText(stream, line + '\n');
 }
 
 // A message box's text on one line: its own line breaks (CR LF) become
@@ -38,10 +37,10 @@ QByteArray OnOneLine(const QString& text) {
     QByteArray line;
     qsizetype from = 0;
     for (qsizetype at = bytes.indexOf("\r\n"); at >= 0; at = bytes.indexOf("\r\n", from)) {
-        line += EscapedName(QByteArrayView(bytes).sliced(from, at - from)) + ' ';
+        line += ShownPath(EscapedName(QByteArrayView(bytes).sliced(from, at - from))) + ' ';
         from = at + 2;
     }
-    return line + EscapedName(QByteArrayView(bytes).sliced(from));
+    return line + ShownPath(EscapedName(QByteArrayView(bytes).sliced(from)));
 }
 
 // "Copy failed: " + path becomes "copy failed: " + the escaped path.
@@ -49,12 +48,13 @@ QByteArray FailureLine(const QByteArray& entry, const QString& reason) {
     QByteArray line = "zandrel: ";
     for (const QByteArray& kind : {kCopyFailed, kDeleteFailed}) {
         if (entry.startsWith(kind)) {
-            line += kind.toLower() + EscapedName(QByteArrayView(entry).sliced(kind.size()));
+            line +=
+                kind.toLower() + ShownPath(EscapedName(QByteArrayView(entry).sliced(kind.size())));
             break;
         }
     }
     if (line.size() == 9)
-        line += EscapedName(entry);
+        line += ShownPath(EscapedName(entry));
     if (!reason.isEmpty())
         line += ": " + EscapedName(reason.toUtf8());
     return line;
@@ -92,7 +92,7 @@ class HeadlessHost : public Host {
     void setStatusText(const QString&) override {}
     void clearReports() override {}
     void appendReport(const QString& entry) override {
-        PrintLine(stdout, EscapedName(EncodePath(entry)));
+        PrintLine(stdout, ShownPath(EscapedName(EncodePath(entry))));
     }
     void noteFailure(const QByteArray& entry, const QString& reason) override {
         PrintLine(stderr, FailureLine(entry, reason));
@@ -126,13 +126,13 @@ class HeadlessView : public ProgressSink, public RunWindow {
     // The reasons were printed as each failure happened.
     void showSummary(const QList<QByteArray>& errorEntries, const QList<QString>&, int copiedCount,
                      const QString& destinationText, int verifiedCount) override {
-        PrintLine(stderr, "Summary: " + EscapedName(EncodePath(destinationText)));
+        PrintLine(stderr, "Summary: " + ShownPath(EscapedName(EncodePath(destinationText))));
         PrintLine(stderr, "Summary: " + QByteArray::number(copiedCount) + " files copied, " +
                               QByteArray::number(errorEntries.size()) + " errors found.");
         if (verifiedCount >= 0)
             PrintLine(stderr, "Summary: " + VerifiedText(verifiedCount).toUtf8());
         for (const QByteArray& entry : errorEntries)
-            PrintLine(stderr, "Summary: " + EscapedName(entry));
+            PrintLine(stderr, "Summary: " + ShownPath(EscapedName(entry)));
     }
     void closeMainWindow() override {}
 
@@ -157,13 +157,7 @@ bool NoDisplayAvailable() {
     const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
     if (platform.startsWith("offscreen") || platform.startsWith("minimal"))
         return true;
-#ifdef Q_OS_WIN
-    // Every Windows session has a desktop, even a service's unseen one; a
-    // platform that cannot start there is main()'s to report.
-    return false;
-#else
-    return qgetenv("DISPLAY").isEmpty() && qgetenv("WAYLAND_DISPLAY").isEmpty();
-#endif
+    return !DesktopShowsWindows();
 }
 
 QByteArray UsageText() {
@@ -185,8 +179,13 @@ QByteArray UsageText() {
 #else
            "folder cannot be written, writes them in ~/.local/share/Zandrel/Zandrel/.\n"
 #endif
+#ifdef Q_OS_WIN
+           "Paths are written with \\ between folders; control characters in names are\n"
+           "written escaped (\\t, \\n, \\r, \\xHH) in the logs, the report and the preview.\n"
+#else
            "Control characters and backslashes in names are written escaped (\\t, \\n, \\r,\n"
            "\\\\, \\xHH) in the logs, the report and the preview.\n"
+#endif
            "Without a display it shows no window, prints each failure with its reason on\n"
            "standard error, and exits with:\n"
            "  0  finished, no failures\n"
@@ -254,12 +253,13 @@ int RunHeadless(const QString& commandLine, const NoWindowReason& noWindow) {
         PrintLine(stderr, "Zandrel could not write " + names +
                               ": its own folder cannot take them and the user has no home folder.");
     else if (result.logFailed)
-        PrintLine(stderr, "Zandrel could not write " + names + " in " +
-                              EscapedName(EncodePath(logFolders.join(QStringLiteral(" or ")))) +
-                              ".");
+        PrintLine(stderr,
+                  "Zandrel could not write " + names + " in " +
+                      ShownPath(EscapedName(EncodePath(logFolders.join(QStringLiteral(" or "))))) +
+                      ".");
     else if (!result.logFolder.isEmpty() && result.logFolder != programFolder)
         PrintLine(stderr, "Zandrel wrote " + names + " in " +
-                              EscapedName(EncodePath(result.logFolder)) + ".");
+                              ShownPath(EscapedName(EncodePath(result.logFolder))) + ".");
     return ExitStatusOf(result);
 }
 

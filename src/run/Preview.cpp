@@ -98,7 +98,7 @@ int PreviewList(const BackupList& doc, Host& outer, ProgressSink& view,
     const auto line = [&](const QByteArray& word, const QByteArray& first,
                           const QByteArray& second) {
         listing.add(word);
-        print(word + '\t' + EscapedName(first) + '\t' + EscapedName(second));
+        print(word + '\t' + ShownPath(EscapedName(first)) + '\t' + ShownPath(EscapedName(second)));
     };
     ListingTransfer::Events events;
     events.decided = [&](FileDecision d, const QByteArray& source, const QByteArray& destination) {

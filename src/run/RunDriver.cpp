@@ -113,9 +113,11 @@ RunResult RunDriver::Command3_Click() {
                 return result;
             }
             case ListingOutcome::Aborted:
+                transfer.releaseFolders();
                 return finish(true);
         }
     }
+    transfer.releaseFolders();
     return finish(false);
 }
 

@@ -24,9 +24,9 @@ QByteArray SummaryLine(const QByteArray& arrow, const RunState& state) {
     const LastListingInfo& last = state.LastListing;
     return DateTimeBytes() + arrow + QByteArray::number(state.CopiedCount) + " files copied...." +
            QByteArray::number(state.ErrorList.size()) +
-           " errors  :  " + EscapedName(EncodePath(last.sourceFolder)) + "---->" +
+           " errors  :  " + ShownPath(EscapedName(EncodePath(last.sourceFolder))) + "---->" +
            EscapedName(last.action.toUtf8()) + "---->" +
-           EscapedName(EncodePath(last.destinationFolder)) + "\r\n";
+           ShownPath(EscapedName(EncodePath(last.destinationFolder))) + "\r\n";
 }
 
 QString Canonical(const QString& folder) {
@@ -111,7 +111,7 @@ LogWriteOutcome WriteLogFiles(const QStringList& folders, const RunState& state,
         logText = SummaryLine("-->", state);
     for (const QByteArray& entry : state.ErrorList) {
         host.yield();
-        logText += DateTimeBytes() + "-->" + EscapedName(entry) + "\r\n";
+        logText += DateTimeBytes() + "-->" + ShownPath(EscapedName(entry)) + "\r\n";
     }
     const QByteArray errorsText = SummaryLine("----->", state);
 

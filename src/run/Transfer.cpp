@@ -41,6 +41,15 @@ quint64 PlacedKey(const fs::FileIdentity& folder, QByteArrayView name) {
     const size_t h = qHashMulti(0x5a4e, folder.device, folder.inode, qHash(name));
     return quint64(h) * 0x9e3779b97f4a7c15ULL ^ quint64(qHash(name, 0x2bd1));
 }
+// The same by the path, where the disk renumbers its files and folders.
+quint64 PlacedKey(QByteArrayView path) {
+    return quint64(qHash(path, 0x5a4f)) * 0x9e3779b97f4a7c15ULL ^ quint64(qHash(path, 0x2bd2));
+}
+
+// A name as a disk that ignores letter case takes it.
+QByteArray Folded(QByteArrayView name) {
+    return QString::fromUtf8(name).toCaseFolded().toUtf8();
+}
 
 }  // namespace
 
@@ -169,14 +178,18 @@ void ListingTransfer::openRoots() {
     destinations_.reset(fs::Folder::openAsNamed(destinationBytes_, overlay_));
     linkFrom_.reset(fs::Folder::openAsNamed(destinationBytes_, overlay_));
     earlierCopies_.clear();
-    if (destinations_.root().isVirtual()) {
-        const fs::Folder nearest = NearestOnDisk(destinationBytes_);
-        timeResolution_ = fs::TimeResolution(nearest);
-        ignoresCase_ = fs::IgnoresCase(nearest);
-    } else {
-        timeResolution_ = fs::TimeResolution(destinations_.root());
-        ignoresCase_ = fs::IgnoresCase(destinations_.root());
-    }
+    fs::Folder nearest;
+    if (destinations_.root().isVirtual())
+        nearest = NearestOnDisk(destinationBytes_);
+    const fs::Folder& disk = nearest.valid() ? nearest : destinations_.root();
+    timeResolution_ = fs::TimeResolution(disk);
+    // A preview changes nothing on the disk, not even for a probe.
+    ignoresCase_ = fs::IgnoresCase(disk, !overlay_);
+    destinationKeepsNumbers_ = fs::KeepsInodeNumbers(disk);
+    sourceKeepsNumbers_ = fs::KeepsInodeNumbers(sources_.root());
+    sourceIgnoresCase_ = !sourceKeepsNumbers_ && fs::IgnoresCase(sources_.root());
+    lastFolderChecked_ = {};
+    lastFolderNoted_.clear();
     // The disk itself takes its copies in batches; an overlay takes them as
     // they come.
     batch_ = overlay_ ? nullptr : &ownBatch_;
@@ -198,6 +211,18 @@ bool ListingTransfer::writable(const fs::Folder& folder) {
     const bool ok = fs::WriteAccess(folder) == 0;
     writable_.insert(key, ok);
     return ok;
+}
+
+// Known once per file system; a folder only a preview made is on the disk of
+// the nearest folder that is there.
+int ListingTransfer::linkRefusal(const fs::Folder& folder) {
+    if (folder.isVirtual())
+        return fs::LinksRefused(NearestOnDisk(destinationBytes_));
+    const quint64 device = folder.identity().device;
+    const auto it = linkRefusal_.constFind(device);
+    if (it != linkRefusal_.constEnd())
+        return *it;
+    return *linkRefusal_.insert(device, fs::LinksRefused(folder));
 }
 
 // The identity of the folder the cursor reached for this relative path;
@@ -263,6 +288,10 @@ bool ListingTransfer::transferFile(const QByteArray& source, int i, int count) {
              mustWaitFor(j.destinationFolderId, j.destinationName, Touch::Delete)))
             commitBatch(Commit::Settled);
         examine(j);
+        // A disk that holds no links fails a link before it is tried, so
+        // that the preview foretells it.
+        if (j.facts.source.kind == fs::FileKind::Link && j.destinationFolder)
+            j.facts.destinationLinkError = linkRefusal(*j.destinationFolder);
         decision = decide(j);
         // A folder or a source that could not be opened for want of a
         // descriptor is tried again once the batch has let go of its own.
@@ -275,6 +304,8 @@ bool ListingTransfer::transferFile(const QByteArray& source, int i, int count) {
         commitBatch(Commit::Settled);
     }
     FileJourney& j = *journey;
+    if (decision == FileDecision::SkipExists || decision == FileDecision::SkipNotNewer)
+        noteSpelling(j);
     if (decision != FileDecision::PassOver && events_.decided)
         events_.decided(decision, source, j.destination);
     if (decision == FileDecision::PassOver)
@@ -287,6 +318,9 @@ bool ListingTransfer::transferFile(const QByteArray& source, int i, int count) {
         failBeforeCopying(j, decision);
         return true;
     }
+    // A killed run's copies go before this run's own join them.
+    leftBehind_.clearIn(*j.destinationFolder, j.destinationFolderId,
+                        QByteArrayView(j.destination).chopped(j.destinationName.size()));
     carryOut(j);
     return true;
 }
@@ -357,16 +391,18 @@ void ListingTransfer::examine(FileJourney& j) {
                 facts.destination = *waiting;
         }
         if (ignoresCase_) {
-            const auto spelled =
-                spelled_.constFind(spellingKey(j.destinationFolderId, j.destinationName));
+            const auto spelled = spelled_.constFind(spellingKey(j));
             facts.destinationSpelledOtherwise =
                 spelled != spelled_.constEnd() && *spelled != j.destinationName;
+            facts.folderSpelledOtherwise = folderSpelledOtherwise(j);
         }
+        // Where the disk renumbers its files, a name a Move filled stays
+        // its own until the run itself replaces or deletes what is there.
         if (move_ && facts.destination.exists()) {
-            const auto placed =
-                placedByMove_.constFind(PlacedKey(j.destinationFolderId, j.destinationName));
+            const auto placed = placedByMove_.constFind(destinationKey(j));
             facts.destinationPlacedByMove =
-                placed != placedByMove_.constEnd() && *placed == facts.destination.identity;
+                placed != placedByMove_.constEnd() &&
+                (!destinationKeepsNumbers_ || *placed == facts.destination.identity);
         }
     }
     // Below the source folder the walk lists only files and links, so the
@@ -426,12 +462,14 @@ void ListingTransfer::failBeforeCopying(const FileJourney& j, FileDecision decis
                 : facts.sourceOpenError ? facts.sourceOpenError
                                         : facts.source.error;
     if (error == 0 && decision == FileDecision::FailUnwritable)
-        error = fs::WriteAccess(*j.destinationFolder);
-    const QString reason =
-        error ? fs::ErrorText(error)
-        : decision == FileDecision::FailClash && facts.destinationSpelledOtherwise
-            ? fs::CopyOutcome(fs::CopyResult::Clash, 0).reason()
-            : DecisionReason(decision);
+        error = facts.destinationLinkError ? facts.destinationLinkError
+                                           : fs::WriteAccess(*j.destinationFolder);
+    const bool clash = decision == FileDecision::FailClash;
+    const QString reason = error                                   ? fs::ErrorText(error)
+                           : clash && facts.folderSpelledOtherwise ? kFolderClashReason.toString()
+                           : clash && facts.destinationSpelledOtherwise
+                               ? fs::CopyOutcome(fs::CopyResult::Clash, 0).reason()
+                               : DecisionReason(decision);
     addError(kCopyFailed, j.source, reason);
 }
 
@@ -484,7 +522,7 @@ void ListingTransfer::carryOut(FileJourney& j) {
         // or delete waiting in the batch, which changes the file's change
         // time: those go first, and the file is taken as they leave it.
         if (move_ && batch_ && !batch_->empty() && file.handle.valid() && file.links > 1) {
-            commitBatch(Commit::Last);
+            commitBatch(Commit::OnDisk);
             fs::Restamp(file);
         }
         // A copy never grants more than its source did.
@@ -542,16 +580,15 @@ void ListingTransfer::carryOut(FileJourney& j) {
                 key, EarlierCopy{j.belowFolder.toByteArray(), j.destinationName, placed,
                                  j.destinationFolderId, file.info.size, file.modifiedNs});
     }
-    if (ignoresCase_)
-        spelled_.insert(spellingKey(j.destinationFolderId, j.destinationName), j.destinationName);
+    noteSpelling(j);
     // A file put at a name replaces whatever a Move had put there.
-    const quint64 key = PlacedKey(j.destinationFolderId, j.destinationName);
+    const quint64 key = destinationKey(j);
     placedByMove_.remove(key);
     if (move_)
         placedByMove_.insert(key, placed);
     if (move_ && trackMoved_)
         moved_.insert(j.source);
-    const quint64 sourceKey = move_ ? PlacedKey(j.sourceFolderId, name) : 0;
+    const quint64 sourceKey = move_ ? this->sourceKey(j) : 0;
     if (batch_) {
         // ...and is deleted before any later copy can touch its other names.
         const bool sharedFile = move_ && file.links > 1;
@@ -574,7 +611,7 @@ void ListingTransfer::carryOut(FileJourney& j) {
         ++waitingCopies_;
         showCounts();
         if (sharedFile)
-            commitBatch(Commit::Last);
+            commitBatch(Commit::OnDisk);
         else if (batch_->full() && (batch_->overfull() || batch_->idle()))
             commitBatch(Commit::Full);
         return;
@@ -648,11 +685,71 @@ bool ListingTransfer::linkToEarlierCopy(const fs::SourceFile& file, const fs::Co
     return false;
 }
 
-QByteArray ListingTransfer::spellingKey(const fs::FileIdentity& folder,
-                                        const QByteArray& name) const {
-    QByteArray key(reinterpret_cast<const char*>(&folder), sizeof folder);
-    key.append(QString::fromUtf8(name).toCaseFolded().toUtf8());
-    return key;
+// The folder by its identity where the disk keeps it, else by its path;
+// the name as the disk takes it.
+QByteArray ListingTransfer::spellingKey(const FileJourney& j) const {
+    QByteArray key;
+    if (destinationKeepsNumbers_)
+        key.append('i').append(reinterpret_cast<const char*>(&j.destinationFolderId),
+                               sizeof j.destinationFolderId);
+    else
+        key.append('p').append(
+            Folded(QByteArrayView(j.destination).chopped(j.destinationName.size())));
+    return key.append(Folded(j.destinationName));
+}
+
+quint64 ListingTransfer::destinationKey(const FileJourney& j) const {
+    if (destinationKeepsNumbers_)
+        return PlacedKey(j.destinationFolderId, j.destinationName);
+    return PlacedKey(ignoresCase_ ? Folded(j.destination) : j.destination);
+}
+
+quint64 ListingTransfer::sourceKey(const FileJourney& j) const {
+    if (sourceKeepsNumbers_)
+        return PlacedKey(j.sourceFolderId, j.sourceName);
+    return PlacedKey(sourceIgnoresCase_ ? Folded(j.source) : j.source);
+}
+
+// The folders below the destination by their path as the disk takes it,
+// below the destination folder as the Listing names it.
+QByteArray ListingTransfer::folderSpellingKey(QByteArrayView below) const {
+    return Folded(destinationBytes_) + kSeparator + Folded(below);
+}
+
+// Two folders of the sources that differ only in letter case are one on the
+// destination: the files of the second would meet the first's.
+bool ListingTransfer::folderSpelledOtherwise(const FileJourney& j) {
+    if (j.belowFolder.isEmpty())
+        return false;
+    if (lastFolderChecked_.known && j.belowFolder == QByteArrayView(lastFolderChecked_.relative))
+        return lastFolderChecked_.clash;
+    bool clash = false;
+    for (qsizetype end = 1; end <= j.belowFolder.size() && !clash; ++end) {
+        if (end < j.belowFolder.size() && j.belowFolder.at(end) != kSeparator)
+            continue;
+        const QByteArrayView spelled = j.belowFolder.first(end);
+        const auto it = spelledFolders_.constFind(folderSpellingKey(spelled));
+        clash = it != spelledFolders_.constEnd() && *it != spelled;
+    }
+    lastFolderChecked_ = {true, j.belowFolder.toByteArray(), clash};
+    return clash;
+}
+
+// The name and the folders of a file the run put or left in place, as
+// spelled, where the destination ignores letter case.
+void ListingTransfer::noteSpelling(const FileJourney& j) {
+    if (!ignoresCase_)
+        return;
+    spelled_.insert(spellingKey(j), j.destinationName);
+    if (j.belowFolder.isEmpty() || j.belowFolder == QByteArrayView(lastFolderNoted_))
+        return;
+    lastFolderNoted_ = j.belowFolder.toByteArray();
+    for (qsizetype end = 1; end <= j.belowFolder.size(); ++end) {
+        if (end == j.belowFolder.size() || j.belowFolder.at(end) == kSeparator) {
+            const QByteArrayView spelled = j.belowFolder.first(end);
+            spelledFolders_.insert(folderSpellingKey(spelled), spelled.toByteArray());
+        }
+    }
 }
 
 ListingOutcome ListingTransfer::TransferListing(int row) {
@@ -675,7 +772,7 @@ ListingOutcome ListingTransfer::TransferListing(int row) {
     }
     // Before the folders made get their own times and permissions; after an
     // abort, what was finished is kept (unless asked to be dropped).
-    commitBatch(Commit::Last);
+    commitBatch(Commit::OnDisk);
     if (abortConfirmed_)
         outcome = ListingOutcome::Aborted;
     if (notKept_ > 0) {
@@ -685,7 +782,15 @@ ListingOutcome ListingTransfer::TransferListing(int row) {
         notKept_ = 0;
     }
     destinations_.finish();
+    if (const int removed = leftBehind_.takeRemoved())
+        AppendReportEntry(c_.host, LeftBehindEntry(removed));
     return outcome;
+}
+
+void ListingTransfer::releaseFolders() {
+    sources_.reset({});
+    destinations_.reset({});
+    linkFrom_.reset({});
 }
 
 }  // namespace zandrel

@@ -15,6 +15,7 @@
 #include "common/FileSystem.h"
 #include "listing/Listing.h"
 #include "run/FileDecision.h"
+#include "run/LeftBehind.h"
 #include "search/DirAndFileSearch.h"
 
 namespace zandrel {
@@ -56,6 +57,10 @@ class ListingTransfer {
 
     // row is 0-based.
     ListingOutcome TransferListing(int row);
+    // Once the run is over, before a Move's emptied folders are removed: on
+    // FAT, shares and Windows a removed folder lingers while a handle holds
+    // it. Not between Listings: the handles keep FAT's numbers steady.
+    void releaseFolders();
 
     // What happens to each file as it happens, for whoever shows it line by
     // line (the preview).
@@ -148,7 +153,7 @@ class ListingTransfer {
     enum class Commit {
         Full,     // the batch is full: its work goes on while the next is copied
         Settled,  // a later file meets a waiting name: the work is done first
-        Last,     // the end of the Listing: names on the disk, deletes done
+        OnDisk,   // names on the disk and deletes done (a Listing's end, or a file that needs it)
     };
     void commitBatch(Commit how);
     int reserveInBatch(const fs::Folder& folder);
@@ -167,15 +172,36 @@ class ListingTransfer {
     fs::FolderCursor destinations_;
     qint64 timeResolution_ = 1;  // of the destination's file system
     bool ignoresCase_ = false;   // the destination's file system
-    // Names this run put in place where case is ignored: by folder identity
+    // Whether each side's file system keeps inode numbers: where it does
+    // not, the run knows its names by folder path and name.
+    bool destinationKeepsNumbers_ = true;
+    bool sourceKeepsNumbers_ = true;
+    bool sourceIgnoresCase_ = false;
+    // Names this run put or left in place where case is ignored: by folder
     // and the name folded, the name as spelled.
     QHash<QByteArray, QByteArray> spelled_;
-    QByteArray spellingKey(const fs::FileIdentity& folder, const QByteArray& name) const;
+    // The same for the folders below the destination, by their path folded.
+    QHash<QByteArray, QByteArray> spelledFolders_;
+    struct FolderChecked {
+        bool known = false;
+        QByteArray relative;
+        bool clash = false;
+    };
+    // The files of one folder come together: the last checked and noted.
+    FolderChecked lastFolderChecked_;
+    QByteArray lastFolderNoted_;
+    QByteArray spellingKey(const FileJourney& j) const;
+    QByteArray folderSpellingKey(QByteArrayView below) const;
+    bool folderSpelledOtherwise(const FileJourney& j);
+    void noteSpelling(const FileJourney& j);
+    // Keys of placedByMove_: a name at the destination, a Move's source.
+    quint64 destinationKey(const FileJourney& j) const;
+    quint64 sourceKey(const FileJourney& j) const;
     // A file listed twice (by two patterns) is moved only once.
     bool trackMoved_ = false;
     QSet<QByteArray> moved_;
-    // Files a Move of this run put in place, by folder identity and name
-    // (PlacedKey): never replaced by another. A file put at the name later,
+    // Files a Move of this run put in place, by folder and name (PlacedKey):
+    // never replaced by another. A file put at the name later,
     // or deleted, is forgotten, so a new file that gets the freed identity
     // back is not taken for one.
     QHash<quint64, fs::FileIdentity> placedByMove_;
@@ -188,6 +214,9 @@ class ListingTransfer {
     LastIdentity lastIdentity_[2];  // source, destination
 
     QHash<QByteArray, bool> writable_;  // per destination folder, per Listing
+    LeftBehindCopies leftBehind_;       // per run
+    QHash<quint64, int> linkRefusal_;   // by device, per run
+    int linkRefusal(const fs::Folder& folder);
     Events events_;
     fs::Overlay* overlay_ = nullptr;
     bool verify_ = false;

@@ -92,12 +92,12 @@ void ListingTransfer::commitBatch(Commit how) {
         return;
     awaitBatch();
     settle();
-    const bool last = how == Commit::Last;
-    if (waiting_.isEmpty() && batch_->empty() && !last)
+    const bool onDisk = how == Commit::OnDisk;
+    if (waiting_.isEmpty() && batch_->empty() && !onDisk)
         return;
     // What the run reports is on the disk; meanwhile a Copy's names may wait
     // for the next batch's flush.
-    batch_->commit(last ? fs::Batch::Names::Durable : fs::Batch::Names::MayWait);
+    batch_->commit(onDisk ? fs::Batch::Names::Durable : fs::Batch::Names::MayWait);
     if (how == Commit::Full)
         return;
     awaitBatch();

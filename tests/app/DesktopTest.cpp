@@ -143,7 +143,8 @@ TEST_F(Resizing, SizeIsRememberedBetweenStarts) {
     window->show();
     EXPECT_EQ(window->size(), designed + QSize(60, 40));
     // A remembered size below the designed one gives the designed one.
-    QSettings(QStringLiteral("Zandrel"), QStringLiteral("Zandrel"))
+    QSettings(QSettings::defaultFormat(), QSettings::UserScope, QStringLiteral("Zandrel"),
+              QStringLiteral("Zandrel"))
         .setValue(QStringLiteral("MainWindow/Size"), QSize(100, 100));
     window = std::make_unique<MainWindow>(dialogs);
     EXPECT_EQ(window->size(), designed);

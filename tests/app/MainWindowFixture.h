@@ -35,6 +35,7 @@ class MainWindowFixture : public ::testing::Test {
   protected:
     void SetUp() override {
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.root());
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settings.root());
         window = std::make_unique<MainWindow>(dialogs, clock);
     }
     void TearDown() override {

@@ -4,6 +4,7 @@
 
 #include <QDir>
 
+#include "common/Overlay.h"
 #include "common/Paths.h"
 #include "support/FakeHost.h"
 #include "support/TempTree.h"
@@ -79,7 +80,7 @@ TEST(WindowsCurrentFolder, RootedPathsStayAndOthersCountFromTheCurrentFolder) {
     const QByteArray current = EncodePath(QDir::currentPath());
     const QByteArray prefix = current.endsWith('/') ? current : current + '/';
     EXPECT_EQ(FromCurrentFolder(Q("C:\\x")), QByteArray("C:/x"));
-    EXPECT_EQ(FromCurrentFolder(Q("D:")), QByteArray("D:"));
+    EXPECT_EQ(FromCurrentFolder(Q("D:")), QByteArray("D:/"));
     EXPECT_EQ(FromCurrentFolder(Q("\\\\server\\share")), QByteArray("//server/share"));
     EXPECT_EQ(FromCurrentFolder(Q("\\x")), QByteArray("/x"));
     EXPECT_EQ(FromCurrentFolder(Q(".\\sub\\x")), prefix + "sub/x");
@@ -107,6 +108,48 @@ TEST(WindowsWriteTest, AFolderWrittenWithBackslashesIsTestedAndNamedAsWritten) {
     ASSERT_EQ(host.messages.size(), 1);
     EXPECT_EQ(host.messages[0].text,
               QStringLiteral("Could not write to the following folder:\r\n\r\n") + missing);
+}
+
+struct ShownCase {
+    const char* path;
+    const char* shown;
+    bool root;
+};
+
+class WindowsShownPath : public ::testing::TestWithParam<ShownCase> {};
+
+// What people read or keep has Windows' separator; a drive's root is whole.
+TEST_P(WindowsShownPath, UsesBackslashesAndKnowsARoot) {
+    const ShownCase c = GetParam();
+    EXPECT_EQ(ShownPath(Q(c.path)), Q(c.shown));
+    EXPECT_EQ(ShownPath(QByteArray(c.path)), QByteArray(c.shown));
+    EXPECT_EQ(IsRootPath(Q(c.path)), c.root);
+    EXPECT_EQ(IsRootPath(QByteArray(c.path)), c.root);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Examples, WindowsShownPath,
+    ::testing::Values(ShownCase{"C:/", "C:\\", true}, ShownCase{"C:\\", "C:\\", true},
+                      ShownCase{"/", "\\", true}, ShownCase{"C:", "C:", false},
+                      ShownCase{"C:/Users/\xC3\xA9t\xC3\xA9", "C:\\Users\\\xC3\xA9t\xC3\xA9",
+                                false},
+                      ShownCase{"//server/share/a", "\\\\server\\share\\a", false}));
+
+// The run and its preview find a drive's root however the list writes it;
+// "C:" alone must not become the current folder of drive C.
+TEST(WindowsDriveRoot, TheRunAndThePreviewReachTheRoot) {
+    fs::Overlay overlay;
+    for (const char* written : {"C:", "C:\\", "C:/"}) {
+        const QByteArray path = FromCurrentFolder(Q(written));
+        EXPECT_EQ(path, QByteArray("C:/")) << written;
+        EXPECT_TRUE(FolderExists(path)) << written;
+        EXPECT_TRUE(FolderExists(path, &overlay)) << written;
+        EXPECT_EQ(fs::InfoAt(path, true, &overlay).identity, fs::InfoAt(path).identity) << written;
+    }
+    // The ".." a search lists at the root is a folder there too (the root).
+    const fs::Folder root = fs::Folder::openAsNamed("C:/");
+    EXPECT_EQ(root.info("..", true).kind, fs::FileKind::Folder);
+    EXPECT_EQ(root.info("..", true).identity, root.info().identity);
 }
 
 }  // namespace

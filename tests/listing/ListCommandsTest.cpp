@@ -2,6 +2,7 @@
 
 #include <QSettings>
 
+#include "common/Paths.h"
 #include "common/SessionFlags.h"
 #include "listing/BackupList.h"
 #include "listing/ListCommands.h"
@@ -63,7 +64,7 @@ TEST_F(ListCommandsTest, MissingFileIsReportedAndChangesNothing) {
     EXPECT_EQ(host.messages[0].icon, Icon::Exclamation);
     EXPECT_EQ(host.messages[0].title, QStringLiteral("Error notice"));
     EXPECT_EQ(host.messages[0].text,
-              QStringLiteral("File was not found\r\n\r\n") + path("missing.bak"));
+              QStringLiteral("File was not found\r\n\r\n") + ShownPath(path("missing.bak")));
     EXPECT_EQ(doc.count(), 1);
     EXPECT_TRUE(doc.listModified());
 }
@@ -157,14 +158,14 @@ TEST_F(ListCommandsTest, SaveAsWritesRenamesAndRemembersTheFolder) {
     ASSERT_EQ(host.messages.size(), 1);
     EXPECT_EQ(host.messages[0].title, QStringLiteral("new.bak"));
     EXPECT_EQ(host.messages[0].text, QStringLiteral("Saved successfully"));
-    EXPECT_EQ(ReadRememberedFolder(kSaveAsLast), t.root() + u'/');
+    EXPECT_EQ(ReadRememberedFolder(kSaveAsLast), ShownPath(t.root() + u'/'));
     EXPECT_EQ(ReadRememberedFolder(kOpenLast), QString());
     // A later Save writes to the same file, without touching the remembered folders.
     WriteRememberedFolder(kSaveAsLast, QStringLiteral("/elsewhere/"));
     doc.removeLine(1);
     EXPECT_EQ(commands.save(), SaveOutcome::Saved);
     EXPECT_EQ(t.read(QStringLiteral("new.bak")), (kLineA + QStringLiteral("\r\n")).toUtf8());
-    EXPECT_EQ(ReadRememberedFolder(kSaveAsLast), QStringLiteral("/elsewhere/"));
+    EXPECT_EQ(ReadRememberedFolder(kSaveAsLast), ShownPath(QStringLiteral("/elsewhere/")));
 }
 
 TEST_F(ListCommandsTest, ClosingDownSavesWithoutTheNote) {
@@ -195,11 +196,11 @@ TEST_F(ListCommandsTest, OpenRemembersItsFolderAndReportsARefusedFile) {
     EXPECT_EQ(ReadRememberedFolder(kOpenLast), QString());
     commands.open();
     EXPECT_EQ(doc.count(), 2);
-    EXPECT_EQ(ReadRememberedFolder(kOpenLast), t.root() + u'/');
+    EXPECT_EQ(ReadRememberedFolder(kOpenLast), ShownPath(t.root() + u'/'));
     EXPECT_EQ(host.fileDialogs[1].startFolder, QString());
     host.fileDialogAnswers = {QString()};
     commands.open();
-    EXPECT_EQ(host.fileDialogs[2].startFolder, t.root() + u'/');
+    EXPECT_EQ(host.fileDialogs[2].startFolder, ShownPath(t.root() + u'/'));
     EXPECT_EQ(doc.count(), 2);
 }
 

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QWidget>
 
+#include "common/Paths.h"
 #include "picker/BrowseFolder.h"
 #include "support/FakeHost.h"
 #include "support/TempTree.h"
@@ -51,8 +52,8 @@ TEST_P(PickerAnswers, GiveAnAbsoluteFolderOrTheCancelledFlag) {
     cBrowseFolder picker(host);
     picker.sTitle = QStringLiteral("Pick one");
     const QString returned = picker.ShowBrowse();
-    EXPECT_EQ(returned, GetParam().expected);
-    EXPECT_EQ(picker.sFolder, GetParam().expected);
+    EXPECT_EQ(returned, ShownPath(GetParam().expected));
+    EXPECT_EQ(picker.sFolder, ShownPath(GetParam().expected));
     EXPECT_EQ(picker.bCancelled, GetParam().expected.isEmpty());
     EXPECT_EQ(host.folderTitles, QStringList{QStringLiteral("Pick one")});
 }
@@ -69,6 +70,18 @@ INSTANTIATE_TEST_SUITE_P(
         AnswerCase{"Relative", QStringLiteral("sub"),
                    QDir::currentPath() + QStringLiteral("/sub")}),
     [](const auto& p) { return std::string(p.param.name); });
+
+#ifdef Q_OS_WIN
+// A drive's root stays whole: "C:" alone is the drive's current folder.
+INSTANTIATE_TEST_SUITE_P(WindowsAnswers, PickerAnswers,
+                         ::testing::Values(AnswerCase{"DriveRoot", QStringLiteral("C:/"),
+                                                      QStringLiteral("C:/")},
+                                           AnswerCase{"DriveRootBackslash", QStringLiteral("C:\\"),
+                                                      QStringLiteral("C:/")},
+                                           AnswerCase{"BelowADrive", QStringLiteral("Z:/data\\"),
+                                                      QStringLiteral("Z:/data")}),
+                         [](const auto& p) { return std::string(p.param.name); });
+#endif
 
 TEST(BrowseFolder, StartsInAnExistingFolder) {
     TempTree t;
@@ -91,7 +104,7 @@ TEST(BrowseFolder, MissingStartFolderOpensWithoutPreselection) {
          {t.path(QStringLiteral("missing")), t.path(QStringLiteral("file"))}) {
         cBrowseFolder picker(host);
         picker.sFolder = start;
-        EXPECT_EQ(picker.ShowBrowse(), t.root());
+        EXPECT_EQ(picker.ShowBrowse(), ShownPath(t.root()));
     }
     EXPECT_EQ(host.starts, QStringList({QString(), QString()}));
 }
@@ -103,7 +116,8 @@ TEST(BrowseFolder, GivenArgumentsAreStoredFirst) {
     host.folderAnswers = {t.root() + u'/'};
     cBrowseFolder picker(host);
     picker.sTitle = QStringLiteral("old title");
-    EXPECT_EQ(picker.ShowBrowse(&owner, QStringLiteral("Select Folder"), t.root()), t.root());
+    EXPECT_EQ(picker.ShowBrowse(&owner, QStringLiteral("Select Folder"), t.root()),
+              ShownPath(t.root()));
     EXPECT_EQ(picker.lhWnd, &owner);
     EXPECT_EQ(picker.sTitle, QStringLiteral("Select Folder"));
     EXPECT_EQ(host.folderTitles, QStringList{QStringLiteral("Select Folder")});

@@ -104,6 +104,21 @@ const DecideCase kCases[] = {
      D::FailFolderInTheWay},
     {"Unwritable", kOverwrite, kNone, [](auto& f) { f.destinationWritable = false; },
      D::FailUnwritable},
+    // A disk that holds no links fails a link, not a file, and skips it as any.
+    {"LinkOntoNoLinks", kOverwrite, kNone,
+     [](auto& f) {
+         f.source.kind = K::Link;
+         f.destinationLinkError = 38;
+     },
+     D::FailUnwritable},
+    {"FileOntoNoLinks", kOverwrite, 9 * kS, [](auto& f) { f.destinationLinkError = 38; },
+     D::Overwrite},
+    {"SkippedLinkOntoNoLinks", kSkip, 9 * kS,
+     [](auto& f) {
+         f.source.kind = K::Link;
+         f.destinationLinkError = 38;
+     },
+     D::SkipExists},
     {"MoveOntoItsMove", kOverwrite, 9 * kS,
      [](auto& f) { f.move = f.destinationPlacedByMove = true; }, D::FailClash},
     {"CopyOntoAMove", kOverwrite, 9 * kS, [](auto& f) { f.destinationPlacedByMove = true; },

@@ -1,6 +1,8 @@
 #include "support/Mounts.h"
 
+#ifndef Q_OS_WIN
 #include <unistd.h>
+#endif
 
 #include <QDir>
 #include <QFile>
@@ -155,7 +157,9 @@ ScopedMount::~ScopedMount() {
 }
 
 void DropCaches() {
+#ifndef Q_OS_WIN
     ::sync();
+#endif
     QFile drop(QStringLiteral("/proc/sys/vm/drop_caches"));
     if (drop.open(QIODevice::WriteOnly))
         drop.write("2\n");

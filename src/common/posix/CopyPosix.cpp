@@ -11,7 +11,6 @@
 #include <memory>
 #include <optional>
 
-#include "common/Batch.h"
 #include "common/Checksum.h"
 #include "common/Disk.h"
 #include "common/FileSystem.h"
@@ -189,7 +188,8 @@ bool StillAsDecided(const Folder& folder, const char* name, const SourceFile& so
 namespace disk {
 
 CopyOutcome CopyFileBlocks(SourceFile& source, const CopyRequest& request,
-                           const BlockProgress& progress, FileIdentity* placed) {
+                           const BlockProgress& progress, FileIdentity* placed,
+                           WaitingCopy* waiting) {
     if (!source.handle.valid() || source.info.kind != FileKind::File)
         return CopyResult::NotARegularFile;
     // Both names may lead to the one file; never replace it by itself (a
@@ -306,10 +306,16 @@ CopyOutcome CopyFileBlocks(SourceFile& source, const CopyRequest& request,
     out.mirror(&source, request.permissions);
     if (placed)
         *placed = out.identity();
-    if (request.batch)
-        return request.batch->keep(request, std::make_unique<Temporary>(std::move(out)),
-                                   source.info.identity, source.info, position,
-                                   sum ? &*sum : nullptr, std::move(readSoFar));
+    if (waiting) {
+        *waiting = {std::make_unique<Temporary>(std::move(out)),
+                    source.info.identity,
+                    source.info,
+                    position,
+                    bool(sum),
+                    sum ? sum->value() : Checksum::Value(),
+                    std::move(readSoFar)};
+        return CopyResult::Copied;
+    }
     if (sum) {
         if (::fdatasync(out.fd()) != 0)
             return CopyResult::WriteFailed;
@@ -324,7 +330,7 @@ CopyOutcome CopyFileBlocks(SourceFile& source, const CopyRequest& request,
 }
 
 CopyOutcome PutEmptyFile(const CopyRequest& request, const FileIdentity* source,
-                         FileIdentity* placed) {
+                         FileIdentity* placed, WaitingCopy* waiting) {
     if (request.seen.exists() && source && request.seen.identity == *source)
         return CopyResult::SameFile;
     Temporary out(*request.destination, request.name);
@@ -333,12 +339,16 @@ CopyOutcome PutEmptyFile(const CopyRequest& request, const FileIdentity* source,
     out.mirror(request.model, request.permissions);
     if (placed)
         *placed = out.identity();
-    const Checksum nothing;
-    if (request.batch)
-        return request.batch->keep(request, std::make_unique<Temporary>(std::move(out)),
-                                   source ? *source : FileIdentity(),
-                                   request.model ? request.model->info : FileInfo(), 0,
-                                   request.verify ? &nothing : nullptr, {});
+    if (waiting) {
+        *waiting = {std::make_unique<Temporary>(std::move(out)),
+                    source ? *source : FileIdentity(),
+                    request.model ? request.model->info : FileInfo(),
+                    0,
+                    request.verify,
+                    Checksum().value(),
+                    {}};
+        return CopyResult::Copied;
+    }
     return out.commit(request.seen, source);
 }
 

@@ -4,8 +4,12 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
+#include <sys/sysmacros.h>
 #include <sys/xattr.h>
 #include <unistd.h>
+
+#include <QFile>
 
 #include <algorithm>
 #include <atomic>
@@ -81,7 +85,96 @@ void CopyLinkAttributes(int from, const char* name, int to, const char* hidden) 
     }
 }
 
+constexpr long kMsdosMagic = 0x4d44;
+constexpr long kExfatMagic = 0x2011BAB0;
+constexpr long kFuseMagic = 0x65735546;
+
+// A field of the mount table, its blanks and backslashes unescaped (\040).
+QByteArray Unescaped(const QByteArray& field) {
+    QByteArray out;
+    for (qsizetype i = 0; i < field.size(); ++i) {
+        if (field.at(i) == '\\' && i + 3 < field.size()) {
+            bool ok = false;
+            const int c = field.mid(i + 1, 3).toInt(&ok, 8);
+            if (ok) {
+                out.append(char(c));
+                i += 3;
+                continue;
+            }
+        }
+        out.append(field.at(i));
+    }
+    return out;
+}
+
+// The type and source of the file system mounted as device.
+bool MountOf(dev_t device, QByteArray& type, QByteArray& source) {
+    QFile table(QStringLiteral("/proc/self/mountinfo"));
+    if (!table.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray wanted =
+        QByteArray::number(major(device)) + ':' + QByteArray::number(minor(device));
+    for (const QByteArray& line : table.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.split(' ');
+        const qsizetype dash = fields.indexOf("-");
+        if (fields.size() > 2 && fields.at(2) == wanted && dash > 0 && dash + 2 < fields.size()) {
+            type = fields.at(dash + 1);
+            source = Unescaped(fields.at(dash + 2));
+            return true;
+        }
+    }
+    return false;
+}
+
+// Whether the block device holds FAT or exFAT: as udev recorded it (which
+// anyone may read), else from its first sector (where the process may read
+// the device).
+bool HoldsFat(const QByteArray& source) {
+    struct stat st {};
+    if (::stat(source.constData(), &st) != 0 || !S_ISBLK(st.st_mode))
+        return false;
+    QFile recorded(
+        QStringLiteral("/run/udev/data/b%1:%2").arg(major(st.st_rdev)).arg(minor(st.st_rdev)));
+    if (recorded.open(QIODevice::ReadOnly)) {
+        for (const QByteArray& line : recorded.readAll().split('\n')) {
+            if (line.startsWith("E:ID_FS_TYPE="))
+                return line == "E:ID_FS_TYPE=vfat" || line == "E:ID_FS_TYPE=exfat";
+        }
+    }
+    const Handle device(::open(source.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    unsigned char sector[512];
+    if (!device.valid() || ::pread(device.native(), sector, sizeof sector, 0) != sizeof sector)
+        return false;
+    const auto at = [&](int offset, const char* text) {
+        return std::memcmp(sector + offset, text, std::strlen(text)) == 0;
+    };
+    return at(3, "EXFAT   ") ||
+           (sector[510] == 0x55 && sector[511] == 0xAA && (at(54, "FAT1") || at(82, "FAT32")));
+}
+
 }  // namespace
+
+// The kernel's FAT and exFAT refuse a link (EPERM); FAT and exFAT through
+// FUSE have no call for one (ENOSYS). A FUSE stick is known by its mount's
+// type, or, mounted from a block device (fuseblk), by what the device holds.
+int LinksRefused(const Folder& folder) {
+    if (!folder.valid() || folder.isVirtual() || !folder.handle().valid())
+        return 0;
+    struct statfs fs {};
+    if (::fstatfs(folder.handle().native(), &fs) != 0)
+        return 0;
+    if (long(fs.f_type) == kMsdosMagic || long(fs.f_type) == kExfatMagic)
+        return EPERM;
+    struct stat st {};
+    QByteArray type, source;
+    if (long(fs.f_type) != kFuseMagic || ::fstat(folder.handle().native(), &st) != 0 ||
+        !MountOf(st.st_dev, type, source))
+        return 0;
+    if (type == "fuse.fusefat" || type == "fuse.exfat" || type == "fuse.fatfs" ||
+        type == "fuse.vfat" || (type == "fuseblk" && HoldsFat(source)))
+        return ENOSYS;
+    return 0;
+}
 
 namespace disk {
 

@@ -1,10 +1,10 @@
 #pragma once
 // How a finished copy takes its name on Linux, exactly as it was decided:
 // a name that was free is taken without replacing anything, and a file
-// decided to be replaced is replaced only while it is still that file. No
-// path falls back to a rename that replaces whatever stands there, also
-// where the file system cannot refuse to replace (FAT and exFAT through
-// FUSE).
+// decided to be replaced is replaced only while it is still that file.
+// Where the file system can neither refuse to replace nor exchange two
+// names (FAT and exFAT through FUSE), a plain rename follows a look at the
+// name, and only that look stands between the check and the rename.
 
 #include "common/FileSystem.h"
 
@@ -27,9 +27,15 @@ QByteArray FreshTemporaryName(const char* name);
 CopyOutcome TakeName(int dir, const char* hidden, const char* name, const FileInfo& seen,
                      const FileIdentity* source);
 
-// Whether what stands at name is still the file seen (its identity, size and
-// modification time; renaming it changes its change time).
-bool StillSeen(const struct stat& there, const FileInfo& seen);
+// Whether the file system of the folder dir keeps a file's inode number
+// once no handle to it is open (fs::KeepsInodeNumbers).
+bool KeepsNumbers(int dir);
+
+// Whether what stands at name is still the file seen: its size and
+// modification time, and its identity where the file system keeps inode
+// numbers (byNumber); FAT and exFAT number a file afresh once the cache
+// drops it, which is no change.
+bool StillSeen(const struct stat& there, const FileInfo& seen, bool byNumber = true);
 
 // The one way a new file (a copy, a link, a log) gets a hidden name before
 // its real one: make(name) is tried under the names that nameFor(attempt)

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/posix/Stat.h"
 #include "common/posix/TakeName.h"
 
 namespace zandrel::fs::naming {
@@ -30,8 +31,14 @@ QByteArray FreshTemporaryName(const char* name) {
     const qsizetype extra =
         1 + qsizetype(std::strlen(random)) + qsizetype(sizeof kTemporarySuffix) - 1;
     QByteArray base(name);
-    if (base.size() + extra > kNameMax)
-        base.truncate(kNameMax - extra);
+    if (base.size() + extra > kNameMax) {
+        // Cut between characters: a disk that keeps names as UTF-16 refuses
+        // half of one.
+        qsizetype cut = kNameMax - extra;
+        for (int back = 0; back < 3 && cut > 0 && (quint8(base.at(cut)) & 0xC0) == 0x80; ++back)
+            --cut;
+        base.truncate(cut);
+    }
     QByteArray result;
     result.reserve(base.size() + extra);
     result.append('.').append(base).append(random).append(kTemporarySuffix);
@@ -75,8 +82,10 @@ CopyOutcome TakeFree(int dir, const char* hidden, const char* name) {
 
 }  // namespace
 
-bool StillSeen(const struct stat& there, const FileInfo& seen) {
-    return IdentityOf(there) == seen.identity && there.st_size == seen.size &&
+bool StillSeen(const struct stat& there, const FileInfo& seen, bool byNumber) {
+    if (byNumber ? !(IdentityOf(there) == seen.identity) : KindOf(there.st_mode) != seen.kind)
+        return false;
+    return there.st_size == seen.size &&
            qint64(there.st_mtim.tv_sec) * 1000000000 + there.st_mtim.tv_nsec == seen.modifiedNs;
 }
 
@@ -93,13 +102,15 @@ CopyOutcome TakeName(int dir, const char* hidden, const char* name, const FileIn
         return CopyResult::SameFile;
     if (S_ISDIR(there.st_mode))
         return {CopyResult::CouldNotPutInPlace, EISDIR};
-    if (!StillSeen(there, seen))
+    const bool byNumber = KeepsNumbers(dir);
+    if (!StillSeen(there, seen, byNumber))
         return {CopyResult::DestinationChanged, 0};
     // Exchanged, the file replaced is still at hand: it goes only when it is
     // the one decided on, and otherwise comes back.
     if (::renameat2(dir, hidden, dir, name, RENAME_EXCHANGE) == 0) {
         struct stat out {};
-        if (::fstatat(dir, hidden, &out, AT_SYMLINK_NOFOLLOW) == 0 && StillSeen(out, seen)) {
+        if (::fstatat(dir, hidden, &out, AT_SYMLINK_NOFOLLOW) == 0 &&
+            StillSeen(out, seen, byNumber)) {
             ::unlinkat(dir, hidden, 0);
             return CopyResult::Copied;
         }

@@ -1,6 +1,6 @@
-// Whether a folder's file system tells names apart by letter case on
-// Windows: none does, but for a folder marked case-sensitive (as a Linux
-// subsystem may mark its own).
+// What a folder's file system keeps on Windows: letter case in names (none
+// tells them apart, but for a folder marked case-sensitive, as a Linux
+// subsystem may mark its own), and file ids.
 
 #include "common/FileSystem.h"
 #include "common/win/Nt.h"
@@ -18,7 +18,7 @@ struct CaseSensitive {
 
 }  // namespace
 
-bool IgnoresCase(const Folder& folder) {
+bool IgnoresCase(const Folder& folder, bool) {
     if (!folder.valid() || folder.isVirtual())
         return false;
     CaseSensitive info{0};
@@ -27,6 +27,18 @@ bool IgnoresCase(const Folder& folder) {
                                        sizeof info))
         return (info.flags & kCaseSensitiveDirectory) == 0;
     return true;
+}
+
+// NTFS and ReFS give a file one id for its life; FAT's and exFAT's come from
+// where its entry lies, and others cannot be vouched for.
+bool KeepsInodeNumbers(const Folder& folder) {
+    if (!folder.valid() || folder.isVirtual())
+        return true;
+    wchar_t type[MAX_PATH + 1] = {};
+    if (!::GetVolumeInformationByHandleW(folder.handle().native(), nullptr, 0, nullptr, nullptr,
+                                         nullptr, type, MAX_PATH + 1))
+        return false;
+    return ::lstrcmpiW(type, L"NTFS") == 0 || ::lstrcmpiW(type, L"ReFS") == 0;
 }
 
 }  // namespace zandrel::fs

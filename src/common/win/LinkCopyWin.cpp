@@ -155,6 +155,17 @@ Handle MakeLink(HANDLE dir, const std::vector<unsigned char>& data, bool toFolde
 
 }  // namespace
 
+// A volume without reparse points (FAT, exFAT) holds no links.
+int LinksRefused(const Folder& folder) {
+    if (!folder.valid() || folder.isVirtual() || !folder.handle().valid())
+        return 0;
+    DWORD flags = 0;
+    if (!::GetVolumeInformationByHandleW(folder.handle().native(), nullptr, 0, nullptr, nullptr,
+                                         &flags, nullptr, 0))
+        return 0;
+    return (flags & FILE_SUPPORTS_REPARSE_POINTS) ? 0 : ERROR_NOT_SUPPORTED;
+}
+
 namespace disk {
 
 QByteArray LinkText(const Folder& folder, const char* name) {

@@ -50,6 +50,8 @@ inline constexpr DWORD kErrorStoppedOnSymlink = 681;       // ERROR_STOPPED_ON_S
 // a missing file, as for the neutral code they are one thing.
 int Normalised(DWORD error);
 int LastError();
+// Another handle to what handle holds; not valid when none could be had.
+Handle DuplicateOf(HANDLE handle);
 int FromStatus(NTSTATUS status);
 
 // ---------------------------------------------------------------------------

@@ -102,6 +102,15 @@ int SetName(HANDLE handle, HANDLE dir, QByteArrayView name, FILE_INFORMATION_CLA
 
 }  // namespace
 
+Handle DuplicateOf(HANDLE handle) {
+    HANDLE copy = nullptr;
+    const HANDLE self = ::GetCurrentProcess();
+    if (handle == kNoHandle ||
+        !::DuplicateHandle(self, handle, self, &copy, 0, FALSE, DUPLICATE_SAME_ACCESS))
+        return Handle();
+    return Handle(copy);
+}
+
 // ---------------------------------------------------------------------------
 // Names and paths
 
@@ -196,15 +205,17 @@ HANDLE OpenAt(HANDLE dir, QByteArrayView name, const OpenRequest& request, int& 
             error = LastError();
             return kNoHandle;
         }
-        // A drive's root ("\\?\C:\") has no parent; its folders keep the
-        // root's separator.
+        // A drive's root ("\\?\C:\") is its own parent, as "/.." is on
+        // POSIX, so that the ".." a search lists there is a folder as
+        // everywhere else; its folders keep the root's separator.
         const std::size_t cut = path.find_last_of(L'\\');
-        if (cut == std::wstring::npos || cut + 1 == path.size() || cut < 6) {
+        if (cut == std::wstring::npos || cut < 6) {
             error = ERROR_FILE_NOT_FOUND;
             ::SetLastError(DWORD(error));
             return kNoHandle;
         }
-        path.resize(cut == 6 ? cut + 1 : cut);
+        if (cut + 1 != path.size())
+            path.resize(cut == 6 ? cut + 1 : cut);
         // \\?\ is the native \??\ as a path of its own.
         if (path.rfind(LR"(\\?\)", 0) == 0)
             path[1] = L'?';
