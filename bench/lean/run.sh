@@ -326,10 +326,12 @@ startup "cp -a of an empty tree" cp -a "$work/master/empty" "$work/runs/none-cp"
 if [ "$top" -gt 0 ]; then
     echo
     echo "the $top costliest functions of the Copy of $files files (self cost, all threads):"
-    biggest=$(ls -S "$work"/cg/copy-tree/callgrind.out.* | head -1)
+    # awk reads to the end: a reader that stops early would end this script
+    # through SIGPIPE and pipefail.
+    biggest=$(ls -S "$work"/cg/copy-tree/callgrind.out.* | awk 'NR == 1')
     callgrind_annotate "$biggest" 2>/dev/null |
-        awk '/^-+$/ { rule++ } rule >= 3 && /^ *[0-9,]+ / && !/PROGRAM TOTALS/ { print }' |
-        head -"$top" | sed 's/^/  /' | cut -c1-150
+        awk -v n="$top" '/^-+$/ { rule++ }
+            rule >= 3 && /^ *[0-9,]+ / && !/PROGRAM TOTALS/ && ++k <= n { print "  " substr($0, 1, 148) }' 
 fi
 
 if [ -n "$memory_files" ]; then
