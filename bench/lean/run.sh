@@ -21,7 +21,7 @@
 # The tree: FILES files of 1 to 8 KiB in FILES/100 folders, one name in seven
 # non-ASCII, made by make_tree.py from a fixed seed. Every run writes into a
 # folder of its own and a Move moves a copy of its own. Callgrind makes a run
-# about fifty times slower: the default FILES=20000 takes about 6 minutes on
+# about fifty times slower: the default FILES=20000 takes 6 to 8 minutes on
 # the 2-core development machine (most of it the callgrind runs, 1.5 the
 # clean-up), FILES=2000 about one; FULL=1 about 20. Callgrind follows
 # rsync's forks (one file per process, summed); --trace-children=no keeps it
