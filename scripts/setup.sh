@@ -8,7 +8,7 @@ ZANDREL_BUILD="$ZANDREL_ROOT/build"
 
 zandrel_packages=(cmake g++ make pkg-config qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins
                   libgtest-dev libgmock-dev libbenchmark-dev libxxhash-dev fonts-dejavu-core rsync dosfstools fusefat
-                  exfatprogs exfat-fuse)
+                  exfatprogs exfat-fuse valgrind)
 
 zandrel_install_missing() {
     local missing=()
