@@ -42,11 +42,29 @@ int Flush(const SharedHandle& handle, std::atomic<int>& flushes) {
     return error;
 }
 
-QByteArray IdentityKey(const FileIdentity& id) {
-    return QByteArray(reinterpret_cast<const char*>(&id), sizeof id);
+// A name in a folder, as the batch looks things up: the folder's identity
+// and the name's bytes, shared with whoever holds them (a lookup borrows
+// the caller's, with nothing allocated).
+struct NameKey {
+    FileIdentity folder;
+    QByteArray name;
+    friend bool operator==(const NameKey&, const NameKey&) = default;
+};
+
+NameKey Borrowed(const FileIdentity& folder, QByteArrayView name) {
+    return {folder, QByteArray::fromRawData(name.data(), name.size())};
+}
+
+size_t qHash(const NameKey& key, size_t seed = 0) {
+    return qHashMulti(seed, key.folder.device, key.folder.inode, key.name);
 }
 
 }  // namespace
+
+// Found by the hash tables keyed by a folder's identity.
+static size_t qHash(const FileIdentity& id, size_t seed = 0) {
+    return qHashMulti(seed, id.device, id.inode);
+}
 
 struct Batch::Impl {
     struct Copy {
@@ -114,15 +132,15 @@ struct Batch::Impl {
         void verify(const Impl& b, QHash<int, Outcome>& outcomes);
     };
 
-    Work work;                                // being gathered
-    QHash<QByteArray, FileInfo> pending;      // by folder identity and name
-    QSet<QByteArray> deleting;                // the same
-    QHash<QByteArray, SharedHandle> folders;  // copies' folders
+    Work work;                                  // being gathered
+    QHash<NameKey, FileInfo> pending;           // by folder identity and name
+    QSet<NameKey> deleting;                     // the same
+    QHash<FileIdentity, SharedHandle> folders;  // copies' folders
     struct SourceFolder {
         std::shared_ptr<const Folder> folder;
         bool renumbered = false;  // asked once per folder
     };
-    QHash<QByteArray, SourceFolder> sourceFolders;  // Move sources' folders
+    QHash<FileIdentity, SourceFolder> sourceFolders;  // Move sources' folders
     Flushers sourceFlushers;  // Move sources' devices since the last durable commit
     bool deletedSinceDurable = false;
     Unflushed unflushed;
@@ -136,8 +154,8 @@ struct Batch::Impl {
     std::shared_ptr<Work> next;  // handed to it, under the mutex
     bool stopping = false;       // under the mutex
     bool collected = true;       // what the last work gave has been taken
-    QHash<QByteArray, FileInfo> pendingThere;
-    QSet<QByteArray> deletingThere;
+    QHash<NameKey, FileInfo> pendingThere;
+    QSet<NameKey> deletingThere;
     QHash<int, Outcome> workOutcomes;  // the worker's, read once it is idle
     Unflushed workUnflushed;           // the same
     QHash<int, Outcome> done;          // outcomes not yet taken
@@ -224,12 +242,6 @@ struct Batch::Impl {
         workerDescriptors = 0;
     }
 
-    static QByteArray keyOf(const FileIdentity& folder, QByteArrayView name) {
-        QByteArray key = IdentityKey(folder);
-        key.append(name.data(), name.size());
-        return key;
-    }
-
     // A descriptor through which device can be flushed: one on it already,
     // else the folder itself where it may be read, else an unnamed file made
     // in it; without one its names fail.
@@ -252,11 +264,11 @@ struct Batch::Impl {
         const qint64 size = waiting.size;
         const Folder& in = *request.destination;
         const FileIdentity folder = in.identity();
-        SharedHandle& shared = folders[IdentityKey(folder)];
+        SharedHandle& shared = folders[folder];
         if (!shared) {
             shared = Shared(kept->duplicateFolder());
             if (!shared) {
-                folders.remove(IdentityKey(folder));
+                folders.remove(folder);
                 return {CopyResult::CouldNotPutInPlace, disk::LastError()};
             }
             ++descriptors;
@@ -279,7 +291,7 @@ struct Batch::Impl {
         info.kind = FileKind::File;
         info.size = size;
         info.identity = kept->identity();
-        pending.insert(keyOf(folder, kept->name()), info);
+        pending.insert(NameKey{folder, kept->name()}, info);
         Copy copy{request.ticket,
                   std::move(kept),
                   waiting.source,
@@ -380,7 +392,7 @@ void Batch::Impl::Work::flushData(Impl& b, QHash<int, Outcome>& outcomes) {
 // links named at once join them.
 Batch::Impl::Work::Names Batch::Impl::Work::nameCopies(Impl& b, QHash<int, Outcome>& outcomes) {
     Names names;
-    QSet<QByteArray> namedHere;
+    QSet<FileIdentity> namedHere;
     for (Copy& c : copies) {
         if (c.failed)
             continue;
@@ -392,11 +404,10 @@ Batch::Impl::Work::Names Batch::Impl::Work::nameCopies(Impl& b, QHash<int, Outco
         o.copy = c.file->takeName(c.seen, c.source.inode ? &c.source : nullptr);
         // Taken by another copy of this run: a name the file system does
         // not tell from it (letter case).
-        if (o.copy == CopyResult::NameTaken &&
-            namedHere.contains(IdentityKey(c.file->identityAtName())))
+        if (o.copy == CopyResult::NameTaken && namedHere.contains(c.file->identityAtName()))
             o.copy = {CopyResult::Clash, 0};
         if (o.copy.ok()) {
-            namedHere.insert(IdentityKey(c.file->identity()));
+            namedHere.insert(c.file->identity());
             names.devices.insert(c.file->device());
             names.tickets.emplace_back(c.ticket, c.file->device());
         }
@@ -526,9 +537,9 @@ bool Batch::overfull() const {
 const FileInfo* Batch::pending(const FileIdentity& folder, QByteArrayView name) const {
     if (impl_->pending.isEmpty() && impl_->pendingThere.isEmpty())
         return nullptr;
-    const QByteArray key = Impl::keyOf(folder, name);
+    const NameKey key = Borrowed(folder, name);
     // The later copy first.
-    for (const QHash<QByteArray, FileInfo>* map : {&impl_->pending, &impl_->pendingThere}) {
+    for (const QHash<NameKey, FileInfo>* map : {&impl_->pending, &impl_->pendingThere}) {
         const auto it = map->constFind(key);
         if (it != map->constEnd())
             return &*it;
@@ -537,7 +548,7 @@ const FileInfo* Batch::pending(const FileIdentity& folder, QByteArrayView name) 
 }
 
 bool Batch::touches(const FileIdentity& folder, QByteArrayView name) const {
-    const QByteArray key = Impl::keyOf(folder, name);
+    const NameKey key = Borrowed(folder, name);
     return impl_->pending.contains(key) || impl_->deleting.contains(key) ||
            impl_->pendingThere.contains(key) || impl_->deletingThere.contains(key);
 }
@@ -545,14 +556,14 @@ bool Batch::touches(const FileIdentity& folder, QByteArrayView name) const {
 bool Batch::deletes(const FileIdentity& folder, QByteArrayView name) const {
     if (impl_->deleting.isEmpty() && impl_->deletingThere.isEmpty())
         return false;
-    const QByteArray key = Impl::keyOf(folder, name);
+    const NameKey key = Borrowed(folder, name);
     return impl_->deleting.contains(key) || impl_->deletingThere.contains(key);
 }
 
 int Batch::deleteAfter(int ticket, const Folder& folder, const char* name, SourceFile&& source,
                        const FileInfo& decided) {
     Impl& b = *impl_;
-    const QByteArray key = IdentityKey(folder.identity());
+    const FileIdentity key = folder.identity();
     Impl::SourceFolder& shared = b.sourceFolders[key];
     if (!shared.folder) {
         Handle again = disk::Duplicate(folder.handle());
@@ -577,9 +588,9 @@ int Batch::deleteAfter(int ticket, const Folder& folder, const char* name, Sourc
         }
     }
     ++b.descriptors;  // the source, held open
-    b.deleting.insert(Impl::keyOf(folder.identity(), name));
-    Impl::Delete d{ticket,           shared.folder,     shared.renumbered,
-                   QByteArray(name), std::move(source), decided};
+    const QByteArray owned(name);
+    b.deleting.insert(NameKey{key, owned});
+    Impl::Delete d{ticket, shared.folder, shared.renumbered, owned, std::move(source), decided};
     b.work.deletes.push_back(std::move(d));
     return 0;
 }
@@ -587,12 +598,12 @@ int Batch::deleteAfter(int ticket, const Folder& folder, const char* name, Sourc
 int Batch::reserve(const Folder& destination) {
     Impl& b = *impl_;
     const FileIdentity folder = destination.identity();
-    SharedHandle& shared = b.folders[IdentityKey(folder)];
+    SharedHandle& shared = b.folders[folder];
     if (!shared) {
         shared = Shared(disk::Duplicate(destination.handle()));
         if (!shared) {
             const int error = disk::LastError();
-            b.folders.remove(IdentityKey(folder));
+            b.folders.remove(folder);
             return error;
         }
         ++b.descriptors;
