@@ -575,6 +575,12 @@ TEST_F(ProgramFaultTest, ALowDescriptorLimitFailsNoFile) {
                           Case{"20", false, false}, Case{"64", true, false}}) {
         SCOPED_TRACE(std::string(k.move ? "Move " : "Copy ") + k.limit +
                      (k.verified ? " verified" : ""));
+#ifdef ZANDREL_ASAN_RUNTIME
+        // The sanitizers' runtime takes descriptors of its own: 16 leaves
+        // it too few to report rightly.
+        if (QByteArray(k.limit) == "16")
+            continue;
+#endif
         QDir(t.path(QStringLiteral("dst"))).removeRecursively();
         files("d/f", 150, "x");
         files("d/e/g", 150, "y");
