@@ -94,7 +94,7 @@ qint64 Allocated(const QString& path) {
     return qint64(StatOf(path).st_blocks) * 512;
 }
 
-enum class Destination { Disk, NoXattrs, Fat };
+enum class Destination { Disk, NoXattrs, Fat, Acls };
 
 // A destination file system mounted for one case, unmounted at the end.
 class Mounted {
@@ -104,6 +104,9 @@ class Mounted {
         if (kind == Destination::NoXattrs)
             ok_ = Run(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("ramfs"),
                                                 QStringLiteral("ramfs"), folder});
+        else if (kind == Destination::Acls)  // where a folder's default ACL is inherited
+            ok_ = Run(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("tmpfs"),
+                                                QStringLiteral("tmpfs"), folder});
         else if (kind == Destination::Fat)
             ok_ = Run(QStringLiteral("truncate"), {QStringLiteral("-s64M"), image}) &&
                   Run(QStringLiteral("mkfs.vfat"), {image}) &&
@@ -247,6 +250,22 @@ const ReplicaCase kCases[] = {
          EXPECT_EQ(StatOf(r.copy(QStringLiteral("d/a"))).st_mode & 0777, 0660u);
          // b had no ACL: none comes from the folder's default ACL.
          EXPECT_EQ(Xattr(r.copy(QStringLiteral("b")), "system.posix_acl_access"), "<none>");
+     }},
+    // A destination folder that was there with a default ACL: a copy made in
+    // it takes none of its own (the folder is asked once, not each file).
+    {"a_default_acl_already_there_gives_nothing", Destination::Acls, false, 022, 2,
+     [](ReplicaTest& r) {
+         r.write(QStringLiteral("x"));
+         r.write(QStringLiteral("y"));
+         const QString into = QFileInfo(r.copy(QStringLiteral("x"))).path();
+         r.mkdir(QDir(r.path(QString())).relativeFilePath(into));
+         SetXattr(into, "system.posix_acl_default",
+                  Acl({{UserObj, 7}, {User, 7, kNobody}, {GroupObj, 5}, {Mask, 7}, {Other, 0}}));
+     },
+     [](ReplicaTest& r) {
+         for (const char* name : {"x", "y"})
+             EXPECT_EQ(Xattr(r.copy(QLatin1String(name)), "system.posix_acl_access"), "<none>")
+                 << name;
      }},
     {"owner_and_group_as_root", Destination::Disk, false, 022, 1,
      [](ReplicaTest& r) {

@@ -303,7 +303,9 @@ CopyOutcome CopyFileBlocks(SourceFile& source, const CopyRequest& request,
         if (!read.ok())
             return read;
     }
-    out.mirror(&source, request.permissions);
+    out.mirror(&source, request.permissions,
+               replica::FolderGivesAcl(request.destination->handle().native(),
+                                       request.destination->identity()));
     if (placed)
         *placed = out.identity();
     if (waiting) {

@@ -28,8 +28,17 @@ struct Node {
 // made is the copy as created. The copy is left with the final permissions
 // plus extra (access kept while files go in) and a set-group-ID bit it
 // inherited; returns the final permissions.
+// inherits: whether the copy may have taken an access ACL from its folder's
+// default ACL (which is then looked for, and removed where the source has
+// none).
 quint32 MirrorAttributes(const Node& source, uid_t owner, gid_t group, const Node& copy,
-                         const struct stat& made, quint32 wanted, quint32 extra = 0);
+                         const struct stat& made, quint32 wanted, quint32 extra = 0,
+                         bool inherits = true);
+
+// Whether new files in the folder (an open handle of any kind, with its
+// identity) take an access ACL from a default ACL of the folder's: asked of
+// the disk once per folder in a row.
+bool FolderGivesAcl(int folder, const FileIdentity& identity);
 
 // Sets the permission bits and the set-ID and sticky bits.
 bool SetMode(const Node& node, quint32 mode);

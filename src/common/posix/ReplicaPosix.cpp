@@ -176,9 +176,32 @@ bool AclPermissions(const QByteArray& acl, quint32* mode, quint32* owningGroup) 
     return true;
 }
 
+namespace {
+// The folder last asked; forgotten whenever a folder's attributes are set,
+// which may give it a default ACL.
+thread_local FileIdentity gLastAsked;
+thread_local bool gLastGives = true;
+}  // namespace
+
+bool FolderGivesAcl(int folder, const FileIdentity& identity) {
+    FileIdentity& last = gLastAsked;
+    bool& gives = gLastGives;
+    if (identity == FileIdentity() || !(identity == last)) {
+        // The handle may be one for paths only: its folder through /proc.
+        char path[64];
+        std::snprintf(path, sizeof path, "/proc/self/fd/%d", folder);
+        gives = ::getxattr(path, kAclDefault, nullptr, 0) >= 0 ||
+                (errno != ENODATA && errno != ENOTSUP);
+        last = identity;
+    }
+    return gives;
+}
+
 quint32 MirrorAttributes(const Node& source, uid_t owner, gid_t group, const Node& copy,
-                         const struct stat& made, quint32 wanted, quint32 extra) {
+                         const struct stat& made, quint32 wanted, quint32 extra, bool inherits) {
     const bool folder = S_ISDIR(made.st_mode);
+    if (folder)
+        gLastAsked = FileIdentity();
     gid_t copyGroup = made.st_gid;
     // Only root may give a file away; chown would also drop file
     // capabilities, so it comes before the attributes.
@@ -219,7 +242,7 @@ quint32 MirrorAttributes(const Node& source, uid_t owner, gid_t group, const Nod
         aclSet = Set(copy, kAclAccess, acl);
         if (aclSet)
             mode = aclMode;
-    } else if (Listed(Names(copy), kAclAccess)) {
+    } else if (inherits && Listed(Names(copy), kAclAccess)) {
         // One inherited from the destination folder's default ACL would grant
         // what the source does not. (Looking costs less than removing.)
         Remove(copy, kAclAccess);

@@ -41,7 +41,8 @@ class Temporary final : public PendingCopy {
     // Makes the finished file a replica of model (see CopyFileBlocks) with
     // these permissions before the file-creation mask; without a model it
     // gets the permissions only.
-    void mirror(const SourceFile* model, quint32 permissions);
+    // inherits: whether the folder may have given it an ACL of its own.
+    void mirror(const SourceFile* model, quint32 permissions, bool inherits = true);
     const FileIdentity& identity() const override { return identity_; }
     // Puts the file in place at the name as decided: seen is what stood
     // there then (Missing: a free name, which is taken without replacing

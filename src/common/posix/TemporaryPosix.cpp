@@ -30,7 +30,7 @@ bool Temporary::create(quint32 permissions) {
     return true;
 }
 
-void Temporary::mirror(const SourceFile* model, quint32 permissions) {
+void Temporary::mirror(const SourceFile* model, quint32 permissions, bool inherits) {
     const replica::Node copy{fd_.native(), false};
     if (!model || !model->handle.valid()) {
         if ((made_.st_mode & 0777) != Masked(permissions))
@@ -47,7 +47,7 @@ void Temporary::mirror(const SourceFile* model, quint32 permissions) {
         return;
     }
     replica::MirrorAttributes({model->handle.native(), false}, model->owner, model->group, copy,
-                              made_, permissions);
+                              made_, permissions, 0, inherits);
     // After the last write and the last change of attributes.
     if (replica::SetTimes(copy, model->accessedNs, model->modifiedNs)) {
         times_[0] = replica::Timespec(model->accessedNs);
