@@ -64,6 +64,26 @@ struct WaitingCopy {
     bool verify = false;
     Checksum::Value sum;
     ReadBackSoFar readSoFar;
+
+    // A copy of source's bytes; sum when it is to be read back.
+    static WaitingCopy Copied(std::unique_ptr<PendingCopy> file, const SourceFile& source,
+                              qint64 size, const Checksum* sum, ReadBackSoFar readSoFar) {
+        return {std::move(file),     source.info.identity,
+                source.info,         size,
+                sum != nullptr,      sum ? sum->value() : Checksum::Value(),
+                std::move(readSoFar)};
+    }
+    // An empty file made for source, like request.model.
+    static WaitingCopy Empty(std::unique_ptr<PendingCopy> file, const FileIdentity* source,
+                             const CopyRequest& request) {
+        return {std::move(file),
+                source ? *source : FileIdentity(),
+                request.model ? request.model->info : FileInfo(),
+                0,
+                request.verify,
+                Checksum().value(),
+                {}};
+    }
 };
 
 namespace disk {

@@ -220,13 +220,8 @@ CopyOutcome CopyFileBlocks(SourceFile& source, const CopyRequest& request,
     if (placed)
         *placed = out.identity();
     if (waiting) {
-        *waiting = {std::make_unique<Temporary>(std::move(out)),
-                    source.info.identity,
-                    source.info,
-                    position,
-                    bool(sum),
-                    sum ? sum->value() : Checksum::Value(),
-                    {}};
+        *waiting = WaitingCopy::Copied(std::make_unique<Temporary>(std::move(out)), source,
+                                       position, sum ? &*sum : nullptr, {});
         return CopyResult::Copied;
     }
     if (sum) {
@@ -252,13 +247,7 @@ CopyOutcome PutEmptyFile(const CopyRequest& request, const FileIdentity* source,
     if (placed)
         *placed = out.identity();
     if (waiting) {
-        *waiting = {std::make_unique<Temporary>(std::move(out)),
-                    source ? *source : FileIdentity(),
-                    request.model ? request.model->info : FileInfo(),
-                    0,
-                    request.verify,
-                    Checksum().value(),
-                    {}};
+        *waiting = WaitingCopy::Empty(std::make_unique<Temporary>(std::move(out)), source, request);
         return CopyResult::Copied;
     }
     return out.commit(request.seen, source);
