@@ -236,7 +236,10 @@ struct Batch::Impl {
         }
         for (const Outcome& o : std::as_const(workOutcomes))
             deletedSinceDurable = deletedSinceDurable || (o.deleteTried && o.deleted.ok());
-        done.insert(std::exchange(workOutcomes, {}));
+        if (done.isEmpty())
+            done = std::exchange(workOutcomes, {});
+        else
+            done.insert(std::exchange(workOutcomes, {}));
         pendingThere.clear();
         deletingThere.clear();
         workerDescriptors = 0;
@@ -490,6 +493,7 @@ bool Batch::Impl::Work::deleteSources(QHash<int, Outcome>& outcomes) {
 // before the run says it is finished (a flush that fails there loses
 // nothing: a source may come back).
 void Batch::Impl::Work::run(Impl& b, QHash<int, Outcome>& outcomes, Unflushed& left) {
+    outcomes.reserve(qsizetype(copies.size() + named.size()));
     if (!copies.empty()) {
         flushData(b, outcomes);
         verify(b, outcomes);

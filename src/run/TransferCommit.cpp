@@ -156,7 +156,11 @@ bool ListingTransfer::abortAsked() {
 
 // Enters, in the order of the files, what the finished work has told.
 void ListingTransfer::settle() {
-    outcomes_.insert(batch_->take());
+    // Mostly all were entered before: the table is taken whole.
+    if (outcomes_.isEmpty())
+        outcomes_ = batch_->take();
+    else
+        outcomes_.insert(batch_->take());
     while (!waiting_.isEmpty()) {
         const Deferred& d = waiting_.constFirst();
         if (d.copy && !outcomes_.contains(d.ticket))
