@@ -247,19 +247,18 @@ struct Batch::Impl {
 
     // A descriptor through which device can be flushed: one on it already,
     // else the folder itself where it may be read, else an unnamed file made
-    // in it; without one its names fail.
-    void flusherFor(const Folder& folder) {
+    // in it: 0, or why none could be had.
+    int flusherFor(const Folder& folder) {
         const quint64 device = folder.identity().device;
-        if (work.flushers.count(device) || work.noFlusher.count(device))
-            return;
+        if (work.flushers.count(device))
+            return 0;
         int error = 0;
         Handle own = disk::FlusherIn(folder, error);
-        if (!own.valid()) {
-            work.noFlusher[device] = error;
-            return;
-        }
+        if (!own.valid())
+            return error;
         work.flushers[device] = std::make_shared<const Handle>(std::move(own));
         ++descriptors;
+        return 0;
     }
 
     CopyOutcome keep(const CopyRequest& request, WaitingCopy&& waiting) {
@@ -613,15 +612,7 @@ int Batch::reserve(const Folder& destination) {
         ++b.descriptors;
     }
     // A flusher opened before the copy's writes, which it will report.
-    if (!b.work.flushers.count(folder.device) && !b.work.noFlusher.count(folder.device)) {
-        int error = 0;
-        Handle own = disk::FlusherIn(destination, error);
-        if (!own.valid())
-            return error;
-        b.work.flushers[folder.device] = std::make_shared<const Handle>(std::move(own));
-        ++b.descriptors;
-    }
-    return 0;
+    return b.flusherFor(destination);
 }
 
 bool Batch::roomFor(int more) const {
@@ -629,7 +620,9 @@ bool Batch::roomFor(int more) const {
 }
 
 void Batch::namedAt(int ticket, const Folder& folder) {
-    impl_->flusherFor(folder);
+    // Without a flusher its name cannot be made durable: it fails then.
+    if (const int error = impl_->flusherFor(folder))
+        impl_->work.noFlusher[folder.identity().device] = error;
     impl_->work.named.push_back({ticket, folder.identity().device});
 }
 

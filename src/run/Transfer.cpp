@@ -639,13 +639,10 @@ void ListingTransfer::carryOut(FileJourney& j) {
         events_.deleteFailed(j.source);
 }
 
-// What a copy into folder needs of the batch, had before it is written.
-// While the batch holds too many descriptors for one more file, its work is
-// done first: batches shrink down to one file at a time rather than fail a
-// file for want of a descriptor.
+// What a copy into folder needs of the batch, had before it is written
+// (the batch had room for it before the file began); without a descriptor,
+// once more after the batch's work has let go of its own.
 int ListingTransfer::reserveInBatch(const fs::Folder& folder) {
-    if (!batch_->empty() && !batch_->roomFor(fs::Batch::kDescriptorsPerFile))
-        commitBatch(Commit::Settled);
     int error = batch_->reserve(folder);
     if (fs::OutOfDescriptors(error) && !batch_->empty()) {
         commitBatch(Commit::Settled);
