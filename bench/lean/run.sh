@@ -49,21 +49,13 @@ memory_files=${MEMORY_FILES:-}
 # handle per file).
 move_calls_before=17.90
 
-install() {  # install COMMAND PACKAGE
-    command -v "$1" >/dev/null && return
-    apt-get install -y -qq "$2" >/dev/null 2>&1 ||
-        { apt-get update -qq && apt-get install -y -qq "$2" >/dev/null; }
-}
+source "$repo/bench/common.sh"
 install valgrind valgrind
 install strace strace
 install rsync rsync
 install /usr/bin/time time
 
-if [ -z "${ZANDREL:-}" ]; then
-    [ -f "$build/CMakeCache.txt" ] ||
-        cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=Release -DZANDREL_BUILD_TESTS=OFF >/dev/null
-    cmake --build "$build" --target zandrel -j2 >/dev/null
-fi
+build_program
 
 work=${2:-$(mktemp -d /var/tmp/zandrel-lean.XXXXXX)}
 mkdir -p "$work/bin" "$work/runs"
@@ -84,19 +76,6 @@ echo "work folder: $work ($(df --output=fstype "$work" | tail -1)), $(nproc) cor
     "load $(cut -d' ' -f1-3 /proc/loadavg)"
 echo "FILES=$files in $folders folders, WALL_RUNS=$wall_runs, MEMORY_FILES=${memory_files:-none}"
 
-failed() {  # failed NAME
-    echo "$1 failed:"
-    tail -20 "$work/out.txt"
-    exit 1
-}
-files_in() {  # a Move may remove its emptied source folder
-    if [ -d "$1" ]; then find "$1" -type f | wc -l; else echo 0; fi
-}
-expect_files() {  # expect_files FOLDER COUNT NAME
-    local n
-    n=$(files_in "$1")
-    [ "$n" -eq "$2" ] || { echo "$3: $n files in $1, expected $2"; exit 1; }
-}
 listing() {  # listing FILE ACTION SOURCE DESTINATION RULE
     printf '%s<%s<%s<Subfolders<CopyFoldersAndFiles<%s<bench<:Specific|Types:*.*\r\n' \
         "$2" "$3" "$4" "$5" >"$1"

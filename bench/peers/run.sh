@@ -43,20 +43,12 @@ fi
 window_files=${WINDOW_FILES:-20000}
 phases=${PHASES:-copy move big window memory verify}
 
-install() {  # install COMMAND PACKAGE
-    command -v "$1" >/dev/null && return
-    apt-get install -y -qq "$2" >/dev/null 2>&1 ||
-        { apt-get update -qq && apt-get install -y -qq "$2" >/dev/null; }
-}
+source "$repo/bench/common.sh"
 install rsync rsync
 install /usr/bin/time time
 [[ $phases == *window* ]] && install Xvfb xvfb
 
-if [ -z "${ZANDREL:-}" ]; then
-    [ -f "$build/CMakeCache.txt" ] ||
-        cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=Release -DZANDREL_BUILD_TESTS=OFF >/dev/null
-    cmake --build "$build" --target zandrel -j2 >/dev/null
-fi
+build_program
 
 work=${2:-$(mktemp -d /var/tmp/zandrel-peers.XXXXXX)}
 mkdir -p "$work/bin"
@@ -85,19 +77,6 @@ echo "RUNS=$runs FILES=$files BIG_MIB=$big_mib WINDOW_FILES=$window_files" \
 declare -A times
 zandrel_extra=()  # more arguments for zandrel_run
 record() { times[$1]+="$2 "; }
-failed() {  # failed NAME
-    echo "$1 failed:"
-    cat "$work/out.txt"
-    exit 1
-}
-files_in() {  # a Move may remove its emptied source folder
-    if [ -d "$1" ]; then find "$1" -type f | wc -l; else echo 0; fi
-}
-expect_files() {  # expect_files FOLDER COUNT NAME
-    local n
-    n=$(files_in "$1")
-    [ "$n" -eq "$2" ] || { echo "$3: $n files in $1, expected $2"; exit 1; }
-}
 
 # zandrel_run NAME ACTION SOURCE DESTINATION [window]: times a run into NAME
 # and the sync after it into NAME-tail (what it left unwritten).
