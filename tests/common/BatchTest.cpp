@@ -100,21 +100,24 @@ class BatchTest : public ::testing::Test {
         t.write(QStringLiteral("source"), "0123456789");
         ASSERT_EQ(OpenSource(folder, "source", source), 0);  // copied again from here
     }
-    // A copy of name, waiting in the batch; its ticket.
-    int add(const char* name, FakeCopy::Script script = {}, bool verify = false) {
+    // A copy of name, waiting in into (the fixture's batch unless given);
+    // its ticket.
+    int add(const char* name, FakeCopy::Script script = {}, bool verify = false,
+            Batch* into = nullptr) {
+        Batch& b = into ? *into : batch;
         CopyRequest request;
         request.destination = &folder;
         request.name = name;
-        request.batch = &batch;
+        request.batch = &b;
         request.ticket = ++tickets;
         request.model = &source;
-        EXPECT_EQ(batch.reserve(folder), 0);
+        EXPECT_EQ(b.reserve(folder), 0);
         WaitingCopy waiting;
         waiting.file = std::make_unique<FakeCopy>(QByteArray(name), folder.identity().device,
-                                                  1000 + tickets, script, log, batch);
+                                                  1000 + tickets, script, log, b);
         waiting.size = 10;
         waiting.verify = verify;
-        EXPECT_TRUE(batch.add(request, std::move(waiting)).ok());
+        EXPECT_TRUE(b.add(request, std::move(waiting)).ok());
         return tickets;
     }
 
@@ -193,23 +196,13 @@ TEST_F(BatchTest, AnAbortKeepsOrDropsWhatWaits) {
         log.calls.clear();
     }
     Batch reading;
-    CopyRequest request;
-    request.destination = &folder;
-    request.name = "slow";
-    request.batch = &reading;
-    request.ticket = 1;
-    ASSERT_EQ(reading.reserve(folder), 0);
-    WaitingCopy waiting;
-    waiting.file = std::make_unique<FakeCopy>(QByteArray("slow"), folder.identity().device, 7,
-                                              FakeCopy::Script{{}, {}, true}, log, reading);
-    waiting.verify = true;
-    ASSERT_TRUE(reading.add(request, std::move(waiting)).ok());
+    const int slow = add("slow", {{}, {}, true}, true, &reading);
     reading.commit(Batch::Names::Durable);
     const QDeadlineTimer deadline(10000);
     while (log.all().isEmpty() && !deadline.hasExpired()) QThread::msleep(1);
     reading.discard();
     EXPECT_TRUE(reading.waitFor(5000));
-    EXPECT_EQ(reading.finish().value(1).copy, CopyResult::Discarded);
+    EXPECT_EQ(reading.finish().value(slow).copy, CopyResult::Discarded);
 }
 
 }  // namespace
